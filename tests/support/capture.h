@@ -1,0 +1,27 @@
+// Test helpers for printed output: capture what a call prints on standard output, and compare
+// it with a golden file under tests/golden/.
+#ifndef PIDSIFT_TESTS_SUPPORT_CAPTURE_H
+#define PIDSIFT_TESTS_SUPPORT_CAPTURE_H
+
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+// Runs print with standard output redirected, and returns every byte it printed.
+std::string CaptureStdout(const std::function<void()> &print);
+
+// Reads a whole file; the bool is false when it cannot be read.
+bool ReadFile(const std::string &path, std::string *contents);
+
+// Path of a golden file: tests/golden/<name>.txt in the source tree.
+std::string GoldenPath(const std::string &name);
+
+// Compares text with the golden file name. With PIDSIFT_REGENERATE_GOLDEN=1 in the environment
+// the file is rewritten instead (review the diff before committing it). Returns an empty string
+// on a match, else a description of the first difference.
+std::string CompareWithGolden(const std::string &name, const std::string &text);
+
+}  // namespace testsupport
+
+#endif

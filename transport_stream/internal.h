@@ -1,0 +1,135 @@
+// Helpers shared between the library's sources; not part of the public interface.
+#ifndef PIDSIFT_TRANSPORT_STREAM_INTERNAL_H
+#define PIDSIFT_TRANSPORT_STREAM_INTERNAL_H
+
+#include "ts.h"
+
+// Big-endian field readers. Callers have checked that the bytes lie inside their buffer.
+inline u16 TS_Read16(const u8 *bytes) { return u16((bytes[0] << 8) | bytes[1]); }
+inline u32 TS_Read32(const u8 *bytes)
+{
+    return (u32(bytes[0]) << 24) | (u32(bytes[1]) << 16) | (u32(bytes[2]) << 8) | u32(bytes[3]);
+}
+// The 12-bit length that follows a table_id or stands in a loop header.
+inline u16 TS_Read12(const u8 *bytes) { return u16(((bytes[0] & 0x0F) << 8) | bytes[1]); }
+// The 13-bit PID of a PID field.
+inline u16 TS_Read13(const u8 *bytes) { return u16(((bytes[0] & 0x1F) << 8) | bytes[1]); }
+
+// Section bytes a decoder may read: the collected length, never more than the buffer holds.
+inline u32 TS_PreSection_Extent(const TS_PreSection *section)
+{
+    return section->u16Length < TS_SECTION_CAPACITY ? section->u16Length : TS_SECTION_CAPACITY;
+}
+
+// The last four bytes of a section of extent bytes, or 0 when there are fewer than four.
+inline u32 TS_Section_ReadCRC(const u8 *section, u32 extent)
+{
+    return extent >= 4 ? TS_Read32(section + extent - 4) : 0;
+}
+
+// Prints count bytes as "0x%02X, ", "\n  " after every byte whose index has its low four bits
+// set, and one newline at the end: the hex dump shared by every printer that ends in data.
+void TS_Text_PrintBytes(const u8 *bytes, int count);
+
+// Decodes the descriptor at data if its fixed body and its announced length both end at or
+// before end. Returns the bytes it spans (2 + descriptor_length), or -4 when it does not fit
+// (nothing decoded).
+int TS_Descriptor_GetWithin(TS_Descriptor *descriptor, const u8 *data, const u8 *end);
+
+// Decodes the descriptor loop from begin up to loop_end into list, at most capacity entries.
+// A descriptor reaching past section_end stops the loop; surplus descriptors are skipped.
+// Returns the number stored.
+u16 TS_Descriptor_DecodeLoop(TS_Descriptor *list, u16 capacity, const u8 *begin,
+                             const u8 *loop_end, const u8 *section_end);
+
+// ---------------------------------------------------------------------------------------------
+// Output: packets collected in large blocks, so that a run pays few write system calls while
+// the bytes on disk stay those of one 188-byte write per packet.
+// ---------------------------------------------------------------------------------------------
+
+struct TS_Writer {
+    int s32FD;         // -1 when closed
+    const char *strPath;
+    u8 *lu8Block;      // caller-owned block buffer
+    u32 u32Capacity;   // a multiple of 188
+    u32 u32Used;
+    u8 u8Failed;       // a write failed; reported once
+};
+
+constexpr u32 TS_WRITER_BLOCK = 188 * 5577;  // about 1 MiB
+
+// Opens path write-only, created 0666 (less the umask) and truncated. -3 when it cannot be
+// opened (nothing printed: the callers' messages differ).
+int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity);
+inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0; }
+// Queues one packet. -6 after a failed or short write ("Error: Failed write %s.\n" printed once).
+int TS_Writer_Put(TS_Writer *writer, const u8 *packet);
+int TS_Writer_Flush(TS_Writer *writer);
+// Flushes and closes; -6 when anything written through it failed. A closed writer gives 0.
+int TS_Writer_Close(TS_Writer *writer);
+
+// ---------------------------------------------------------------------------------------------
+// Input: the stream-buffer loop that every driver runs.
+// ---------------------------------------------------------------------------------------------
+
+// Opens path read-only; prints "Error: Failed open %s.\n" and returns -2 on failure, else the
+// descriptor.
+int TS_Input_Open(const char *path);
+void TS_Input_Close(int fd);
+
+// Reads what fits behind the carried tail of the stream buffer straight into it, retrying on
+// EINTR. Returns the byte count, 0 at end of file, -5 on a read error ("Error: Failed read %s.\n"
+// printed).
+long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity);
+
+void TS_Progress_Report(u64 bytes_read, u64 total);
+u64 TS_Input_Size(int fd);
+
+// Packet sync that locks onto the stream's packet spacing (188, 192 or 204 bytes). A 0x47 is
+// taken as a packet start during a hunt only when another 0x47 stands one spacing further on;
+// once locked, each packet is expected one spacing after the last and taken when a 0x47 is
+// there. A candidate whose confirming byte lies beyond the buffer waits for more data, unless
+// the input has ended.
+struct TS_Sync {
+    u32 u32Spacing;  // 0 while hunting
+    u64 u64Skip;     // bytes of the next chunk that belong to the spacing after the last packet
+};
+
+// Finds the next packet at or after *pos. Returns its offset, or -1 when more data is needed
+// (then *pos is where the carried tail starts).
+long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end);
+// Steps *pos past the packet at offset packet.
+void TS_Sync_Advance(TS_Sync *sync, u64 size, u64 *pos, u64 packet);
+// Applies the pending skip at the start of a freshly filled buffer.
+void TS_Sync_Begin(TS_Sync *sync, u64 size, u64 *pos);
+
+// Runs the read/sync loop over fd, calling on_packet(const u8 *packet) for each packet until it
+// returns false or the input ends. Returns 0, or -5 on a read error.
+template <class PacketFn>
+int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet)
+{
+    TS_Sync sync = {0, 0};
+    const u64 total = TS_Input_Size(fd);
+    u64 bytes_read = 0;
+    for (;;) {
+        const long long got = TS_Input_Read(fd, path, stream, size, pos, TS_STREAM_CAPACITY);
+        if (got < 0)
+            return -5;
+        bytes_read += u64(got);
+        TS_Progress_Report(bytes_read, total);
+        const bool at_end = got == 0;
+        TS_Sync_Begin(&sync, *size, pos);
+        for (;;) {
+            const long long packet = TS_Sync_Next(&sync, stream, *size, pos, at_end);
+            if (packet < 0)
+                break;
+            if (!on_packet(stream + packet))
+                return 0;
+            TS_Sync_Advance(&sync, *size, pos, u64(packet));
+        }
+        if (at_end)
+            return 0;
+    }
+}
+
+#endif  // PIDSIFT_TRANSPORT_STREAM_INTERNAL_H

@@ -1,0 +1,200 @@
+// Stream buffering: state records, chunked input, and packet sync.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "internal.h"
+
+namespace {
+
+TS_ProgressHook g_pfnProgressHook = nullptr;
+void *g_pProgressContext = nullptr;
+
+// Moves the unconsumed tail to the front of the stream buffer and appends length bytes.
+int TS_Stream_Append(u8 *stream, u64 *size, u64 *pos, const u8 *data, u64 length)
+{
+    const u64 tail = *size - *pos;
+    if (tail + length > TS_STREAM_CAPACITY)
+        return -2;
+    std::memmove(stream, stream + *pos, tail);
+    std::memcpy(stream + tail, data, length);
+    *size = tail + length;
+    *pos = 0;
+    return 0;
+}
+
+// Spacings of the packet formats met in recordings: plain 188-byte packets, 192-byte units with
+// a 4-byte timestamp prefix, and 204-byte packets with 16 bytes of Reed-Solomon parity.
+constexpr u32 kSpacings[] = {188, 192, 204};
+
+}  // namespace
+
+int TS_InitialiseSimple(TS_SimpleData *state)
+{
+    if (state == nullptr)
+        return -1;
+    std::memset(state, 0, sizeof *state);
+    TS_PreSection_Initialise(&state->tPATSection);
+    TS_PreSection_Initialise(&state->tPMTSection);
+    return 0;
+}
+
+int TS_AddStreamSimple(TS_SimpleData *state, const u8 *data, u64 length)
+{
+    if (state == nullptr || data == nullptr)
+        return -1;
+    return TS_Stream_Append(state->lu8Stream, &state->u64Size, &state->u64Pos, data, length);
+}
+
+int TS_Initialise(TS_Data *state)
+{
+    if (state == nullptr)
+        return -1;
+    std::memset(state, 0, sizeof *state);
+    TS_PreSection_Initialise(&state->tCATSection);
+    TS_PreSection_Initialise(&state->tPATSection);
+    for (TS_PreSection &section : state->ltPMTSection)
+        TS_PreSection_Initialise(&section);
+    TS_PreSection_Initialise(&state->tPrivateSection);
+    TS_PreSection_Initialise(&state->tEMMSection);
+    return 0;
+}
+
+int TS_AddStream(TS_Data *state, const u8 *data, u64 length)
+{
+    if (state == nullptr || data == nullptr)
+        return -1;
+    return TS_Stream_Append(state->lu8Stream, &state->u64Size, &state->u64Pos, data, length);
+}
+
+int TS_SetProgressHook(TS_ProgressHook hook, void *context)
+{
+    g_pfnProgressHook = hook;
+    g_pProgressContext = context;
+    return 0;
+}
+
+void TS_Progress_Report(u64 bytes_read, u64 total)
+{
+    if (g_pfnProgressHook != nullptr)
+        g_pfnProgressHook(bytes_read, total, g_pProgressContext);
+}
+
+int TS_Input_Open(const char *path)
+{
+    int fd;
+    do
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        fprintf(stderr, "Error: Failed open %s.\n", path);
+        return -2;
+    }
+    return fd;
+}
+
+void TS_Input_Close(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+u64 TS_Input_Size(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return 0;
+    return u64(status.st_size);
+}
+
+long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity)
+{
+    const u64 tail = *size - *pos;
+    std::memmove(stream, stream + *pos, tail);
+    *size = tail;
+    *pos = 0;
+    u64 room = capacity - tail;
+    if (room > TS_READ_CHUNK)
+        room = TS_READ_CHUNK;
+    ssize_t got;
+    do
+        got = read(fd, stream + tail, room);
+    while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        fprintf(stderr, "Error: Failed read %s.\n", path);
+        return -5;
+    }
+    *size = tail + u64(got);
+    return got;
+}
+
+void TS_Sync_Begin(TS_Sync *sync, u64 size, u64 *pos)
+{
+    const u64 skip = sync->u64Skip < size - *pos ? sync->u64Skip : size - *pos;
+    *pos += skip;
+    sync->u64Skip -= skip;
+}
+
+long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end)
+{
+    if (sync->u64Skip > 0) {
+        // The bytes between the last packet and the next one are still to come.
+        *pos = size;
+        return -1;
+    }
+    if (sync->u32Spacing != 0) {
+        if (*pos + TS_PACKET_SIZE > size)
+            return -1;
+        if (stream[*pos] == TS_SYNC_BYTE)
+            return (long long)*pos;
+        sync->u32Spacing = 0;  // lost: hunt from where the packet should have been
+    }
+    for (u64 candidate = *pos; candidate < size; ++candidate) {
+        if (stream[candidate] != TS_SYNC_BYTE)
+            continue;
+        u32 spacing = 0;
+        bool wait = false;
+        for (u32 each : kSpacings) {
+            if (candidate + each < size) {
+                if (stream[candidate + each] == TS_SYNC_BYTE) {
+                    spacing = each;
+                    break;
+                }
+            } else if (at_end) {
+                // Nothing follows to confirm or refute: the last packet of the input.
+                spacing = each;
+                break;
+            } else {
+                wait = true;
+                break;
+            }
+        }
+        if (wait) {
+            *pos = candidate;
+            return -1;
+        }
+        if (spacing == 0)
+            continue;
+        *pos = candidate;
+        if (candidate + TS_PACKET_SIZE > size)
+            return -1;
+        sync->u32Spacing = spacing;
+        return (long long)candidate;
+    }
+    *pos = size;
+    return -1;
+}
+
+void TS_Sync_Advance(TS_Sync *sync, u64 size, u64 *pos, u64 packet)
+{
+    const u64 next = packet + sync->u32Spacing;
+    if (next <= size) {
+        *pos = next;
+    } else {
+        *pos = size;
+        sync->u64Skip = next - size;
+    }
+}

@@ -1,0 +1,574 @@
+// Transport-stream library of pidsift: MPEG-2 transport stream packets (ISO/IEC 13818-1),
+// PSI section reassembly, PAT/PMT/CAT/private-section/PCR decoding, descriptors, a fixed
+// one-line text dump of every structure, and the whole-stream drivers.
+//
+// Every operation returns an int: 0 for success, -1 when a required pointer is null (nothing
+// done), and the further negative codes listed beside its prototype. Records are plain
+// fixed-size structures with one member per syntax element, reserved bits included; decoders
+// fill caller-owned records in place and never allocate.
+//
+// The drivers (TS_GetProgramList, TS_ProgramSplitStream, TS_Print, TS_ProgramSplitFile,
+// TS_CheckPMTSplit, TS_PMTSplitFile) keep their state in the process-wide records declared at
+// the end of this header: they are not re-entrant, and only one may run at a time.
+#ifndef PIDSIFT_TRANSPORT_STREAM_TS_H
+#define PIDSIFT_TRANSPORT_STREAM_TS_H
+
+#include <cstddef>
+#include <cstdint>
+
+using u8 = std::uint8_t;
+using u16 = std::uint16_t;
+using u32 = std::uint32_t;
+using u64 = std::uint64_t;
+using i8 = std::int8_t;
+
+constexpr u32 TS_PACKET_SIZE = 188;
+constexpr u8 TS_SYNC_BYTE = 0x47;
+constexpr u32 TS_SECTION_CAPACITY = 2928;          // 16 x 183 bytes
+constexpr u32 TS_READ_CHUNK = 33554432;            // 32 MiB
+constexpr u32 TS_STREAM_CAPACITY = 33554432 + 188;  // one chunk and one packet of carry-over
+constexpr u16 TS_NO_PID = 0xFFFF;                  // no 13-bit PID takes this value
+
+// ---------------------------------------------------------------------------------------------
+// Packet header and adaptation field
+// ---------------------------------------------------------------------------------------------
+
+struct TS_AdaptationField {
+    u8 adaptation_field_length;
+    u8 discontinuity_indicator;
+    u8 random_access_indicator;
+    u8 elementary_stream_priority_indicator;
+    u8 PCR_flag;
+    u8 OPCR_flag;
+    u8 splicing_point_flag;
+    u8 transport_private_data_flag;
+    u8 adaptation_field_extension_flag;
+    u64 program_clock_reference_base;
+    u8 PCR_reserved;
+    u16 program_clock_reference_extension;
+    u64 original_program_clock_reference_base;
+    u8 OPCR_reserved;
+    u16 original_program_clock_reference_extension;
+    i8 splice_countdown;
+    u8 transport_private_data_length;
+    u8 private_data_byte[188];
+    u8 adaptation_field_extension_length;
+    u8 ltw_flag;
+    u8 piecewise_rate_flag;
+    u8 seamless_splice_flag;
+    u8 extension_reserved;  // the 5 reserved bits of the extension flags byte
+    u8 ltw_valid_flag;
+    u16 ltw_offset;
+    u8 piecewise_reserved;
+    u32 piecewise_rate;
+    u8 splice_type;
+    u64 DTS_next_AU;
+    u8 marker_bit[3];
+    u8 extension_reserved_length;
+    u8 extension_reserved_byte[188];
+    u8 stuffing_length;
+    u8 stuffing_byte[188];
+};
+
+struct TS_Packet {
+    u8 sync_byte;
+    u8 transport_error_indicator;
+    u8 payload_unit_start_indicator;
+    u8 transport_priority;
+    u16 PID;
+    u8 transport_scrambling_control;
+    u8 adaptation_field_control;
+    u8 continuity_counter;
+    TS_AdaptationField adaptation_field;  // meaningful only when adaptation_field_control is 2 or 3
+};
+
+// -2: the first byte is not 0x47 (nothing written).
+int TS_Packet_Get(TS_Packet *packet, const u8 *bytes);
+// -2: adaptation_field_control says there is no adaptation field (nothing written).
+int TS_Packet_GetAdaptationField(TS_AdaptationField *field, const TS_Packet *packet, const u8 *bytes);
+
+int TS_Packet_PrintHeader(const TS_Packet *packet);
+int TS_Packet_Print(const TS_Packet *packet);
+void TS_Packet_PrintAdaptationField(const TS_AdaptationField *field);
+int TS_Packet_Print_RAW(const u8 *bytes);
+
+// Name functions: write the fixed name (or "?") of a value as a NUL-terminated text from the
+// buffer's first byte, touch nothing else; -1 for a null buffer. Callers pass 256 bytes.
+int TS_Header_PIDToString(char *name, u16 pid);
+int TS_Section_TagToString(char *name, u8 table_id);
+int TS_Section_TagToString_ISO(char *name, u8 table_id);
+int TS_Header_StreamTypeToString(char *name, u8 stream_type);
+int TS_DescriptorTagToString(char *name, u8 descriptor_tag);
+
+// CRC-32/MPEG-2 (polynomial 0x04C11DB7, MSB first, no final XOR). Start with 0xFFFFFFFF.
+extern const u32 g_lu32CRC32Table[256];
+u32 GetCRC32(u32 crc, const u8 *data, size_t length);
+// Copies path less its extension into base (65,536 bytes). -2: path too long for that buffer.
+int GetBaseFileName(char *base, const char *path);
+
+// ---------------------------------------------------------------------------------------------
+// Section reassembly
+// ---------------------------------------------------------------------------------------------
+
+struct TS_PreSection {
+    u8 u8Complete;     // 1 when no section is partly collected
+    u16 u16Length;     // section_length + 3 of the section in progress or last collected
+    u16 u16Collected;  // bytes of that section held in lu8Section
+    u8 u8LastCounter;  // continuity_counter of the last packet taken in; 255 for none
+    u8 lu8Section[TS_SECTION_CAPACITY];
+};
+
+int TS_PreSection_Initialise(TS_PreSection *section);
+
+// Importers take one whole 188-byte packet (sync byte first) of the table's PID.
+// Result 0: the packet was taken in; the section is whole when u8Complete is 1 afterwards.
+// -2 / -3: continuity error while collecting (last counter 15 and this not 0 / not last + 1).
+// -4: section_length below the table's minimum (PMT 13, others 9), a section longer than
+//     2928 bytes, or a pointer_field pointing past the packet.
+// -2, -3 and -4 initialise the record.
+// -5: the packet carries nothing for this buffer (no payload, or a continuation with no
+//     section in progress); the record is unchanged.
+int TS_PAT_ImportPreSection(TS_PreSection *section, const u8 *packet);
+int TS_CAT_ImportPreSection(TS_PreSection *section, const u8 *packet);
+int TS_PMT_ImportPreSection(TS_PreSection *section, const u8 *packet);
+int TS_Section_ImportPreSection(TS_PreSection *section, const u8 *packet);
+
+// ---------------------------------------------------------------------------------------------
+// Descriptors
+// ---------------------------------------------------------------------------------------------
+
+struct TS_VideoStreamDescriptor {
+    u8 multiple_frame_rate_flag;
+    u8 frame_rate_code;
+    u8 MPEG_1_only_flag;
+    u8 constrained_parameter_flag;
+    u8 still_picture_flag;
+    u8 profile_and_level_indication;
+    u8 chroma_format;
+    u8 frame_rate_extension_flag;
+    u8 reserved;
+};
+
+struct TS_AudioStreamDescriptor {
+    u8 free_format_flag;
+    u8 ID;
+    u8 layer;
+    u8 variable_rate_audio_indicator;
+    u8 reserved;
+};
+
+struct TS_HierarchyDescriptor {
+    u8 reserved1;
+    u8 hierarchy_type;
+    u8 reserved2;
+    u8 hierarchy_layer_index;
+    u8 reserved3;
+    u8 hierarchy_embedded_layer_index;
+    u8 reserved4;
+    u8 hierarchy_channel;
+};
+
+struct TS_RegistrationDescriptor {
+    u32 format_identifier;
+    u8 additional_identification_info[251];
+};
+
+struct TS_DataStreamAlignmentDescriptor {
+    u8 alignment_type;
+};
+
+struct TS_TargetBackgroundGridDescriptor {
+    u16 horizontal_size;
+    u16 vertical_size;
+    u8 aspect_ratio_information;
+};
+
+struct TS_VideoWindowDescriptor {
+    u16 horizontal_offset;
+    u16 vertical_offset;
+    u8 window_priority;
+};
+
+struct TS_ConditionalAccessDescriptor {
+    u16 CA_system_ID;
+    u8 reserved;
+    u16 CA_PID;
+    u8 private_data_byte[251];
+};
+
+struct TS_ISO639LanguageEntry {
+    u32 ISO_639_language_code;  // three letters as a 24-bit big-endian number
+    u8 audio_type;
+};
+
+struct TS_ISO639LanguageDescriptor {
+    TS_ISO639LanguageEntry ltEntry[63];
+};
+
+struct TS_SystemClockDescriptor {
+    u8 external_clock_reference_indicator;
+    u8 reserved1;
+    u8 clock_accuracy_integer;
+    u8 clock_accuracy_exponent;
+    u8 reserved2;
+};
+
+struct TS_MultiplexBufferUtilizationDescriptor {
+    u8 bound_valid_flag;
+    u16 LTW_offset_lower_bound;
+    u8 reserved;
+    u16 LTW_offset_upper_bound;
+};
+
+struct TS_CopyrightDescriptor {
+    u32 copyright_identifier;
+    u8 additional_copyright_info[251];
+};
+
+struct TS_MaximumBitrateDescriptor {
+    u8 reserved;
+    u32 maximum_bitrate;
+};
+
+struct TS_PrivateDataIndicatorDescriptor {
+    u32 private_data_indicator;
+};
+
+struct TS_SmoothingBufferDescriptor {
+    u8 reserved1;
+    u32 sb_leak_rate;
+    u8 reserved2;
+    u32 sb_size;
+};
+
+struct TS_STDDescriptor {
+    u8 reserved;  // bits 7-1 kept in place
+    u8 leak_valid_flag;
+};
+
+struct TS_IBPDescriptor {
+    u8 closed_gop_flag;
+    u8 identical_gop_flag;
+    u16 max_gop_length;
+};
+
+struct TS_Descriptor {
+    u8 descriptor_tag;
+    u8 descriptor_length;
+    union {
+        u8 lu8Raw[255];  // tags 0x00, 0x01 and 0x13 to 0xFF
+        TS_VideoStreamDescriptor tVideoStream;
+        TS_AudioStreamDescriptor tAudioStream;
+        TS_HierarchyDescriptor tHierarchy;
+        TS_RegistrationDescriptor tRegistration;
+        TS_DataStreamAlignmentDescriptor tDataStreamAlignment;
+        TS_TargetBackgroundGridDescriptor tTargetBackgroundGrid;
+        TS_VideoWindowDescriptor tVideoWindow;
+        TS_ConditionalAccessDescriptor tConditionalAccess;
+        TS_ISO639LanguageDescriptor tISO639Language;
+        TS_SystemClockDescriptor tSystemClock;
+        TS_MultiplexBufferUtilizationDescriptor tMultiplexBufferUtilization;
+        TS_CopyrightDescriptor tCopyright;
+        TS_MaximumBitrateDescriptor tMaximumBitrate;
+        TS_PrivateDataIndicatorDescriptor tPrivateDataIndicator;
+        TS_SmoothingBufferDescriptor tSmoothingBuffer;
+        TS_STDDescriptor tSTD;
+        TS_IBPDescriptor tIBP;
+    };
+};
+
+// Dispatch by tag; both return 0 whatever the chosen decoder or printer returned.
+// TS_GetDescriptor reads the descriptor at data (its tag byte); the caller steps on by
+// 2 + descriptor_length.
+int TS_GetDescriptor(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_Print(const TS_Descriptor *descriptor);
+
+// A kind's own decoder or printer returns -2 for a foreign tag (record untouched, nothing
+// printed).
+int TS_Descriptor_GetRAW(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintRAW(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetConditionalAccess(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintConditionalAccess(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetVideoStream(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintVideoStream(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetAudioStream(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintAudioStream(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetHierarchy(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintHierarchy(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetRegistration(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintRegistration(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetDataStreamAlignment(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintDataStreamAlignment(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetTargetBackgroundGrid(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintTargetBackgroundGrid(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetVideoWindow(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintVideoWindow(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetISO639Language(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintISO639Language(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetSystemClock(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintSystemClock(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetMultiplexBufferUtilization(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintMultiplexBufferUtilization(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetCopyright(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintCopyright(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetMaximumBitrate(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintMaximumBitrate(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetPrivateDataIndicator(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintPrivateDataIndicator(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetSmoothingBuffer(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintSmoothingBuffer(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetSTD(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintSTD(const TS_Descriptor *descriptor);
+int TS_Descriptor_GetIBP(TS_Descriptor *descriptor, const u8 *data);
+int TS_Descriptor_PrintIBP(const TS_Descriptor *descriptor);
+
+// ---------------------------------------------------------------------------------------------
+// Tables
+// ---------------------------------------------------------------------------------------------
+
+struct TS_PATProgram {
+    u16 program_number;
+    u8 reserved;
+    u16 PID;  // network_PID when program_number is 0, else program_map_PID
+};
+
+struct TS_PAT {
+    u8 table_id;
+    u8 section_syntax_indicator;
+    u8 reserved1;
+    u16 section_length;
+    u16 transport_stream_id;
+    u8 reserved2;
+    u8 version_number;
+    u8 current_next_indicator;
+    u8 section_number;
+    u8 last_section_number;
+    u16 u16ProgramCount;  // at most 16: further entries of a section are dropped
+    TS_PATProgram ltProgram[16];
+    u32 CRC_32;
+    u8 u8Valid;
+};
+
+int TS_PAT_FromPreSection(TS_PAT *pat, const TS_PreSection *section);
+int TS_PAT_GetProgramData(TS_PATProgram *program, const u8 *entry);
+int TS_PAT_Print(const TS_PAT *pat);
+// Serialises a PAT into one 188-byte packet with a fresh CRC_32, header fields from header.
+int TS_PAT_ToPacket(u8 *packet, const TS_Packet *header, const TS_PAT *pat);
+
+struct TS_PMTStream {
+    u8 stream_type;
+    u16 elementary_PID;
+    u16 ES_info_length;
+    u16 u16DescriptorCount;
+    TS_Descriptor ltDescriptor[32];
+};
+
+struct TS_PMT {
+    u8 table_id;
+    u8 section_syntax_indicator;
+    u8 reserved1;
+    u16 section_length;
+    u16 program_number;
+    u8 reserved2;
+    u8 version_number;
+    u8 current_next_indicator;
+    u8 section_number;
+    u8 last_section_number;
+    u16 PCR_PID;
+    u16 program_info_length;
+    u16 u16DescriptorCount;
+    TS_Descriptor ltDescriptor[32];
+    u16 u16StreamCount;
+    TS_PMTStream ltStream[16];
+    u32 CRC_32;
+    u8 u8Valid;
+    u16 u16PID;  // the PID whose packets carried this PMT
+};
+
+int TS_PMT_FromPreSection(TS_PMT *pmt, const TS_PreSection *section, u16 pid);
+int TS_PMT_GetStreamInfo(TS_PMTStream *stream, const u8 *entry);
+// 1 when pid is the elementary_PID of one of the PMT's streams, else 0. pmt must be valid.
+int TS_IsStreamPIDOfPMT(const TS_PMT *pmt, u16 pid);
+// CA_PID of the first program-level conditional-access descriptor, or TS_NO_PID.
+int TS_GetCAPIDFromPMT(u16 *ca_pid, const TS_PMT *pmt);
+int TS_PMT_Print(const TS_PMT *pmt);
+
+struct TS_CAT {
+    u8 table_id;
+    u8 section_syntax_indicator;
+    u32 reserved1;
+    u16 section_length;
+    u16 transport_stream_id;  // section bytes 3-4, reserved in a CAT
+    u8 reserved2;
+    u8 version_number;
+    u8 current_next_indicator;
+    u8 section_number;
+    u8 last_section_number;
+    u16 u16DescriptorCount;
+    TS_Descriptor ltDescriptor[32];
+    u32 CRC_32;
+    u8 u8Valid;
+};
+
+int TS_CAT_FromPreSection(TS_CAT *cat, const TS_PreSection *section);
+int TS_CAT_Print(const TS_CAT *cat);
+// CA_PID of the CAT's first conditional-access descriptor (the EMM PID), or TS_NO_PID.
+int TS_GetCAPIDFromCAT(u16 *ca_pid, const TS_CAT *cat);
+
+struct TS_PrivateSection {
+    u8 table_id;
+    u8 section_syntax_indicator;
+    u8 private_indicator;
+    u8 reserved1;
+    u16 private_section_length;
+    u16 table_id_extension;
+    u8 reserved2;
+    u8 version_number;
+    u8 current_next_indicator;
+    u8 section_number;
+    u8 last_section_number;
+    u8 lu8Data[TS_SECTION_CAPACITY];
+    u32 CRC_32;
+    u8 u8Valid;
+};
+
+int TS_Section_PrivateFromPreSection(TS_PrivateSection *section, const TS_PreSection *presection);
+int TS_Section_PrintPrivate(const TS_PrivateSection *section);
+int TS_Section_PrintEMM(const TS_PrivateSection *section);
+int TS_Section_GetCardIdFromEMM(u64 *card_id, const TS_PrivateSection *section);
+
+struct TS_PCR {
+    u8 u8Lead;  // the adaptation field's flag byte
+    u64 program_clock_reference_base;
+    u8 reserved;
+    u32 program_clock_reference_extension;
+};
+
+// bytes: the lead byte followed by the six bytes of the PCR field.
+int TS_PCR_Import(TS_PCR *pcr, const u8 *bytes);
+int TS_PCR_Print(const TS_PCR *pcr);
+
+// ---------------------------------------------------------------------------------------------
+// Scan state and stream buffering
+// ---------------------------------------------------------------------------------------------
+
+struct TS_SimpleData {
+    u64 u64Size;  // valid bytes in lu8Stream
+    u64 u64Pos;   // next byte to examine
+    TS_PreSection tPATSection;
+    TS_PAT tPAT;
+    TS_PreSection tPMTSection;
+    TS_PMT tPMT;
+    u8 lu8Stream[TS_STREAM_CAPACITY];
+};
+
+struct TS_Data {
+    u64 u64Size;
+    u64 u64Pos;
+    TS_PreSection tPATSection;
+    TS_PAT tPAT;
+    TS_PreSection tCATSection;
+    TS_CAT tCAT;
+    TS_PreSection ltPMTSection[16];  // element i follows the PMT of PAT entry i
+    TS_PMT ltPMT[16];
+    TS_PCR ltPCR[16];
+    TS_PreSection tPrivateSection;  // ECM sections on a PMT's CA PID
+    TS_PrivateSection tPrivate;
+    TS_PreSection tEMMSection;  // EMM sections on the CAT's CA PID
+    TS_PrivateSection tEMM;
+    u8 lu8Stream[TS_STREAM_CAPACITY];
+    u16 u16PIDCount;
+    u16 lu16PID[256];
+};
+
+int TS_InitialiseSimple(TS_SimpleData *state);
+// -2: the carried tail plus length would not fit lu8Stream (state unchanged).
+int TS_AddStreamSimple(TS_SimpleData *state, const u8 *data, u64 length);
+int TS_Initialise(TS_Data *state);
+int TS_AddStream(TS_Data *state, const u8 *data, u64 length);
+
+// Optional progress report: the drivers call the hook once per chunk read, with the bytes read
+// so far and the input's size (0 when unknown). A null hook turns reporting off.
+using TS_ProgressHook = void (*)(u64 u64BytesRead, u64 u64TotalBytes, void *context);
+int TS_SetProgressHook(TS_ProgressHook hook, void *context);
+
+// ---------------------------------------------------------------------------------------------
+// Drivers
+// ---------------------------------------------------------------------------------------------
+
+struct TS_ProgramList {
+    u16 u16Count;
+    u16 lu16ProgramNumber[16];
+    u16 lu16PID[16];
+};
+
+// Lists the programs of the last PAT of the file (program_number 0 left out).
+// -2: the input cannot be opened. -5: read error (the list holds what was read before it).
+int TS_GetProgramList(TS_ProgramList *list, const char *path);
+
+// Copies the packets of the program whose PMT is on pid to destination.
+// -2: source cannot be opened. -3: destination cannot be opened. -5: read error.
+// -6: write error.
+int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid);
+
+// Dump selection bits of TS_Print.
+constexpr int TS_PRINT_PACKETS = 0x001;
+constexpr int TS_PRINT_PAT = 0x002;
+constexpr int TS_PRINT_CAT = 0x004;
+constexpr int TS_PRINT_PMT = 0x008;
+constexpr int TS_PRINT_ECM = 0x010;
+constexpr int TS_PRINT_EMM = 0x020;
+constexpr int TS_PRINT_ES = 0x040;
+constexpr int TS_PRINT_PIDS = 0x080;
+constexpr int TS_PRINT_PCR = 0x100;
+
+// -2: the input cannot be opened. -5: read error.
+int TS_Print(const char *path, int mask);
+
+struct TS_PNSplitData {
+    u16 u16ProgramNumber;
+    u16 u16PMTPID;
+    u16 u16Index;
+    u16 u16FileNo;
+    int s32FD;  // -1 when no file is open
+};
+
+struct TS_PNSplitList {
+    u16 u16Count;
+    TS_PNSplitData ltSplit[16];
+};
+
+// One file per program: "%s_%d_%d_%d.ts". -2: input cannot be opened. -3: an output cannot be
+// opened. -5: read error. -6: write error.
+int TS_ProgramSplitFile(const char *path);
+
+struct TS_PMTSplitData {
+    u32 u32CRC;
+    u16 u16Index;
+    u64 u64Bytes;
+};
+
+struct TS_PMTSplitList {
+    u16 u16Count;
+    TS_PMTSplitData ltSplit[256];
+};
+
+// -2: input cannot be opened. -3: a PAT with more than two entries. -5: read error.
+int TS_CheckPMTSplit(TS_PMTSplitList *list, const char *path);
+// all_mode non-zero: one file per distinct PMT ("%s_%08X.ts"); zero: only the PMT whose CRC_32
+// is crc, into output (or "%s_%08X.ts" when output is null). -2, -3 as above; -4: an output
+// cannot be opened. -5: read error. -6: write error.
+int TS_PMTSplitFile(const char *path, u8 all_mode, u32 crc, const char *output);
+
+// ---------------------------------------------------------------------------------------------
+// Process-wide state of the drivers
+// ---------------------------------------------------------------------------------------------
+
+extern u8 g_lu8Buffer[TS_READ_CHUNK];
+extern TS_SimpleData g_tSimpleData;
+extern TS_Data g_tData;
+extern char g_strString1[65536];
+extern char g_strString2[65536];
+extern TS_PNSplitList g_tPNSplitData;
+
+#endif  // PIDSIFT_TRANSPORT_STREAM_TS_H
