@@ -12,7 +12,23 @@ using TS_DescriptorDecoder = int (*)(TS_Descriptor *, const u8 *);
 TS_DescriptorDecoder TS_Descriptor_DecoderFor(u8 tag)
 {
     switch (tag) {
+    case 0x02: return TS_Descriptor_GetVideoStream;
+    case 0x03: return TS_Descriptor_GetAudioStream;
+    case 0x04: return TS_Descriptor_GetHierarchy;
+    case 0x05: return TS_Descriptor_GetRegistration;
+    case 0x06: return TS_Descriptor_GetDataStreamAlignment;
+    case 0x07: return TS_Descriptor_GetTargetBackgroundGrid;
+    case 0x08: return TS_Descriptor_GetVideoWindow;
     case 0x09: return TS_Descriptor_GetConditionalAccess;
+    case 0x0A: return TS_Descriptor_GetISO639Language;
+    case 0x0B: return TS_Descriptor_GetSystemClock;
+    case 0x0C: return TS_Descriptor_GetMultiplexBufferUtilization;
+    case 0x0D: return TS_Descriptor_GetCopyright;
+    case 0x0E: return TS_Descriptor_GetMaximumBitrate;
+    case 0x0F: return TS_Descriptor_GetPrivateDataIndicator;
+    case 0x10: return TS_Descriptor_GetSmoothingBuffer;
+    case 0x11: return TS_Descriptor_GetSTD;
+    case 0x12: return TS_Descriptor_GetIBP;
     default: return TS_Descriptor_GetRAW;
     }
 }
