@@ -1,0 +1,143 @@
+// CRC-32/MPEG-2 of PSI sections and the base file name of the split drivers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ts.h"
+
+namespace {
+
+// A PAT section with one program, ahead of its CRC_32.
+const u8 kPATSection[] = {
+    0x00,        // table_id
+    0xB0, 0x0D,  // section_syntax_indicator 1, '0', reserved 3, section_length 13
+    0x00, 0x01,  // transport_stream_id 1
+    0xC1,        // reserved 3, version_number 0, current_next_indicator 1
+    0x00,        // section_number
+    0x00,        // last_section_number
+    0x04, 0x08,  // program_number 1032
+    0xE1, 0xF0,  // reserved 7, program_map_PID 0x01F0
+};
+
+TEST(CRC32, TableEntriesFollowTheGenerator)
+{
+    EXPECT_EQ(g_lu32CRC32Table[0x00], 0x00000000u);
+    EXPECT_EQ(g_lu32CRC32Table[0x01], 0x04C11DB7u);
+    EXPECT_EQ(g_lu32CRC32Table[0x02], 0x09823B6Eu);
+    EXPECT_EQ(g_lu32CRC32Table[0x80], 0x690CE0EEu);
+    EXPECT_EQ(g_lu32CRC32Table[0xFF], 0xB1F740B4u);
+    // Every entry: eight shifts of i << 24 through the generator, checked bit by bit.
+    for (u32 i = 0; i < 256; ++i) {
+        u32 crc = i << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        EXPECT_EQ(g_lu32CRC32Table[i], crc) << "entry " << i;
+    }
+}
+
+TEST(CRC32, KnownValues)
+{
+    const char *digits = "123456789";
+    EXPECT_EQ(GetCRC32(0xFFFFFFFF, reinterpret_cast<const u8 *>(digits), 9), 0x0376E6E7u);
+    EXPECT_EQ(GetCRC32(0xFFFFFFFF, kPATSection, sizeof kPATSection), 0x12A927CEu);
+    EXPECT_EQ(GetCRC32(0xFFFFFFFF, kPATSection, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(GetCRC32(0x12345678, nullptr, 0), 0x12345678u);
+}
+
+TEST(CRC32, SectionFollowedByItsCRCGivesZero)
+{
+    std::vector<u8> sealed(kPATSection, kPATSection + sizeof kPATSection);
+    sealed.insert(sealed.end(), {0x12, 0xA9, 0x27, 0xCE});
+    EXPECT_EQ(GetCRC32(0xFFFFFFFF, sealed.data(), sealed.size()), 0u);
+    sealed[9] ^= 0x01;  // a single flipped bit is caught
+    EXPECT_NE(GetCRC32(0xFFFFFFFF, sealed.data(), sealed.size()), 0u);
+}
+
+TEST(CRC32, FeedingInPiecesMatchesOneRun)
+{
+    const u32 first = GetCRC32(0xFFFFFFFF, kPATSection, 5);
+    EXPECT_EQ(GetCRC32(first, kPATSection + 5, sizeof kPATSection - 5), 0x12A927CEu);
+}
+
+// Runs GetBaseFileName on path and returns the base, or "<rc>" for a non-zero result.
+std::string BaseOf(const std::string &path)
+{
+    static char base[65536];
+    std::memset(base, 'x', sizeof base);
+    const int rc = GetBaseFileName(base, path.c_str());
+    if (rc != 0)
+        return "<" + std::to_string(rc) + ">";
+    return base;
+}
+
+TEST(BaseFileName, CutsTheLastExtension)
+{
+    EXPECT_EQ(BaseOf("rec/movie.ts"), "rec/movie");
+    EXPECT_EQ(BaseOf("a.b.c"), "a.b");
+    EXPECT_EQ(BaseOf("movie"), "movie");
+    EXPECT_EQ(BaseOf("movie."), "movie");
+    EXPECT_EQ(BaseOf("x.ts"), "x");
+}
+
+TEST(BaseFileName, DirectorySeparatorsStopTheScan)
+{
+    EXPECT_EQ(BaseOf("dir.x/file"), "dir.x/file");
+    EXPECT_EQ(BaseOf("dir.x\\file"), "dir.x\\file");
+    EXPECT_EQ(BaseOf("dir.x/file.ts"), "dir.x/file");
+    EXPECT_EQ(BaseOf("/srv/rec.d/a"), "/srv/rec.d/a");
+    EXPECT_EQ(BaseOf("dir/.ts"), "dir/");  // only index 0 is exempt
+}
+
+TEST(BaseFileName, FirstCharacterIsNeverExamined)
+{
+    EXPECT_EQ(BaseOf(".ts"), ".ts");
+    EXPECT_EQ(BaseOf("a"), "a");
+    EXPECT_EQ(BaseOf("."), ".");
+    EXPECT_EQ(BaseOf(""), "");
+}
+
+TEST(BaseFileName, QuotedPaths)
+{
+    EXPECT_EQ(BaseOf("\"rec/movie.ts\""), "rec/movie");
+    EXPECT_EQ(BaseOf("'movie.ts'"), "movie");
+    EXPECT_EQ(BaseOf("\"movie\""), "movie\"");  // no dot: only the opening quote goes
+    EXPECT_EQ(BaseOf("\"movie.ts'"), "\"movie");  // mismatched quotes are ordinary characters
+    EXPECT_EQ(BaseOf("\""), "");
+    EXPECT_EQ(BaseOf("'"), "");
+    EXPECT_EQ(BaseOf("\"\""), "\"");
+    EXPECT_EQ(BaseOf("\".ts\""), ".ts\"");  // the dot is at index 0 of the copy
+}
+
+TEST(BaseFileName, NullPointersWriteNothing)
+{
+    char base[8] = "keep";
+    EXPECT_EQ(GetBaseFileName(nullptr, "a.ts"), -1);
+    EXPECT_EQ(GetBaseFileName(base, nullptr), -1);
+    EXPECT_STREQ(base, "keep");
+}
+
+TEST(BaseFileName, LongPathsUpToTheBufferAndNoFurther)
+{
+    // 65,535 characters and the terminator fill the caller's buffer exactly; the dot sits far
+    // beyond any 16-bit index.
+    std::string longest(65532, 'a');
+    longest += ".ts";
+    const std::string base = BaseOf(longest);
+    EXPECT_EQ(base.size(), 65532u);
+    EXPECT_EQ(base, std::string(65532, 'a'));
+
+    EXPECT_EQ(BaseOf(std::string(65536, 'a')), "<-2>");
+    EXPECT_EQ(BaseOf(std::string(70000, 'a') + ".ts"), "<-2>");
+    // Quoted, the copy loses one character, so 65,536 characters still fit.
+    EXPECT_EQ(BaseOf("\"" + std::string(65534, 'b') + "\""), std::string(65534, 'b') + "\"");
+    EXPECT_EQ(BaseOf("\"" + std::string(65535, 'b') + "\""), "<-2>");
+
+    char untouched[4] = "abc";
+    const std::string too_long(65536, 'c');
+    EXPECT_EQ(GetBaseFileName(untouched, too_long.c_str()), -2);
+    EXPECT_STREQ(untouched, "abc");
+}
+
+}  // namespace
