@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Lists the programs of the sample recording, extracts the first one, and shows what was written.
+set -euo pipefail
+build=$1 sample=$2 out=$3
+mkdir -p "$out"
+echo "== pidsift $sample  (the programs of the last PAT)"
+"$build/pidsift" "$sample"
+pid=$("$build/pidsift" "$sample" 2>&1 | head -n 1 | sed -n 's/.*PID:\(0x[0-9A-F]*\)$/\1/p')
+echo
+echo "== pidsift $sample $pid $out/program.ts"
+"$build/pidsift" "$sample" "$pid" "$out/program.ts"
+echo "wrote $out/program.ts: $(stat -c %s "$out/program.ts") bytes, $(( $(stat -c %s "$out/program.ts") / 188 )) packets (input: $(( $(stat -c %s "$sample") / 188 )) packets)"
+echo
+echo "== the output holds only the chosen program: packets per PID in the input and in the output"
+count_pids() {
+    od -An -v -tu1 -w188 "$1" | awk '{ n[($2 % 32) * 256 + $3]++ } END { for (p in n) printf "  PID 0x%04X: %d packets\n", p, n[p] }' | sort
+}
+echo "input:"
+count_pids "$sample"
+echo "output:"
+count_pids "$out/program.ts"

@@ -1,0 +1,418 @@
+#include "stream_builder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "capture.h"
+
+namespace testsupport {
+
+u32 Crc32Mpeg2(const u8 *data, size_t length)
+{
+    u32 crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= u32(data[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80000000) ? (crc << 1) ^ 0x04C11DB7 : crc << 1;
+    }
+    return crc;
+}
+
+namespace {
+
+void PutCRC(Bytes *section)
+{
+    const u32 crc = Crc32Mpeg2(section->data(), section->size());
+    section->push_back(u8(crc >> 24));
+    section->push_back(u8(crc >> 16));
+    section->push_back(u8(crc >> 8));
+    section->push_back(u8(crc));
+}
+
+// table_id, section_syntax_indicator 1, '0', reserved 11, section_length (filled later),
+// a 16-bit extension, reserved 11, version, current_next_indicator 1, section numbers 0.
+Bytes LongHeader(u8 table_id, u16 extension, u8 version)
+{
+    return {table_id, 0xB0, 0x00, u8(extension >> 8), u8(extension), u8(0xC1 | ((version & 0x1F) << 1)), 0x00, 0x00};
+}
+
+// Sets section_length from the bytes so far plus the CRC_32 still to come, then appends it.
+void Finish(Bytes *section)
+{
+    const size_t length = section->size() - 3 + 4;
+    (*section)[1] = u8(((*section)[1] & 0xF0) | ((length >> 8) & 0x0F));
+    (*section)[2] = u8(length);
+    PutCRC(section);
+}
+
+}  // namespace
+
+Bytes PATSection(u16 transport_stream_id, u8 version, const std::vector<PATEntry> &entries)
+{
+    Bytes section = LongHeader(0x00, transport_stream_id, version);
+    for (const PATEntry &entry : entries) {
+        section.push_back(u8(entry.program_number >> 8));
+        section.push_back(u8(entry.program_number));
+        section.push_back(u8(0xE0 | (entry.pid >> 8)));
+        section.push_back(u8(entry.pid));
+    }
+    Finish(&section);
+    return section;
+}
+
+Bytes PMTSection(u16 program_number, u8 version, u16 pcr_pid, const Bytes &program_descriptors,
+                 const std::vector<PMTStreamSpec> &streams)
+{
+    Bytes section = LongHeader(0x02, program_number, version);
+    section.push_back(u8(0xE0 | (pcr_pid >> 8)));
+    section.push_back(u8(pcr_pid));
+    section.push_back(u8(0xF0 | (program_descriptors.size() >> 8)));
+    section.push_back(u8(program_descriptors.size()));
+    section.insert(section.end(), program_descriptors.begin(), program_descriptors.end());
+    for (const PMTStreamSpec &stream : streams) {
+        section.push_back(stream.stream_type);
+        section.push_back(u8(0xE0 | (stream.pid >> 8)));
+        section.push_back(u8(stream.pid));
+        section.push_back(u8(0xF0 | (stream.descriptors.size() >> 8)));
+        section.push_back(u8(stream.descriptors.size()));
+        section.insert(section.end(), stream.descriptors.begin(), stream.descriptors.end());
+    }
+    Finish(&section);
+    return section;
+}
+
+Bytes CATSection(u8 version, const Bytes &descriptors)
+{
+    Bytes section = LongHeader(0x01, 0xFFFF, version);
+    section.insert(section.end(), descriptors.begin(), descriptors.end());
+    Finish(&section);
+    return section;
+}
+
+Bytes PrivateSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &data)
+{
+    return LongSection(table_id, table_id_extension, version, data);
+}
+
+Bytes LongSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &body)
+{
+    Bytes section = LongHeader(table_id, table_id_extension, version);
+    section[1] = 0xF0;  // private_indicator set, as ISDB and DVB SI sections carry it
+    section.insert(section.end(), body.begin(), body.end());
+    Finish(&section);
+    return section;
+}
+
+Bytes Descriptor(u8 tag, const Bytes &body)
+{
+    Bytes descriptor = {tag, u8(body.size())};
+    descriptor.insert(descriptor.end(), body.begin(), body.end());
+    return descriptor;
+}
+
+Bytes CADescriptor(u16 ca_system_id, u16 ca_pid, const Bytes &private_data)
+{
+    Bytes body = {u8(ca_system_id >> 8), u8(ca_system_id), u8(0xE0 | (ca_pid >> 8)), u8(ca_pid)};
+    body.insert(body.end(), private_data.begin(), private_data.end());
+    return Descriptor(0x09, body);
+}
+
+Bytes Concat(const std::vector<Bytes> &parts)
+{
+    Bytes all;
+    for (const Bytes &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+u8 PacketBuilder::NextCounter(u16 pid)
+{
+    const u8 counter = m_counters[pid & 0x1FFF];
+    m_counters[pid & 0x1FFF] = (counter + 1) & 0x0F;
+    return counter;
+}
+
+std::vector<Packet> PacketBuilder::Section(u16 pid, const Bytes &section)
+{
+    std::vector<Packet> packets;
+    size_t offset = 0;
+    bool first = true;
+    while (offset < section.size() || first) {
+        Packet packet;
+        packet.fill(0xFF);
+        packet[0] = 0x47;
+        packet[1] = u8((first ? 0x40 : 0x00) | ((pid >> 8) & 0x1F));
+        packet[2] = u8(pid);
+        packet[3] = u8(0x10 | NextCounter(pid));
+        size_t at = 4;
+        if (first)
+            packet[at++] = 0x00;  // pointer_field
+        const size_t take = std::min(section.size() - offset, size_t(188 - at));
+        std::memcpy(packet.data() + at, section.data() + offset, take);
+        offset += take;
+        first = false;
+        packets.push_back(packet);
+    }
+    return packets;
+}
+
+Packet PacketBuilder::Payload(u16 pid, u8 fill, bool unit_start)
+{
+    Packet packet;
+    packet.fill(fill);
+    packet[0] = 0x47;
+    packet[1] = u8((unit_start ? 0x40 : 0x00) | ((pid >> 8) & 0x1F));
+    packet[2] = u8(pid);
+    packet[3] = u8(0x10 | NextCounter(pid));
+    if (unit_start) {
+        // A PES header start code prefix, so that the payload looks like the start of a PES packet.
+        packet[4] = 0x00;
+        packet[5] = 0x00;
+        packet[6] = 0x01;
+        packet[7] = 0xE0;
+    }
+    return packet;
+}
+
+Packet PacketBuilder::PCR(u16 pid, u64 base, u16 extension, bool with_payload, u8 fill)
+{
+    Packet packet;
+    packet.fill(fill);
+    packet[0] = 0x47;
+    packet[1] = u8((pid >> 8) & 0x1F);
+    packet[2] = u8(pid);
+    packet[3] = u8((with_payload ? 0x30 : 0x20) | (with_payload ? NextCounter(pid) : m_counters[pid & 0x1FFF]));
+    const u8 adaptation_field_length = with_payload ? 7 : 183;
+    packet[4] = adaptation_field_length;
+    packet[5] = 0x10;  // PCR_flag
+    packet[6] = u8(base >> 25);
+    packet[7] = u8(base >> 17);
+    packet[8] = u8(base >> 9);
+    packet[9] = u8(base >> 1);
+    packet[10] = u8(((base & 1) << 7) | 0x7E | ((extension >> 8) & 1));
+    packet[11] = u8(extension);
+    if (!with_payload)
+        std::memset(packet.data() + 12, 0xFF, 188 - 12);  // stuffing bytes
+    return packet;
+}
+
+Packet PacketBuilder::Null()
+{
+    Packet packet;
+    packet.fill(0xFF);
+    packet[0] = 0x47;
+    packet[1] = 0x1F;
+    packet[2] = 0xFF;
+    packet[3] = 0x10;
+    return packet;
+}
+
+namespace {
+
+// A small deterministic generator, so that streams are the same on every machine.
+class Random {
+public:
+    explicit Random(u32 seed) : m_state(seed * 2654435761u + 1) {}
+    u32 Next()
+    {
+        m_state ^= m_state << 13;
+        m_state ^= m_state >> 17;
+        m_state ^= m_state << 5;
+        return m_state;
+    }
+
+private:
+    u32 m_state;
+};
+
+Bytes ProgramPMT(const ProgramSpec &program, bool changed, u16 extra_offset)
+{
+    const u16 pcr_pid = program.pcr_pid != 0 ? program.pcr_pid : program.video_pid;
+    Bytes program_descriptors;
+    if (program.ecm_pid != 0)
+        program_descriptors = CADescriptor(0x0005, program.ecm_pid, {0x01, 0x02});
+    // Digital copy control, as ISDB broadcasters put in every PMT.
+    program_descriptors = Concat({program_descriptors, Descriptor(0xC1, {0x84, 0xFF})});
+    std::vector<PMTStreamSpec> streams = {
+        {0x02, program.video_pid, Concat({Descriptor(0x52, {0x00}), Descriptor(0xC8, {0x01})})},
+        {0x0F, program.audio_pid, Concat({Descriptor(0x52, {0x10}), Descriptor(0x0A, {'j', 'p', 'n', 0x00})})},
+    };
+    if (changed)
+        streams.push_back({0x06, u16(program.video_pid + extra_offset), Descriptor(0xFD, {0x00, 0x08})});
+    return PMTSection(program.program_number, changed ? 1 : 0, pcr_pid, program_descriptors, streams);
+}
+
+}  // namespace
+
+void GenerateBroadcast(const BroadcastSpec &spec, const PacketSink &sink)
+{
+    PacketBuilder builder;
+    Random random(spec.seed);
+    u64 emitted = 0;
+    auto emit = [&](const Packet &packet, u16 owner) {
+        if (emitted < spec.packet_count)
+            sink(packet, owner);
+        ++emitted;
+    };
+
+    std::vector<PATEntry> entries;
+    if (spec.network_pid != 0)
+        entries.push_back({0, spec.network_pid});
+    for (const ProgramSpec &program : spec.programs)
+        entries.push_back({program.program_number, program.pmt_pid});
+    const Bytes pat = PATSection(spec.transport_stream_id, 0, entries);
+    const Bytes cat = CATSection(0, spec.emm_pid != 0 ? CADescriptor(0x0005, spec.emm_pid) : Bytes{});
+    const Bytes sdt = LongSection(0x42, spec.transport_stream_id, 0, Bytes(120, 0x5A));
+    const Bytes eit = LongSection(0x4E, 0x0400, 0, Bytes(300, 0x3C));  // spans two packets
+
+    std::vector<u64> pcr_clock(spec.programs.size(), 0);
+    bool first_psi = true;
+    u64 last_psi = 0;
+    unsigned ecm_cycle = 0;
+    while (emitted < spec.packet_count) {
+        if (first_psi || emitted - last_psi >= spec.psi_interval) {
+            first_psi = false;
+            last_psi = emitted;
+            for (const Packet &packet : builder.Section(0x0000, pat))
+                emit(packet, 0);
+            for (const Packet &packet : builder.Section(0x0001, cat))
+                emit(packet, 0);
+            const bool changed = spec.pmt_change_at != 0 && emitted >= spec.pmt_change_at;
+            for (const ProgramSpec &program : spec.programs)
+                for (const Packet &packet : builder.Section(program.pmt_pid, ProgramPMT(program, changed, spec.extra_stream_pid_offset)))
+                    emit(packet, program.program_number);
+            for (const Packet &packet : builder.Section(0x0011, sdt))
+                emit(packet, 0);
+            ++ecm_cycle;
+        }
+        const bool changed = spec.pmt_change_at != 0 && emitted >= spec.pmt_change_at;
+        for (size_t p = 0; p < spec.programs.size(); ++p) {
+            const ProgramSpec &program = spec.programs[p];
+            for (unsigned v = 0; v < program.video_weight; ++v) {
+                // Every fourth video packet carries the PCR (about every 40 ms at real rates).
+                pcr_clock[p] += 2700 + random.Next() % 16;
+                const bool with_pcr = v % 4 == 0 && program.pcr_pid == 0;
+                const u8 fill = u8(random.Next());
+                emit(with_pcr ? builder.PCR(program.video_pid, pcr_clock[p], u16(random.Next() % 300), true, fill)
+                              : builder.Payload(program.video_pid, fill, v == 0),
+                     program.program_number);
+            }
+            if (program.pcr_pid != 0)
+                emit(builder.PCR(program.pcr_pid, pcr_clock[p], 0, false), program.program_number);
+            for (unsigned a = 0; a < program.audio_weight; ++a)
+                emit(builder.Payload(program.audio_pid, u8(random.Next()), a == 0), program.program_number);
+            if (changed)
+                emit(builder.Payload(u16(program.video_pid + spec.extra_stream_pid_offset), 0x33), program.program_number);
+            if (program.ecm_pid != 0 && random.Next() % 8 == 0) {
+                const Bytes ecm = PrivateSection(0x82 + (ecm_cycle & 1), program.program_number, 0, Bytes(60, u8(ecm_cycle)));
+                for (const Packet &packet : builder.Section(program.ecm_pid, ecm))
+                    emit(packet, program.program_number);
+            }
+        }
+        if (spec.emm_pid != 0 && random.Next() % 16 == 0) {
+            Bytes emm_data = {0x00, 0x00, 0x00, 0x00, 0x01, u8(random.Next())};  // card ID
+            emm_data.resize(40, 0xEE);
+            for (const Packet &packet : builder.Section(spec.emm_pid, PrivateSection(0x84, 0x0001, 0, emm_data)))
+                emit(packet, 0);
+        }
+        for (unsigned s = 0; s < spec.si_weight; ++s)
+            if (random.Next() % 4 == 0)
+                for (const Packet &packet : builder.Section(0x0012, eit))
+                    emit(packet, 0);
+        for (unsigned n = 0; n < spec.null_weight; ++n)
+            emit(PacketBuilder::Null(), 0);
+    }
+}
+
+BroadcastSpec SampleBroadcast(u64 packet_count)
+{
+    BroadcastSpec spec;
+    spec.transport_stream_id = 0x7FE0;
+    spec.network_pid = 0x0010;
+    spec.emm_pid = 0x0901;
+    spec.packet_count = packet_count;
+    spec.psi_interval = 40;
+    spec.programs = {
+        {0x0400, 0x01F0, 0x0111, 0x0112, 0, 0, 8, 1},
+        {0x0401, 0x01F1, 0x0121, 0x0122, 0x0130, 0, 6, 1},
+        {0x0408, 0x01F8, 0x0181, 0x0182, 0, 0x01FF, 4, 1},
+    };
+    spec.pmt_change_at = packet_count / 2;
+    return spec;
+}
+
+Bytes Flatten(const std::vector<Packet> &packets)
+{
+    Bytes bytes;
+    Append(&bytes, packets);
+    return bytes;
+}
+
+void Append(Bytes *bytes, const Packet &packet) { bytes->insert(bytes->end(), packet.begin(), packet.end()); }
+
+void Append(Bytes *bytes, const std::vector<Packet> &packets)
+{
+    for (const Packet &packet : packets)
+        Append(bytes, packet);
+}
+
+bool WriteFile(const std::string &path, const Bytes &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+Bytes ReadBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/pidsift-test-XXXXXX";
+    const char *made = mkdtemp(pattern);
+    m_path = made != nullptr ? made : "/tmp";
+}
+
+TempDir::~TempDir()
+{
+    if (m_path != "/tmp")
+        std::system(("chmod -R u+w " + Quote(m_path) + " 2>/dev/null; rm -rf " + Quote(m_path)).c_str());
+}
+
+std::string Quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+CommandResult RunCommand(const std::string &command)
+{
+    TempDir scratch;
+    const std::string out_path = scratch.File("stdout");
+    const std::string err_path = scratch.File("stderr");
+    const int raw = std::system((command + " >" + Quote(out_path) + " 2>" + Quote(err_path) + " </dev/null").c_str());
+    CommandResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    ReadFile(out_path, &result.out);
+    ReadFile(err_path, &result.err);
+    return result;
+}
+
+std::string ToolBinary(const std::string &name) { return std::string(PIDSIFT_BINARY_DIR) + "/" + name; }
+std::string PidsiftBinary() { return ToolBinary("pidsift"); }
+
+}  // namespace testsupport

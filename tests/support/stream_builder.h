@@ -1,0 +1,148 @@
+// Test-only stream builder: PSI sections, packets and whole broadcast-like multiplexes whose
+// contents are known, so that tests can compute what the tools must print and write.
+#ifndef PIDSIFT_TESTS_SUPPORT_STREAM_BUILDER_H
+#define PIDSIFT_TESTS_SUPPORT_STREAM_BUILDER_H
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ts.h"
+
+namespace testsupport {
+
+using Bytes = std::vector<u8>;
+using Packet = std::array<u8, 188>;
+
+// CRC-32/MPEG-2 computed bit by bit, independent of the library's table.
+u32 Crc32Mpeg2(const u8 *data, size_t length);
+
+// ---- Sections (complete, CRC_32 appended) ----------------------------------------------------
+
+struct PATEntry {
+    u16 program_number;
+    u16 pid;
+};
+Bytes PATSection(u16 transport_stream_id, u8 version, const std::vector<PATEntry> &entries);
+
+struct PMTStreamSpec {
+    u8 stream_type;
+    u16 pid;
+    Bytes descriptors;  // the ES_info descriptor loop, raw
+};
+Bytes PMTSection(u16 program_number, u8 version, u16 pcr_pid, const Bytes &program_descriptors,
+                 const std::vector<PMTStreamSpec> &streams);
+
+Bytes CATSection(u8 version, const Bytes &descriptors);
+
+// A long-form private section (section_syntax_indicator 1), as ECM and EMM sections are sent.
+Bytes PrivateSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &data);
+
+// A section of any table with the long-form header: table_id, section_syntax_indicator 1,
+// table_id_extension, version, body, CRC_32 (SDT, EIT, NIT in tests).
+Bytes LongSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &body);
+
+// ---- Descriptors ----------------------------------------------------------------------------
+
+Bytes Descriptor(u8 tag, const Bytes &body);
+Bytes CADescriptor(u16 ca_system_id, u16 ca_pid, const Bytes &private_data = {});
+Bytes Concat(const std::vector<Bytes> &parts);
+
+// ---- Packets --------------------------------------------------------------------------------
+
+// Builds packets with a continuity_counter per PID.
+class PacketBuilder {
+public:
+    // Packets carrying one section from its first byte: payload_unit_start_indicator on the
+    // first, pointer_field 0, 0xFF stuffing after the section.
+    std::vector<Packet> Section(u16 pid, const Bytes &section);
+    // A payload packet (PES data) of 184 bytes, filled from fill.
+    Packet Payload(u16 pid, u8 fill, bool unit_start = false);
+    // A packet with an adaptation field carrying a PCR and a shortened payload.
+    Packet PCR(u16 pid, u64 base, u16 extension, bool with_payload, u8 fill = 0x00);
+    // A null packet (PID 0x1FFF).
+    static Packet Null();
+    u8 NextCounter(u16 pid);
+
+private:
+    std::array<u8, 8192> m_counters{};
+};
+
+// ---- Broadcast-like multiplexes -------------------------------------------------------------
+
+struct ProgramSpec {
+    u16 program_number;
+    u16 pmt_pid;
+    u16 video_pid;
+    u16 audio_pid;
+    u16 ecm_pid = 0;     // 0: not scrambled
+    u16 pcr_pid = 0;     // 0: the PCR rides on the video PID
+    unsigned video_weight = 8;  // packets of video per cycle
+    unsigned audio_weight = 1;
+};
+
+struct BroadcastSpec {
+    u16 transport_stream_id = 0x7FE0;
+    u16 network_pid = 0x0010;  // 0: no network entry in the PAT
+    std::vector<ProgramSpec> programs;
+    u16 emm_pid = 0;  // non-zero: a CAT names this EMM PID and EMM sections are sent on it
+    u64 packet_count = 10000;
+    u32 seed = 1;
+    unsigned psi_interval = 400;   // packets between repetitions of PAT, CAT and PMTs
+    unsigned null_weight = 2;      // null packets per cycle
+    unsigned si_weight = 1;        // SDT/EIT packets per cycle
+    u64 pmt_change_at = 0;         // from this packet on, every PMT has version 1 and one more stream
+    u16 extra_stream_pid_offset = 3;  // the added stream is video_pid + this
+};
+
+// Owner of a generated packet: the program_number it belongs to, or 0 for packets of no program
+// (PAT, CAT, EMM, SI, null).
+using PacketSink = std::function<void(const Packet &packet, u16 owner)>;
+
+// Generates a multiplex: PAT, CAT and PMTs at the start and every psi_interval packets, then
+// video (with PCR every few packets), audio, ECM, EMM, SI and null packets interleaved.
+void GenerateBroadcast(const BroadcastSpec &spec, const PacketSink &sink);
+
+// A typical three-program terrestrial multiplex with a network entry, one scrambled program
+// with its ECM, a CAT with an EMM PID and a PMT change, as used by the sample and many tests.
+BroadcastSpec SampleBroadcast(u64 packet_count);
+
+// ---- Files ----------------------------------------------------------------------------------
+
+Bytes Flatten(const std::vector<Packet> &packets);
+void Append(Bytes *bytes, const Packet &packet);
+void Append(Bytes *bytes, const std::vector<Packet> &packets);
+bool WriteFile(const std::string &path, const Bytes &bytes);
+Bytes ReadBytes(const std::string &path);
+
+// A scratch directory for one test, removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return m_path; }
+    std::string File(const std::string &name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Runs a command line through the shell, with standard error captured. Returns the exit status.
+struct CommandResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+CommandResult RunCommand(const std::string &command);
+std::string PidsiftBinary();
+std::string ToolBinary(const std::string &name);
+std::string Quote(const std::string &text);
+
+}  // namespace testsupport
+
+#endif
