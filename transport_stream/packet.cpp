@@ -34,18 +34,21 @@ u32 TS_AdaptationField_GetExtension(TS_AdaptationField *field, const u8 *bytes, 
     field->piecewise_rate_flag = (flags >> 6) & 1;
     field->seamless_splice_flag = (flags >> 5) & 1;
     field->extension_reserved = flags & 0x1F;
-    if (field->ltw_flag && offset + 2 <= extension_end) {
+    field->ltw_flag &= offset + 2 <= extension_end;
+    if (field->ltw_flag) {
         field->ltw_valid_flag = bytes[offset] >> 7;
         field->ltw_offset = u16(((bytes[offset] & 0x7F) << 8) | bytes[offset + 1]);
         offset += 2;
     }
-    if (field->piecewise_rate_flag && offset + 3 <= extension_end) {
+    field->piecewise_rate_flag &= offset + 3 <= extension_end;
+    if (field->piecewise_rate_flag) {
         field->piecewise_reserved = bytes[offset] >> 6;
         field->piecewise_rate =
             (u32(bytes[offset] & 0x3F) << 16) | (u32(bytes[offset + 1]) << 8) | bytes[offset + 2];
         offset += 3;
     }
-    if (field->seamless_splice_flag && offset + 5 <= extension_end) {
+    field->seamless_splice_flag &= offset + 5 <= extension_end;
+    if (field->seamless_splice_flag) {
         const u8 *c = bytes + offset;
         field->splice_type = c[0] >> 4;
         field->DTS_next_AU = (u64((c[0] >> 1) & 0x07) << 30) | (u64(c[1]) << 22) |
@@ -112,22 +115,28 @@ int TS_Packet_GetAdaptationField(TS_AdaptationField *field, const TS_Packet *pac
     field->transport_private_data_flag = (flags >> 1) & 1;
     field->adaptation_field_extension_flag = flags & 1;
 
+    // A part whose flag is set but that does not fit in the field is not decoded, and its flag
+    // is cleared so that no caller reads it.
     u32 offset = 6;
-    if (field->PCR_flag && offset + 6 <= end) {
+    field->PCR_flag &= offset + 6 <= end;
+    if (field->PCR_flag) {
         TS_ClockReference_Get(bytes + offset, &field->program_clock_reference_base,
                               &field->PCR_reserved, &field->program_clock_reference_extension);
         offset += 6;
     }
-    if (field->OPCR_flag && offset + 6 <= end) {
+    field->OPCR_flag &= offset + 6 <= end;
+    if (field->OPCR_flag) {
         TS_ClockReference_Get(bytes + offset, &field->original_program_clock_reference_base,
                               &field->OPCR_reserved, &field->original_program_clock_reference_extension);
         offset += 6;
     }
-    if (field->splicing_point_flag && offset + 1 <= end) {
+    field->splicing_point_flag &= offset + 1 <= end;
+    if (field->splicing_point_flag) {
         field->splice_countdown = i8(bytes[offset]);
         offset += 1;
     }
-    if (field->transport_private_data_flag && offset + 1 <= end) {
+    field->transport_private_data_flag &= offset + 1 <= end;
+    if (field->transport_private_data_flag) {
         u32 length = bytes[offset];
         if (offset + 1 + length > end)
             length = end - offset - 1;
@@ -135,7 +144,8 @@ int TS_Packet_GetAdaptationField(TS_AdaptationField *field, const TS_Packet *pac
         std::memcpy(field->private_data_byte, bytes + offset + 1, length);
         offset += 1 + length;
     }
-    if (field->adaptation_field_extension_flag && offset + 1 <= end)
+    field->adaptation_field_extension_flag &= offset + 1 <= end;
+    if (field->adaptation_field_extension_flag)
         offset = TS_AdaptationField_GetExtension(field, bytes, offset, end);
 
     field->stuffing_length = u8(end - offset);

@@ -138,6 +138,40 @@ void TS_Sync_Begin(TS_Sync *sync, u64 size, u64 *pos)
     sync->u64Skip -= skip;
 }
 
+namespace {
+
+// How many packets the hunt looks ahead to choose between candidates.
+constexpr u32 kConfirmations = 32;
+
+// Consecutive sync bytes found every spacing bytes after candidate, up to kConfirmations.
+u32 TS_Sync_Run(const u8 *stream, u64 size, u64 candidate, u32 spacing)
+{
+    u32 run = 0;
+    for (u64 at = candidate + spacing; run < kConfirmations && at < size && stream[at] == TS_SYNC_BYTE; at += spacing)
+        ++run;
+    return run;
+}
+
+// A candidate counts when another sync byte stands one spacing further on (or, at the end of
+// the input, when nothing follows there). Picks the spacing with the longest run of sync bytes,
+// so that a 0x47 recurring in a timestamp prefix does not beat the real packet spacing.
+bool TS_Sync_Judge(const u8 *stream, u64 size, u64 candidate, u32 *spacing, u32 *best_run)
+{
+    *spacing = 0;
+    *best_run = 0;
+    for (u32 each : kSpacings) {
+        const bool beyond = candidate + each >= size;
+        const u32 run = TS_Sync_Run(stream, size, candidate, each);
+        if ((run > 0 || beyond) && (*spacing == 0 || run > *best_run)) {
+            *spacing = each;
+            *best_run = run;
+        }
+    }
+    return *spacing != 0;
+}
+
+}  // namespace
+
 long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end)
 {
     if (sync->u64Skip > 0) {
@@ -152,37 +186,42 @@ long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool
             return (long long)*pos;
         sync->u32Spacing = 0;  // lost: hunt from where the packet should have been
     }
+    const u64 lookahead = u64(kConfirmations + 1) * kSpacings[2];
     for (u64 candidate = *pos; candidate < size; ++candidate) {
         if (stream[candidate] != TS_SYNC_BYTE)
             continue;
-        u32 spacing = 0;
-        bool wait = false;
-        for (u32 each : kSpacings) {
-            if (candidate + each < size) {
-                if (stream[candidate + each] == TS_SYNC_BYTE) {
-                    spacing = each;
-                    break;
-                }
-            } else if (at_end) {
-                // Nothing follows to confirm or refute: the last packet of the input.
-                spacing = each;
-                break;
-            } else {
-                wait = true;
-                break;
-            }
-        }
-        if (wait) {
+        if (!at_end && candidate + lookahead >= size) {
+            // Too close to the end of the buffer to be judged: wait for the next chunk.
             *pos = candidate;
             return -1;
         }
-        if (spacing == 0)
+        u32 spacing = 0;
+        u32 run = 0;
+        if (!TS_Sync_Judge(stream, size, candidate, &spacing, &run))
             continue;
-        *pos = candidate;
-        if (candidate + TS_PACKET_SIZE > size)
+        // The first confirmed candidate may still be a stray 0x47 (in garbage, a timestamp
+        // prefix or parity bytes) that happens to line up with a packet further on: within one
+        // unit after it, the candidate with the longest run of sync bytes is the packet start.
+        u64 start = candidate;
+        for (u64 later = candidate + 1; later < candidate + kSpacings[2] && later < size; ++later) {
+            u32 later_spacing = 0;
+            u32 later_run = 0;
+            if (stream[later] != TS_SYNC_BYTE || !TS_Sync_Judge(stream, size, later, &later_spacing, &later_run))
+                continue;
+            // Equal runs at the same spacing: the timestamp prefix of a 192-byte unit stands
+            // before its packet, and the parity of a 204-byte packet before the next one.
+            const bool same_unit = later_spacing == spacing && later - start <= spacing - TS_PACKET_SIZE;
+            if (later_run > run || (later_run == run && same_unit)) {
+                start = later;
+                spacing = later_spacing;
+                run = later_run;
+            }
+        }
+        *pos = start;
+        if (start + TS_PACKET_SIZE > size)
             return -1;
         sync->u32Spacing = spacing;
-        return (long long)candidate;
+        return (long long)start;
     }
     *pos = size;
     return -1;
