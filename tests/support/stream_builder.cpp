@@ -273,6 +273,7 @@ void GenerateBroadcast(const BroadcastSpec &spec, const PacketSink &sink)
     std::vector<u64> pcr_clock(spec.programs.size(), 0);
     bool first_psi = true;
     u64 last_psi = 0;
+    bool changed = false;  // the PMTs sent so far carry the extra stream
     unsigned ecm_cycle = 0;
     while (emitted < spec.packet_count) {
         if (first_psi || emitted - last_psi >= spec.psi_interval) {
@@ -282,7 +283,7 @@ void GenerateBroadcast(const BroadcastSpec &spec, const PacketSink &sink)
                 emit(packet, 0);
             for (const Packet &packet : builder.Section(0x0001, cat))
                 emit(packet, 0);
-            const bool changed = spec.pmt_change_at != 0 && emitted >= spec.pmt_change_at;
+            changed = spec.pmt_change_at != 0 && emitted >= spec.pmt_change_at;
             for (const ProgramSpec &program : spec.programs)
                 for (const Packet &packet : builder.Section(program.pmt_pid, ProgramPMT(program, changed, spec.extra_stream_pid_offset)))
                     emit(packet, program.program_number);
@@ -290,7 +291,6 @@ void GenerateBroadcast(const BroadcastSpec &spec, const PacketSink &sink)
                 emit(packet, 0);
             ++ecm_cycle;
         }
-        const bool changed = spec.pmt_change_at != 0 && emitted >= spec.pmt_change_at;
         for (size_t p = 0; p < spec.programs.size(); ++p) {
             const ProgramSpec &program = spec.programs[p];
             for (unsigned v = 0; v < program.video_weight; ++v) {
