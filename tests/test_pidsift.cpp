@@ -44,10 +44,10 @@ struct Recording {
     }
 };
 
-Recording Generate(const BroadcastSpec &spec)
+Recording Generate(const BroadcastSpec &mux)
 {
     Recording recording;
-    GenerateBroadcast(spec, [&](const Packet &packet, u16 owner) { recording.Add(packet, owner); });
+    GenerateBroadcast(mux, [&](const Packet &packet, u16 owner) { recording.Add(packet, owner); });
     return recording;
 }
 
@@ -265,9 +265,9 @@ TEST_F(Pidsift, TimestampedUnitsAndGarbageGiveTheSamePackets)
 TEST_F(Pidsift, RecordingLargerThanOneReadChunk)
 {
     // More than 32 MiB, so packets straddle the read boundary of the first chunk.
-    BroadcastSpec spec = SampleBroadcast(TS_READ_CHUNK / 188 + 2000);
-    spec.psi_interval = 2000;
-    const Recording recording = Generate(spec);
+    BroadcastSpec mux = SampleBroadcast(TS_READ_CHUNK / 188 + 2000);
+    mux.psi_interval = 2000;
+    const Recording recording = Generate(mux);
     const std::string input = Write("big.ts", recording.bytes());
     ASSERT_EQ(Filter(input, "1f8", dir.File("out.ts")).status, 0);
     EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == recording.ProgramBytes(0x0408));

@@ -249,50 +249,50 @@ Bytes ProgramPMT(const ProgramSpec &program, bool changed, u16 extra_offset)
 
 }  // namespace
 
-void GenerateBroadcast(const BroadcastSpec &spec, const PacketSink &sink)
+void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
 {
     PacketBuilder builder;
-    Random random(spec.seed);
+    Random random(mux.seed);
     u64 emitted = 0;
     auto emit = [&](const Packet &packet, u16 owner) {
-        if (emitted < spec.packet_count)
+        if (emitted < mux.packet_count)
             sink(packet, owner);
         ++emitted;
     };
 
     std::vector<PATEntry> entries;
-    if (spec.network_pid != 0)
-        entries.push_back({0, spec.network_pid});
-    for (const ProgramSpec &program : spec.programs)
+    if (mux.network_pid != 0)
+        entries.push_back({0, mux.network_pid});
+    for (const ProgramSpec &program : mux.programs)
         entries.push_back({program.program_number, program.pmt_pid});
-    const Bytes pat = PATSection(spec.transport_stream_id, 0, entries);
-    const Bytes cat = CATSection(0, spec.emm_pid != 0 ? CADescriptor(0x0005, spec.emm_pid) : Bytes{});
-    const Bytes sdt = LongSection(0x42, spec.transport_stream_id, 0, Bytes(120, 0x5A));
+    const Bytes pat = PATSection(mux.transport_stream_id, 0, entries);
+    const Bytes cat = CATSection(0, mux.emm_pid != 0 ? CADescriptor(0x0005, mux.emm_pid) : Bytes{});
+    const Bytes sdt = LongSection(0x42, mux.transport_stream_id, 0, Bytes(120, 0x5A));
     const Bytes eit = LongSection(0x4E, 0x0400, 0, Bytes(300, 0x3C));  // spans two packets
 
-    std::vector<u64> pcr_clock(spec.programs.size(), 0);
+    std::vector<u64> pcr_clock(mux.programs.size(), 0);
     bool first_psi = true;
     u64 last_psi = 0;
     bool changed = false;  // the PMTs sent so far carry the extra stream
     unsigned ecm_cycle = 0;
-    while (emitted < spec.packet_count) {
-        if (first_psi || emitted - last_psi >= spec.psi_interval) {
+    while (emitted < mux.packet_count) {
+        if (first_psi || emitted - last_psi >= mux.psi_interval) {
             first_psi = false;
             last_psi = emitted;
             for (const Packet &packet : builder.Section(0x0000, pat))
                 emit(packet, 0);
             for (const Packet &packet : builder.Section(0x0001, cat))
                 emit(packet, 0);
-            changed = spec.pmt_change_at != 0 && emitted >= spec.pmt_change_at;
-            for (const ProgramSpec &program : spec.programs)
-                for (const Packet &packet : builder.Section(program.pmt_pid, ProgramPMT(program, changed, spec.extra_stream_pid_offset)))
+            changed = mux.pmt_change_at != 0 && emitted >= mux.pmt_change_at;
+            for (const ProgramSpec &program : mux.programs)
+                for (const Packet &packet : builder.Section(program.pmt_pid, ProgramPMT(program, changed, mux.extra_stream_pid_offset)))
                     emit(packet, program.program_number);
             for (const Packet &packet : builder.Section(0x0011, sdt))
                 emit(packet, 0);
             ++ecm_cycle;
         }
-        for (size_t p = 0; p < spec.programs.size(); ++p) {
-            const ProgramSpec &program = spec.programs[p];
+        for (size_t p = 0; p < mux.programs.size(); ++p) {
+            const ProgramSpec &program = mux.programs[p];
             for (unsigned v = 0; v < program.video_weight; ++v) {
                 // Every fourth video packet carries the PCR (about every 40 ms at real rates).
                 pcr_clock[p] += 2700 + random.Next() % 16;
@@ -307,43 +307,43 @@ void GenerateBroadcast(const BroadcastSpec &spec, const PacketSink &sink)
             for (unsigned a = 0; a < program.audio_weight; ++a)
                 emit(builder.Payload(program.audio_pid, u8(random.Next()), a == 0), program.program_number);
             if (changed)
-                emit(builder.Payload(u16(program.video_pid + spec.extra_stream_pid_offset), 0x33), program.program_number);
+                emit(builder.Payload(u16(program.video_pid + mux.extra_stream_pid_offset), 0x33), program.program_number);
             if (program.ecm_pid != 0 && random.Next() % 8 == 0) {
                 const Bytes ecm = PrivateSection(0x82 + (ecm_cycle & 1), program.program_number, 0, Bytes(60, u8(ecm_cycle)));
                 for (const Packet &packet : builder.Section(program.ecm_pid, ecm))
                     emit(packet, program.program_number);
             }
         }
-        if (spec.emm_pid != 0 && random.Next() % 16 == 0) {
+        if (mux.emm_pid != 0 && random.Next() % 16 == 0) {
             Bytes emm_data = {0x00, 0x00, 0x00, 0x00, 0x01, u8(random.Next())};  // card ID
             emm_data.resize(40, 0xEE);
-            for (const Packet &packet : builder.Section(spec.emm_pid, PrivateSection(0x84, 0x0001, 0, emm_data)))
+            for (const Packet &packet : builder.Section(mux.emm_pid, PrivateSection(0x84, 0x0001, 0, emm_data)))
                 emit(packet, 0);
         }
-        for (unsigned s = 0; s < spec.si_weight; ++s)
+        for (unsigned s = 0; s < mux.si_weight; ++s)
             if (random.Next() % 4 == 0)
                 for (const Packet &packet : builder.Section(0x0012, eit))
                     emit(packet, 0);
-        for (unsigned n = 0; n < spec.null_weight; ++n)
+        for (unsigned n = 0; n < mux.null_weight; ++n)
             emit(PacketBuilder::Null(), 0);
     }
 }
 
 BroadcastSpec SampleBroadcast(u64 packet_count)
 {
-    BroadcastSpec spec;
-    spec.transport_stream_id = 0x7FE0;
-    spec.network_pid = 0x0010;
-    spec.emm_pid = 0x0901;
-    spec.packet_count = packet_count;
-    spec.psi_interval = 40;
-    spec.programs = {
+    BroadcastSpec mux;
+    mux.transport_stream_id = 0x7FE0;
+    mux.network_pid = 0x0010;
+    mux.emm_pid = 0x0901;
+    mux.packet_count = packet_count;
+    mux.psi_interval = 40;
+    mux.programs = {
         {0x0400, 0x01F0, 0x0111, 0x0112, 0, 0, 8, 1},
         {0x0401, 0x01F1, 0x0121, 0x0122, 0x0130, 0, 6, 1},
         {0x0408, 0x01F8, 0x0181, 0x0182, 0, 0x01FF, 4, 1},
     };
-    spec.pmt_change_at = packet_count / 2;
-    return spec;
+    mux.pmt_change_at = packet_count / 2;
+    return mux;
 }
 
 Bytes Flatten(const std::vector<Packet> &packets)

@@ -104,7 +104,7 @@ using PacketSink = std::function<void(const Packet &packet, u16 owner)>;
 
 // Generates a multiplex: PAT, CAT and PMTs at the start and every psi_interval packets, then
 // video (with PCR every few packets), audio, ECM, EMM, SI and null packets interleaved.
-void GenerateBroadcast(const BroadcastSpec &spec, const PacketSink &sink);
+void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink);
 
 // A typical three-program terrestrial multiplex with a network entry, one scrambled program
 // with its ECM, a CAT with an EMM PID and a PMT change, as used by the sample and many tests.
