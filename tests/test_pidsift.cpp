@@ -282,6 +282,62 @@ TEST_F(Pidsift, ExistingLongerOutputIsReplacedWhole)
     EXPECT_TRUE(ReadBytes(output) == recording.ProgramBytes(0x0400));
 }
 
+// The listing and the extraction share one read of the input; what the user sees stays that of
+// checking the PID first and extracting afterwards.
+TEST_F(Pidsift, OnePassLeavesNoTraceOfARefusedPID)
+{
+    PacketBuilder builder;
+    Recording recording;
+    // The program is listed by the first PAT only: the extraction starts, the last PAT refuses it.
+    recording.Add(builder.Section(0, PATSection(1, 0, {{1, 0x100}, {2, 0x200}})), 0);
+    recording.Add(builder.Section(0x200, PMTSection(2, 0, 0x201, {}, {{0x02, 0x201, {}}})), 0);
+    recording.Add(builder.Payload(0x201, 7), 0);
+    recording.Add(builder.Section(0, PATSection(1, 1, {{1, 0x100}})), 0);
+    const std::string input = Write("in.ts", recording.bytes());
+    const Bytes previous(5000, 0x5A);
+    const std::string output = Write("out.ts", previous);
+    const CommandResult result = Filter(input, "200", output);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, "Error: invalid PID.\n");
+    EXPECT_TRUE(ReadBytes(output) == previous);
+    // Nothing but the two files is left in the folder.
+    const CommandResult listing = RunCommand("ls -A " + Quote(dir.path()));
+    EXPECT_EQ(listing.out, "in.ts\nout.ts\n");
+
+    // A listed PID: the output appears whole, with the mode of the file it replaces.
+    ASSERT_EQ(chmod(output.c_str(), 0640), 0);
+    ASSERT_EQ(Filter(input, "100", output).status, 0);
+    struct stat status;
+    ASSERT_EQ(stat(output.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    EXPECT_EQ(status.st_size, 0);  // program 1 has no PMT in this recording
+    EXPECT_EQ(RunCommand("ls -A " + Quote(dir.path())).out, "in.ts\nout.ts\n");
+}
+
+TEST_F(Pidsift, OutputsThatAreNotPlainFilesAreWrittenInPlace)
+{
+    const Recording recording = Generate(SampleBroadcast(1500));
+    const std::string input = Write("in.ts", recording.bytes());
+    const Bytes expected = recording.ProgramBytes(0x0401);
+
+    // Standard output redirected to a file, and a pipe.
+    CommandResult result = RunCommand(Quote(PidsiftBinary()) + " " + Quote(input) + " 1f1 /dev/stdout");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(Bytes(result.out.begin(), result.out.end()) == expected);
+    result = RunCommand("(" + Quote(PidsiftBinary()) + " " + Quote(input) + " 1f1 /dev/stdout | cat)");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(Bytes(result.out.begin(), result.out.end()) == expected);
+
+    // A symbolic link: the file it points to receives the program, the link stays.
+    const std::string target = Write("target.ts", Bytes(10, 1));
+    ASSERT_EQ(symlink(target.c_str(), dir.File("link.ts").c_str()), 0);
+    ASSERT_EQ(Filter(input, "1f1", dir.File("link.ts")).status, 0);
+    struct stat status;
+    ASSERT_EQ(lstat(dir.File("link.ts").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_TRUE(ReadBytes(target) == expected);
+}
+
 TEST_F(Pidsift, Failures)
 {
     const Recording recording = Generate(SampleBroadcast(1500));

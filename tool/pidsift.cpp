@@ -1,8 +1,14 @@
 // pidsift: lists the programs of an MPEG-2 transport stream file, or copies one program's
 // packets, byte for byte, into a new file.
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "ts.h"
 
@@ -20,6 +26,8 @@ void PrintUsage()
         "To check PID, <input TS filename> only to parameter.\n";
     fwrite(kUsage, 1, sizeof kUsage - 1, stderr);
 }
+
+void PrintInvalidPID() { fwrite("Error: invalid PID.\n", 1, 20, stderr); }
 
 // Parses a PID in hexadecimal with an optional 0x or 0X; only the last four digits count.
 bool ParsePID(const char *text, u16 *pid)
@@ -60,6 +68,150 @@ bool IsSameFile(const char *input, const char *output)
            input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
 }
 
+// ---- Single pass -------------------------------------------------------------------------------
+// The listing and the extraction run in one read of the input. The program is written to a
+// temporary file beside the output, renamed into place only once the listing has confirmed the
+// PID, so that an invalid PID leaves no new file and an existing output untouched, exactly as
+// when the PID is checked before the extraction starts.
+
+struct Staging {
+    std::string strOutput;
+    std::string strTemporary;
+    mode_t uMode;
+};
+
+// The temporary file, for the signal handler: an interrupted run leaves nothing behind.
+char g_strStagingPath[4096];
+
+void RemoveStagingOnSignal(int signal_number)
+{
+    if (g_strStagingPath[0] != '\0')
+        unlink(g_strStagingPath);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+std::string DirectoryOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A single pass needs a regular file (or none yet) reached without a symbolic link, in a
+// folder where a temporary file can be made; anything else (a pipe, a device, /dev/stdout, a
+// link) is written in place after a listing pass, as the two-pass extraction does.
+bool CanStage(const char *output, Staging *staging)
+{
+    struct stat status;
+    const mode_t mask = umask(0);
+    umask(mask);
+    staging->uMode = 0666 & ~mask;
+    if (lstat(output, &status) == 0) {
+        if (!S_ISREG(status.st_mode))
+            return false;
+        staging->uMode = status.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+    staging->strOutput = output;
+    const std::string directory = DirectoryOf(staging->strOutput);
+    if (access(directory.c_str(), W_OK | X_OK) != 0)
+        return false;
+    const size_t slash = staging->strOutput.rfind('/');
+    const std::string name = slash == std::string::npos ? staging->strOutput : staging->strOutput.substr(slash + 1);
+    staging->strTemporary = directory + "/." + name + ".pidsift-XXXXXX";
+    return staging->strTemporary.size() < sizeof g_strStagingPath;
+}
+
+int OpenStaging(void *context)
+{
+    Staging *staging = static_cast<Staging *>(context);
+    std::strcpy(g_strStagingPath, staging->strTemporary.c_str());
+    const int fd = mkostemp(g_strStagingPath, O_CLOEXEC);
+    if (fd < 0) {
+        g_strStagingPath[0] = '\0';
+        return -1;
+    }
+    staging->strTemporary = g_strStagingPath;
+    fchmod(fd, staging->uMode);
+    return fd;
+}
+
+void RemoveStaging()
+{
+    if (g_strStagingPath[0] != '\0')
+        unlink(g_strStagingPath);
+    g_strStagingPath[0] = '\0';
+}
+
+int FilterInOnePass(const char *input, u16 pid, Staging *staging)
+{
+    std::signal(SIGINT, RemoveStagingOnSignal);
+    std::signal(SIGTERM, RemoveStagingOnSignal);
+    std::signal(SIGHUP, RemoveStagingOnSignal);
+    TS_ProgramList list = {};
+    int split = 1;
+    const int listed = TS_GetProgramListAndSplit(&list, input, pid, OpenStaging, staging, &split);
+    const char *output = staging->strOutput.c_str();
+    if (listed == -5) {
+        RemoveStaging();
+        return kExitFailure;
+    }
+    if (!IsListedPMTPID(list, pid)) {
+        RemoveStaging();
+        PrintInvalidPID();
+        return kExitInvalidPID;
+    }
+    if (split == -3) {
+        fprintf(stderr, "error - failed on _open(%s) [dest]\n", output);
+        return kExitFailure;
+    }
+    if (split == 1) {
+        // Only a PAT that never completed could list the PID without the pass seeing it; the
+        // extraction would have made an empty output.
+        RemoveStaging();
+        const int fd = open(output, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            fprintf(stderr, "error - failed on _open(%s) [dest]\n", output);
+            return kExitFailure;
+        }
+        close(fd);
+        return 0;
+    }
+    if (split == -6) {
+        RemoveStaging();
+        fprintf(stderr, "Error: Failed write %s.\n", output);
+        return kExitFailure;
+    }
+    if (rename(staging->strTemporary.c_str(), output) != 0) {
+        RemoveStaging();
+        fprintf(stderr, "Error: Failed write %s.\n", output);
+        return kExitFailure;
+    }
+    g_strStagingPath[0] = '\0';
+    return 0;
+}
+
+// ---- Two passes: the listing, then the extraction ------------------------------------------
+
+int FilterInTwoPasses(const char *input, u16 pid, const char *output)
+{
+    TS_ProgramList list = {};
+    if (TS_GetProgramList(&list, input) == -5)
+        return kExitFailure;
+    if (!IsListedPMTPID(list, pid)) {
+        PrintInvalidPID();
+        return kExitInvalidPID;
+    }
+    if (IsSameFile(input, output)) {
+        fprintf(stderr, "Error: %s is the input file.\n", output);
+        return kExitFailure;
+    }
+    return TS_ProgramSplitStream(output, input, pid) == 0 ? 0 : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -69,26 +221,27 @@ int main(int argc, char **argv)
         return 0;
     }
     const char *input = argv[1];
-    TS_ProgramList list = {};
-    const int listed = TS_GetProgramList(&list, input);
 
     if (argc == 2) {
+        TS_ProgramList list = {};
+        const int listed = TS_GetProgramList(&list, input);
         for (u16 i = 0; i < list.u16Count; ++i)
             fprintf(stderr, "ProgramNumber:%d PID:0x%04X\n", list.lu16ProgramNumber[i], list.lu16PID[i]);
         return listed == 0 ? 0 : kExitFailure;
     }
 
-    if (listed == -5)
-        return kExitFailure;
+    const char *output = argv[3];
     u16 pid = 0;
-    if (!ParsePID(argv[2], &pid) || !IsListedPMTPID(list, pid)) {
-        fwrite("Error: invalid PID.\n", 1, 20, stderr);
+    if (!ParsePID(argv[2], &pid)) {
+        // The PID is reported after the input has been read, as for a PID that is not listed.
+        TS_ProgramList list = {};
+        if (TS_GetProgramList(&list, input) == -5)
+            return kExitFailure;
+        PrintInvalidPID();
         return kExitInvalidPID;
     }
-    const char *output = argv[3];
-    if (IsSameFile(input, output)) {
-        fprintf(stderr, "Error: %s is the input file.\n", output);
-        return kExitFailure;
-    }
-    return TS_ProgramSplitStream(output, input, pid) == 0 ? 0 : kExitFailure;
+    Staging staging;
+    if (!IsSameFile(input, output) && CanStage(output, &staging))
+        return FilterInOnePass(input, pid, &staging);
+    return FilterInTwoPasses(input, pid, output);
 }

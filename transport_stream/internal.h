@@ -61,6 +61,8 @@ constexpr u32 TS_WRITER_BLOCK = 188 * 5577;  // about 1 MiB
 // Opens path write-only, created 0666 (less the umask) and truncated. -3 when it cannot be
 // opened (nothing printed: the callers' messages differ).
 int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity);
+// Takes over an open descriptor. A null path makes the writer quiet: failures are only returned.
+void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u32 capacity);
 inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0; }
 // Queues one packet. -6 after a failed or short write ("Error: Failed write %s.\n" printed once).
 int TS_Writer_Put(TS_Writer *writer, const u8 *packet);
@@ -71,6 +73,11 @@ int TS_Writer_Close(TS_Writer *writer);
 // ---------------------------------------------------------------------------------------------
 // Input: the stream-buffer loop that every driver runs.
 // ---------------------------------------------------------------------------------------------
+
+// What TS_InitialiseSimple and TS_Initialise do, less clearing the stream buffer: the drivers
+// never read it beyond u64Size.
+void TS_SimpleData_Reset(TS_SimpleData *state);
+void TS_Data_Reset(TS_Data *state);
 
 // Opens path read-only; prints "Error: Failed open %s.\n" and returns -2 on failure, else the
 // descriptor.
@@ -120,12 +127,22 @@ int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, Pac
         const bool at_end = got == 0;
         TS_Sync_Begin(&sync, *size, pos);
         for (;;) {
-            const long long packet = TS_Sync_Next(&sync, stream, *size, pos, at_end);
-            if (packet < 0)
-                break;
+            // Locked onto the packet spacing, the next packet is simply one spacing on.
+            u64 packet = *pos;
+            if (!(sync.u32Spacing != 0 && sync.u64Skip == 0 && packet + TS_PACKET_SIZE <= *size &&
+                  stream[packet] == TS_SYNC_BYTE)) {
+                const long long found = TS_Sync_Next(&sync, stream, *size, pos, at_end);
+                if (found < 0)
+                    break;
+                packet = u64(found);
+            }
             if (!on_packet(stream + packet))
                 return 0;
-            TS_Sync_Advance(&sync, *size, pos, u64(packet));
+            const u64 next = packet + sync.u32Spacing;
+            if (next <= *size)
+                *pos = next;
+            else
+                TS_Sync_Advance(&sync, *size, pos, packet);
         }
         if (at_end)
             return 0;

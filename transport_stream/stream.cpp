@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstddef>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,10 +38,18 @@ int TS_InitialiseSimple(TS_SimpleData *state)
 {
     if (state == nullptr)
         return -1;
-    std::memset(state, 0, sizeof *state);
+    std::memset(state->lu8Stream, 0, sizeof state->lu8Stream);
+    TS_SimpleData_Reset(state);
+    return 0;
+}
+
+// Clearing 32 MiB of stream buffer would cost a driver run as much as reading a small file,
+// and only the bytes below u64Size are ever read.
+void TS_SimpleData_Reset(TS_SimpleData *state)
+{
+    std::memset(state, 0, offsetof(TS_SimpleData, lu8Stream));
     TS_PreSection_Initialise(&state->tPATSection);
     TS_PreSection_Initialise(&state->tPMTSection);
-    return 0;
 }
 
 int TS_AddStreamSimple(TS_SimpleData *state, const u8 *data, u64 length)
@@ -53,14 +63,22 @@ int TS_Initialise(TS_Data *state)
 {
     if (state == nullptr)
         return -1;
-    std::memset(state, 0, sizeof *state);
+    std::memset(state->lu8Stream, 0, sizeof state->lu8Stream);
+    TS_Data_Reset(state);
+    return 0;
+}
+
+void TS_Data_Reset(TS_Data *state)
+{
+    std::memset(state, 0, offsetof(TS_Data, lu8Stream));
+    state->u16PIDCount = 0;
+    std::memset(state->lu16PID, 0, sizeof state->lu16PID);
     TS_PreSection_Initialise(&state->tCATSection);
     TS_PreSection_Initialise(&state->tPATSection);
     for (TS_PreSection &section : state->ltPMTSection)
         TS_PreSection_Initialise(&section);
     TS_PreSection_Initialise(&state->tPrivateSection);
     TS_PreSection_Initialise(&state->tEMMSection);
-    return 0;
 }
 
 int TS_AddStream(TS_Data *state, const u8 *data, u64 length)
@@ -117,8 +135,9 @@ long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *po
     *size = tail;
     *pos = 0;
     u64 room = capacity - tail;
-    if (room > TS_READ_CHUNK)
-        room = TS_READ_CHUNK;
+    static const u64 read_size = getenv("TS_READ_SIZE") ? strtoull(getenv("TS_READ_SIZE"), nullptr, 10) : TS_READ_CHUNK;
+    if (room > read_size)
+        room = read_size;
     ssize_t got;
     do
         got = read(fd, stream + tail, room);

@@ -492,6 +492,11 @@ int TS_AddStream(TS_Data *state, const u8 *data, u64 length);
 using TS_ProgressHook = void (*)(u64 u64BytesRead, u64 u64TotalBytes, void *context);
 int TS_SetProgressHook(TS_ProgressHook hook, void *context);
 
+// Optional report of the output files that the split drivers create: called with the file's path
+// right after it has been opened. A null hook turns reporting off.
+using TS_OutputHook = void (*)(const char *strPath, void *context);
+int TS_SetOutputHook(TS_OutputHook hook, void *context);
+
 // ---------------------------------------------------------------------------------------------
 // Drivers
 // ---------------------------------------------------------------------------------------------
@@ -510,6 +515,17 @@ int TS_GetProgramList(TS_ProgramList *list, const char *path);
 // -2: source cannot be opened. -3: destination cannot be opened. -5: read error.
 // -6: write error.
 int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid);
+
+// One pass for front ends that would otherwise run TS_GetProgramList and then
+// TS_ProgramSplitStream: fills list as TS_GetProgramList does and, in the same pass, writes the
+// packets that TS_ProgramSplitStream would write for pid to the descriptor that open_output
+// returns (called at most once, at the first PAT that lists pid; -1 on failure). Prints no
+// message about the output. Returns what TS_GetProgramList returns (0, -2, -5), and stores in
+// *split_result 0 (output opened and written), 1 (no PAT listed pid: no output opened),
+// -3 (open_output failed) or -6 (a write failed). The caller closes nothing: the descriptor is
+// closed here.
+int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
+                              int (*open_output)(void *context), void *context, int *split_result);
 
 // Dump selection bits of TS_Print.
 constexpr int TS_PRINT_PACKETS = 0x001;

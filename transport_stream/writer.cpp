@@ -26,7 +26,7 @@ bool TS_WriteAll(int fd, const u8 *bytes, u64 count)
 
 int TS_Writer_Fail(TS_Writer *writer)
 {
-    if (!writer->u8Failed)
+    if (!writer->u8Failed && writer->strPath != nullptr)
         fprintf(stderr, "Error: Failed write %s.\n", writer->strPath);
     writer->u8Failed = 1;
     return -6;
@@ -34,18 +34,23 @@ int TS_Writer_Fail(TS_Writer *writer)
 
 }  // namespace
 
-int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity)
+void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u32 capacity)
 {
+    writer->s32FD = fd;
     writer->strPath = path;
     writer->lu8Block = block;
     writer->u32Capacity = capacity - capacity % TS_PACKET_SIZE;
     writer->u32Used = 0;
     writer->u8Failed = 0;
+}
+
+int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity)
+{
     int fd;
     do
         fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
-    writer->s32FD = fd;
+    TS_Writer_Attach(writer, fd, path, block, capacity);
     return fd < 0 ? -3 : 0;
 }
 

@@ -25,6 +25,15 @@ u32 Crc32Mpeg2(const u8 *data, size_t length)
 
 namespace {
 
+// Appends tail (resize and copy: GCC 12 warns falsely about vector::insert at -O3).
+void AppendBytes(Bytes *bytes, const Bytes &tail)
+{
+    const size_t at = bytes->size();
+    bytes->resize(at + tail.size());
+    if (!tail.empty())
+        std::memcpy(bytes->data() + at, tail.data(), tail.size());
+}
+
 void PutCRC(Bytes *section)
 {
     const u32 crc = Crc32Mpeg2(section->data(), section->size());
@@ -73,14 +82,14 @@ Bytes PMTSection(u16 program_number, u8 version, u16 pcr_pid, const Bytes &progr
     section.push_back(u8(pcr_pid));
     section.push_back(u8(0xF0 | (program_descriptors.size() >> 8)));
     section.push_back(u8(program_descriptors.size()));
-    section.insert(section.end(), program_descriptors.begin(), program_descriptors.end());
+    AppendBytes(&section, program_descriptors);
     for (const PMTStreamSpec &stream : streams) {
         section.push_back(stream.stream_type);
         section.push_back(u8(0xE0 | (stream.pid >> 8)));
         section.push_back(u8(stream.pid));
         section.push_back(u8(0xF0 | (stream.descriptors.size() >> 8)));
         section.push_back(u8(stream.descriptors.size()));
-        section.insert(section.end(), stream.descriptors.begin(), stream.descriptors.end());
+        AppendBytes(&section, stream.descriptors);
     }
     Finish(&section);
     return section;
@@ -89,7 +98,7 @@ Bytes PMTSection(u16 program_number, u8 version, u16 pcr_pid, const Bytes &progr
 Bytes CATSection(u8 version, const Bytes &descriptors)
 {
     Bytes section = LongHeader(0x01, 0xFFFF, version);
-    section.insert(section.end(), descriptors.begin(), descriptors.end());
+    AppendBytes(&section, descriptors);
     Finish(&section);
     return section;
 }
@@ -103,7 +112,7 @@ Bytes LongSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &
 {
     Bytes section = LongHeader(table_id, table_id_extension, version);
     section[1] = 0xF0;  // private_indicator set, as ISDB and DVB SI sections carry it
-    section.insert(section.end(), body.begin(), body.end());
+    AppendBytes(&section, body);
     Finish(&section);
     return section;
 }
@@ -111,14 +120,14 @@ Bytes LongSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &
 Bytes Descriptor(u8 tag, const Bytes &body)
 {
     Bytes descriptor = {tag, u8(body.size())};
-    descriptor.insert(descriptor.end(), body.begin(), body.end());
+    AppendBytes(&descriptor, body);
     return descriptor;
 }
 
 Bytes CADescriptor(u16 ca_system_id, u16 ca_pid, const Bytes &private_data)
 {
     Bytes body = {u8(ca_system_id >> 8), u8(ca_system_id), u8(0xE0 | (ca_pid >> 8)), u8(ca_pid)};
-    body.insert(body.end(), private_data.begin(), private_data.end());
+    AppendBytes(&body, private_data);
     return Descriptor(0x09, body);
 }
 
@@ -126,7 +135,7 @@ Bytes Concat(const std::vector<Bytes> &parts)
 {
     Bytes all;
     for (const Bytes &part : parts)
-        all.insert(all.end(), part.begin(), part.end());
+        AppendBytes(&all, part);
     return all;
 }
 
