@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cstddef>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -135,9 +134,8 @@ long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *po
     *size = tail;
     *pos = 0;
     u64 room = capacity - tail;
-    static const u64 read_size = getenv("TS_READ_SIZE") ? strtoull(getenv("TS_READ_SIZE"), nullptr, 10) : TS_READ_CHUNK;
-    if (room > read_size)
-        room = read_size;
+    if (room > TS_READ_BLOCK)
+        room = TS_READ_BLOCK;
     ssize_t got;
     do
         got = read(fd, stream + tail, room);
