@@ -1,0 +1,248 @@
+// The stream dump run on generated recordings: output compared line for line under several
+// selection masks, and the rules of what is printed when.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "capture.h"
+#include "recording.h"
+
+namespace {
+
+using namespace testsupport;
+
+// A packet on a PCR PID whose adaptation field carries no PCR (PCR_flag clear): stuffing only.
+// Without payload it keeps the counter of the PID's last packet, here the first one (0).
+Packet AdaptationOnly(u16 pid)
+{
+    Packet packet;
+    packet.fill(0xFF);
+    packet[0] = 0x47;
+    packet[1] = u8((pid >> 8) & 0x1F);
+    packet[2] = u8(pid);
+    packet[3] = 0x20;  // adaptation field only, continuity_counter 0
+    packet[4] = 183;   // adaptation_field_length
+    packet[5] = 0x00;                                    // no flag set
+    return packet;
+}
+
+// A small multiplex in broadcast order: a CAT, EMM and PMT before the first PAT, then two
+// programs: 0x0400 (PMT 0x01F0, PCR on its video PID) and the scrambled 0x0401 (PMT 0x01F1 spanning
+// two packets with SI and null packets between them, ECM 0x0130, PCR on 0x01FF), the EMM PID
+// 0x0901 named by the CAT.
+Recording DumpRecording()
+{
+    PacketBuilder builder;
+    Recording recording;
+    const Bytes pat = PATSection(0x7FE0, 3, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}});
+    const Bytes cat = CATSection(1, CADescriptor(0x0005, 0x0901));
+    const Bytes pmt_a = PMTSection(0x0400, 0, 0x0111, Descriptor(0xC1, {0x84, 0xFF}),
+                                   {{0x02, 0x0111, Descriptor(0x52, {0x00})}, {0x0F, 0x0112, Descriptor(0x52, {0x10})}});
+    // A registration descriptor with 170 bytes of additional_identification_info: the section
+    // needs two packets.
+    Bytes long_info(170);
+    for (size_t i = 0; i < long_info.size(); ++i)
+        long_info[i] = u8(i);
+    const Bytes pmt_b = PMTSection(
+        0x0401, 2, 0x01FF, Concat({CADescriptor(0x0005, 0x0130, {0x01, 0x02}), Descriptor(0x05, Concat({{'A', 'R', 'I', 'B'}, long_info}))}),
+        {{0x02, 0x0121, {}}, {0x0F, 0x0122, {}}});
+    const Bytes emm = PrivateSection(0x84, 0x0001, 0, {0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0xEE, 0xEE});
+    const Bytes ecm = PrivateSection(0x82, 0x0401, 0, {0x11, 0x22, 0x33, 0x44});
+
+    // Before the first PAT only the CAT can print.
+    recording.Add(builder.Section(0x0001, cat));
+    recording.Add(builder.Section(0x0901, emm));
+    recording.Add(builder.Section(0x01F0, pmt_a), 0x0400);
+    recording.Add(builder.PCR(0x0111, 2700000, 12, true, 0x55), 0x0400);
+
+    recording.Add(builder.Section(0x0000, pat));
+    recording.Add(builder.Section(0x01F0, pmt_a), 0x0400);
+    const std::vector<Packet> halves = builder.Section(0x01F1, pmt_b);
+    EXPECT_EQ(halves.size(), 2u);
+    recording.Add(halves[0], 0x0401);
+    recording.Add(builder.Section(0x0011, LongSection(0x42, 0x7FE0, 0, Bytes(20, 0x5A))));
+    recording.Add(PacketBuilder::Null());
+    recording.Add(halves[1], 0x0401);
+
+    recording.Add(builder.PCR(0x0111, 2700000 + 3600, 12, true, 0x66), 0x0400);  // PCR on the video PID
+    recording.Add(builder.Payload(0x0111, 0x67), 0x0400);
+    recording.Add(builder.Payload(0x0112, 0x68, true), 0x0400);
+    recording.Add(AdaptationOnly(0x01FF), 0x0401);                       // no PCR in it
+    recording.Add(builder.PCR(0x01FF, 324000000, 299, false), 0x0401);             // one hour in
+    recording.Add(builder.Section(0x0130, ecm), 0x0401);
+    recording.Add(builder.Section(0x0901, emm));
+    recording.Add(builder.Payload(0x0121, 0x69), 0x0401);
+    recording.Add(PacketBuilder::Null());
+    recording.Add(builder.Section(0x0000, pat));
+    return recording;
+}
+
+class StreamDump : public ::testing::Test {
+protected:
+    std::string Dump(const Recording &recording, int mask, int *result = nullptr)
+    {
+        const std::string path = dir.File("in.ts");
+        EXPECT_TRUE(WriteFile(path, recording.bytes()));
+        int returned = 0;
+        const std::string text = CaptureStdout([&] { returned = TS_Print(path.c_str(), mask); });
+        if (result != nullptr)
+            *result = returned;
+        else
+            EXPECT_EQ(returned, 0);
+        return text;
+    }
+    static size_t Count(const std::string &text, const std::string &what)
+    {
+        size_t count = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++count;
+        return count;
+    }
+
+    TempDir dir;
+};
+
+constexpr char kSeparator[] = "========================================\n";
+
+TEST_F(StreamDump, GoldenOutputUnderSeveralMasks)
+{
+    const Recording recording = DumpRecording();
+    const struct {
+        const char *golden;
+        int mask;
+    } cases[] = {
+        {"dump_default", TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_PIDS},
+        {"dump_pat", TS_PRINT_PAT},
+        {"dump_pids", TS_PRINT_PIDS},
+        {"dump_pcr", TS_PRINT_PCR},
+        {"dump_ecm_emm", TS_PRINT_ECM | TS_PRINT_EMM},
+        {"dump_packets_es", TS_PRINT_PACKETS | TS_PRINT_ES},
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.golden);
+        EXPECT_EQ(CompareWithGolden(each.golden, Dump(recording, each.mask)), "");
+    }
+}
+
+TEST_F(StreamDump, WhatEachMaskPrints)
+{
+    const Recording recording = DumpRecording();
+    EXPECT_EQ(Dump(recording, 0), "");
+    EXPECT_EQ(Dump(recording, 0x200 | 0x400), "");  // undefined bits are ignored
+
+    // The PAT alone: separator, the header line of the packet that completed it, the PAT; twice.
+    const std::string pat = Dump(recording, TS_PRINT_PAT);
+    EXPECT_EQ(pat.rfind(kSeparator, 0), 0u);
+    EXPECT_EQ(Count(pat, kSeparator), 2u);
+    EXPECT_EQ(Count(pat, "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0000"), 2u);
+    EXPECT_EQ(Count(pat, "[PAT]"), 2u);
+
+    // Only packets that carry a PCR print one, and only once a PAT named the program: the first
+    // PCR packet comes before the PAT, and the adaptation-only packet on 0x01FF has none.
+    const std::string pcr = Dump(recording, TS_PRINT_PCR);
+    EXPECT_EQ(Count(pcr, "[PCR]"), 2u);
+    EXPECT_NE(pcr.find("PB:324000000(01:00:00.000)"), std::string::npos);
+
+    // Every packet gets one separator; a video packet selected twice prints twice under it.
+    const std::string packets = Dump(recording, TS_PRINT_PACKETS | TS_PRINT_ES);
+    EXPECT_EQ(Count(packets, kSeparator), recording.packets.size());
+    EXPECT_EQ(Count(packets, "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0111"), 3u + 2u);
+
+    // The CAT prints before the PAT; the EMM before it does not.
+    const std::string tables = Dump(recording, TS_PRINT_CAT | TS_PRINT_EMM | TS_PRINT_PAT);
+    EXPECT_LT(tables.find("[CAT]"), tables.find("[PAT]"));
+    EXPECT_EQ(Count(tables, "[EMM]"), 1u);
+    EXPECT_GT(tables.find("[EMM]"), tables.find("[PAT]"));
+}
+
+TEST_F(StreamDump, PIDListKeepsTheFirst256PIDs)
+{
+    PacketBuilder builder;
+    Recording recording;
+    for (u16 i = 0; i < 300; ++i)
+        recording.Add(builder.Payload(u16(0x1000 + (i * 7) % 300), u8(i)));
+    recording.Add(builder.Payload(0x1000, 0));  // met again: listed once
+    const std::string text = Dump(recording, TS_PRINT_PIDS);
+    std::string expected = std::string(kSeparator) + "PID List:\n";
+    for (u16 i = 0; i < 256; ++i) {
+        char line[16];
+        snprintf(line, sizeof line, "  0x%04X,\n", 0x1000 + (i * 7) % 300);
+        expected += line;
+    }
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(g_tData.u16PIDCount, 256);
+}
+
+TEST_F(StreamDump, ProgramsSharingAPMTPIDEachTakeTheirOwnSections)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {1, 0x1F0}, {2, 0x1F0}})));
+    recording.Add(builder.Section(0x1F0, PMTSection(1, 0, 0x101, {}, {{0x02, 0x101, {}}})));
+    recording.Add(builder.Section(0x1F0, PMTSection(2, 0, 0x201, {}, {{0x02, 0x201, {}}})));
+    recording.Add(builder.Payload(0x101, 1));
+    recording.Add(builder.Payload(0x201, 2));
+    recording.Add(builder.Payload(0x301, 3));
+    const std::string text = Dump(recording, TS_PRINT_PMT | TS_PRINT_ES);
+    EXPECT_EQ(Count(text, "[PMT]"), 2u);
+    EXPECT_NE(text.find("TSI:1 "), std::string::npos);
+    EXPECT_NE(text.find("TSI:2 "), std::string::npos);
+    EXPECT_EQ(g_tData.ltPMT[1].program_number, 1);
+    EXPECT_EQ(g_tData.ltPMT[2].program_number, 2);
+    // Both programs' video PIDs print; the unknown PID does not.
+    EXPECT_EQ(Count(text, "[TS Packet]"), 2u);
+    EXPECT_EQ(Count(text, "PID:0x0301"), 0u);
+}
+
+TEST_F(StreamDump, APMTSlotKeepsItsPMTUntilReplaced)
+{
+    // The second PAT moves program 2 from position 2 to position 1; until its PMT arrives again,
+    // slot 2 still names 0x0201 and slot 1 still 0x0101.
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {1, 0x100}, {2, 0x200}})));
+    recording.Add(builder.Section(0x100, PMTSection(1, 0, 0x101, {}, {{0x02, 0x101, {}}})));
+    recording.Add(builder.Section(0x200, PMTSection(2, 0, 0x201, {}, {{0x02, 0x201, {}}})));
+    recording.Add(builder.Section(0, PATSection(1, 1, {{0, 0x10}, {2, 0x200}, {3, 0x300}})));
+    recording.Add(builder.Payload(0x101, 1));
+    recording.Add(builder.Payload(0x201, 2));
+    recording.Add(builder.Section(0x200, PMTSection(2, 0, 0x202, {}, {{0x02, 0x202, {}}})));
+    recording.Add(builder.Payload(0x201, 3));  // still named by slot 2's old PMT
+    recording.Add(builder.Payload(0x202, 4));
+    const std::string text = Dump(recording, TS_PRINT_ES);
+    EXPECT_EQ(Count(text, "[TS Packet]"), 4u);
+    EXPECT_EQ(g_tData.ltPMT[1].program_number, 2);
+    EXPECT_EQ(g_tData.ltPMT[2].program_number, 2);
+}
+
+TEST_F(StreamDump, Failures)
+{
+    EXPECT_EQ(TS_Print(nullptr, TS_PRINT_PAT), -1);
+    int result = 0;
+    const std::string missing = dir.File("missing.ts");
+    EXPECT_EQ(CaptureStdout([&] { result = TS_Print(missing.c_str(), TS_PRINT_PIDS); }), "");
+    EXPECT_EQ(result, -2);
+    // A directory opens but cannot be read: nothing is printed, not even the PID list.
+    EXPECT_EQ(CaptureStdout([&] { result = TS_Print(dir.path().c_str(), TS_PRINT_PIDS); }), "");
+    EXPECT_EQ(result, -5);
+}
+
+TEST_F(StreamDump, SampleBroadcastFollowsThePMTChange)
+{
+    const Recording recording = Generate(SampleBroadcast(3000));
+    size_t pats = 0;
+    size_t extra_stream = 0;  // the stream that the changed PMTs add to program 0x0400
+    for (const Packet &packet : recording.packets) {
+        pats += PacketPID(packet) == 0x0000;
+        extra_stream += PacketPID(packet) == 0x0114;
+    }
+    ASSERT_GT(extra_stream, 0u);
+    const std::string text = Dump(recording, TS_PRINT_PAT | TS_PRINT_PMT | TS_PRINT_ES);
+    EXPECT_EQ(Count(text, "[PAT]"), pats);
+    EXPECT_EQ(Count(text, "[PMT]"), 3 * pats);
+    EXPECT_GT(Count(text, " VER:1 "), 0u);
+    EXPECT_EQ(Count(text, " VER:0 ") + Count(text, " VER:1 "), 3 * pats);
+    EXPECT_EQ(Count(text, "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0114"), extra_stream);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// Pieces shared by the whole-stream drivers: PMT tracks, the PID role map, output files.
+#include <cstring>
+#include <sys/stat.h>
+
+#include "driver.h"
+
+namespace {
+
+TS_OutputHook g_pfnOutputHook = nullptr;
+void *g_pOutputContext = nullptr;
+
+void TS_PMTTrack_Keep(TS_PMTTrack *track, const u8 *packet)
+{
+    std::memcpy(track->lu8Packet[track->u8Count], packet, TS_PACKET_SIZE);
+    ++track->u8Count;
+}
+
+// Gives pid the role bit of position k; PID 0x0000 (the PAT) and 0x1FFF (null packets, also
+// the PCR_PID of a program without PCR) belong to no program.
+void TS_PIDMap_Set(TS_PIDMap *map, u16 pid, u16 TS_PIDRoles::*role, u16 k)
+{
+    pid &= 0x1FFF;
+    if (pid == 0x0000 || pid == 0x1FFF)
+        return;
+    TS_PIDRoles &roles = map->ltRole[pid];
+    if (roles.u16PMT == 0 && TS_PIDRoles_Members(roles) == 0) {
+        if (map->u16Touched >= sizeof map->lu16Touched / sizeof map->lu16Touched[0])
+            return;  // cannot happen: 16 positions name at most 19 PIDs each
+        map->lu16Touched[map->u16Touched++] = pid;
+    }
+    roles.*role = u16(roles.*role | (1u << k));
+}
+
+}  // namespace
+
+void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16 program_number)
+{
+    if (track->u16PID == pid && track->u16ProgramNumber == program_number)
+        return;
+    TS_PreSection_Initialise(section);
+    track->u16PID = pid;
+    track->u16ProgramNumber = program_number;
+    track->u8Overflow = 0;
+    track->u8Count = 0;
+}
+
+TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet)
+{
+    const int result = TS_PMT_ImportPreSection(section, packet);
+    // Nothing for the section (no payload): the section in progress and what is held stay.
+    if (result == -5)
+        return TS_PMT_IGNORED;
+    if (result < 0 || (packet[1] & 0x40) != 0) {
+        // A failed import drops the section; a new section start drops what an unfinished one left.
+        track->u8Count = 0;
+        track->u8Overflow = 0;
+        if (result < 0)
+            return TS_PMT_IGNORED;
+    }
+    if (track->u8Overflow)
+        return TS_PMT_IGNORED;
+    if (section->u16Collected < 5) {
+        // Each packet adds at least one byte, so a header of five bytes needs five packets at most.
+        if (track->u8Count >= TS_PMT_TRACK_PACKETS) {
+            track->u8Overflow = 1;
+            track->u8Count = 0;
+            return TS_PMT_IGNORED;
+        }
+        TS_PMTTrack_Keep(track, packet);
+        return TS_PMT_HELD;
+    }
+    if (TS_Read16(section->lu8Section + 3) != track->u16ProgramNumber) {
+        track->u8Count = 0;
+        return TS_PMT_IGNORED;
+    }
+    if (track->u8KeepAll) {
+        if (track->u8Count >= TS_PMT_TRACK_PACKETS) {
+            track->u8Overflow = 1;
+            track->u8Count = 0;
+            return TS_PMT_IGNORED;
+        }
+        TS_PMTTrack_Keep(track, packet);
+    }
+    return section->u8Complete ? TS_PMT_COMPLETE : TS_PMT_TAKEN;
+}
+
+void TS_PIDMap_Build(TS_PIDMap *map, const TS_PAT *pat, const TS_PMT *pmts)
+{
+    for (u16 i = 0; i < map->u16Touched; ++i)
+        map->ltRole[map->lu16Touched[i]] = TS_PIDRoles{};
+    map->u16Touched = 0;
+    const u16 count = pat->u16ProgramCount < 16 ? pat->u16ProgramCount : 16;
+    for (u16 k = 0; k < count; ++k) {
+        if (pat->ltProgram[k].program_number != 0)
+            TS_PIDMap_Set(map, pat->ltProgram[k].PID, &TS_PIDRoles::u16PMT, k);
+        const TS_PMT &pmt = pmts[k];
+        if (!pmt.u8Valid)
+            continue;
+        TS_PIDMap_Set(map, pmt.PCR_PID, &TS_PIDRoles::u16PCR, k);
+        u16 ca_pid = TS_NO_PID;
+        if (TS_GetCAPIDFromPMT(&ca_pid, &pmt) == 0 && ca_pid != TS_NO_PID)
+            TS_PIDMap_Set(map, ca_pid, &TS_PIDRoles::u16CA, k);
+        const u16 streams = pmt.u16StreamCount < 16 ? pmt.u16StreamCount : 16;
+        for (u16 i = 0; i < streams; ++i)
+            TS_PIDMap_Set(map, pmt.ltStream[i].elementary_PID, &TS_PIDRoles::u16Stream, k);
+    }
+}
+
+bool TS_Output_IsInput(const char *path, int input_fd)
+{
+    struct stat input_status, output_status;
+    return fstat(input_fd, &input_status) == 0 && stat(path, &output_status) == 0 &&
+           input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
+}
+
+int TS_Output_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity, int input_fd)
+{
+    if (TS_Output_IsInput(path, input_fd)) {
+        writer->s32FD = -1;
+        writer->strPath = path;
+        return -3;
+    }
+    if (TS_Writer_Open(writer, path, block, capacity) < 0)
+        return -3;
+    if (g_pfnOutputHook != nullptr)
+        g_pfnOutputHook(path, g_pOutputContext);
+    return 0;
+}
+
+int TS_SetOutputHook(TS_OutputHook hook, void *context)
+{
+    g_pfnOutputHook = hook;
+    g_pOutputContext = context;
+    return 0;
+}

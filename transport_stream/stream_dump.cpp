@@ -1,0 +1,206 @@
+// Stream dump: the packets, tables, clock references and conditional-access sections of a whole
+// recording printed as text, under a selection mask, following every program of the PAT at once.
+#include <cstdio>
+#include <cstring>
+
+#include "driver.h"
+
+namespace {
+
+constexpr char kSeparator[] = "========================================";
+
+struct TS_Dump {
+    int s32Mask;
+    TS_PIDMap tMap;
+    TS_PMTTrack ltTrack[16];  // element k follows the PMT of PAT position k
+    u16 u16EMMPID;            // CA_PID of the last CAT, TS_NO_PID while there is none
+    u8 lu8Listed[8192];       // PIDs already met, for the PID list
+    // The packet in hand: its header is decoded only when something is printed for it.
+    const u8 *lu8Bytes;
+    TS_Packet tPacket;
+    bool bDecoded;
+    bool bSeparatorPending;
+};
+
+TS_Dump g_tDump;
+
+// Starts a block of output for the packet in hand: one separator before its first block.
+const TS_Packet *TS_Dump_Begin(TS_Dump *dump)
+{
+    if (dump->bSeparatorPending) {
+        puts(kSeparator);
+        dump->bSeparatorPending = false;
+    }
+    if (!dump->bDecoded) {
+        TS_Packet_Get(&dump->tPacket, dump->lu8Bytes);
+        dump->bDecoded = true;
+    }
+    return &dump->tPacket;
+}
+
+// The header line that heads a table block: the packet that completed the section.
+void TS_Dump_Header(TS_Dump *dump) { TS_Packet_PrintHeader(TS_Dump_Begin(dump)); }
+
+// The tracks follow what the new PAT announces at each position; a position whose program or
+// PMT PID changed starts its reassembly afresh. Decoded PMTs stay until replaced.
+void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
+{
+    const TS_PAT &pat = state->tPAT;
+    const u16 count = pat.u16ProgramCount < 16 ? pat.u16ProgramCount : 16;
+    for (u16 k = 0; k < count; ++k) {
+        const TS_PATProgram &program = pat.ltProgram[k];
+        if (program.program_number != 0)
+            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], program.PID, program.program_number);
+        else
+            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], TS_NO_PID, 0);
+    }
+    TS_PIDMap_Build(&dump->tMap, &pat, state->ltPMT);
+    if (dump->s32Mask & TS_PRINT_PAT) {
+        TS_Dump_Header(dump);
+        TS_PAT_Print(&pat);
+    }
+}
+
+void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
+{
+    u16 emm_pid = TS_NO_PID;
+    TS_GetCAPIDFromCAT(&emm_pid, &state->tCAT);
+    if (emm_pid != dump->u16EMMPID)
+        TS_PreSection_Initialise(&state->tEMMSection);  // an EMM in progress was on the old PID
+    dump->u16EMMPID = emm_pid;
+    if (dump->s32Mask & TS_PRINT_CAT) {
+        TS_Dump_Header(dump);
+        TS_CAT_Print(&state->tCAT);
+    }
+}
+
+// A packet on the PMT PID of the positions given. Each position takes only its own program's
+// sections; the PMT is printed once even when two positions decode the same section.
+void TS_Dump_OnPMTPacket(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid, u32 positions)
+{
+    bool decoded = false;
+    for (; positions != 0; positions &= positions - 1) {
+        const int k = TS_FirstPosition(positions);
+        const TS_PMTOffer offer = TS_PMTTrack_Offer(&dump->ltTrack[k], &state->ltPMTSection[k], packet);
+        TS_PMTTrack_Release(&dump->ltTrack[k]);  // nothing is written: held packets are not needed
+        if (offer != TS_PMT_COMPLETE)
+            continue;
+        TS_PMT_FromPreSection(&state->ltPMT[k], &state->ltPMTSection[k], pid);
+        if (!decoded && (dump->s32Mask & TS_PRINT_PMT)) {
+            TS_Dump_Header(dump);
+            TS_PMT_Print(&state->ltPMT[k]);
+        }
+        decoded = true;
+    }
+    if (decoded)
+        TS_PIDMap_Build(&dump->tMap, &state->tPAT, state->ltPMT);
+}
+
+// A PCR is there only when the adaptation field is present, long enough for its flags byte and
+// the six PCR bytes, and has PCR_flag set (ISO/IEC 13818-1 2.4.3.4).
+bool TS_Dump_CarriesPCR(const u8 *packet)
+{
+    return (packet[3] & 0x20) != 0 && packet[4] >= 7 && (packet[5] & 0x10) != 0;
+}
+
+void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
+{
+    const int mask = dump->s32Mask;
+    const u16 pid = TS_Read13(packet + 1);
+    dump->lu8Bytes = packet;
+    dump->bDecoded = false;
+    dump->bSeparatorPending = true;
+
+    if ((mask & TS_PRINT_PIDS) && !dump->lu8Listed[pid]) {
+        dump->lu8Listed[pid] = 1;
+        // The list holds 256 PIDs; later newcomers are left out.
+        if (state->u16PIDCount < 256)
+            state->lu16PID[state->u16PIDCount++] = pid;
+    }
+    if (mask & TS_PRINT_PACKETS)
+        TS_Packet_Print(TS_Dump_Begin(dump));
+
+    if (pid == 0x0000) {
+        if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete) {
+            TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
+            TS_Dump_OnPAT(dump, state);
+        }
+        return;
+    }
+    if (pid == 0x0001) {
+        if (TS_CAT_ImportPreSection(&state->tCATSection, packet) >= 0 && state->tCATSection.u8Complete) {
+            TS_CAT_FromPreSection(&state->tCAT, &state->tCATSection);
+            TS_Dump_OnCAT(dump, state);
+        }
+    }
+    // Programs are known only from a PAT.
+    if (!state->tPAT.u8Valid)
+        return;
+
+    const TS_PIDRoles roles = dump->tMap.ltRole[pid];
+    if (roles.u16PMT != 0)
+        TS_Dump_OnPMTPacket(dump, state, packet, pid, roles.u16PMT);
+
+    if ((mask & TS_PRINT_PCR) && roles.u16PCR != 0 && TS_Dump_CarriesPCR(packet)) {
+        // The clock of the first program in PAT order that names this PCR_PID.
+        TS_PCR *pcr = &state->ltPCR[TS_FirstPosition(roles.u16PCR)];
+        TS_PCR_Import(pcr, packet + 5);
+        TS_Dump_Header(dump);
+        TS_PCR_Print(pcr);
+    }
+
+    // One buffer serves every program's CA PID: a section named by two PMTs prints once.
+    if ((mask & TS_PRINT_ECM) && roles.u16CA != 0 &&
+        TS_Section_ImportPreSection(&state->tPrivateSection, packet) >= 0 && state->tPrivateSection.u8Complete) {
+        TS_Section_PrivateFromPreSection(&state->tPrivate, &state->tPrivateSection);
+        TS_Dump_Header(dump);
+        TS_Section_PrintPrivate(&state->tPrivate);
+    }
+
+    // Every section on the CAT's CA PID counts as an EMM, whatever its table_id.
+    if ((mask & TS_PRINT_EMM) && state->tCAT.u8Valid && pid == dump->u16EMMPID &&
+        TS_Section_ImportPreSection(&state->tEMMSection, packet) >= 0 && state->tEMMSection.u8Complete) {
+        TS_Section_PrivateFromPreSection(&state->tEMM, &state->tEMMSection);
+        TS_Dump_Header(dump);
+        TS_Section_PrintEMM(&state->tEMM);
+    }
+
+    if ((mask & TS_PRINT_ES) && roles.u16Stream != 0)
+        TS_Packet_Print(TS_Dump_Begin(dump));
+}
+
+}  // namespace
+
+int TS_Print(const char *path, int mask)
+{
+    if (path == nullptr)
+        return -1;
+    TS_Data *state = &g_tData;
+    TS_Data_Reset(state);
+    TS_Dump *dump = &g_tDump;
+    std::memset(dump, 0, sizeof *dump);
+    dump->s32Mask = mask;
+    dump->u16EMMPID = TS_NO_PID;
+    for (TS_PMTTrack &track : dump->ltTrack)
+        track.u16PID = TS_NO_PID;
+
+    const int fd = TS_Input_Open(path);
+    if (fd < 0)
+        return -2;
+    const int result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
+        [&](const u8 *packet) {
+            TS_Dump_OnPacket(dump, state, packet);
+            return true;
+        });
+    TS_Input_Close(fd);
+    if (result < 0)
+        return result;
+
+    if (mask & TS_PRINT_PIDS) {
+        puts(kSeparator);
+        puts("PID List:");
+        for (u16 i = 0; i < state->u16PIDCount; ++i)
+            printf("  0x%04X,\n", state->lu16PID[i]);
+    }
+    return 0;
+}
