@@ -1,0 +1,269 @@
+// Per-program split: one output file per program of the PAT, each opening with a PAT reduced to
+// that program, followed by the program's PMT, PCR, ECM and elementary-stream packets. A program
+// that leaves the PAT has its file closed; when it comes back, a new file is started.
+#include <cstdio>
+#include <cstring>
+
+#include "driver.h"
+
+namespace {
+
+constexpr u8 kNoEntry = 0xFF;
+constexpr u32 kNameCapacity = 4096;  // PATH_MAX: a longer name could not be opened anyway
+
+u8 g_lu8SplitBlock[16][TS_WRITER_BLOCK];
+
+struct TS_ProgramSplit {
+    TS_PIDMap tMap;
+    TS_PMTTrack ltTrack[16];            // element k follows the PMT of PAT position k
+    TS_Writer ltWriter[16];             // element e writes the file of split entry e
+    char lstrName[16][kNameCapacity];   // the name of that file, for its error messages
+    u32 lu32FileNo[16];                 // file counters; u16FileNo of the entry mirrors them
+    u8 lu8PositionEntry[16];            // split entry of each position of the last PAT
+    u8 lu8SlotEntry[16];                // split entry of the program whose PMT fills slot k
+    int s32Input;
+    int s32Result;
+};
+
+TS_ProgramSplit g_tSplit;
+
+// Keeps the first failure: the one the caller hears about.
+bool TS_Split_Fail(TS_ProgramSplit *split, int result)
+{
+    if (split->s32Result == 0)
+        split->s32Result = result;
+    return false;
+}
+
+// Opens the file of entry e under its current counter: "%s_%d_%d_%d.ts" from the base name,
+// program_number, index and counter.
+bool TS_Split_Open(TS_ProgramSplit *split, u8 e)
+{
+    TS_PNSplitData *entry = &g_tPNSplitData.ltSplit[e];
+    const int length = snprintf(g_strString2, sizeof g_strString2, "%s_%d_%d_%u.ts", g_strString1,
+                                entry->u16ProgramNumber, entry->u16Index, split->lu32FileNo[e]);
+    bool opened = false;
+    if (length >= 0 && u32(length) < kNameCapacity) {
+        std::memcpy(split->lstrName[e], g_strString2, u32(length) + 1);
+        opened = TS_Output_Open(&split->ltWriter[e], split->lstrName[e], g_lu8SplitBlock[e], TS_WRITER_BLOCK,
+                                split->s32Input) == 0;
+    }
+    if (!opened) {
+        fprintf(stderr, "Error: Failed open %s.\n", g_strString2);
+        return TS_Split_Fail(split, -3);
+    }
+    entry->s32FD = split->ltWriter[e].s32FD;
+    return true;
+}
+
+bool TS_Split_Write(TS_ProgramSplit *split, u8 e, const u8 *packet)
+{
+    if (e == kNoEntry || !TS_Writer_IsOpen(&split->ltWriter[e]))
+        return true;
+    if (TS_Writer_Put(&split->ltWriter[e], packet) < 0)
+        return TS_Split_Fail(split, -6);
+    return true;
+}
+
+bool TS_Split_Close(TS_ProgramSplit *split, u8 e)
+{
+    const int result = TS_Writer_Close(&split->ltWriter[e]);
+    g_tPNSplitData.ltSplit[e].s32FD = -1;
+    return result == 0 || TS_Split_Fail(split, result);
+}
+
+// The PAT of one program's file: the received PAT with its network entry, if it has one, and the
+// program's entry, under a fresh CRC_32. The packet carries the section from its start and has
+// no adaptation field, whatever the received packet had.
+void TS_Split_ReducedPAT(u8 *out, const TS_PAT &pat, const TS_PATProgram *network,
+                         const TS_PATProgram &program, const u8 *pat_packet)
+{
+    TS_PAT reduced = pat;
+    u16 count = 0;
+    if (network != nullptr)
+        reduced.ltProgram[count++] = *network;
+    reduced.ltProgram[count++] = program;
+    reduced.u16ProgramCount = count;
+    reduced.section_length = u16(5 + 4 * count + 4);  // header after the length, loop, CRC_32
+    TS_Packet header;
+    TS_Packet_Get(&header, pat_packet);
+    header.transport_error_indicator = 0;
+    header.payload_unit_start_indicator = 1;
+    header.adaptation_field_control = 1;
+    TS_PAT_ToPacket(out, &header, &reduced);
+}
+
+// A PAT section completed: every program it lists gets its file (created, or reopened under a
+// new counter) and its reduced PAT; files of programs it no longer lists are closed.
+bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet)
+{
+    const TS_PAT &pat = state->tPAT;
+    TS_PNSplitList *table = &g_tPNSplitData;
+    const u16 count = pat.u16ProgramCount < 16 ? pat.u16ProgramCount : 16;
+    const TS_PATProgram *network = nullptr;
+    for (u16 p = 0; p < count && network == nullptr; ++p)
+        if (pat.ltProgram[p].program_number == 0)
+            network = &pat.ltProgram[p];
+
+    u32 listed = 0;  // bit e: entry e is listed by this PAT
+    for (u16 p = 0; p < count; ++p) {
+        const TS_PATProgram &program = pat.ltProgram[p];
+        split->lu8PositionEntry[p] = kNoEntry;
+        if (program.program_number == 0) {
+            TS_PMTTrack_Follow(&split->ltTrack[p], &state->ltPMTSection[p], TS_NO_PID, 0);
+            continue;
+        }
+        TS_PMTTrack_Follow(&split->ltTrack[p], &state->ltPMTSection[p], program.PID, program.program_number);
+        // A program_number listed twice is told apart by its rank among the equal ones.
+        u16 index = 0;
+        for (u16 q = 0; q < p; ++q)
+            index = u16(index + (pat.ltProgram[q].program_number == program.program_number));
+        u8 e = kNoEntry;
+        for (u16 i = 0; i < table->u16Count && e == kNoEntry; ++i)
+            if (table->ltSplit[i].u16ProgramNumber == program.program_number && table->ltSplit[i].u16Index == index)
+                e = u8(i);
+        if (e == kNoEntry) {
+            if (table->u16Count >= 16)
+                continue;  // the table is full: a seventeenth program gets no file
+            e = u8(table->u16Count);
+            TS_PNSplitData *entry = &table->ltSplit[e];
+            entry->u16ProgramNumber = program.program_number;
+            entry->u16Index = index;
+            entry->u16FileNo = 0;
+            entry->s32FD = -1;
+            split->lu32FileNo[e] = 0;
+            if (!TS_Split_Open(split, e))
+                return false;
+            ++table->u16Count;
+        } else if (!TS_Writer_IsOpen(&split->ltWriter[e]) && !TS_Split_Open(split, e)) {
+            return false;
+        }
+        // A program whose PMT moved to another PID is followed there, in the same file.
+        table->ltSplit[e].u16PMTPID = program.PID;
+        split->lu8PositionEntry[p] = e;
+        listed |= 1u << e;
+        u8 reduced[TS_PACKET_SIZE];
+        TS_Split_ReducedPAT(reduced, pat, network, program, pat_packet);
+        if (!TS_Split_Write(split, e, reduced))
+            return false;
+    }
+
+    // A program the PAT no longer lists: its file ends, and its counter goes up with every PAT
+    // that leaves it out, so the file it returns to has a new name.
+    for (u16 e = 0; e < table->u16Count; ++e) {
+        if (listed & (1u << e))
+            continue;
+        if (TS_Writer_IsOpen(&split->ltWriter[e]) && !TS_Split_Close(split, u8(e)))
+            return false;
+        ++split->lu32FileNo[e];
+        table->ltSplit[e].u16FileNo = split->lu32FileNo[e] < 0xFFFF ? u16(split->lu32FileNo[e]) : 0xFFFF;
+    }
+    TS_PIDMap_Build(&split->tMap, &pat, state->ltPMT);
+    return true;
+}
+
+// A packet on a PMT PID: every packet of a program's PMT section goes to that program's file as
+// it arrives. Returns the entries written to (bit e for entry e), or -1 when the run must end.
+long TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet, u16 pid, u32 positions)
+{
+    u32 written = 0;
+    bool decoded = false;
+    for (; positions != 0; positions &= positions - 1) {
+        const int k = TS_FirstPosition(positions);
+        TS_PMTTrack *track = &split->ltTrack[k];
+        const TS_PMTOffer offer = TS_PMTTrack_Offer(track, &state->ltPMTSection[k], packet);
+        if (offer != TS_PMT_TAKEN && offer != TS_PMT_COMPLETE)
+            continue;
+        const u8 e = split->lu8PositionEntry[k];
+        for (u8 i = 0; i < track->u8Count; ++i)
+            if (!TS_Split_Write(split, e, track->lu8Packet[i]))
+                return -1;
+        TS_PMTTrack_Release(track);
+        if (!TS_Split_Write(split, e, packet))
+            return -1;
+        if (e != kNoEntry)
+            written |= 1u << e;
+        if (offer == TS_PMT_COMPLETE) {
+            TS_PMT_FromPreSection(&state->ltPMT[k], &state->ltPMTSection[k], pid);
+            split->lu8SlotEntry[k] = e;
+            decoded = true;
+        }
+    }
+    if (decoded)
+        TS_PIDMap_Build(&split->tMap, &state->tPAT, state->ltPMT);
+    return long(written);
+}
+
+bool TS_Split_OnPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet)
+{
+    const u16 pid = TS_Read13(packet + 1);
+    if (pid == 0x0000) {
+        if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete) {
+            TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
+            return TS_Split_OnPAT(split, state, packet);
+        }
+        return true;
+    }
+    if (!state->tPAT.u8Valid)
+        return true;
+
+    u32 written = 0;
+    if (split->tMap.ltRole[pid].u16PMT != 0) {
+        const long result = TS_Split_OnPMTPacket(split, state, packet, pid, split->tMap.ltRole[pid].u16PMT);
+        if (result < 0)
+            return false;
+        written = u32(result);
+    }
+    // PCR, ECM and elementary-stream packets go to every program whose PMT names the PID, once
+    // per file, and not again to a file that took the packet as part of a PMT section.
+    u32 targets = 0;
+    for (u32 members = TS_PIDRoles_Members(split->tMap.ltRole[pid]); members != 0; members &= members - 1) {
+        const u8 e = split->lu8SlotEntry[TS_FirstPosition(members)];
+        if (e != kNoEntry)
+            targets |= 1u << e;
+    }
+    for (targets &= ~written; targets != 0; targets &= targets - 1)
+        if (!TS_Split_Write(split, u8(TS_FirstPosition(targets)), packet))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+int TS_ProgramSplitFile(const char *path)
+{
+    if (path == nullptr)
+        return -1;
+    TS_Data *state = &g_tData;
+    TS_Data_Reset(state);
+    TS_PNSplitList *table = &g_tPNSplitData;
+    std::memset(table, 0, sizeof *table);
+    TS_ProgramSplit *split = &g_tSplit;
+    std::memset(split, 0, sizeof *split);
+    for (u16 i = 0; i < 16; ++i) {
+        table->ltSplit[i].s32FD = -1;
+        split->ltWriter[i].s32FD = -1;
+        split->ltTrack[i].u16PID = TS_NO_PID;
+        split->lu8PositionEntry[i] = kNoEntry;
+        split->lu8SlotEntry[i] = kNoEntry;
+    }
+    // A path too long for the name buffer cannot be opened either.
+    if (GetBaseFileName(g_strString1, path) != 0)
+        g_strString1[0] = '\0';
+
+    const int fd = TS_Input_Open(path);
+    if (fd < 0)
+        return -2;
+    split->s32Input = fd;
+    const int read_result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
+        [&](const u8 *packet) { return TS_Split_OnPacket(split, state, packet); });
+
+    if (read_result < 0)
+        TS_Split_Fail(split, read_result);
+    // Every way out closes what is open, so the files keep what was written before a failure.
+    for (u16 e = 0; e < table->u16Count; ++e)
+        if (TS_Writer_IsOpen(&split->ltWriter[e]))
+            TS_Split_Close(split, u8(e));
+    TS_Input_Close(fd);
+    return split->s32Result;
+}
