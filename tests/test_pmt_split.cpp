@@ -1,0 +1,311 @@
+// The PMT-change split on generated single-program recordings: the segment list, the files of
+// all mode and single mode, and how the list's byte counts match what is written.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "recording.h"
+
+namespace {
+
+using namespace testsupport;
+
+u32 SectionCRC(const Bytes &section)
+{
+    const size_t n = section.size();
+    return (u32(section[n - 4]) << 24) | (u32(section[n - 3]) << 16) | (u32(section[n - 2]) << 8) | section[n - 1];
+}
+
+std::string CRCName(const std::string &base, u32 crc)
+{
+    char name[16];
+    snprintf(name, sizeof name, "_%08X.ts", crc);
+    return base + name;
+}
+
+// A single-program recording built packet by packet, with what the split must make of it: the
+// file of each PMT and the segment list. A PMT section goes to its file behind the last PAT
+// packet; a packet of the program goes to the file of the PMT in force.
+class SingleProgram {
+public:
+    void PAT(const Bytes &section)
+    {
+        const std::vector<Packet> packets = m_builder.Section(0x0000, section);
+        recording.Add(packets);
+        m_last_pat = packets.back();
+    }
+    // between: packets of other PIDs sent after the section's first packet, before the rest.
+    void PMT(u16 pid, const Bytes &section, const std::vector<Packet> &between = {})
+    {
+        const std::vector<Packet> packets = m_builder.Section(pid, section);
+        recording.Add(packets[0], 1);
+        recording.Add(between);
+        recording.Add(std::vector<Packet>(packets.begin() + 1, packets.end()), 1);
+        const u32 crc = SectionCRC(section);
+        Append(&files[crc], m_last_pat);
+        Append(&files[crc], packets);
+        if (segments.empty() || segments.back().u32CRC != crc) {
+            u16 index = 0;
+            for (const TS_PMTSplitData &segment : segments)
+                index = u16(index + (segment.u32CRC == crc));
+            segments.push_back({crc, index, 0});
+        }
+        segments.back().u64Bytes += 188 * (1 + packets.size());
+        m_current = crc;
+    }
+    // A packet of the PMT in force.
+    void Member(const Packet &packet)
+    {
+        recording.Add(packet, 1);
+        Append(&files[m_current], packet);
+        segments.back().u64Bytes += 188;
+    }
+    void Other(const Packet &packet) { recording.Add(packet); }
+    void Other(const std::vector<Packet> &packets) { recording.Add(packets); }
+    PacketBuilder &builder() { return m_builder; }
+
+    Recording recording;
+    std::map<u32, Bytes> files;
+    std::vector<TS_PMTSplitData> segments;
+
+private:
+    PacketBuilder m_builder;
+    Packet m_last_pat{};
+    u32 m_current = 0;
+};
+
+const Bytes kPAT = PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}});
+
+// PMT A: video 0x0111 carrying the PCR, audio 0x0112, ECM 0x0130. PMT B adds a caption stream
+// 0x0114 and, with its longer descriptors, spans two packets.
+Bytes PMTA() { return PMTSection(0x0400, 0, 0x0111, CADescriptor(5, 0x0130), {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}}); }
+Bytes PMTB()
+{
+    std::vector<PMTStreamSpec> streams = {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}};
+    streams.push_back({0x06, 0x0114, Concat({Descriptor(0xFD, {0x00, 0x08}), Descriptor(0x05, Bytes(180, 0x42))})});
+    return PMTSection(0x0400, 1, 0x0111, CADescriptor(5, 0x0130), streams);
+}
+
+// One stretch of broadcast under the PMT in force.
+void Period(SingleProgram *program, const Bytes &pmt, bool caption_in_pmt, int repeats)
+{
+    PacketBuilder &b = program->builder();
+    for (int r = 0; r < repeats; ++r) {
+        program->PAT(kPAT);
+        program->Other(b.Section(0x0001, CATSection(0, CADescriptor(5, 0x0901))));
+        program->PMT(0x01F0, pmt);
+        program->Other(b.Section(0x0011, LongSection(0x42, 0x7FE0, 0, Bytes(40, 0x5A))));
+        program->Member(b.PCR(0x0111, 27000 * u64(r), 0, true, 0x10));  // PCR on the video PID: once
+        program->Member(b.Payload(0x0111, 0x11));
+        program->Member(b.Payload(0x0112, 0x12, true));
+        program->Member(b.Section(0x0130, PrivateSection(0x82, 0x0400, 0, Bytes(30, u8(r))))[0]);
+        program->Other(b.Section(0x0901, PrivateSection(0x84, 1, 0, Bytes(20, 0xEE))));
+        if (caption_in_pmt)
+            program->Member(b.Payload(0x0114, 0x14));
+        else
+            program->Other(b.Payload(0x0114, 0x14));  // sent before its PMT names it, or after
+        program->Other(PacketBuilder::Null());
+    }
+}
+
+SingleProgram ThreeSegments()
+{
+    SingleProgram program;
+    program.Other(program.builder().Payload(0x0111, 0x01));  // before any PAT: nobody's
+    Period(&program, PMTA(), false, 3);
+    Period(&program, PMTB(), true, 2);
+    Period(&program, PMTA(), false, 2);
+    return program;
+}
+
+class PMTSplit : public ::testing::Test {
+protected:
+    std::string Write(const Recording &recording, const std::string &name = "rec.ts")
+    {
+        const std::string path = dir.File(name);
+        EXPECT_TRUE(WriteFile(path, recording.bytes()));
+        return path;
+    }
+    std::set<std::string> Files()
+    {
+        std::set<std::string> names;
+        DIR *listing = opendir(dir.path().c_str());
+        for (dirent *entry; listing != nullptr && (entry = readdir(listing)) != nullptr;)
+            if (entry->d_name[0] != '.')
+                names.insert(entry->d_name);
+        if (listing != nullptr)
+            closedir(listing);
+        return names;
+    }
+    static void ExpectList(const TS_PMTSplitList &list, const std::vector<TS_PMTSplitData> &expected)
+    {
+        ASSERT_EQ(list.u16Count, expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(list.ltSplit[i].u32CRC, expected[i].u32CRC);
+            EXPECT_EQ(list.ltSplit[i].u16Index, expected[i].u16Index);
+            EXPECT_EQ(list.ltSplit[i].u64Bytes, expected[i].u64Bytes);
+        }
+    }
+
+    TempDir dir;
+    std::unique_ptr<TS_PMTSplitList> list = std::make_unique<TS_PMTSplitList>();
+};
+
+TEST_F(PMTSplit, PMTsABAGiveThreeSegmentsAndTwoFiles)
+{
+    const SingleProgram program = ThreeSegments();
+    const std::string input = Write(program.recording);
+    const u32 a = SectionCRC(PMTA());
+    const u32 b = SectionCRC(PMTB());
+
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(list->u16Count, 3);
+    EXPECT_EQ(list->ltSplit[0].u32CRC, a);
+    EXPECT_EQ(list->ltSplit[1].u32CRC, b);
+    EXPECT_EQ(list->ltSplit[2].u32CRC, a);
+    EXPECT_EQ(list->ltSplit[2].u16Index, 1);
+
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    EXPECT_EQ(Files(), (std::set<std::string>{"rec.ts", CRCName("rec", a), CRCName("rec", b)}));
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", a))) == program.files.at(a));
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", b))) == program.files.at(b));
+    // Each file's size is what the list counts for its segments.
+    EXPECT_EQ(ReadBytes(dir.File(CRCName("rec", a))).size(), list->ltSplit[0].u64Bytes + list->ltSplit[2].u64Bytes);
+    EXPECT_EQ(ReadBytes(dir.File(CRCName("rec", b))).size(), list->ltSplit[1].u64Bytes);
+}
+
+TEST_F(PMTSplit, SingleModeGathersEveryPartUnderOnePMT)
+{
+    const SingleProgram program = ThreeSegments();
+    const std::string input = Write(program.recording);
+    const u32 a = SectionCRC(PMTA());
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+
+    const std::string output = dir.File("main.ts");
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 0, a, output.c_str()), 0);
+    const Bytes written = ReadBytes(output);
+    EXPECT_EQ(written.size(), list->ltSplit[0].u64Bytes + list->ltSplit[2].u64Bytes);
+    EXPECT_TRUE(written == program.files.at(a));
+    EXPECT_EQ(Files(), (std::set<std::string>{"rec.ts", "main.ts"}));
+
+    // Without a name, the file is named after the base name and the CRC_32.
+    const u32 b = SectionCRC(PMTB());
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 0, b, nullptr), 0);
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", b))) == program.files.at(b));
+
+    // A CRC_32 that never occurs: no file at all.
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 0, 0x12345678, dir.File("none.ts").c_str()), 0);
+    EXPECT_EQ(Files().count("none.ts"), 0u);
+    EXPECT_EQ(Files().size(), 3u);
+}
+
+TEST_F(PMTSplit, OnlyTheSectionsOfTheListedProgramCount)
+{
+    // The PMT PID also carries another program's PMT (a multiplex whose PAT was cut down to one
+    // program), and the program's PMT, two packets long, is interrupted by other PIDs.
+    SingleProgram program;
+    PacketBuilder &b = program.builder();
+    for (int r = 0; r < 2; ++r) {
+        program.PAT(kPAT);
+        program.Other(b.Section(0x01F0, PMTSection(0x0401, 0, 0x0121, {}, {{0x02, 0x0121, {}}})));
+        const std::vector<Packet> between = {b.Payload(0x0121, 0x21), PacketBuilder::Null()};
+        program.PMT(0x01F0, PMTB(), between);
+        program.Member(b.Payload(0x0114, 0x14));
+        program.Other(b.Payload(0x0121, 0x22));
+    }
+    ASSERT_EQ(program.segments.size(), 1u);
+    EXPECT_EQ(program.segments[0].u64Bytes, 2u * (3 + 1) * 188);
+    const std::string input = Write(program.recording);
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    EXPECT_EQ(Files().size(), 2u);
+    const u32 b_crc = SectionCRC(PMTB());
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", b_crc))) == program.files.at(b_crc));
+}
+
+TEST_F(PMTSplit, PATsThatCannotBeFollowed)
+{
+    // A PAT with a single entry has nothing at position 1: no PMT is followed.
+    SingleProgram lonely;
+    lonely.PAT(PATSection(1, 0, {{0x0400, 0x01F0}}));
+    lonely.Other(lonely.builder().Section(0x01F0, PMTA()));
+    lonely.Other(lonely.builder().Payload(0x0111, 1));
+    std::string input = Write(lonely.recording, "lonely.ts");
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    EXPECT_EQ(list->u16Count, 0);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    EXPECT_EQ(Files(), (std::set<std::string>{"lonely.ts"}));
+
+    // Three entries: both stop with -3; the list keeps what was found, the file what was written.
+    SingleProgram program;
+    Period(&program, PMTA(), false, 2);
+    program.PAT(PATSection(0x7FE0, 1, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}}));
+    program.Other(program.builder().Section(0x01F0, PMTB()));
+    input = Write(program.recording);
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), -3);
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), -3);
+    const u32 a = SectionCRC(PMTA());
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", a))) == program.files.at(a));
+}
+
+TEST_F(PMTSplit, ListAndFileTablesHold256PMTs)
+{
+    // 257 distinct PMTs, one after the other: the 257th gets neither a segment nor a file.
+    SingleProgram program;
+    for (u16 i = 0; i < 257; ++i) {
+        program.PAT(kPAT);
+        program.PMT(0x01F0, PMTSection(0x0400, u8(i % 32), u16(0x0200 + i), {}, {{0x02, u16(0x0200 + i), {}}}));
+        program.Member(program.builder().Payload(u16(0x0200 + i), u8(i)));
+    }
+    const std::string input = Write(program.recording);
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    program.segments.pop_back();
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    EXPECT_EQ(Files().size(), 1u + 256u);
+    const u32 last = SectionCRC(PMTSection(0x0400, u8(256 % 32), 0x0300, {}, {{0x02, 0x0300, {}}}));
+    EXPECT_EQ(Files().count(CRCName("rec", last)), 0u);
+    const u32 first = list->ltSplit[0].u32CRC;
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", first))) == program.files.at(first));
+}
+
+TEST_F(PMTSplit, Failures)
+{
+    const SingleProgram program = ThreeSegments();
+    const std::string input = Write(program.recording);
+    const u32 a = SectionCRC(PMTA());
+    EXPECT_EQ(TS_CheckPMTSplit(nullptr, input.c_str()), -1);
+    EXPECT_EQ(TS_CheckPMTSplit(list.get(), nullptr), -1);
+    EXPECT_EQ(TS_PMTSplitFile(nullptr, 1, 0, nullptr), -1);
+    EXPECT_EQ(TS_CheckPMTSplit(list.get(), dir.File("missing.ts").c_str()), -2);
+    EXPECT_EQ(TS_PMTSplitFile(dir.File("missing.ts").c_str(), 1, 0, nullptr), -2);
+
+    // The output cannot be created: -4. In all mode the outputs go next to the input, here in
+    // /proc, where no file can be created, even by root.
+    EXPECT_EQ(TS_PMTSplitFile(input.c_str(), 0, a, dir.File("no/such/dir/out.ts").c_str()), -4);
+    const int fd = open(input.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(TS_PMTSplitFile(("/proc/self/fd/" + std::to_string(fd)).c_str(), 1, 0, nullptr), -4);
+    close(fd);
+
+    // A full device, and the input named as output: refused before anything is lost.
+    EXPECT_EQ(TS_PMTSplitFile(input.c_str(), 0, a, "/dev/full"), -6);
+    EXPECT_EQ(TS_PMTSplitFile(input.c_str(), 0, a, input.c_str()), -4);
+    EXPECT_TRUE(ReadBytes(input) == program.recording.bytes());
+
+    EXPECT_EQ(TS_CheckPMTSplit(list.get(), dir.path().c_str()), -5);
+    EXPECT_EQ(TS_PMTSplitFile(dir.path().c_str(), 1, 0, nullptr), -5);
+}
+
+}  // namespace
