@@ -1,0 +1,153 @@
+// pidsift-dump: prints the packets, tables and clock references of an MPEG-2 transport stream
+// file as text.
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "front_end.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: pidsift-dump [SELECTION...] FILE\n"
+    "\n"
+    "Prints what an MPEG-2 transport stream recording carries, as text on standard output:\n"
+    "packet headers, the program tables, clock references, conditional-access sections and the\n"
+    "PIDs met. Every packet that prints something is preceded by a line of 40 '=' signs; a table\n"
+    "is printed when its last packet arrives, under the header line of that packet.\n"
+    "\n"
+    "Selection (any number of them; without one: --pat --cat --pmt --pids):\n"
+    "  --packets    every packet's header line                                    (0x001)\n"
+    "  --pat        every PAT, the Program Association Table: the programs and\n"
+    "               the PIDs of their PMTs                                        (0x002)\n"
+    "  --cat        every CAT, the Conditional Access Table: the EMM PID          (0x004)\n"
+    "  --pmt        every PMT, a program's Program Map Table: its streams, its\n"
+    "               PCR PID and its ECM PID                                       (0x008)\n"
+    "  --ecm        every section on the ECM PID that a PMT names                 (0x010)\n"
+    "  --emm        every section on the EMM PID that the CAT names, with its\n"
+    "               card ID                                                       (0x020)\n"
+    "  --es         every packet of a program's audio, video and data streams     (0x040)\n"
+    "  --pids       at the end, every PID met, in the order first met             (0x080)\n"
+    "  --pcr        every program clock reference (PCR), as a time of day         (0x100)\n"
+    "  --all        all of the above\n"
+    "  --mask N     the numbers above added up, in hexadecimal (0x10A) or decimal (266)\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "\n"
+    "PMTs, PCRs, ECMs and stream packets are known only once a PAT has named their programs, so\n"
+    "nothing of them is printed before the first PAT.\n"
+    "\n"
+    "Examples:\n"
+    "  pidsift-dump recording.ts                  the tables and the PID list\n"
+    "  pidsift-dump --pcr --pmt recording.ts      clock references and PMT changes\n"
+    "  pidsift-dump --mask 0x1FF recording.ts     everything\n"
+    "\n"
+    "Exit status: 0 when the whole file was read; 1 when it could not be opened or read, or the\n"
+    "text could not be written; 2 for a usage error.\n";
+
+constexpr int kDefaultMask = TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_PIDS;
+constexpr int kAllMask = 0x1FF;
+
+int UsageError(const char *format, const char *value)
+{
+    fputs("pidsift-dump: ", stderr);
+    fprintf(stderr, format, value);
+    fputs("\nTry 'pidsift-dump --help' for more information.\n", stderr);
+    return front_end::kExitUsage;
+}
+
+// A mask in decimal, or in hexadecimal after 0x or 0X; only the defined bits are accepted.
+bool ParseMask(const char *text, int *mask)
+{
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char *digit = hex ? text + 2 : text;
+    if (*digit == '\0')
+        return false;
+    long value = 0;
+    for (; *digit != '\0'; ++digit) {
+        int d;
+        if (*digit >= '0' && *digit <= '9')
+            d = *digit - '0';
+        else if (hex && *digit >= 'a' && *digit <= 'f')
+            d = *digit - 'a' + 10;
+        else if (hex && *digit >= 'A' && *digit <= 'F')
+            d = *digit - 'A' + 10;
+        else
+            return false;
+        value = value * (hex ? 16 : 10) + d;
+        if (value > kAllMask)
+            return false;
+    }
+    *mask = int(value);
+    return true;
+}
+
+struct Option {
+    const char *name;
+    int bits;
+};
+
+constexpr Option kOptions[] = {
+    {"--packets", TS_PRINT_PACKETS}, {"--pat", TS_PRINT_PAT}, {"--cat", TS_PRINT_CAT},
+    {"--pmt", TS_PRINT_PMT},         {"--ecm", TS_PRINT_ECM}, {"--emm", TS_PRINT_EMM},
+    {"--es", TS_PRINT_ES},           {"--pids", TS_PRINT_PIDS}, {"--pcr", TS_PRINT_PCR},
+    {"--all", kAllMask},
+};
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    int mask = 0;
+    bool selected = false;
+    const char *file = nullptr;
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (options_done || arg[0] != '-' || arg[1] == '\0') {
+            if (file != nullptr)
+                return UsageError("one FILE only; '%s' is a second one", arg);
+            file = arg;
+            continue;
+        }
+        if (std::strcmp(arg, "--") == 0) {
+            options_done = true;
+        } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+            fputs(kHelp, stdout);
+            return front_end::FinishStandardOutput() ? front_end::kExitSuccess : front_end::kExitFailure;
+        } else if (std::strcmp(arg, "-V") == 0 || std::strcmp(arg, "--version") == 0) {
+            fputs("pidsift-dump " PIDSIFT_VERSION "\n", stdout);
+            return front_end::FinishStandardOutput() ? front_end::kExitSuccess : front_end::kExitFailure;
+        } else if (std::strcmp(arg, "--mask") == 0 || std::strncmp(arg, "--mask=", 7) == 0) {
+            const char *value = arg[6] == '=' ? arg + 7 : (i + 1 < argc ? argv[++i] : nullptr);
+            if (value == nullptr)
+                return UsageError("%s needs a number", "--mask");
+            int bits = 0;
+            if (!ParseMask(value, &bits))
+                return UsageError("invalid mask '%s': a number from 0 to 0x1FF", value);
+            mask |= bits;
+            selected = true;
+        } else {
+            const Option *found = nullptr;
+            for (const Option &option : kOptions)
+                if (std::strcmp(arg, option.name) == 0)
+                    found = &option;
+            if (found == nullptr)
+                return UsageError("unknown option '%s'", arg);
+            mask |= found->bits;
+            selected = true;
+        }
+    }
+    if (file == nullptr)
+        return UsageError("%s", "no FILE given");
+    if (!selected)
+        mask = kDefaultMask;
+
+    // The progress line would be torn up by the text when both go to one terminal.
+    front_end::Progress progress(!isatty(STDOUT_FILENO));
+    const int result = TS_Print(file, mask);
+    progress.Finish();
+    const bool written = front_end::FinishStandardOutput();
+    return result == 0 && written ? front_end::kExitSuccess : front_end::kExitFailure;
+}
