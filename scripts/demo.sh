@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Lists the programs of the sample recording, extracts the first one, and shows what was written.
+# Lists the programs of the sample recording, extracts the first one, shows what was written, and
+# prints the sample's tables.
 set -euo pipefail
 build=$1 sample=$2 out=$3
 mkdir -p "$out"
@@ -19,3 +20,11 @@ echo "input:"
 count_pids "$sample"
 echo "output:"
 count_pids "$out/program.ts"
+echo
+echo "== pidsift-dump $sample  (the tables: the first PAT, CAT and PMTs; they repeat through the file)"
+"$build/pidsift-dump" "$sample" > "$out/tables.txt"
+awk '/^=+$/ { if (++blocks == 6) exit } { print }' "$out/tables.txt"
+echo "... the whole dump, with the PMTs after the change and the PID list, is in $out/tables.txt ($(wc -l < "$out/tables.txt") lines)"
+echo
+echo "== pidsift-dump --pids $sample  (every PID, in the order first met)"
+"$build/pidsift-dump" --pids "$sample"
