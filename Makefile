@@ -5,8 +5,14 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 SAMPLE     ?= samples/sample.ts
 DEMO_OUT   ?= out
+FUZZ_BUILD ?= build-fuzz
+# fuzz-run: one target for SECONDS; fuzz-smoke: every target for SMOKE_SECONDS each.
+TARGET     ?=
+SECONDS    ?= 60
+SMOKE_SECONDS ?= 15
+FUZZ_TARGETS = $(basename $(notdir $(wildcard fuzz/fuzz_*.cpp)))
 
-.PHONY: all deps build build-asan demo test test-fast sample bench clean
+.PHONY: all deps build build-asan demo test test-fast sample bench clean fuzz fuzz-run fuzz-smoke
 
 all: build
 
@@ -35,9 +41,23 @@ test: build build-asan
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# Fuzzing: a clang++ build with libFuzzer, ASan and UBSan, one fuzzer process at a time.
+$(FUZZ_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIDSIFT_FUZZ=ON
+
+fuzz: deps $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+
+fuzz-run: fuzz
+	@test -n "$(TARGET)" || { echo "usage: make fuzz-run TARGET=<$(FUZZ_TARGETS)> SECONDS=<n>"; exit 2; }
+	scripts/fuzz.sh $(FUZZ_BUILD) $(SECONDS) $(TARGET)
+
+fuzz-smoke: fuzz
+	scripts/fuzz.sh $(FUZZ_BUILD) $(SMOKE_SECONDS) $(FUZZ_TARGETS)
+
 # Remakes the bundled sample with the test stream builder.
 sample: build
 	$(BUILD)/make_sample $(SAMPLE)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(DEMO_OUT)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(DEMO_OUT)

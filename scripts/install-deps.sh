@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies from Debian's packages when any is missing.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libbenchmark-dev)
+# clang and its runtime (libFuzzer) for the fuzz build.
+packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -1,0 +1,99 @@
+// Descriptor decoding and printing through the dispatch by tag. The input is a descriptor loop:
+// it is decoded with the bounds of a section ending where the input ends, every descriptor is
+// printed, and the first one also goes through TS_GetDescriptor and through every kind's own
+// decoder, which must refuse a foreign tag without touching the record.
+#include <cstring>
+#include <vector>
+
+#include "support.h"
+#include "internal.h"
+
+using fuzzsupport::Check;
+
+namespace {
+
+using Decoder = int (*)(TS_Descriptor *, const u8 *);
+using Printer = int (*)(const TS_Descriptor *);
+
+struct Kind {
+    u8 u8Tag;
+    Decoder pfnGet;
+    Printer pfnPrint;
+};
+
+const Kind kKinds[] = {
+    {0x02, TS_Descriptor_GetVideoStream, TS_Descriptor_PrintVideoStream},
+    {0x03, TS_Descriptor_GetAudioStream, TS_Descriptor_PrintAudioStream},
+    {0x04, TS_Descriptor_GetHierarchy, TS_Descriptor_PrintHierarchy},
+    {0x05, TS_Descriptor_GetRegistration, TS_Descriptor_PrintRegistration},
+    {0x06, TS_Descriptor_GetDataStreamAlignment, TS_Descriptor_PrintDataStreamAlignment},
+    {0x07, TS_Descriptor_GetTargetBackgroundGrid, TS_Descriptor_PrintTargetBackgroundGrid},
+    {0x08, TS_Descriptor_GetVideoWindow, TS_Descriptor_PrintVideoWindow},
+    {0x09, TS_Descriptor_GetConditionalAccess, TS_Descriptor_PrintConditionalAccess},
+    {0x0A, TS_Descriptor_GetISO639Language, TS_Descriptor_PrintISO639Language},
+    {0x0B, TS_Descriptor_GetSystemClock, TS_Descriptor_PrintSystemClock},
+    {0x0C, TS_Descriptor_GetMultiplexBufferUtilization, TS_Descriptor_PrintMultiplexBufferUtilization},
+    {0x0D, TS_Descriptor_GetCopyright, TS_Descriptor_PrintCopyright},
+    {0x0E, TS_Descriptor_GetMaximumBitrate, TS_Descriptor_PrintMaximumBitrate},
+    {0x0F, TS_Descriptor_GetPrivateDataIndicator, TS_Descriptor_PrintPrivateDataIndicator},
+    {0x10, TS_Descriptor_GetSmoothingBuffer, TS_Descriptor_PrintSmoothingBuffer},
+    {0x11, TS_Descriptor_GetSTD, TS_Descriptor_PrintSTD},
+    {0x12, TS_Descriptor_GetIBP, TS_Descriptor_PrintIBP},
+};
+
+TS_Descriptor g_ltLoop[32];
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzzsupport::SilenceStdout();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size > 4096)
+        return 0;
+    // The loop's bytes alone on the heap: the section ends where the input ends.
+    const std::vector<u8> loop(data, data + size);
+    const u8 *begin = loop.data();
+    const u8 *end = begin + loop.size();
+    const u16 count = TS_Descriptor_DecodeLoop(g_ltLoop, 32, begin, end, end);
+    Check(count <= 32, "loop capacity");
+    for (u16 i = 0; i < count; ++i) {
+        Check(TS_Descriptor_Print(&g_ltLoop[i]) == 0, "dispatch prints");
+        char name[256];
+        TS_DescriptorTagToString(name, g_ltLoop[i].descriptor_tag);
+    }
+    if (size < 2)
+        return 0;
+
+    // TS_GetDescriptor trusts its caller for the descriptor's bytes: 2 + descriptor_length, and
+    // at least the fixed part of the kind (never more than 8 bytes from the tag).
+    const size_t span = 2u + data[1];
+    std::vector<u8> one(span < 8 ? 8 : span, 0);
+    std::memcpy(one.data(), data, size < one.size() ? size : one.size());
+    TS_Descriptor descriptor;
+    std::memset(&descriptor, 0, sizeof descriptor);
+    Check(TS_GetDescriptor(&descriptor, one.data()) == 0, "dispatch decodes");
+    Check(descriptor.descriptor_tag == one[0] && descriptor.descriptor_length == one[1], "tag and length as read");
+    Check(TS_Descriptor_Print(&descriptor) == 0, "dispatch prints");
+    TS_Descriptor_PrintRAW(&descriptor);
+
+    for (const Kind &kind : kKinds) {
+        TS_Descriptor record;
+        std::memset(&record, 0x5A, sizeof record);
+        const TS_Descriptor before = record;
+        const int result = kind.pfnGet(&record, one.data());
+        if (kind.u8Tag == one[0]) {
+            Check(result == 0, "a kind decodes its own tag");
+            Check(kind.pfnPrint(&record) == 0, "a kind prints its own tag");
+        } else {
+            Check(result == -2, "a kind refuses a foreign tag");
+            Check(std::memcmp(&record, &before, sizeof record) == 0, "a refused record is untouched");
+            Check(kind.pfnPrint(&descriptor) == -2, "a kind does not print a foreign tag");
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,225 @@
+// Writes the seed corpus of every fuzz target into a folder, one subfolder per target, from the
+// test stream builder and the start of the bundled sample.
+//   make_seeds <output folder> [<sample.ts>]
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "stream_builder.h"
+
+using namespace testsupport;
+
+namespace {
+
+std::string g_strRoot;
+
+void Seed(const std::string &target, const std::string &name, const Bytes &bytes)
+{
+    const std::string folder = g_strRoot + "/" + target;
+    mkdir(folder.c_str(), 0755);
+    if (!WriteFile(folder + "/" + name, bytes))
+        fprintf(stderr, "cannot write %s/%s\n", folder.c_str(), name.c_str());
+}
+
+Bytes Generate(const BroadcastSpec &mux)
+{
+    Bytes bytes;
+    GenerateBroadcast(mux, [&](const Packet &packet, u16) { Append(&bytes, packet); });
+    return bytes;
+}
+
+// The same packets as 192-byte units (a 4-byte timestamp before each) or 204-byte packets.
+Bytes Widen(const Bytes &packets, size_t unit)
+{
+    Bytes out;
+    for (size_t at = 0; at + 188 <= packets.size(); at += 188) {
+        if (unit == 192)
+            for (u8 b : {u8(at >> 24), u8(at >> 16), u8(at >> 8), u8(at)})
+                out.push_back(b);
+        out.insert(out.end(), packets.begin() + long(at), packets.begin() + long(at + 188));
+        if (unit == 204)
+            out.insert(out.end(), 16, 0x00);
+    }
+    return out;
+}
+
+BroadcastSpec SmallMultiplex(u64 packets)
+{
+    BroadcastSpec mux = SampleBroadcast(packets);
+    mux.psi_interval = 60;
+    return mux;
+}
+
+// One program behind a network entry whose PMT changes version half-way: the case the PMT
+// split follows.
+BroadcastSpec SingleProgram(u64 packets)
+{
+    BroadcastSpec mux;
+    mux.programs = {{0x0400, 0x01F0, 0x0111, 0x0112, 0x0130, 0, 6, 1}};
+    mux.emm_pid = 0x0901;
+    mux.packet_count = packets;
+    mux.psi_interval = 50;
+    mux.pmt_change_at = packets / 2;
+    return mux;
+}
+
+// Packet with an adaptation field of 183 bytes announcing every optional part.
+Packet EveryAdaptationPart()
+{
+    Packet packet;
+    packet.fill(0xFF);
+    const u8 head[] = {0x47, 0x01, 0x11, 0x20,  // PID 0x0111, adaptation field only
+                       183,                      // adaptation_field_length
+                       0xFF,                     // every flag
+                       0x12, 0x34, 0x56, 0x78, 0xFE, 0x01,  // PCR
+                       0x12, 0x34, 0x56, 0x78, 0xFE, 0x02,  // OPCR
+                       0xFD,                     // splice_countdown
+                       0x03, 0xAA, 0xBB, 0xCC,   // transport_private_data
+                       0x0C, 0xE0,               // extension length 12, ltw/piecewise/seamless
+                       0x80, 0x10,               // ltw
+                       0xC0, 0x00, 0x20,         // piecewise_rate
+                       0x21, 0x00, 0x01, 0x00, 0x01,  // splice_type and DTS_next_AU
+                       0x00};
+    std::copy(std::begin(head), std::end(head), packet.begin());
+    return packet;
+}
+
+void PacketSeeds(const Bytes &sample_head)
+{
+    PacketBuilder builder;
+    Bytes one;
+    const auto put = [&](const std::string &name, const Packet &packet) { Seed("fuzz_packet", name, Bytes(packet.begin(), packet.end())); };
+    put("pat", builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x10}, {0x400, 0x1F0}}))[0]);
+    put("pcr-payload", builder.PCR(0x0111, 0x123456789ULL, 299, true, 0x5A));
+    put("pcr-only", builder.PCR(0x01FF, 0x1FFFFFFFFULL, 511, false));
+    put("null", PacketBuilder::Null());
+    put("pes-start", builder.Payload(0x0112, 0x11, true));
+    put("every-part", EveryAdaptationPart());
+    for (size_t i = 0; i < 4 && (i + 1) * 188 <= sample_head.size(); ++i)
+        Seed("fuzz_packet", "sample-" + std::to_string(i), Bytes(sample_head.begin() + long(i * 188), sample_head.begin() + long((i + 1) * 188)));
+}
+
+// Section seeds: the first byte of each packet picks the buffer (low two bits: PAT, CAT, PMT,
+// private), so PAT packets start 0x44, CAT 0x45, PMT 0x46 and private sections keep 0x47.
+void SectionSeeds()
+{
+    PacketBuilder builder;
+    const auto mark = [](std::vector<Packet> packets, u8 first) {
+        for (Packet &packet : packets)
+            packet[0] = first;
+        return packets;
+    };
+    const Bytes pat = PATSection(0x7FE0, 3, {{0, 0x10}, {0x400, 0x1F0}, {0x401, 0x1F1}, {0x408, 0x1F8}});
+    const Bytes cat = CATSection(1, CADescriptor(0x0005, 0x0901, {0x01}));
+    Bytes stream_descriptors;
+    for (int i = 0; i < 12; ++i)
+        stream_descriptors = Concat({stream_descriptors, Descriptor(0x52, {u8(i)}), Descriptor(0x0A, {'j', 'p', 'n', 0})});
+    const Bytes pmt = PMTSection(0x400, 2, 0x0111, Concat({CADescriptor(0x0005, 0x0130, {1, 2}), Descriptor(0xC1, {0x84, 0xFF})}),
+                                 {{0x02, 0x0111, stream_descriptors}, {0x0F, 0x0112, Descriptor(0x03, {0x48})}, {0x06, 0x0114, {}}});
+    const Bytes ecm = PrivateSection(0x82, 0x400, 0, Bytes(60, 0x21));
+    Bytes emm_data = {0x00, 0x00, 0x00, 0x00, 0x01, 0x23};
+    emm_data.resize(40, 0xEE);
+    const Bytes emm = PrivateSection(0x84, 0x0001, 0, emm_data);
+
+    Bytes all;
+    Append(&all, mark(builder.Section(0x0000, pat), 0x44));
+    Append(&all, mark(builder.Section(0x0001, cat), 0x45));
+    Append(&all, mark(builder.Section(0x01F0, pmt), 0x46));
+    Append(&all, mark(builder.Section(0x0130, ecm), 0x47));
+    Append(&all, mark(builder.Section(0x0901, emm), 0x47));
+    Seed("fuzz_sections", "tables", all);
+    Seed("fuzz_sections", "pmt-two-packets", Flatten(mark(builder.Section(0x01F0, pmt), 0x46)));
+    Seed("fuzz_sections", "pat", Flatten(mark(builder.Section(0x0000, pat), 0x44)));
+    // A long private section over many packets.
+    Seed("fuzz_sections", "private-long", Flatten(builder.Section(0x0130, PrivateSection(0x80, 1, 0, Bytes(1500, 0x3C)))));
+}
+
+void DescriptorSeeds()
+{
+    const std::vector<std::pair<std::string, Bytes>> kinds = {
+        {"video", Descriptor(0x02, {0x9B, 0x48, 0x5F})},
+        {"video-mpeg1", Descriptor(0x02, {0x1C})},
+        {"audio", Descriptor(0x03, {0x48})},
+        {"hierarchy", Descriptor(0x04, {0xF1, 0xC2, 0xC1, 0xC3})},
+        {"registration", Descriptor(0x05, {'H', 'D', 'M', 'V', 0xFF, 0x1B})},
+        {"alignment", Descriptor(0x06, {0x02})},
+        {"grid", Descriptor(0x07, {0x78, 0x02, 0xD0, 0x03})},
+        {"window", Descriptor(0x08, {0x00, 0x10, 0x00, 0x2F})},
+        {"ca", CADescriptor(0x0005, 0x0130, {0x01, 0x02})},
+        {"language", Descriptor(0x0A, {'j', 'p', 'n', 0x00, 'e', 'n', 'g', 0x03})},
+        {"clock", Descriptor(0x0B, {0x85, 0x40})},
+        {"multiplex", Descriptor(0x0C, {0x80, 0x10, 0x80, 0x20})},
+        {"copyright", Descriptor(0x0D, {'C', 'P', 'R', 'T', 0x01})},
+        {"bitrate", Descriptor(0x0E, {0xC0, 0x10, 0x00})},
+        {"private-indicator", Descriptor(0x0F, {0x00, 0x00, 0x00, 0x01})},
+        {"smoothing", Descriptor(0x10, {0xC0, 0x10, 0x00, 0xC0, 0x20, 0x00})},
+        {"std", Descriptor(0x11, {0xFF})},
+        {"ibp", Descriptor(0x12, {0xC0, 0x0F})},
+        {"stream-id", Descriptor(0x52, {0x10})},
+        {"copy-control", Descriptor(0xC1, {0x84, 0xFF})},
+        {"long-raw", Descriptor(0xFD, Bytes(255, 0x33))},
+    };
+    Bytes loop;
+    for (const auto &[name, bytes] : kinds) {
+        Seed("fuzz_descriptor", name, bytes);
+        loop = Concat({loop, bytes});
+    }
+    Seed("fuzz_descriptor", "loop", loop);
+}
+
+// The chunked loop takes two seed bytes after the stream.
+Bytes WithChunkSeed(Bytes stream, u16 seed)
+{
+    stream.push_back(u8(seed >> 8));
+    stream.push_back(u8(seed));
+    return stream;
+}
+
+void StreamSeeds(const Bytes &sample_head)
+{
+    const Bytes mux = Generate(SmallMultiplex(240));
+    const Bytes single = Generate(SingleProgram(240));
+    Bytes garbled = mux;
+    for (size_t at = 5000; at + 7 < garbled.size(); at += 9001)
+        garbled.insert(garbled.begin() + long(at), {0x47, 0x00, 0x47, 0x12, 0x47});
+    for (const std::string target : {"fuzz_filter", "fuzz_drivers"}) {
+        Seed(target, "multiplex", mux);
+        Seed(target, "single-program", single);
+        Seed(target, "units-192", Widen(Generate(SmallMultiplex(120)), 192));
+        Seed(target, "units-204", Widen(Generate(SingleProgram(120)), 204));
+        Seed(target, "garbled", garbled);
+        if (!sample_head.empty())
+            Seed(target, "sample-head", sample_head);
+    }
+    Seed("fuzz_chunks", "multiplex-small-chunks", WithChunkSeed(Generate(SmallMultiplex(120)), 0x0003));
+    Seed("fuzz_chunks", "multiplex-large-chunks", WithChunkSeed(Generate(SmallMultiplex(120)), 0xF00D));
+    Seed("fuzz_chunks", "units-192", WithChunkSeed(Widen(Generate(SmallMultiplex(100)), 192), 0x1234));
+    Seed("fuzz_chunks", "units-204", WithChunkSeed(Widen(Generate(SingleProgram(100)), 204), 0x8765));
+    Seed("fuzz_chunks", "garbled", WithChunkSeed(garbled, 0x4242));
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        fprintf(stderr, "usage: make_seeds <output folder> [<sample.ts>]\n");
+        return 2;
+    }
+    g_strRoot = argv[1];
+    mkdir(g_strRoot.c_str(), 0755);
+    Bytes sample_head;
+    if (argc > 2) {
+        sample_head = ReadBytes(argv[2]);
+        // The first 200 packets: the PSI of every program and some of each stream.
+        if (sample_head.size() > 200 * 188)
+            sample_head.resize(200 * 188);
+    }
+    PacketSeeds(sample_head);
+    SectionSeeds();
+    DescriptorSeeds();
+    StreamSeeds(sample_head);
+    return 0;
+}

@@ -1,0 +1,268 @@
+// I/O fault injection for tests, loaded with LD_PRELOAD: read, write, open and close fail or fall
+// short on the files whose path contains PIDSIFT_FAULT_PATH, as the environment asks.
+//
+//   PIDSIFT_FAULT_PATH=text            only descriptors whose path contains text are touched
+//   PIDSIFT_FAULT_ERRNO=EIO|ENOSPC|... errno of the injected failures (default EIO)
+//   PIDSIFT_FAULT_OPEN_FAIL=1          open fails
+//   PIDSIFT_FAULT_WRITE_FAIL_AT=n      the nth write (counted from 1) fails
+//   PIDSIFT_FAULT_WRITE_SHORT=k        every write moves at most k bytes
+//   PIDSIFT_FAULT_WRITE_LIMIT=b        a full device: writes fail with ENOSPC once b bytes are in
+//   PIDSIFT_FAULT_WRITE_ZERO_AT=n      the nth write returns 0 (nothing written, no error)
+//   PIDSIFT_FAULT_READ_FAIL_AFTER=b    reads fail once b bytes have been read
+//   PIDSIFT_FAULT_READ_SHORT=k         every read returns at most k bytes
+//   PIDSIFT_FAULT_EINTR=n              every read and write is interrupted n times first
+//   PIDSIFT_FAULT_CLOSE_FAIL=1         close closes, then reports EIO (a delayed write error)
+//
+// Only the descriptors' paths are looked at (through /proc/self/fd), so descriptors made by
+// mkstemp and friends are covered too. Everything here is static: no allocation.
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+using ReadFn = ssize_t (*)(int, void *, size_t);
+using WriteFn = ssize_t (*)(int, const void *, size_t);
+using OpenFn = int (*)(const char *, int, ...);
+using CloseFn = int (*)(int);
+
+struct Settings {
+    bool bLoaded;
+    const char *strPath;
+    int s32Errno;
+    bool bOpenFail;
+    long long s64WriteFailAt;
+    long long s64WriteShort;
+    long long s64WriteLimit;
+    long long s64WriteZeroAt;
+    long long s64ReadFailAfter;
+    long long s64ReadShort;
+    long long s64Interrupts;
+    bool bCloseFail;
+};
+
+Settings g_tSettings;
+long long g_s64Writes;        // write calls on matching descriptors
+long long g_s64BytesWritten;  // bytes those calls moved
+long long g_s64BytesRead;
+
+// Per descriptor: 0 not looked at yet, 1 matches, 2 does not.
+constexpr int kDescriptors = 4096;
+unsigned char g_lu8Match[kDescriptors];
+
+long long Number(const char *name, long long fallback)
+{
+    const char *text = getenv(name);
+    return text != nullptr && *text != '\0' ? strtoll(text, nullptr, 10) : fallback;
+}
+
+int ErrnoByName(const char *text)
+{
+    if (text == nullptr)
+        return EIO;
+    if (strcmp(text, "ENOSPC") == 0)
+        return ENOSPC;
+    if (strcmp(text, "EDQUOT") == 0)
+        return EDQUOT;
+    if (strcmp(text, "EFBIG") == 0)
+        return EFBIG;
+    if (strcmp(text, "EACCES") == 0)
+        return EACCES;
+    return EIO;
+}
+
+const Settings &Load()
+{
+    Settings &s = g_tSettings;
+    if (!s.bLoaded) {
+        s.strPath = getenv("PIDSIFT_FAULT_PATH");
+        s.s32Errno = ErrnoByName(getenv("PIDSIFT_FAULT_ERRNO"));
+        s.bOpenFail = Number("PIDSIFT_FAULT_OPEN_FAIL", 0) != 0;
+        s.s64WriteFailAt = Number("PIDSIFT_FAULT_WRITE_FAIL_AT", -1);
+        s.s64WriteShort = Number("PIDSIFT_FAULT_WRITE_SHORT", -1);
+        s.s64WriteLimit = Number("PIDSIFT_FAULT_WRITE_LIMIT", -1);
+        s.s64WriteZeroAt = Number("PIDSIFT_FAULT_WRITE_ZERO_AT", -1);
+        s.s64ReadFailAfter = Number("PIDSIFT_FAULT_READ_FAIL_AFTER", -1);
+        s.s64ReadShort = Number("PIDSIFT_FAULT_READ_SHORT", -1);
+        s.s64Interrupts = Number("PIDSIFT_FAULT_EINTR", 0);
+        s.bCloseFail = Number("PIDSIFT_FAULT_CLOSE_FAIL", 0) != 0;
+        s.bLoaded = true;
+    }
+    return s;
+}
+
+template <class Fn>
+Fn Real(const char *name)
+{
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+bool PathMatches(const char *path)
+{
+    const Settings &s = Load();
+    return s.strPath != nullptr && path != nullptr && strstr(path, s.strPath) != nullptr;
+}
+
+bool Matches(int fd)
+{
+    if (fd < 0)
+        return false;
+    if (fd >= kDescriptors)
+        return false;
+    if (g_lu8Match[fd] == 0) {
+        char link[64];
+        char path[4096];
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        const ssize_t length = readlink(link, path, sizeof path - 1);
+        if (length < 0)
+            return false;
+        path[length] = '\0';
+        g_lu8Match[fd] = PathMatches(path) ? 1 : 2;
+    }
+    return g_lu8Match[fd] == 1;
+}
+
+void Forget(int fd)
+{
+    if (fd >= 0 && fd < kDescriptors)
+        g_lu8Match[fd] = 0;
+}
+
+// An interrupted call, n times in a row before each real one.
+bool Interrupt()
+{
+    static long long pending = -1;
+    const Settings &s = Load();
+    if (s.s64Interrupts <= 0)
+        return false;
+    if (pending < 0)
+        pending = s.s64Interrupts;
+    if (pending > 0) {
+        --pending;
+        return true;
+    }
+    pending = -1;
+    return false;
+}
+
+int OpenWith(OpenFn real, const char *path, int flags, mode_t mode)
+{
+    if (Load().bOpenFail && PathMatches(path)) {
+        errno = Load().s32Errno;
+        return -1;
+    }
+    const int fd = real(path, flags, mode);
+    Forget(fd);
+    return fd;
+}
+
+}  // namespace
+
+extern "C" {
+
+ssize_t read(int fd, void *buffer, size_t count)
+{
+    static ReadFn real = Real<ReadFn>("read");
+    if (!Matches(fd))
+        return real(fd, buffer, count);
+    const Settings &s = Load();
+    if (Interrupt()) {
+        errno = EINTR;
+        return -1;
+    }
+    if (s.s64ReadFailAfter >= 0 && g_s64BytesRead >= s.s64ReadFailAfter) {
+        errno = s.s32Errno;
+        return -1;
+    }
+    if (s.s64ReadFailAfter >= 0 && g_s64BytesRead + (long long)count > s.s64ReadFailAfter)
+        count = size_t(s.s64ReadFailAfter - g_s64BytesRead);
+    if (s.s64ReadShort > 0 && (long long)count > s.s64ReadShort)
+        count = size_t(s.s64ReadShort);
+    const ssize_t got = real(fd, buffer, count);
+    if (got > 0)
+        g_s64BytesRead += got;
+    return got;
+}
+
+ssize_t write(int fd, const void *buffer, size_t count)
+{
+    static WriteFn real = Real<WriteFn>("write");
+    if (!Matches(fd))
+        return real(fd, buffer, count);
+    const Settings &s = Load();
+    if (Interrupt()) {
+        errno = EINTR;
+        return -1;
+    }
+    ++g_s64Writes;
+    if (g_s64Writes == s.s64WriteFailAt) {
+        errno = s.s32Errno;
+        return -1;
+    }
+    if (g_s64Writes == s.s64WriteZeroAt)
+        return 0;
+    if (s.s64WriteLimit >= 0) {
+        if (g_s64BytesWritten >= s.s64WriteLimit) {
+            errno = ENOSPC;
+            return -1;
+        }
+        if (g_s64BytesWritten + (long long)count > s.s64WriteLimit)
+            count = size_t(s.s64WriteLimit - g_s64BytesWritten);
+    }
+    if (s.s64WriteShort > 0 && (long long)count > s.s64WriteShort)
+        count = size_t(s.s64WriteShort);
+    const ssize_t written = real(fd, buffer, count);
+    if (written > 0)
+        g_s64BytesWritten += written;
+    return written;
+}
+
+int open(const char *path, int flags, ...)
+{
+    static OpenFn real = Real<OpenFn>("open");
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = mode_t(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    return OpenWith(real, path, flags, mode);
+}
+
+int open64(const char *path, int flags, ...)
+{
+    static OpenFn real = Real<OpenFn>("open64");
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = mode_t(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    return OpenWith(real, path, flags, mode);
+}
+
+int close(int fd)
+{
+    static CloseFn real = Real<CloseFn>("close");
+    const bool fail = Load().bCloseFail && Matches(fd);
+    Forget(fd);
+    const int result = real(fd);
+    if (fail && result == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return result;
+}
+
+}  // extern "C"

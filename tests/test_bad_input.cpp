@@ -1,0 +1,558 @@
+// Hostile and damaged recordings: cut files, noise, malformed lengths and tables larger than the
+// records hold. Every driver must end, stay inside its capacities and give its documented result;
+// what the filter writes must be packets of the input, copied whole.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "stream_builder.h"
+
+namespace {
+
+using namespace testsupport;
+
+// A recording under construction, with the program each packet belongs to (0: none).
+struct Mux {
+    PacketBuilder builder;
+    std::vector<Packet> packets;
+    std::vector<u16> owners;
+
+    void Add(const Packet &packet, u16 owner = 0)
+    {
+        packets.push_back(packet);
+        owners.push_back(owner);
+    }
+    void Add(const std::vector<Packet> &more, u16 owner = 0)
+    {
+        for (const Packet &packet : more)
+            Add(packet, owner);
+    }
+    Bytes bytes() const { return Flatten(packets); }
+    // The packets of a program among the first count packets.
+    Bytes ProgramBytes(u16 program, size_t count) const
+    {
+        Bytes out;
+        for (size_t i = 0; i < count && i < packets.size(); ++i)
+            if (owners[i] == program)
+                Append(&out, packets[i]);
+        return out;
+    }
+};
+
+// Two programs behind a network entry: program 0x0400 (PMT 0x01F0, spanning two packets,
+// scrambled with ECM 0x0130, PCR on its video 0x0111, audio 0x0112) and program 0x0401
+// (PMT 0x01F1), with CAT, EMM, SDT and null packets in between, as a broadcast carries them.
+Mux SmallBroadcast()
+{
+    Mux mux;
+    const Bytes pat = PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}});
+    // Enough descriptors (stream identifiers, video decode control) to need a second packet.
+    Bytes video_descriptors = Descriptor(0x52, {0x00});
+    for (u8 i = 0; i < 24; ++i)
+        video_descriptors = Concat({video_descriptors, Descriptor(0xC8, {0x01, i, 0x00, 0x00, 0x00, 0x00})});
+    const Bytes pmt = PMTSection(0x0400, 0, 0x0111, Concat({CADescriptor(0x0005, 0x0130, {1, 2}), Descriptor(0xC1, {0x84, 0xFF})}),
+                                 {{0x02, 0x0111, video_descriptors}, {0x0F, 0x0112, Descriptor(0x0A, {'j', 'p', 'n', 0})}});
+    const Bytes other_pmt = PMTSection(0x0401, 0, 0x0121, {}, {{0x02, 0x0121, {}}, {0x0F, 0x0122, {}}});
+    mux.Add(mux.builder.Section(0x0000, pat));
+    mux.Add(mux.builder.Section(0x0001, CATSection(0, CADescriptor(0x0005, 0x0901))));
+    mux.Add(mux.builder.Section(0x01F0, pmt), 0x0400);
+    mux.Add(mux.builder.Section(0x01F1, other_pmt), 0x0401);
+    mux.Add(mux.builder.Section(0x0011, LongSection(0x42, 0x7FE0, 0, Bytes(90, 0x5A))));
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        mux.Add(mux.builder.PCR(0x0111, 90000u * (cycle + 1), 0, true, 0x11), 0x0400);
+        mux.Add(mux.builder.Payload(0x0111, 0x12), 0x0400);
+        mux.Add(mux.builder.Payload(0x0112, 0x13, true), 0x0400);
+        mux.Add(mux.builder.Section(0x0130, PrivateSection(0x82, 0x0400, 0, Bytes(60, u8(cycle)))), 0x0400);
+        mux.Add(mux.builder.Payload(0x0121, 0x21, true), 0x0401);
+        mux.Add(PacketBuilder::Null());
+        mux.Add(mux.builder.Section(0x0901, PrivateSection(0x84, 1, 0, {0, 0, 0, 0, 1, 0x23, 0xEE})));
+    }
+    return mux;
+}
+
+class BadInput : public ::testing::Test {
+protected:
+    std::string Write(const std::string &name, const Bytes &bytes)
+    {
+        const std::string path = dir.File(name);
+        EXPECT_TRUE(WriteFile(path, bytes));
+        return path;
+    }
+
+    // The listing, which must read any file to its end.
+    TS_ProgramList List(const std::string &input)
+    {
+        TS_ProgramList list = {};
+        EXPECT_EQ(TS_GetProgramList(&list, input.c_str()), 0);
+        EXPECT_LE(list.u16Count, 16);
+        return list;
+    }
+
+    // The two-pass and single-pass extractions of pid; they must agree. Returns the output, or
+    // nothing when no output was created.
+    Bytes Extract(const std::string &input, u16 pid, bool *created = nullptr)
+    {
+        const std::string two_pass = dir.File("two-pass.ts");
+        const std::string one_pass = dir.File("one-pass.ts");
+        unlink(two_pass.c_str());
+        unlink(one_pass.c_str());
+        EXPECT_EQ(TS_ProgramSplitStream(two_pass.c_str(), input.c_str(), pid), 0);
+        const bool exists = access(two_pass.c_str(), F_OK) == 0;
+        TS_ProgramList list = {};
+        int split = 99;
+        auto open_output = [](void *path) { return ::open(static_cast<std::string *>(path)->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644); };
+        std::string one_pass_path = one_pass;
+        EXPECT_EQ(TS_GetProgramListAndSplit(&list, input.c_str(), pid, open_output, &one_pass_path, &split), 0);
+        EXPECT_EQ(split, exists ? 0 : 1);
+        const Bytes written = ReadBytes(two_pass);
+        if (exists) {
+            EXPECT_TRUE(ReadBytes(one_pass) == written) << "the single pass writes what two passes write";
+        }
+        if (created != nullptr)
+            *created = exists;
+        return written;
+    }
+
+    TempDir dir;
+};
+
+// Every packet of output is one of the input's packets, byte for byte.
+void ExpectPacketsOf(const Bytes &input, const Bytes &output)
+{
+    ASSERT_EQ(output.size() % 188, 0u);
+    std::set<std::string> packets;
+    for (size_t at = 0; at + 188 <= input.size(); ++at)
+        if (input[at] == 0x47)
+            packets.insert(std::string(input.begin() + long(at), input.begin() + long(at + 188)));
+    for (size_t at = 0; at < output.size(); at += 188)
+        EXPECT_EQ(packets.count(std::string(output.begin() + long(at), output.begin() + long(at + 188))), 1u) << "packet " << at / 188;
+}
+
+TEST_F(BadInput, TruncatedAtEveryByteOffset)
+{
+    const Mux mux = SmallBroadcast();
+    const Bytes whole = mux.bytes();
+    // The PMT of program 0x0400 spans packets 2 and 3: a cut between them leaves half a section.
+    ASSERT_EQ(mux.packets[3][1] & 0x5F, 0x01);
+    ASSERT_EQ(mux.packets[3][2], 0xF0);
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        const std::string input = Write("cut.ts", Bytes(whole.begin(), whole.begin() + long(cut)));
+        const TS_ProgramList list = List(input);
+        // The PAT is the first packet: listed once it is whole.
+        ASSERT_EQ(list.u16Count, cut >= 188 ? 2 : 0);
+        if (list.u16Count == 0)
+            continue;
+        EXPECT_EQ(list.lu16PID[0], 0x01F0);
+        EXPECT_EQ(list.lu16PID[1], 0x01F1);
+        // Whole packets before the cut are copied as from the whole file; the partial one is not.
+        ASSERT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, cut / 188));
+    }
+}
+
+TEST_F(BadInput, NoiseAndSyncBytesEverywhere)
+{
+    std::mt19937 random(7);
+    std::vector<Bytes> inputs;
+    for (int i = 0; i < 4; ++i) {
+        Bytes noise(100000 + i);
+        for (u8 &b : noise)
+            b = u8(random());
+        inputs.push_back(noise);
+    }
+    // Packets with good sync bytes and random contents on the PIDs a program would use, among
+    // well-formed PATs and PMTs whose loops hold random bytes, so that the filter has programs
+    // to follow through the noise.
+    const u16 pids[] = {0x0000, 0x0001, 0x01F0, 0x01F1, 0x0111, 0x0130, 0x1FFF};
+    for (int i = 0; i < 3; ++i) {
+        Mux mux;
+        const u16 programs[] = {u16(random() | 1), u16(random() | 1)};
+        for (int p = 0; p < 2000; ++p) {
+            if (p % 50 == 0) {
+                mux.Add(mux.builder.Section(0, PATSection(1, 0, {{0, 0x10}, {programs[0], 0x01F0}, {programs[1], 0x01F1}})));
+                continue;
+            }
+            if (p % 50 == 1) {
+                Bytes loop(random() % 120);
+                for (u8 &b : loop)
+                    b = u8(random());
+                Bytes program_loop = CADescriptor(5, pids[random() % 7]);
+                const u16 which = random() % 2;
+                mux.Add(mux.builder.Section(pids[2 + which],
+                                            PMTSection(programs[which], 0, pids[random() % 7], program_loop, {{0x02, pids[random() % 7], loop}})));
+                continue;
+            }
+            Packet packet;
+            for (u8 &b : packet)
+                b = u8(random());
+            const u16 pid = pids[random() % 7];
+            packet[0] = 0x47;
+            packet[1] = u8((packet[1] & 0xE0) | (pid >> 8));
+            packet[2] = u8(pid);
+            if (random() % 4 == 0)
+                packet[4] = 0;  // pointer_field 0: a section starts right away
+            mux.Add(packet);
+        }
+        inputs.push_back(mux.bytes());
+    }
+    inputs.emplace_back(65536 + 5, 0x47);
+
+    size_t extracted = 0;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string input = Write("noise.ts", inputs[i]);
+        const TS_ProgramList list = List(input);
+        for (u16 p = 0; p < list.u16Count; ++p) {
+            const Bytes output = Extract(input, list.lu16PID[p]);
+            ExpectPacketsOf(inputs[i], output);
+            extracted += output.size();
+        }
+        if (i + 1 == inputs.size()) {
+            // All 0x47: every packet is on PID 0x0747, there is no PAT and so no output.
+            EXPECT_EQ(list.u16Count, 0);
+            bool created = true;
+            EXPECT_TRUE(Extract(input, 0x01F0, &created).empty());
+            EXPECT_FALSE(created);
+        }
+    }
+    // Random PATs list programs, and random PMTs name streams that get copied.
+    EXPECT_GT(extracted, 0u);
+}
+
+TEST_F(BadInput, CorruptedBroadcastsCopyOnlyInputPackets)
+{
+    // Bit errors that spare the sync bytes, as a weak signal leaves them.
+    const Bytes clean = [] {
+        Bytes bytes;
+        GenerateBroadcast(SampleBroadcast(3000), [&](const Packet &packet, u16) { Append(&bytes, packet); });
+        return bytes;
+    }();
+    std::mt19937 random(3);
+    for (int rate : {1000, 100, 10}) {
+        SCOPED_TRACE(rate);
+        Bytes damaged = clean;
+        for (size_t at = 0; at < damaged.size(); ++at)
+            if (at % 188 != 0 && random() % rate == 0)
+                damaged[at] ^= u8(1u << (random() % 8));
+        const std::string input = Write("damaged.ts", damaged);
+        const TS_ProgramList list = List(input);
+        for (u16 p = 0; p < list.u16Count; ++p)
+            ExpectPacketsOf(damaged, Extract(input, list.lu16PID[p]));
+    }
+}
+
+// A packet on pid starting a section with the given bytes after a pointer_field.
+Packet SectionStart(u16 pid, u8 pointer_field, const Bytes &section, u8 counter = 0)
+{
+    Packet packet;
+    packet.fill(0xFF);
+    packet[0] = 0x47;
+    packet[1] = u8(0x40 | (pid >> 8));
+    packet[2] = u8(pid);
+    packet[3] = u8(0x10 | counter);
+    packet[4] = pointer_field;
+    const size_t at = 5 + size_t(pointer_field);
+    for (size_t i = 0; i < section.size() && at + i < 188; ++i)
+        packet[at + i] = section[i];
+    return packet;
+}
+
+TEST_F(BadInput, SectionsAnnouncing4093Bytes)
+{
+    // section_length 0xFFD: more than the 2928 bytes a reassembly buffer holds.
+    const Bytes header = {0x02, 0xBF, 0xFD, 0x04, 0x00, 0xC1, 0x00, 0x00};
+    const Packet packet = SectionStart(0x01F0, 0, header);
+    using Importer = int (*)(TS_PreSection *, const u8 *);
+    for (Importer import : {Importer(TS_PAT_ImportPreSection), Importer(TS_CAT_ImportPreSection),
+                            Importer(TS_PMT_ImportPreSection), Importer(TS_Section_ImportPreSection)}) {
+        TS_PreSection section;
+        TS_PreSection_Initialise(&section);
+        EXPECT_EQ(import(&section, packet.data()), -4);
+        EXPECT_EQ(section.u8Complete, 1);
+        EXPECT_EQ(section.u16Collected, 0);
+        // Its continuation finds no section in progress.
+        Packet next = packet;
+        next[1] = 0x01;
+        next[3] = 0x11;
+        EXPECT_EQ(import(&section, next.data()), -5);
+    }
+
+    // In a recording: an oversized PAT and PMT, each with 22 continuation packets, arrive while
+    // the program is being filtered. They are dropped, and the tables after them are followed.
+    const Mux before = SmallBroadcast();
+    const Mux after = SmallBroadcast();
+    Mux bad;
+    Bytes oversized_pat = {0x00, 0xBF, 0xFD, 0x7F, 0xE0, 0xC1, 0x00, 0x00, 0x04, 0x00, 0xE1, 0xF0};
+    oversized_pat.resize(4096, 0x00);
+    Bytes oversized_pmt = header;
+    oversized_pmt.resize(4096, 0xE1);
+    bad.Add(bad.builder.Section(0x0000, oversized_pat));
+    bad.Add(bad.builder.Section(0x01F0, oversized_pmt));
+    EXPECT_EQ(bad.packets.size(), 46u);
+    const std::string input = Write("oversized.ts", Concat({before.bytes(), bad.bytes(), after.bytes()}));
+    const TS_ProgramList list = List(input);
+    ASSERT_EQ(list.u16Count, 2);
+    EXPECT_TRUE(Extract(input, 0x01F0) ==
+                Concat({before.ProgramBytes(0x0400, before.packets.size()), after.ProgramBytes(0x0400, after.packets.size())}));
+}
+
+TEST_F(BadInput, PointerFieldPointingPastThePacket)
+{
+    const Bytes pat = PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}});
+    TS_PreSection section;
+    TS_PreSection_Initialise(&section);
+    // The section would start at byte 5 + 183 = 188 or later: there is no such byte.
+    for (u8 pointer_field : {u8(183), u8(184), u8(255)}) {
+        EXPECT_EQ(TS_PAT_ImportPreSection(&section, SectionStart(0, pointer_field, pat).data()), -4) << int(pointer_field);
+        EXPECT_EQ(section.u8Complete, 1);
+    }
+    // 182 leaves one byte of section: taken in, incomplete.
+    EXPECT_EQ(TS_PAT_ImportPreSection(&section, SectionStart(0, 182, pat).data()), 0);
+    EXPECT_EQ(section.u8Complete, 0);
+    EXPECT_EQ(section.u16Collected, 1);
+    // Behind an adaptation field the payload is shorter: pointer_field 83 after 100 bytes of field.
+    Packet behind_field = SectionStart(0, 0, {});
+    behind_field[3] = 0x30;
+    behind_field[4] = 99;
+    behind_field[104] = 83;
+    EXPECT_EQ(TS_PAT_ImportPreSection(&section, behind_field.data()), -4);
+
+    // In a recording the hostile PAT packets leave the listing to the good PAT after them.
+    Mux mux;
+    mux.Add(SectionStart(0, 183, pat, 0));
+    mux.Add(SectionStart(0, 255, pat, 1));
+    mux.Add(SectionStart(0, 182, pat, 2));
+    const Mux broadcast = SmallBroadcast();
+    Bytes bytes = mux.bytes();
+    const Bytes good = broadcast.bytes();
+    bytes.insert(bytes.end(), good.begin(), good.end());
+    const TS_ProgramList list = List(Write("pointer.ts", bytes));
+    EXPECT_EQ(list.u16Count, 2);
+}
+
+TEST_F(BadInput, AdaptationFieldOf183BytesWithEveryFlag)
+{
+    // Every flag set, a private data length of 255 and an extension announcing 255 bytes: each
+    // part is cut at the end of the packet.
+    Packet packet;
+    packet.fill(0x00);
+    const u8 head[] = {0x47, 0x01, 0x11, 0x20, 183, 0xFF,
+                       0x12, 0x34, 0x56, 0x78, 0xFF, 0xFF,   // PCR
+                       0x00, 0x00, 0x00, 0x01, 0x7E, 0x00,   // OPCR
+                       0x80,                                 // splice_countdown -128
+                       255};                                 // transport_private_data_length
+    std::memcpy(packet.data(), head, sizeof head);
+    TS_Packet decoded;
+    ASSERT_EQ(TS_Packet_Get(&decoded, packet.data()), 0);
+    const TS_AdaptationField &field = decoded.adaptation_field;
+    EXPECT_EQ(field.adaptation_field_length, 183);
+    EXPECT_EQ(field.PCR_flag, 1);
+    EXPECT_EQ(field.program_clock_reference_base, 0x2468ACF1ULL);
+    EXPECT_EQ(field.program_clock_reference_extension, 0x1FF);
+    EXPECT_EQ(field.OPCR_flag, 1);
+    EXPECT_EQ(field.original_program_clock_reference_base, 2u);
+    EXPECT_EQ(field.splice_countdown, -128);
+    EXPECT_EQ(field.transport_private_data_length, 168);  // 188 - 20: what is left of the packet
+    EXPECT_EQ(field.adaptation_field_extension_flag, 0);  // no byte left for it
+    EXPECT_EQ(field.stuffing_length, 0);
+
+    // No private data: the extension announces 255 bytes and is cut at the packet's end.
+    packet[19] = 0;
+    packet[20] = 255;
+    packet[21] = 0xE0;
+    ASSERT_EQ(TS_Packet_Get(&decoded, packet.data()), 0);
+    EXPECT_EQ(field.transport_private_data_length, 0);
+    EXPECT_EQ(field.adaptation_field_extension_flag, 1);
+    EXPECT_EQ(field.ltw_flag, 1);
+    EXPECT_EQ(field.piecewise_rate_flag, 1);
+    EXPECT_EQ(field.seamless_splice_flag, 1);
+    EXPECT_EQ(field.extension_reserved_length, 188 - 32);
+    EXPECT_EQ(field.stuffing_length, 0);
+
+    // Lengths beyond the packet (184 to 255) are held at the packet's end as well.
+    for (int length : {184, 200, 255}) {
+        packet[4] = u8(length);
+        packet[5] = 0x00;
+        ASSERT_EQ(TS_Packet_Get(&decoded, packet.data()), 0);
+        EXPECT_EQ(field.stuffing_length, 182);
+    }
+
+    // A PSI packet whose adaptation field fills it has no payload for the importer.
+    Packet psi = SectionStart(0x01F0, 0, {});
+    psi[3] = 0x30;
+    for (int length : {183, 184, 255}) {
+        psi[4] = u8(length);
+        TS_PreSection section;
+        TS_PreSection_Initialise(&section);
+        EXPECT_EQ(TS_PMT_ImportPreSection(&section, psi.data()), -5);
+    }
+
+    // On the program's video PID such a packet is still the program's: the filter copies it.
+    Mux mux = SmallBroadcast();
+    packet[4] = 183;
+    packet[5] = 0xFF;
+    mux.Add(packet, 0x0400);
+    mux.Add(psi);  // on the PMT PID, with nothing in it: not written
+    const std::string input = Write("af.ts", mux.bytes());
+    EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
+}
+
+TEST_F(BadInput, DescriptorsOverrunningTheirLoops)
+{
+    // The CA descriptor announces 40 bytes but the section ends first: it is not decoded, so the
+    // program has no ECM PID; the streams after the program loop are still found.
+    Bytes pmt = PMTSection(0x0400, 0, 0x0111, CADescriptor(0x0005, 0x0130, {1, 2}), {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}});
+    pmt[13] = 40;  // descriptor_length of the CA descriptor
+    // A stream whose descriptor loop claims 0x3FF bytes: its descriptors stop at the section's
+    // end, and no stream can follow it.
+    Bytes pmt2 = PMTSection(0x0401, 0, 0x0121, {}, {{0x02, 0x0121, Descriptor(0x52, {1})}, {0x0F, 0x0122, {}}});
+    pmt2[15] = 0xF3;
+    pmt2[16] = 0xFF;
+
+    Mux mux;
+    mux.Add(mux.builder.Section(0x0000, PATSection(1, 0, {{0, 0x10}, {0x0400, 0x01F0}, {0x0401, 0x01F1}})));
+    mux.Add(mux.builder.Section(0x01F0, pmt), 0x0400);
+    mux.Add(mux.builder.Section(0x01F1, pmt2), 0x0401);
+    for (int i = 0; i < 3; ++i) {
+        mux.Add(mux.builder.Payload(0x0111, 0x11), 0x0400);
+        mux.Add(mux.builder.Payload(0x0112, 0x12), 0x0400);
+        mux.Add(mux.builder.Section(0x0130, PrivateSection(0x82, 1, 0, Bytes(20, 0x30))));  // not followed
+        mux.Add(mux.builder.Payload(0x0121, 0x21), 0x0401);
+        mux.Add(mux.builder.Payload(0x0122, 0x22));  // behind the overrun: not a stream
+    }
+    const std::string input = Write("overrun.ts", mux.bytes());
+    EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
+    EXPECT_EQ(g_tSimpleData.tPMT.u16DescriptorCount, 0);
+    EXPECT_EQ(g_tSimpleData.tPMT.u16StreamCount, 2);
+    EXPECT_TRUE(Extract(input, 0x01F1) == mux.ProgramBytes(0x0401, mux.packets.size()));
+    EXPECT_EQ(g_tSimpleData.tPMT.u16StreamCount, 1);
+}
+
+TEST_F(BadInput, PATOfFiftyPrograms)
+{
+    // 50 programs in one section of 216 bytes, over two packets; only the first 16 entries are
+    // kept, the network entry among them.
+    std::vector<PATEntry> entries = {{0, 0x0010}};
+    for (u16 i = 1; i < 50; ++i)
+        entries.push_back({u16(0x0400 + i), u16(0x0100 + i)});
+    Mux mux;
+    mux.Add(mux.builder.Section(0x0000, PATSection(0x7FE0, 0, entries)));
+    ASSERT_EQ(mux.packets.size(), 2u);
+    mux.Add(mux.builder.Section(0x0105, PMTSection(0x0405, 0, 0x0205, {}, {{0x02, 0x0205, {}}})), 0x0405);
+    mux.Add(mux.builder.Section(0x0120, PMTSection(0x0420, 0, 0x0220, {}, {{0x02, 0x0220, {}}})));
+    for (int i = 0; i < 4; ++i) {
+        mux.Add(mux.builder.PCR(0x0205, 1000u * i, 0, true), 0x0405);
+        mux.Add(mux.builder.Payload(0x0220, 0x20));
+    }
+    const std::string input = Write("pat50.ts", mux.bytes());
+    const TS_ProgramList list = List(input);
+    ASSERT_EQ(list.u16Count, 15);
+    EXPECT_EQ(list.lu16ProgramNumber[14], 0x040F);
+    EXPECT_EQ(list.lu16PID[14], 0x010F);
+    EXPECT_TRUE(Extract(input, 0x0105) == mux.ProgramBytes(0x0405, mux.packets.size()));
+
+    // The tool lists 15 programs and refuses the PMT PID of entry 32, which was dropped.
+    const CommandResult listed = RunCommand(Quote(PidsiftBinary()) + " " + Quote(input));
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(std::count(listed.err.begin(), listed.err.end(), '\n'), 15);
+    const CommandResult refused = RunCommand(Quote(PidsiftBinary()) + " " + Quote(input) + " 120 " + Quote(dir.File("out.ts")));
+    EXPECT_EQ(refused.status, 255);
+    EXPECT_EQ(refused.err, "Error: invalid PID.\n");
+    EXPECT_NE(access(dir.File("out.ts").c_str(), F_OK), 0);
+}
+
+TEST_F(BadInput, PMTsBeyondTheRecordsCapacities)
+{
+    // 40 streams of 40 descriptors each: 3,416 bytes, more than a section buffer holds. The PMT
+    // is refused and nothing of the program is written, although its output exists.
+    std::vector<PMTStreamSpec> streams;
+    Bytes forty;
+    for (u8 d = 0; d < 40; ++d)
+        forty = Concat({forty, Descriptor(0x52, {})});
+    for (u16 s = 0; s < 40; ++s)
+        streams.push_back({0x06, u16(0x0300 + s), forty});
+    const Bytes huge = PMTSection(0x0400, 0, 0x0300, {}, streams);
+    ASSERT_GT(huge.size(), TS_SECTION_CAPACITY);
+
+    // 40 streams of 8 descriptors (fits): 16 streams are kept. 40 program descriptors with the CA
+    // descriptor as the 35th: it is dropped with the surplus, so no ECM is followed.
+    std::vector<PMTStreamSpec> fitting;
+    Bytes eight;
+    for (u8 d = 0; d < 8; ++d)
+        eight = Concat({eight, Descriptor(0x52, {d})});
+    for (u16 s = 0; s < 40; ++s)
+        fitting.push_back({0x06, u16(0x0400 + s), eight});
+    Bytes program_descriptors;
+    for (int d = 0; d < 40; ++d)
+        program_descriptors = Concat({program_descriptors, d == 34 ? CADescriptor(5, 0x0130) : Descriptor(0xC1, {0x84, 0xFF})});
+    const Bytes large = PMTSection(0x0401, 0, 0x0400, program_descriptors, fitting);
+    ASSERT_LE(large.size(), TS_SECTION_CAPACITY);
+
+    Mux mux;
+    mux.Add(mux.builder.Section(0x0000, PATSection(1, 0, {{0, 0x10}, {0x0400, 0x01F0}, {0x0401, 0x01F1}})));
+    mux.Add(mux.builder.Section(0x01F0, huge));
+    mux.Add(mux.builder.Section(0x01F1, large), 0x0401);
+    for (u16 s = 0; s < 40; ++s) {
+        mux.Add(mux.builder.Payload(u16(0x0300 + s), 0x30));
+        mux.Add(mux.builder.Payload(u16(0x0400 + s), 0x40), s < 16 ? 0x0401 : 0);
+    }
+    mux.Add(mux.builder.Section(0x0130, PrivateSection(0x82, 1, 0, Bytes(20, 0x30))));
+    const std::string input = Write("pmt40.ts", mux.bytes());
+
+    bool created = false;
+    EXPECT_TRUE(Extract(input, 0x01F0, &created).empty());
+    EXPECT_TRUE(created);
+    EXPECT_TRUE(Extract(input, 0x01F1) == mux.ProgramBytes(0x0401, mux.packets.size()));
+    const TS_PMT &pmt = g_tSimpleData.tPMT;
+    EXPECT_EQ(pmt.u16StreamCount, 16);
+    EXPECT_EQ(pmt.u16DescriptorCount, 32);
+    for (u16 s = 0; s < 16; ++s)
+        EXPECT_EQ(pmt.ltStream[s].u16DescriptorCount, 8);
+}
+
+TEST_F(BadInput, ThreeHundredDistinctPIDs)
+{
+    // The program names 16 streams; 300 other PIDs pass by.
+    std::vector<PMTStreamSpec> streams;
+    for (u16 s = 0; s < 16; ++s)
+        streams.push_back({0x06, u16(0x1000 + s * 7), {}});
+    Mux mux;
+    mux.Add(mux.builder.Section(0x0000, PATSection(1, 0, {{0, 0x10}, {0x0400, 0x01F0}})));
+    mux.Add(mux.builder.Section(0x01F0, PMTSection(0x0400, 0, 0x1000, {}, streams)), 0x0400);
+    for (u16 pid = 0x0020; pid < 0x0020 + 300; ++pid) {
+        mux.Add(mux.builder.Payload(pid, u8(pid)));
+        mux.Add(mux.builder.Payload(u16(0x1000 + (pid % 16) * 7), u8(pid)), 0x0400);
+    }
+    const std::string input = Write("pids.ts", mux.bytes());
+    const TS_ProgramList list = List(input);
+    ASSERT_EQ(list.u16Count, 1);
+    EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
+}
+
+TEST_F(BadInput, PMTChangingThreeHundredTimes)
+{
+    // Each PMT version names another audio PID: the filter follows each one from the PMT packet
+    // that announces it.
+    Mux mux;
+    mux.Add(mux.builder.Section(0x0000, PATSection(1, 0, {{0, 0x10}, {0x0400, 0x01F0}})));
+    for (u16 change = 0; change < 300; ++change) {
+        const u16 audio = u16(0x0200 + change);
+        mux.Add(mux.builder.Section(0x01F0, PMTSection(0x0400, u8(change % 32), 0x0111, {}, {{0x02, 0x0111, {}}, {0x0F, audio, {}}})),
+                0x0400);
+        mux.Add(mux.builder.Payload(0x0111, u8(change)), 0x0400);
+        mux.Add(mux.builder.Payload(audio, u8(change)), 0x0400);
+        mux.Add(mux.builder.Payload(u16(audio - 1), u8(change)));  // the previous version's audio
+    }
+    const std::string input = Write("pmt300.ts", mux.bytes());
+    EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
+}
+
+}  // namespace
