@@ -12,7 +12,7 @@ SECONDS    ?= 60
 SMOKE_SECONDS ?= 15
 FUZZ_TARGETS = $(basename $(notdir $(wildcard fuzz/fuzz_*.cpp)))
 
-.PHONY: all deps build build-asan demo test test-fast sample bench clean fuzz fuzz-run fuzz-smoke
+.PHONY: all deps build build-asan demo test test-fast test-long sample bench clean fuzz fuzz-run fuzz-smoke
 
 all: build
 
@@ -34,12 +34,16 @@ build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 demo: build
 	@scripts/demo.sh $(BUILD) $(SAMPLE) $(DEMO_OUT)
 
+# Tests labelled long (recordings past 4 GiB) are left to test-long.
 test-fast: build
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE long
 
 test: build build-asan
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE long
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS) -LE long
+
+test-long: build
+	cd $(BUILD) && ctest --output-on-failure -L long
 
 # Fuzzing: a clang++ build with libFuzzer, ASan and UBSan, one fuzzer process at a time.
 $(FUZZ_BUILD)/CMakeCache.txt:

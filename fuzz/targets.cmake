@@ -4,6 +4,19 @@ if(PIDSIFT_TESTS)
   add_library(io_fault_shim SHARED tests/support/shim/io_fault_shim.cpp)
   set_target_properties(io_fault_shim PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra;-Wpedantic" LINK_OPTIONS "")
   target_link_libraries(io_fault_shim PRIVATE ${CMAKE_DL_LIBS})
+  add_executable(fault_probe tests/support/shim/fault_probe.cpp)
+  target_link_libraries(fault_probe PRIVATE transport_stream)
+  if(TARGET test_io_faults)
+    add_dependencies(test_io_faults io_fault_shim fault_probe)
+  endif()
+
+  # Recordings past 4 GiB: minutes of work, so labelled long and left out of the default run
+  # (make test-long runs them).
+  find_package(Threads REQUIRED)
+  add_executable(test_large_file tests/long/test_large_file.cpp)
+  target_link_libraries(test_large_file PRIVATE ts_testsupport GTest::gtest_main Threads::Threads)
+  add_dependencies(test_large_file pidsift)
+  gtest_discover_tests(test_large_file DISCOVERY_TIMEOUT 120 PROPERTIES LABELS long TIMEOUT 1800)
 endif()
 
 # Fuzz targets: libFuzzer binaries in a PIDSIFT_FUZZ build; in the test builds the same entry

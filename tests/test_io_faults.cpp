@@ -1,0 +1,270 @@
+// I/O faults: the tools and drivers run with a preloaded shim that makes reads and writes fail,
+// fall short, be interrupted or find the device full. Every failure must be reported with its
+// message and result code (exit status 1 for the front ends); nothing may be reported as success,
+// and no output may be left in place as if it were complete. Short and interrupted calls are
+// completed, and the result is then the same as without them.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "stream_builder.h"
+
+namespace {
+
+using namespace testsupport;
+
+using Faults = std::map<std::string, std::string>;
+
+std::string ShimPath() { return ToolBinary("libio_fault_shim.so"); }
+
+// The environment that preloads the shim with the given settings (PIDSIFT_FAULT_ names less
+// their prefix). A sanitizer runtime must be told that it does not come first.
+std::string WithFaults(const Faults &faults)
+{
+    std::string prefix = "env LD_PRELOAD=" + Quote(ShimPath()) + " ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0";
+    for (const auto &[name, value] : faults)
+        prefix += " PIDSIFT_FAULT_" + name + "=" + Quote(value);
+    return prefix + " ";
+}
+
+class IOFaults : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(access(ShimPath().c_str(), R_OK), 0) << "the fault shim is not built";
+        Bytes bytes;
+        GenerateBroadcast(SampleBroadcast(6000), [&](const Packet &packet, u16) { Append(&bytes, packet); });
+        input = dir.File("in.ts");
+        ASSERT_TRUE(WriteFile(input, bytes));
+        // One program behind a network entry whose PMT changes: what the PMT split takes.
+        BroadcastSpec single;
+        single.programs = {{0x0400, 0x01F0, 0x0111, 0x0112, 0x0130, 0, 6, 1}};
+        single.packet_count = 6000;
+        single.psi_interval = 100;
+        single.pmt_change_at = 3000;
+        Bytes one;
+        GenerateBroadcast(single, [&](const Packet &packet, u16) { Append(&one, packet); });
+        channel = dir.File("channel.ts");
+        ASSERT_TRUE(WriteFile(channel, one));
+    }
+
+    CommandResult Pidsift(const Faults &faults, const std::string &arguments)
+    {
+        return RunCommand(WithFaults(faults) + Quote(PidsiftBinary()) + " " + arguments);
+    }
+    CommandResult Probe(const Faults &faults, const std::string &arguments)
+    {
+        return RunCommand(WithFaults(faults) + Quote(ToolBinary("fault_probe")) + " " + arguments + " >/dev/null");
+    }
+    CommandResult Tool(const std::string &tool, const Faults &faults, const std::string &arguments)
+    {
+        return RunCommand("cd " + Quote(dir.path()) + " && " + WithFaults(faults) + Quote(ToolBinary(tool)) + " " + arguments);
+    }
+
+    // Names in the scratch folder, so that a test can see that nothing was left behind.
+    std::vector<std::string> Files()
+    {
+        std::vector<std::string> names;
+        DIR *folder = opendir(dir.path().c_str());
+        while (const dirent *entry = folder != nullptr ? readdir(folder) : nullptr)
+            if (entry->d_name[0] != '.' || std::string(entry->d_name).find("pidsift") != std::string::npos)
+                if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                    names.push_back(entry->d_name);
+        if (folder != nullptr)
+            closedir(folder);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir dir;
+    std::string input;
+    std::string channel;
+};
+
+// Settings that each make a write of the output fail part-way: the first write, the third call
+// once writes have been cut short, a device full after 50,000 bytes, a write that moves nothing,
+// and a close that reports a delayed error.
+const std::vector<Faults> kWriteFailures = {
+    {{"WRITE_FAIL_AT", "1"}},
+    {{"WRITE_SHORT", "1000"}, {"WRITE_FAIL_AT", "3"}, {"ERRNO", "EIO"}},
+    {{"WRITE_LIMIT", "50000"}},
+    {{"WRITE_ZERO_AT", "2"}, {"WRITE_SHORT", "4096"}},
+    {{"CLOSE_FAIL", "1"}},
+};
+
+TEST_F(IOFaults, PidsiftReportsFailedWritesAndLeavesNoOutput)
+{
+    const std::string output = dir.File("out.ts");
+    const CommandResult clean = Pidsift({}, Quote(input) + " 1f0 " + Quote(output));
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    const Bytes expected = ReadBytes(output);
+    ASSERT_GT(expected.size(), 100000u);
+    unlink(output.c_str());
+    const std::vector<std::string> before = Files();
+
+    for (Faults faults : kWriteFailures) {
+        faults["PATH"] = "out.ts";
+        SCOPED_TRACE(faults.begin()->first);
+        // No output before: none after.
+        CommandResult result = Pidsift(faults, Quote(input) + " 1f0 " + Quote(output));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "Error: Failed write " + output + ".\n");
+        EXPECT_EQ(Files(), before);
+        // An earlier output stays as it was: it is not replaced by a partial one.
+        ASSERT_TRUE(WriteFile(output, {1, 2, 3}));
+        result = Pidsift(faults, Quote(input) + " 1f0 " + Quote(output));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "Error: Failed write " + output + ".\n");
+        EXPECT_TRUE(ReadBytes(output) == Bytes({1, 2, 3}));
+        unlink(output.c_str());
+    }
+
+    // An output reached through a link is written in place: the failure is reported all the same.
+    const std::string target = dir.File("target.ts");
+    const std::string link = dir.File("link.ts");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    for (Faults faults : kWriteFailures) {
+        faults["PATH"] = "target.ts";
+        SCOPED_TRACE(faults.begin()->first);
+        const CommandResult result = Pidsift(faults, Quote(input) + " 1f0 " + Quote(link));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "Error: Failed write " + link + ".\n");
+    }
+
+    // A full device, the real one.
+    const CommandResult full = Pidsift({}, Quote(input) + " 1f0 /dev/full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.err, "Error: Failed write /dev/full.\n");
+}
+
+TEST_F(IOFaults, PidsiftReportsReadErrorsInTheMiddleOfTheInput)
+{
+    const std::string output = dir.File("out.ts");
+    const Faults faults = {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "300000"}};
+    const std::string message = "Error: Failed read " + input + ".\n";
+
+    CommandResult result = Pidsift(faults, Quote(input));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+
+    const std::vector<std::string> before = Files();
+    result = Pidsift(faults, Quote(input) + " 1f0 " + Quote(output));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, message);
+    EXPECT_EQ(Files(), before);
+
+    ASSERT_TRUE(WriteFile(output, {7}));
+    result = Pidsift(faults, Quote(input) + " 1f0 " + Quote(output));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(ReadBytes(output) == Bytes({7}));
+
+    // Through the two-pass path (an output that cannot be staged), a read error is reported too.
+    result = Pidsift({{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "0"}, {"ERRNO", "EIO"}}, Quote(input) + " 1f0 /dev/null");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, message);
+}
+
+TEST_F(IOFaults, ShortAndInterruptedCallsAreCompleted)
+{
+    const std::string output = dir.File("out.ts");
+    ASSERT_EQ(Pidsift({}, Quote(input) + " 1f1 " + Quote(output)).status, 0);
+    const Bytes expected = ReadBytes(output);
+    const std::vector<Faults> completed = {
+        {{"PATH", "out.ts"}, {"WRITE_SHORT", "1"}},
+        {{"PATH", "out.ts"}, {"WRITE_SHORT", "1000"}, {"EINTR", "3"}},
+        {{"PATH", "in.ts"}, {"READ_SHORT", "999"}},
+        {{"PATH", "in.ts"}, {"READ_SHORT", "1"}},
+        {{"PATH", "in.ts"}, {"EINTR", "5"}},
+        {{"PATH", ".ts"}, {"EINTR", "2"}, {"READ_SHORT", "65536"}, {"WRITE_SHORT", "188"}},
+    };
+    for (const Faults &faults : completed) {
+        SCOPED_TRACE(faults.rbegin()->first);
+        unlink(output.c_str());
+        const CommandResult result = Pidsift(faults, Quote(input) + " 1f1 " + Quote(output));
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(ReadBytes(output) == expected);
+    }
+}
+
+TEST_F(IOFaults, DriversGiveTheirResultCodes)
+{
+    const std::string in = Quote(input);
+    const std::string out = Quote(dir.File("probe.ts"));
+    const Faults read_error = {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "200000"}};
+    const Faults channel_read_error = {{"PATH", "channel.ts"}, {"READ_FAIL_AFTER", "200000"}};
+    const std::string read_message = "Error: Failed read " + input + ".\n";
+
+    // Read errors: -5, with the message, from every driver.
+    for (const std::string &arguments : {"list " + in, "filter " + in + " 1f0 " + out, "onepass " + in + " 1f0 " + out,
+                                        "print " + in + " 1ff", "programs " + in}) {
+        SCOPED_TRACE(arguments);
+        const CommandResult result = Probe(read_error, arguments);
+        EXPECT_EQ(result.status, 5);
+        EXPECT_NE(result.err.find(read_message), std::string::npos) << result.err;
+    }
+    for (const std::string &operation : {"pmt-check", "pmt-split"}) {
+        SCOPED_TRACE(operation);
+        const std::string arguments = operation + " " + Quote(channel) + (operation == "pmt-split" ? " 1 0" : "");
+        const CommandResult result = Probe(channel_read_error, arguments);
+        EXPECT_EQ(result.status, 5);
+        EXPECT_NE(result.err.find("Error: Failed read " + channel + ".\n"), std::string::npos) << result.err;
+    }
+
+    // Write errors: -6, with the message naming the file.
+    const Faults write_error = {{"PATH", "probe.ts"}, {"WRITE_LIMIT", "20000"}};
+    for (const std::string &operation : {"filter", "onepass"}) {
+        SCOPED_TRACE(operation);
+        const CommandResult result = Probe(write_error, operation + " " + in + " 1f0 " + out);
+        EXPECT_EQ(result.status, 6);
+        // The single pass leaves the messages about its output to its caller.
+        EXPECT_EQ(result.err, operation == "filter" ? "Error: Failed write " + dir.File("probe.ts") + ".\n" : "");
+    }
+    const CommandResult programs = Probe({{"PATH", "in_1025_0_0.ts"}, {"WRITE_FAIL_AT", "1"}}, "programs " + in);
+    EXPECT_EQ(programs.status, 6);
+    EXPECT_NE(programs.err.find("Error: Failed write " + dir.File("in_1025_0_0.ts") + ".\n"), std::string::npos) << programs.err;
+    const CommandResult pmt = Probe({{"PATH", "channel_"}, {"WRITE_FAIL_AT", "1"}}, "pmt-split " + Quote(channel) + " 1 0");
+    EXPECT_EQ(pmt.status, 6);
+    EXPECT_NE(pmt.err.find("Error: Failed write " + dir.File("channel_")), std::string::npos) << pmt.err;
+
+    // Interruptions and short calls everywhere change nothing.
+    const Faults storm = {{"PATH", dir.path()}, {"EINTR", "3"}, {"READ_SHORT", "5000"}, {"WRITE_SHORT", "100"}};
+    for (const std::string &arguments : {"list " + in, "filter " + in + " 1f0 " + out, "print " + in + " 1ff", "programs " + in,
+                                        "pmt-check " + Quote(channel), "pmt-split " + Quote(channel) + " 1 0"}) {
+        SCOPED_TRACE(arguments);
+        const CommandResult result = Probe(storm, arguments);
+        EXPECT_EQ(result.status, 0) << result.err;
+    }
+}
+
+TEST_F(IOFaults, FrontEndsExitWithOneOnFaults)
+{
+    // The dump: a read error half-way.
+    CommandResult result = Tool("pidsift-dump", {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "100000"}}, "--all in.ts >/dev/null");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Error: Failed read in.ts.\n"), std::string::npos) << result.err;
+
+    // The program split: one output that cannot be written, and a read error.
+    result = Tool("pidsift-split", {{"PATH", "in_1032_0_0.ts"}, {"WRITE_LIMIT", "4096"}}, "programs in.ts");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Error: Failed write in_1032_0_0.ts.\n"), std::string::npos) << result.err;
+    result = Tool("pidsift-split", {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "100000"}}, "programs in.ts");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Error: Failed read in.ts.\n"), std::string::npos) << result.err;
+
+    // The PMT split and its segment list.
+    result = Tool("pidsift-split", {{"PATH", "channel_"}, {"WRITE_FAIL_AT", "2"}, {"WRITE_SHORT", "188"}}, "pmt channel.ts");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Error: Failed write channel_"), std::string::npos) << result.err;
+    result = Tool("pidsift-split", {{"PATH", "channel.ts"}, {"READ_FAIL_AFTER", "1000"}}, "pmt-list channel.ts");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Error: Failed read channel.ts.\n"), std::string::npos) << result.err;
+}
+
+}  // namespace
