@@ -3,7 +3,9 @@
 // what the filter writes must be packets of the input, copied whole.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "stream_builder.h"
 
 namespace {
@@ -78,6 +81,14 @@ Mux SmallBroadcast()
     return mux;
 }
 
+// What the dump and split drivers made of one input.
+struct Analysis {
+    int s32Check = 99;        // TS_CheckPMTSplit
+    u16 u16Segments = 0;
+    size_t uProgramFiles = 0;  // files of TS_ProgramSplitFile
+    size_t uPMTFiles = 0;      // files of TS_PMTSplitFile in all mode
+};
+
 class BadInput : public ::testing::Test {
 protected:
     std::string Write(const std::string &name, const Bytes &bytes)
@@ -121,6 +132,73 @@ protected:
         return written;
     }
 
+    // The dump with every selection and the three split drivers, on a copy of input in a folder
+    // of its own. Each must read the input to its end (the PMT split stops with -3 at a PAT of
+    // more than one program), stay within its tables, and write only whole packets: input
+    // packets, and PAT packets that the program split rebuilds.
+    Analysis Analyse(const Bytes &bytes)
+    {
+        Analysis analysis;
+        const std::string folder = dir.File("analysis");
+        mkdir(folder.c_str(), 0755);
+        const std::string input = folder + "/rec.ts";
+        EXPECT_TRUE(WriteFile(input, bytes));
+        fflush(stdout);
+        const int saved = dup(STDOUT_FILENO);
+        const int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, STDOUT_FILENO);
+        close(null_fd);
+        EXPECT_EQ(TS_Print(input.c_str(), 0x1FF), 0);
+        fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+        EXPECT_LE(g_tData.u16PIDCount, 256);
+
+        EXPECT_EQ(TS_ProgramSplitFile(input.c_str()), 0);
+        EXPECT_LE(g_tPNSplitData.u16Count, 16);
+        analysis.uProgramFiles = CheckOutputs(folder, bytes);
+
+        static TS_PMTSplitList segments;
+        analysis.s32Check = TS_CheckPMTSplit(&segments, input.c_str());
+        EXPECT_TRUE(analysis.s32Check == 0 || analysis.s32Check == -3) << analysis.s32Check;
+        EXPECT_LE(segments.u16Count, 256);
+        analysis.u16Segments = segments.u16Count;
+        EXPECT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), analysis.s32Check);
+        analysis.uPMTFiles = CheckOutputs(folder, bytes);
+        EXPECT_LE(analysis.uPMTFiles, 256u);
+        return analysis;
+    }
+
+    // Checks and removes the outputs beside rec.ts; returns how many there were.
+    static size_t CheckOutputs(const std::string &folder, const Bytes &input)
+    {
+        std::set<std::string> packets;
+        for (size_t at = 0; at + 188 <= input.size(); ++at)
+            if (input[at] == 0x47)
+                packets.insert(std::string(input.begin() + long(at), input.begin() + long(at + 188)));
+        size_t count = 0;
+        DIR *listing = opendir(folder.c_str());
+        while (const dirent *entry = listing != nullptr ? readdir(listing) : nullptr) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == ".." || name == "rec.ts")
+                continue;
+            ++count;
+            const Bytes output = ReadBytes(folder + "/" + name);
+            EXPECT_EQ(output.size() % 188, 0u) << name;
+            for (size_t at = 0; at + 188 <= output.size(); at += 188) {
+                const bool pat = output[at] == 0x47 && (output[at + 1] & 0x1F) == 0 && output[at + 2] == 0;
+                if (!pat) {
+                    EXPECT_EQ(packets.count(std::string(output.begin() + long(at), output.begin() + long(at + 188))), 1u)
+                        << name << " packet " << at / 188;
+                }
+            }
+            unlink((folder + "/" + name).c_str());
+        }
+        if (listing != nullptr)
+            closedir(listing);
+        return count;
+    }
+
     TempDir dir;
 };
 
@@ -145,8 +223,13 @@ TEST_F(BadInput, TruncatedAtEveryByteOffset)
     ASSERT_EQ(mux.packets[3][2], 0xF0);
     for (size_t cut = 0; cut <= whole.size(); ++cut) {
         SCOPED_TRACE(cut);
-        const std::string input = Write("cut.ts", Bytes(whole.begin(), whole.begin() + long(cut)));
+        const Bytes bytes(whole.begin(), whole.begin() + long(cut));
+        const std::string input = Write("cut.ts", bytes);
         const TS_ProgramList list = List(input);
+        const Analysis analysis = Analyse(bytes);
+        // A program file for each listed program; the PMT split refuses a PAT of two programs.
+        EXPECT_EQ(analysis.uProgramFiles, list.u16Count);
+        EXPECT_EQ(analysis.s32Check, cut >= 188 ? -3 : 0);
         // The PAT is the first packet: listed once it is whole.
         ASSERT_EQ(list.u16Count, cut >= 188 ? 2 : 0);
         if (list.u16Count == 0)
@@ -210,6 +293,7 @@ TEST_F(BadInput, NoiseAndSyncBytesEverywhere)
         SCOPED_TRACE(i);
         const std::string input = Write("noise.ts", inputs[i]);
         const TS_ProgramList list = List(input);
+        Analyse(inputs[i]);
         for (u16 p = 0; p < list.u16Count; ++p) {
             const Bytes output = Extract(input, list.lu16PID[p]);
             ExpectPacketsOf(inputs[i], output);
@@ -244,6 +328,7 @@ TEST_F(BadInput, CorruptedBroadcastsCopyOnlyInputPackets)
                 damaged[at] ^= u8(1u << (random() % 8));
         const std::string input = Write("damaged.ts", damaged);
         const TS_ProgramList list = List(input);
+        Analyse(damaged);
         for (u16 p = 0; p < list.u16Count; ++p)
             ExpectPacketsOf(damaged, Extract(input, list.lu16PID[p]));
     }
@@ -297,7 +382,9 @@ TEST_F(BadInput, SectionsAnnouncing4093Bytes)
     bad.Add(bad.builder.Section(0x0000, oversized_pat));
     bad.Add(bad.builder.Section(0x01F0, oversized_pmt));
     EXPECT_EQ(bad.packets.size(), 46u);
-    const std::string input = Write("oversized.ts", Concat({before.bytes(), bad.bytes(), after.bytes()}));
+    const Bytes bytes = Concat({before.bytes(), bad.bytes(), after.bytes()});
+    const std::string input = Write("oversized.ts", bytes);
+    EXPECT_EQ(Analyse(bytes).uProgramFiles, 2u);
     const TS_ProgramList list = List(input);
     ASSERT_EQ(list.u16Count, 2);
     EXPECT_TRUE(Extract(input, 0x01F0) ==
@@ -336,6 +423,7 @@ TEST_F(BadInput, PointerFieldPointingPastThePacket)
     bytes.insert(bytes.end(), good.begin(), good.end());
     const TS_ProgramList list = List(Write("pointer.ts", bytes));
     EXPECT_EQ(list.u16Count, 2);
+    EXPECT_EQ(Analyse(bytes).uProgramFiles, 2u);
 }
 
 TEST_F(BadInput, AdaptationFieldOf183BytesWithEveryFlag)
@@ -402,6 +490,7 @@ TEST_F(BadInput, AdaptationFieldOf183BytesWithEveryFlag)
     mux.Add(packet, 0x0400);
     mux.Add(psi);  // on the PMT PID, with nothing in it: not written
     const std::string input = Write("af.ts", mux.bytes());
+    Analyse(mux.bytes());
     EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
 }
 
@@ -429,6 +518,7 @@ TEST_F(BadInput, DescriptorsOverrunningTheirLoops)
         mux.Add(mux.builder.Payload(0x0122, 0x22));  // behind the overrun: not a stream
     }
     const std::string input = Write("overrun.ts", mux.bytes());
+    EXPECT_EQ(Analyse(mux.bytes()).uProgramFiles, 2u);
     EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
     EXPECT_EQ(g_tSimpleData.tPMT.u16DescriptorCount, 0);
     EXPECT_EQ(g_tSimpleData.tPMT.u16StreamCount, 2);
@@ -455,6 +545,12 @@ TEST_F(BadInput, PATOfFiftyPrograms)
     const std::string input = Write("pat50.ts", mux.bytes());
     const TS_ProgramList list = List(input);
     ASSERT_EQ(list.u16Count, 15);
+    // The program split makes one file for each of the 15 programs kept; the PMT split refuses
+    // a PAT of more than one program.
+    const Analysis analysis = Analyse(mux.bytes());
+    EXPECT_EQ(analysis.uProgramFiles, 15u);
+    EXPECT_EQ(analysis.s32Check, -3);
+    EXPECT_EQ(analysis.uPMTFiles, 0u);
     EXPECT_EQ(list.lu16ProgramNumber[14], 0x040F);
     EXPECT_EQ(list.lu16PID[14], 0x010F);
     EXPECT_TRUE(Extract(input, 0x0105) == mux.ProgramBytes(0x0405, mux.packets.size()));
@@ -506,6 +602,7 @@ TEST_F(BadInput, PMTsBeyondTheRecordsCapacities)
     }
     mux.Add(mux.builder.Section(0x0130, PrivateSection(0x82, 1, 0, Bytes(20, 0x30))));
     const std::string input = Write("pmt40.ts", mux.bytes());
+    EXPECT_EQ(Analyse(mux.bytes()).uProgramFiles, 2u);
 
     bool created = false;
     EXPECT_TRUE(Extract(input, 0x01F0, &created).empty());
@@ -534,6 +631,15 @@ TEST_F(BadInput, ThreeHundredDistinctPIDs)
     const std::string input = Write("pids.ts", mux.bytes());
     const TS_ProgramList list = List(input);
     ASSERT_EQ(list.u16Count, 1);
+    // The dump's PID list keeps the first 256 PIDs met.
+    const std::string text = CaptureStdout([&] { EXPECT_EQ(TS_Print(input.c_str(), 0x080), 0); });
+    EXPECT_EQ(g_tData.u16PIDCount, 256);
+    EXPECT_NE(text.find("PID List:\n  0x0000,\n  0x01F0,\n  0x0020,\n"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 + 256);
+    const Analysis analysis = Analyse(mux.bytes());
+    EXPECT_EQ(analysis.uProgramFiles, 1u);
+    EXPECT_EQ(analysis.u16Segments, 1);
+    EXPECT_EQ(analysis.uPMTFiles, 1u);
     EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
 }
 
@@ -552,6 +658,12 @@ TEST_F(BadInput, PMTChangingThreeHundredTimes)
         mux.Add(mux.builder.Payload(u16(audio - 1), u8(change)));  // the previous version's audio
     }
     const std::string input = Write("pmt300.ts", mux.bytes());
+    // The PMT split's segment list and file table hold 256 PMTs; the rest is read, not split.
+    const Analysis analysis = Analyse(mux.bytes());
+    EXPECT_EQ(analysis.s32Check, 0);
+    EXPECT_EQ(analysis.u16Segments, 256);
+    EXPECT_EQ(analysis.uPMTFiles, 256u);
+    EXPECT_EQ(analysis.uProgramFiles, 1u);
     EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
 }
 
