@@ -164,8 +164,15 @@ TEST_F(IOFaults, PidsiftReportsReadErrorsInTheMiddleOfTheInput)
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(ReadBytes(output) == Bytes({7}));
 
-    // Through the two-pass path (an output that cannot be staged), a read error is reported too.
+    // Through the two-pass path (an output that cannot be staged), a read error is reported too:
+    // in the listing pass, and in the extraction pass after a listing that read the whole file.
     result = Pidsift({{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "0"}, {"ERRNO", "EIO"}}, Quote(input) + " 1f0 /dev/null");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, message);
+    const std::string link = dir.File("link.ts");
+    ASSERT_EQ(symlink(dir.File("target.ts").c_str(), link.c_str()), 0);
+    const std::string second_pass = std::to_string(ReadBytes(input).size() + 100000);
+    result = Pidsift({{"PATH", "in.ts"}, {"READ_FAIL_AFTER", second_pass}}, Quote(input) + " 1f0 " + Quote(link));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, message);
 }
@@ -209,7 +216,7 @@ TEST_F(IOFaults, DriversGiveTheirResultCodes)
         EXPECT_EQ(result.status, 5);
         EXPECT_NE(result.err.find(read_message), std::string::npos) << result.err;
     }
-    for (const std::string &operation : {"pmt-check", "pmt-split"}) {
+    for (const std::string operation : {"pmt-check", "pmt-split"}) {
         SCOPED_TRACE(operation);
         const std::string arguments = operation + " " + Quote(channel) + (operation == "pmt-split" ? " 1 0" : "");
         const CommandResult result = Probe(channel_read_error, arguments);
@@ -219,7 +226,7 @@ TEST_F(IOFaults, DriversGiveTheirResultCodes)
 
     // Write errors: -6, with the message naming the file.
     const Faults write_error = {{"PATH", "probe.ts"}, {"WRITE_LIMIT", "20000"}};
-    for (const std::string &operation : {"filter", "onepass"}) {
+    for (const std::string operation : {"filter", "onepass"}) {
         SCOPED_TRACE(operation);
         const CommandResult result = Probe(write_error, operation + " " + in + " 1f0 " + out);
         EXPECT_EQ(result.status, 6);
