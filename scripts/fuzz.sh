@@ -19,11 +19,11 @@ for target in "$@"; do
     echo "== $target for ${seconds}s"
     if nice -n 19 "./$target" -max_total_time="$seconds" -timeout=30 -max_len=65536 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="findings/$target-" "corpus/$target" >"logs/$target.log" 2>&1; then
-        grep -E '^#[0-9]+ +DONE' "logs/$target.log" | tail -1
+        grep -E '^#[0-9]+[[:space:]]+DONE' "logs/$target.log" | tail -1 || true
     else
         status=1
         echo "$target: finding, see $build/logs/$target.log and $build/findings/"
-        grep -E 'ERROR|fuzz check failed|SUMMARY' "logs/$target.log" | head -5
+        grep -E 'ERROR|fuzz check failed|SUMMARY' "logs/$target.log" | head -5 || true
     fi
 done
 exit $status
