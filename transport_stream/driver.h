@@ -4,6 +4,8 @@
 #ifndef PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 #define PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 
+#include <bit>
+
 #include "internal.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -72,7 +74,7 @@ void TS_PIDMap_Build(TS_PIDMap *map, const TS_PAT *pat, const TS_PMT *pmts);
 inline u16 TS_PIDRoles_Members(const TS_PIDRoles &role) { return u16(role.u16PCR | role.u16CA | role.u16Stream); }
 
 // Lowest position in a bit set (the first in PAT order); the set must not be empty.
-inline int TS_FirstPosition(u32 positions) { return __builtin_ctz(positions); }
+inline int TS_FirstPosition(u32 positions) { return std::countr_zero(positions); }
 
 // ---------------------------------------------------------------------------------------------
 // Output files
