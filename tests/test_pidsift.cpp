@@ -161,6 +161,22 @@ TEST_F(Pidsift, PacketsOfSeveralRulesAreWrittenOnce)
     EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == recording.ProgramBytes(1));
 }
 
+// PCR_PID 0x1FFF says a program has no PCR: the multiplex's null packets are not its packets.
+TEST_F(Pidsift, ProgramWithoutPCRGetsNoNullPackets)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {0x0440, 0x01F4}})), 0);
+    recording.Add(builder.Section(0x01F4, PMTSection(0x0440, 0, 0x1FFF, {}, {{0x0D, 0x0441, {}}})), 0x0440);
+    for (int i = 0; i < 10; ++i) {
+        recording.Add(builder.Payload(0x0441, u8(i)), 0x0440);
+        recording.Add(PacketBuilder::Null(), 0);
+    }
+    const std::string input = Write("in.ts", recording.bytes());
+    ASSERT_EQ(Filter(input, "1f4", dir.File("out.ts")).status, 0);
+    EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == recording.ProgramBytes(0x0440));
+}
+
 TEST_F(Pidsift, PMTSpanningPacketsIsWrittenWhole)
 {
     std::vector<PMTStreamSpec> streams;
@@ -186,6 +202,47 @@ TEST_F(Pidsift, PMTSpanningPacketsIsWrittenWhole)
     const std::string input = Write("in.ts", recording.bytes());
     ASSERT_EQ(Filter(input, "1f0", dir.File("out.ts")).status, 0);
     EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == recording.ProgramBytes(0x0400));
+}
+
+// A section header cut over three packets (one section byte in each of the first two, behind a
+// pointer_field and a long adaptation field), with a packet of adaptation field only in the
+// middle of the section: every packet that carried part of the section reaches the output.
+TEST_F(Pidsift, PMTSectionHeaderCutOverSeveralPackets)
+{
+    const Bytes pmt = PMTSection(7, 0, 0x701, {}, {{0x02, 0x701, {}}, {0x0F, 0x702, {}}});
+    auto packet = [](u8 flags, u8 control_and_counter) {
+        Packet bytes = PacketBuilder::Null();
+        bytes[1] = u8(flags | 0x07);
+        bytes[2] = 0x00;  // PID 0x0700
+        bytes[3] = control_and_counter;
+        return bytes;
+    };
+    Packet first = packet(0x40, 0x10);
+    first[4] = 182;  // pointer_field: the section starts at the last byte
+    first[187] = pmt[0];
+    Packet second = packet(0x00, 0x31);
+    second[4] = 182;  // adaptation field leaves one payload byte
+    second[5] = 0x00;
+    second[187] = pmt[1];
+    Packet no_payload = packet(0x00, 0x21);
+    no_payload[4] = 183;
+    no_payload[5] = 0x00;
+    Packet rest = packet(0x00, 0x12);
+    std::memcpy(rest.data() + 4, pmt.data() + 2, pmt.size() - 2);
+
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {7, 0x700}})), 0);
+    recording.Add(first, 7);
+    recording.Add(builder.Payload(0x701, 0x01), 0);  // before the PMT: not yet selected
+    recording.Add(second, 7);
+    recording.Add(no_payload, 0);
+    recording.Add(rest, 7);
+    recording.Add(builder.Payload(0x701, 0x02), 7);
+    recording.Add(builder.Payload(0x702, 0x03), 7);
+    const std::string input = Write("in.ts", recording.bytes());
+    ASSERT_EQ(Filter(input, "700", dir.File("out.ts")).status, 0);
+    EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == recording.ProgramBytes(7));
 }
 
 TEST_F(Pidsift, ProgramThatStartsLaterAndLeaves)

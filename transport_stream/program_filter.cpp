@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "internal.h"
+#include "driver.h"
 
 namespace {
 
@@ -19,10 +19,9 @@ struct TS_Filter {
     TS_Writer tWriter;
     int s32Result;  // 0, -3 (output not opened) or -6 (write failed)
     bool bEnded;    // the program left the PAT after the output was opened, or output failed
-    // A PMT packet whose section header is not complete yet: whether its section belongs to
-    // the program is known only with the next packet of the section.
-    u8 lu8Held[TS_PACKET_SIZE];
-    bool bHeld;
+    // The program's PMT sections on the PMT PID, with the packets held while a section header
+    // is cut by the packet end.
+    TS_PMTTrack tTrack;
     // PIDs that the current PMT names (PCR, ECM, elementary streams), one flag per PID.
     u8 lu8Selected[8192];
 };
@@ -37,6 +36,7 @@ void TS_Filter_Start(TS_Filter *filter, u16 pid, const char *destination, int (*
     filter->pfnOpenOutput = open_output;
     filter->pOpenContext = context;
     filter->tWriter.s32FD = -1;
+    filter->tTrack.u16PID = TS_NO_PID;
 }
 
 bool TS_Filter_Write(TS_Filter *filter, const u8 *packet)
@@ -59,7 +59,10 @@ void TS_Filter_Select(TS_Filter *filter, const TS_PMT *pmt)
         filter->lu8Selected[ca_pid & 0x1FFF] = 1;
     for (u16 i = 0; i < pmt->u16StreamCount; ++i)
         filter->lu8Selected[pmt->ltStream[i].elementary_PID & 0x1FFF] = 1;
-    filter->lu8Selected[0] = 0;  // the PAT is never copied
+    // The PAT is never copied, and 0x1FFF is the PCR_PID of a program without PCR, not a
+    // reason to copy the multiplex's null packets.
+    filter->lu8Selected[0x0000] = 0;
+    filter->lu8Selected[0x1FFF] = 0;
 }
 
 bool TS_Filter_OpenOutput(TS_Filter *filter)
@@ -82,8 +85,9 @@ bool TS_Filter_OpenOutput(TS_Filter *filter)
 
 // A PAT section completed: find the chosen PMT PID among its programs. Returns false when the
 // filter ends (the program has left the PAT, or the output cannot be opened).
-bool TS_Filter_OnPAT(TS_Filter *filter, const TS_PAT *pat)
+bool TS_Filter_OnPAT(TS_Filter *filter, TS_SimpleData *state)
 {
+    const TS_PAT *pat = &state->tPAT;
     const TS_PATProgram *entry = nullptr;
     for (u16 i = 0; i < pat->u16ProgramCount && entry == nullptr; ++i)
         if (pat->ltProgram[i].program_number != 0 && pat->ltProgram[i].PID == filter->u16PMTPID)
@@ -94,6 +98,7 @@ bool TS_Filter_OnPAT(TS_Filter *filter, const TS_PAT *pat)
         return !filter->bEnded;
     }
     filter->u16ProgramNumber = entry->program_number;
+    TS_PMTTrack_Follow(&filter->tTrack, &state->tPMTSection, filter->u16PMTPID, filter->u16ProgramNumber);
     return TS_Writer_IsOpen(&filter->tWriter) || TS_Filter_OpenOutput(filter);
 }
 
@@ -103,26 +108,17 @@ bool TS_Filter_OnPAT(TS_Filter *filter, const TS_PAT *pat)
 int TS_Filter_OnPMTPacket(TS_Filter *filter, TS_SimpleData *state, const u8 *packet)
 {
     TS_PreSection *section = &state->tPMTSection;
-    if (TS_PMT_ImportPreSection(section, packet) < 0) {
-        filter->bHeld = false;
+    const TS_PMTOffer offer = TS_PMTTrack_Offer(&filter->tTrack, section, packet);
+    if (offer == TS_PMT_IGNORED || offer == TS_PMT_HELD)
         return 0;
-    }
-    if ((packet[1] & 0x40) != 0)
-        filter->bHeld = false;  // a new section starts: a held packet belonged to a dropped one
-    if (section->u16Collected < 5) {
-        std::memcpy(filter->lu8Held, packet, TS_PACKET_SIZE);
-        filter->bHeld = true;
-        return 0;
-    }
-    const bool held = filter->bHeld;
-    filter->bHeld = false;
-    if (TS_Read16(section->lu8Section + 3) != filter->u16ProgramNumber)
-        return 0;
-    if (held && !TS_Filter_Write(filter, filter->lu8Held))
-        return -1;
+    // Packets held while the section header was cut by the packet end go out first.
+    for (u8 i = 0; i < filter->tTrack.u8Count; ++i)
+        if (!TS_Filter_Write(filter, filter->tTrack.lu8Packet[i]))
+            return -1;
+    TS_PMTTrack_Release(&filter->tTrack);
     if (!TS_Filter_Write(filter, packet))
         return -1;
-    if (section->u8Complete) {
+    if (offer == TS_PMT_COMPLETE) {
         TS_PMT_FromPreSection(&state->tPMT, section, filter->u16PMTPID);
         TS_Filter_Select(filter, &state->tPMT);
     }
@@ -219,7 +215,7 @@ int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid)
     const int read_result = TS_Stream_Run(fd, source, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
         const u16 packet_pid = TS_Read13(packet + 1);
         if (packet_pid == 0)
-            return !TS_State_TakePAT(state, packet) || TS_Filter_OnPAT(filter, &state->tPAT);
+            return !TS_State_TakePAT(state, packet) || TS_Filter_OnPAT(filter, state);
         return TS_Filter_OnPacket(filter, state, packet, packet_pid);
     });
     return TS_Filter_Finish(filter, fd, read_result);
@@ -247,7 +243,7 @@ int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
             if (TS_State_TakePAT(state, packet)) {
                 TS_ProgramList_FromPAT(list, &state->tPAT);
                 if (!filter->bEnded)
-                    TS_Filter_OnPAT(filter, &state->tPAT);
+                    TS_Filter_OnPAT(filter, state);
             }
         } else if (!filter->bEnded) {
             TS_Filter_OnPacket(filter, state, packet, packet_pid);
