@@ -144,6 +144,10 @@ int main(int argc, char **argv)
     if (!selected)
         mask = kDefaultMask;
 
+    // A dump of a long recording is megabytes of text: hand it to the system in large pieces.
+    static char output_buffer[1 << 20];
+    if (!isatty(STDOUT_FILENO))
+        setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     // The progress line would be torn up by the text when both go to one terminal.
     front_end::Progress progress(!isatty(STDOUT_FILENO));
     const int result = TS_Print(file, mask);

@@ -87,7 +87,7 @@ void TS_Input_Close(int fd);
 // Bytes asked of one read. Small enough that what the kernel copies in is still in the cache
 // when the packet loop looks at it (a 32 MiB read makes the loop wait on memory for every
 // packet header), large enough that the system calls cost nothing.
-constexpr u64 TS_READ_BLOCK = 256 * 1024;
+constexpr u64 TS_READ_BLOCK = 128 * 1024;
 
 // Reads what fits behind the carried tail of the stream buffer straight into it, retrying on
 // EINTR. Returns the byte count, 0 at end of file, -5 on a read error ("Error: Failed read %s.\n"
