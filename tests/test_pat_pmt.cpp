@@ -11,15 +11,6 @@ namespace {
 
 using namespace testsupport;
 
-// Fills a reassembly buffer with a complete section, as the importer leaves it.
-void Load(TS_PreSection *section, const Bytes &bytes)
-{
-    TS_PreSection_Initialise(section);
-    ASSERT_LE(bytes.size(), sizeof section->lu8Section);
-    std::memcpy(section->lu8Section, bytes.data(), bytes.size());
-    section->u16Length = section->u16Collected = u16(bytes.size());
-}
-
 // The PMT of the example program: 0x0408 with PCR on its video PID 0x0111 and an audio stream
 // 0x0112 carrying a stream identifier descriptor.
 const Bytes kExamplePMT = {
@@ -33,7 +24,7 @@ const Bytes kExamplePMT = {
 TEST(PAT, DecodesHeaderProgramsAndCRC)
 {
     auto section = std::make_unique<TS_PreSection>();
-    Load(section.get(), {0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x04, 0x08, 0xE1, 0xF0, 0x12, 0xA9, 0x27, 0xCE});
+    LoadSection(section.get(), {0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x04, 0x08, 0xE1, 0xF0, 0x12, 0xA9, 0x27, 0xCE});
     TS_PAT pat = {};
     ASSERT_EQ(TS_PAT_FromPreSection(&pat, section.get()), 0);
     EXPECT_EQ(pat.u8Valid, 1);
@@ -59,7 +50,7 @@ TEST(PAT, NetworkEntryEmptyLoopAndReplacement)
 {
     auto section = std::make_unique<TS_PreSection>();
     TS_PAT pat = {};
-    Load(section.get(), PATSection(0x7FE0, 2, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}}));
+    LoadSection(section.get(), PATSection(0x7FE0, 2, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}}));
     ASSERT_EQ(TS_PAT_FromPreSection(&pat, section.get()), 0);
     ASSERT_EQ(pat.u16ProgramCount, 3);
     EXPECT_EQ(pat.ltProgram[0].program_number, 0);
@@ -67,7 +58,7 @@ TEST(PAT, NetworkEntryEmptyLoopAndReplacement)
     EXPECT_EQ(pat.version_number, 2);
 
     // section_length 9: no entries, and the CRC_32 right after the header.
-    Load(section.get(), PATSection(1, 0, {}));
+    LoadSection(section.get(), PATSection(1, 0, {}));
     ASSERT_EQ(TS_PAT_FromPreSection(&pat, section.get()), 0);
     EXPECT_EQ(pat.u16ProgramCount, 0);
     EXPECT_EQ(pat.section_length, 9);
@@ -81,7 +72,7 @@ TEST(PAT, ProgramsBeyondSixteenAreDropped)
     for (u16 i = 0; i < 50; ++i)
         entries.push_back({u16(i + 1), u16(0x100 + i)});
     auto section = std::make_unique<TS_PreSection>();
-    Load(section.get(), PATSection(1, 0, entries));
+    LoadSection(section.get(), PATSection(1, 0, entries));
     TS_PAT pat = {};
     ASSERT_EQ(TS_PAT_FromPreSection(&pat, section.get()), 0);
     EXPECT_EQ(pat.u16ProgramCount, 16);
@@ -92,7 +83,7 @@ TEST(PAT, ProgramsBeyondSixteenAreDropped)
 TEST(PMT, DecodesTheExampleProgram)
 {
     auto section = std::make_unique<TS_PreSection>();
-    Load(section.get(), kExamplePMT);
+    LoadSection(section.get(), kExamplePMT);
     auto pmt = std::make_unique<TS_PMT>();
     ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), section.get(), 0x01F0), 0);
     EXPECT_EQ(pmt->u8Valid, 1);
@@ -129,7 +120,7 @@ TEST(PMT, CAPIDComesFromTheFirstProgramLevelDescriptor)
     auto pmt = std::make_unique<TS_PMT>();
     u16 ca_pid = 0;
 
-    Load(section.get(), PMTSection(1, 0, 0x100, Concat({CADescriptor(5, 0x0901), CADescriptor(6, 0x0902)}),
+    LoadSection(section.get(), PMTSection(1, 0, 0x100, Concat({CADescriptor(5, 0x0901), CADescriptor(6, 0x0902)}),
                                    {{0x02, 0x100, {}}}));
     ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), section.get(), 0x1F0), 0);
     EXPECT_EQ(TS_GetCAPIDFromPMT(&ca_pid, pmt.get()), 0);
@@ -138,7 +129,7 @@ TEST(PMT, CAPIDComesFromTheFirstProgramLevelDescriptor)
     EXPECT_EQ(pmt->ltDescriptor[0].tConditionalAccess.reserved, 7);
 
     // Only a stream-level CA descriptor: the program has no ECM PID.
-    Load(section.get(), PMTSection(1, 0, 0x100, {}, {{0x02, 0x100, CADescriptor(5, 0x0903)}}));
+    LoadSection(section.get(), PMTSection(1, 0, 0x100, {}, {{0x02, 0x100, CADescriptor(5, 0x0903)}}));
     ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), section.get(), 0x1F0), 0);
     EXPECT_EQ(TS_GetCAPIDFromPMT(&ca_pid, pmt.get()), 0);
     EXPECT_EQ(ca_pid, TS_NO_PID);
@@ -153,7 +144,7 @@ TEST(PMT, EmptyProgram)
 {
     auto section = std::make_unique<TS_PreSection>();
     auto pmt = std::make_unique<TS_PMT>();
-    Load(section.get(), PMTSection(7, 0, 0x1FFF, {}, {}));
+    LoadSection(section.get(), PMTSection(7, 0, 0x1FFF, {}, {}));
     ASSERT_EQ(section->u16Length, 16);
     ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), section.get(), 0x30), 0);
     EXPECT_EQ(pmt->u16StreamCount, 0);
@@ -176,7 +167,7 @@ TEST(PMT, CapacitiesDropSurplusStreamsAndDescriptors)
     // Keep as many streams as fit the buffer.
     streams.resize(20);
     auto section = std::make_unique<TS_PreSection>();
-    Load(section.get(), PMTSection(1, 0, 0x200, forty, streams));
+    LoadSection(section.get(), PMTSection(1, 0, 0x200, forty, streams));
     auto pmt = std::make_unique<TS_PMT>();
     ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), section.get(), 0x1F0), 0);
     EXPECT_EQ(pmt->u16DescriptorCount, 32);
@@ -196,14 +187,14 @@ TEST(PMT, DescriptorsOverrunningTheSectionAreCut)
     Bytes bytes = PMTSection(1, 0, 0x100, Concat({CADescriptor(5, 0x0901), {0xC1, 200, 0x00}}), {});
     bytes[10] = 0xF3;
     bytes[11] = 0xE8;
-    Load(section.get(), bytes);
+    LoadSection(section.get(), bytes);
     ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), section.get(), 0x1F0), 0);
     EXPECT_EQ(pmt->u16DescriptorCount, 1);
     EXPECT_EQ(pmt->u16StreamCount, 0);
 
     // A smoothing buffer descriptor needs 8 bytes from its tag; at the end of the section
     // its fixed body would reach past it, so it is not decoded.
-    Load(section.get(), PMTSection(1, 0, 0x100, {}, {{0x02, 0x100, {0x10, 0x00}}}));
+    LoadSection(section.get(), PMTSection(1, 0, 0x100, {}, {{0x02, 0x100, {0x10, 0x00}}}));
     ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), section.get(), 0x1F0), 0);
     ASSERT_EQ(pmt->u16StreamCount, 1);
     EXPECT_EQ(pmt->ltStream[0].u16DescriptorCount, 0);
@@ -212,7 +203,7 @@ TEST(PMT, DescriptorsOverrunningTheSectionAreCut)
     bytes = PMTSection(1, 0, 0x100, {}, {{0x02, 0x100, Descriptor(0x52, {1})}});
     bytes[15] = 0xFF;
     bytes[16] = 0xFF;
-    Load(section.get(), bytes);
+    LoadSection(section.get(), bytes);
     ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), section.get(), 0x1F0), 0);
     ASSERT_EQ(pmt->u16StreamCount, 1);
     EXPECT_EQ(pmt->ltStream[0].u16DescriptorCount, 1);

@@ -5,29 +5,13 @@
 #include <memory>
 #include <vector>
 
+#include "stream_builder.h"
 #include "ts.h"
 
 namespace {
 
-// A reassembly buffer that holds bytes as one complete section.
-std::unique_ptr<TS_PreSection> MakePreSection(const std::vector<u8> &bytes)
-{
-    auto section = std::make_unique<TS_PreSection>();
-    TS_PreSection_Initialise(section.get());
-    if (!bytes.empty())
-        std::memcpy(section->lu8Section, bytes.data(), bytes.size());
-    section->u16Length = u16(bytes.size());
-    section->u16Collected = u16(bytes.size());
-    return section;
-}
-
-// Appends the CRC_32 of the bytes so far.
-std::vector<u8> Sealed(std::vector<u8> bytes)
-{
-    const u32 crc = GetCRC32(0xFFFFFFFF, bytes.data(), bytes.size());
-    bytes.insert(bytes.end(), {u8(crc >> 24), u8(crc >> 16), u8(crc >> 8), u8(crc)});
-    return bytes;
-}
+using testsupport::MakePreSection;
+using testsupport::Sealed;
 
 // ---------------------------------------------------------------------------------------------
 // PAT rebuilding

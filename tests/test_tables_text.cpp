@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "stream_builder.h"
 #include "ts.h"
 
 using testsupport::CaptureStdout;
@@ -16,23 +17,8 @@ using testsupport::CompareWithGolden;
 
 namespace {
 
-std::unique_ptr<TS_PreSection> MakePreSection(const std::vector<u8> &bytes)
-{
-    auto section = std::make_unique<TS_PreSection>();
-    TS_PreSection_Initialise(section.get());
-    if (!bytes.empty())
-        std::memcpy(section->lu8Section, bytes.data(), bytes.size());
-    section->u16Length = u16(bytes.size());
-    section->u16Collected = u16(bytes.size());
-    return section;
-}
-
-std::vector<u8> Sealed(std::vector<u8> bytes)
-{
-    const u32 crc = GetCRC32(0xFFFFFFFF, bytes.data(), bytes.size());
-    bytes.insert(bytes.end(), {u8(crc >> 24), u8(crc >> 16), u8(crc >> 8), u8(crc)});
-    return bytes;
-}
+using testsupport::MakePreSection;
+using testsupport::Sealed;
 
 std::vector<std::string> Lines(const std::string &text)
 {

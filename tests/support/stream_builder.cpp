@@ -117,6 +117,29 @@ Bytes LongSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &
     return section;
 }
 
+void LoadSection(TS_PreSection *section, const Bytes &bytes)
+{
+    TS_PreSection_Initialise(section);
+    const size_t length = std::min(bytes.size(), sizeof section->lu8Section);
+    if (length > 0)
+        std::memcpy(section->lu8Section, bytes.data(), length);
+    section->u16Length = section->u16Collected = u16(bytes.size());
+}
+
+std::unique_ptr<TS_PreSection> MakePreSection(const Bytes &bytes)
+{
+    auto section = std::make_unique<TS_PreSection>();
+    LoadSection(section.get(), bytes);
+    return section;
+}
+
+Bytes Sealed(Bytes bytes)
+{
+    const u32 crc = GetCRC32(0xFFFFFFFF, bytes.data(), bytes.size());
+    AppendBytes(&bytes, {u8(crc >> 24), u8(crc >> 16), u8(crc >> 8), u8(crc)});
+    return bytes;
+}
+
 Bytes Descriptor(u8 tag, const Bytes &body)
 {
     Bytes descriptor = {tag, u8(body.size())};

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,6 +45,13 @@ Bytes PrivateSection(u8 table_id, u16 table_id_extension, u8 version, const Byte
 // A section of any table with the long-form header: table_id, section_syntax_indicator 1,
 // table_id_extension, version, body, CRC_32 (SDT, EIT, NIT in tests).
 Bytes LongSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &body);
+
+// A reassembly buffer holding bytes as one complete section, as the importer leaves it.
+std::unique_ptr<TS_PreSection> MakePreSection(const Bytes &bytes);
+// Fills section with bytes as one complete section.
+void LoadSection(TS_PreSection *section, const Bytes &bytes);
+// bytes with their CRC_32 appended, computed by the library's GetCRC32.
+Bytes Sealed(Bytes bytes);
 
 // ---- Descriptors ----------------------------------------------------------------------------
 
