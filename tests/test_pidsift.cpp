@@ -6,7 +6,7 @@
 #include <cstring>
 #include <random>
 
-#include "stream_builder.h"
+#include "recording.h"
 
 namespace {
 
@@ -17,39 +17,6 @@ const char kUsage[] =
     "Filt to one program from multi-program MPEG-2 TS file and output file.\n"
     "Usage: pidsift <input TS filename> [<PID> <output TS filename>]\n"
     "To check PID, <input TS filename> only to parameter.\n";
-
-// A generated recording and, for each program, the packets the filter must write.
-struct Recording {
-    std::vector<Packet> packets;
-    std::vector<u16> owners;
-
-    Bytes bytes() const { return Flatten(packets); }
-    Bytes ProgramBytes(u16 program_number) const
-    {
-        Bytes bytes;
-        for (size_t i = 0; i < packets.size(); ++i)
-            if (owners[i] == program_number)
-                Append(&bytes, packets[i]);
-        return bytes;
-    }
-    void Add(const Packet &packet, u16 owner)
-    {
-        packets.push_back(packet);
-        owners.push_back(owner);
-    }
-    void Add(const std::vector<Packet> &more, u16 owner)
-    {
-        for (const Packet &packet : more)
-            Add(packet, owner);
-    }
-};
-
-Recording Generate(const BroadcastSpec &mux)
-{
-    Recording recording;
-    GenerateBroadcast(mux, [&](const Packet &packet, u16 owner) { recording.Add(packet, owner); });
-    return recording;
-}
 
 class Pidsift : public ::testing::Test {
 protected:

@@ -14,6 +14,15 @@ struct Recording {
     std::vector<u16> owners;  // program_number, 0 for packets of no program
 
     Bytes bytes() const { return Flatten(packets); }
+    // The packets of one program, in stream order: what extracting it must write.
+    Bytes ProgramBytes(u16 program_number) const
+    {
+        Bytes bytes;
+        for (size_t i = 0; i < packets.size(); ++i)
+            if (owners[i] == program_number)
+                Append(&bytes, packets[i]);
+        return bytes;
+    }
     void Add(const Packet &packet, u16 owner = 0)
     {
         packets.push_back(packet);
@@ -26,10 +35,10 @@ struct Recording {
     }
 };
 
-inline Recording Generate(const BroadcastSpec &spec)
+inline Recording Generate(const BroadcastSpec &mux)
 {
     Recording recording;
-    GenerateBroadcast(spec, [&](const Packet &packet, u16 owner) { recording.Add(packet, owner); });
+    GenerateBroadcast(mux, [&](const Packet &packet, u16 owner) { recording.Add(packet, owner); });
     return recording;
 }
 
