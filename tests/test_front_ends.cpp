@@ -45,10 +45,10 @@ protected:
     // A single-program recording with a PMT change half-way.
     std::string SingleProgram(const std::string &name)
     {
-        BroadcastSpec spec = SampleBroadcast(3000);
-        spec.programs.resize(2);
-        spec.programs.erase(spec.programs.begin());  // the scrambled one, 0x0401
-        return Write(name, Generate(spec).bytes());
+        BroadcastSpec mux = SampleBroadcast(3000);
+        mux.programs.resize(2);
+        mux.programs.erase(mux.programs.begin());  // the scrambled one, 0x0401
+        return Write(name, Generate(mux).bytes());
     }
 
     TempDir dir;

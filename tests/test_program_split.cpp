@@ -93,18 +93,18 @@ protected:
 
 TEST_F(ProgramSplit, SampleBroadcastGivesEachProgramItsPacketsAfterReducedPATs)
 {
-    const BroadcastSpec spec = SampleBroadcast(6000);
-    const Recording recording = Generate(spec);
+    const BroadcastSpec mux = SampleBroadcast(6000);
+    const Recording recording = Generate(mux);
     const std::string input = Write(recording, "rec.ts");
     ASSERT_EQ(TS_ProgramSplitFile(input.c_str()), 0);
     EXPECT_EQ(Outputs("rec.ts"), (std::set<std::string>{"rec_1024_0_0.ts", "rec_1025_0_0.ts", "rec_1032_0_0.ts"}));
 
-    for (const ProgramSpec &program : spec.programs) {
+    for (const ProgramSpec &program : mux.programs) {
         SCOPED_TRACE(program.program_number);
         Bytes expected;
         for (size_t i = 0; i < recording.packets.size(); ++i) {
             if (PacketPID(recording.packets[i]) == 0x0000)
-                Append(&expected, ReducedPAT(recording.packets[i], spec.transport_stream_id, 0, spec.network_pid,
+                Append(&expected, ReducedPAT(recording.packets[i], mux.transport_stream_id, 0, mux.network_pid,
                                              {program.program_number, program.pmt_pid}));
             else if (recording.owners[i] == program.program_number)
                 Append(&expected, recording.packets[i]);
