@@ -63,20 +63,23 @@ single_size() {
     cat "$input" >/dev/null
     cat "$input" >/dev/null
     echo "recording: $input, $bytes bytes ($((bytes / 188)) packets), median of $runs warm-cache runs"
-    local read_limit copy_limit
-    read -r read_limit _ < <(measure "$runs" "cat '$input' >/dev/null")
-    read -r copy_limit _ < <(measure "$runs" "cat '$input' > '$work/out/copy.ts'")
+    local read_limit copy_limit read_peak copy_peak
+    read -r read_limit read_peak < <(measure "$runs" "cat '$input' >/dev/null")
+    read -r copy_limit copy_peak < <(measure "$runs" "cat '$input' > '$work/out/copy.ts'")
     printf '%-44s %9s %10s %10s %10s\n' command seconds "x read" "x copy" "peak MiB"
+    row() {
+        printf '%-44s %9.3f %10s %10s %10.1f\n' "$1" "$2" "$(ratio "$2" "$read_limit")" \
+            "$(ratio "$2" "$copy_limit")" "$(awk -v k="$3" 'BEGIN { print k / 1024 }')"
+    }
     report() {
         local name=$1
         shift
         local seconds peak
         read -r seconds peak < <(measure "$runs" "$@")
-        printf '%-44s %9.3f %10s %10s %10.1f\n' "$name" "$seconds" "$(ratio "$seconds" "$read_limit")" \
-            "$(ratio "$seconds" "$copy_limit")" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+        row "$name" "$seconds" "$peak"
     }
-    report "cat in.ts >/dev/null (read limit)" "cat '$input' >/dev/null"
-    report "cat in.ts > copy.ts (read+write limit)" "cat '$input' > '$work/out/copy.ts'"
+    row "cat in.ts >/dev/null (read limit)" "$read_limit" "$read_peak"
+    row "cat in.ts > copy.ts (read+write limit)" "$copy_limit" "$copy_peak"
     report "pidsift in.ts (listing)" "'$build/pidsift' '$input'"
     report "pidsift in.ts 1f0 out.ts (filter)" "'$build/pidsift' '$input' 1f0 '$work/out/out.ts'"
     report "pidsift-dump in.ts (PAT, CAT, PMT, PIDs)" "'$build/pidsift-dump' '$input'"
