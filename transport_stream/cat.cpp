@@ -42,15 +42,15 @@ int TS_CAT_Print(const TS_CAT *cat)
         return -1;
     char name[256];
     TS_Section_TagToString(name, cat->table_id);
-    printf("[CAT] TI:0x%02X(%s) SSI:%d R1:%d SL:%d TSI:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n",
+    TS_Text_Printf("[CAT] TI:0x%02X(%s) SSI:%d R1:%d SL:%d TSI:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n",
            cat->table_id, name, cat->section_syntax_indicator, int(cat->reserved1),
            cat->section_length, cat->transport_stream_id, cat->reserved2, cat->version_number,
            cat->current_next_indicator, cat->section_number, cat->last_section_number);
-    printf("  DSC:%d\n", cat->u16DescriptorCount);
+    TS_Text_Printf("  DSC:%d\n", cat->u16DescriptorCount);
     const u16 count = cat->u16DescriptorCount < 32 ? cat->u16DescriptorCount : 32;
     for (u16 i = 0; i < count; ++i)
         TS_Descriptor_Print(&cat->ltDescriptor[i]);
-    printf("\n  CRC32:0x%08X\n", cat->CRC_32);
+    TS_Text_Printf("\n  CRC32:0x%08X\n", cat->CRC_32);
     return 0;
 }
 

@@ -102,10 +102,10 @@ int TS_Descriptor_PrintVideoStream(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_VideoStreamDescriptor *video = &descriptor->tVideoStream;
-    printf("[D Video stream] MFRF:%d FRC:%d CPF:%d SPF:%d\n", video->multiple_frame_rate_flag,
+    TS_Text_Printf("[D Video stream] MFRF:%d FRC:%d CPF:%d SPF:%d\n", video->multiple_frame_rate_flag,
            video->frame_rate_code, video->constrained_parameter_flag, video->still_picture_flag);
     if (video->MPEG_1_only_flag == 0)
-        printf("  PALI:%d CF:%d FREF:%d R:%d\n", video->profile_and_level_indication,
+        TS_Text_Printf("  PALI:%d CF:%d FREF:%d R:%d\n", video->profile_and_level_indication,
                video->chroma_format, video->frame_rate_extension_flag, video->reserved);
     return 0;
 }
@@ -132,7 +132,7 @@ int TS_Descriptor_PrintAudioStream(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_AudioStreamDescriptor *audio = &descriptor->tAudioStream;
-    printf("[D Audio Stream] FFF:%d I:%d L:%d VRAI:%d R:%d\n", audio->free_format_flag, audio->ID,
+    TS_Text_Printf("[D Audio Stream] FFF:%d I:%d L:%d VRAI:%d R:%d\n", audio->free_format_flag, audio->ID,
            audio->layer, audio->variable_rate_audio_indicator, audio->reserved);
     return 0;
 }
@@ -162,7 +162,7 @@ int TS_Descriptor_PrintHierarchy(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_HierarchyDescriptor *hierarchy = &descriptor->tHierarchy;
-    printf("[D Hierarchy] R1:%d HT:%d R2:%d HLI:%d R3:%d HELI:%d R4:%d HC:%d\n",
+    TS_Text_Printf("[D Hierarchy] R1:%d HT:%d R2:%d HLI:%d R3:%d HELI:%d R4:%d HC:%d\n",
            hierarchy->reserved1, hierarchy->hierarchy_type, hierarchy->reserved2,
            hierarchy->hierarchy_layer_index, hierarchy->reserved3,
            hierarchy->hierarchy_embedded_layer_index, hierarchy->reserved4,
@@ -191,7 +191,7 @@ int TS_Descriptor_PrintRegistration(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_RegistrationDescriptor *registration = &descriptor->tRegistration;
-    printf("[D Registration] FI:%d\n  ", int(registration->format_identifier));
+    TS_Text_Printf("[D Registration] FI:%d\n  ", int(registration->format_identifier));
     TS_Text_PrintBytes(registration->additional_identification_info,
                        TS_Descriptor_TrailingCount(descriptor->descriptor_length));
     return 0;
@@ -213,7 +213,7 @@ int TS_Descriptor_PrintDataStreamAlignment(const TS_Descriptor *descriptor)
     const int result = TS_Descriptor_CheckPrint(descriptor, kTagDataStreamAlignment);
     if (result != 0)
         return result;
-    printf("[D Data stream alignment] AT:%d\n", descriptor->tDataStreamAlignment.alignment_type);
+    TS_Text_Printf("[D Data stream alignment] AT:%d\n", descriptor->tDataStreamAlignment.alignment_type);
     return 0;
 }
 
@@ -236,7 +236,7 @@ int TS_Descriptor_PrintTargetBackgroundGrid(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_TargetBackgroundGridDescriptor *grid = &descriptor->tTargetBackgroundGrid;
-    printf("[D Target background grid] HS:%d VS:%d ARI:%d\n", grid->horizontal_size,
+    TS_Text_Printf("[D Target background grid] HS:%d VS:%d ARI:%d\n", grid->horizontal_size,
            grid->vertical_size, grid->aspect_ratio_information);
     return 0;
 }
@@ -260,7 +260,7 @@ int TS_Descriptor_PrintVideoWindow(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_VideoWindowDescriptor *window = &descriptor->tVideoWindow;
-    printf("[D Video window] HO:%d VO:%d WP:%d\n", window->horizontal_offset,
+    TS_Text_Printf("[D Video window] HO:%d VO:%d WP:%d\n", window->horizontal_offset,
            window->vertical_offset, window->window_priority);
     return 0;
 }
@@ -288,11 +288,11 @@ int TS_Descriptor_PrintISO639Language(const TS_Descriptor *descriptor)
     const int result = TS_Descriptor_CheckPrint(descriptor, kTagISO639Language);
     if (result != 0)
         return result;
-    puts("[D ISO 639 language]");
+    TS_Text_Puts("[D ISO 639 language]");
     const int count = descriptor->descriptor_length / 4;
     for (int i = 0; i < count; ++i) {
         const TS_ISO639LanguageEntry *language = &descriptor->tISO639Language.ltEntry[i];
-        printf("  <%d> ILC:%d AT:%d\n", i, int(language->ISO_639_language_code),
+        TS_Text_Printf("  <%d> ILC:%d AT:%d\n", i, int(language->ISO_639_language_code),
                language->audio_type);
     }
     return 0;
@@ -320,7 +320,7 @@ int TS_Descriptor_PrintSystemClock(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_SystemClockDescriptor *clock = &descriptor->tSystemClock;
-    printf("[D System clock] ECRI:%d R1:%d CAI:%d CAE:%d R2:%d\n",
+    TS_Text_Printf("[D System clock] ECRI:%d R1:%d CAI:%d CAE:%d R2:%d\n",
            clock->external_clock_reference_indicator, clock->reserved1,
            clock->clock_accuracy_integer, clock->clock_accuracy_exponent, clock->reserved2);
     return 0;
@@ -347,7 +347,7 @@ int TS_Descriptor_PrintMultiplexBufferUtilization(const TS_Descriptor *descripto
     if (result != 0)
         return result;
     const TS_MultiplexBufferUtilizationDescriptor *buffer = &descriptor->tMultiplexBufferUtilization;
-    printf("[D Multiplex buffer utilization] BVF:%d LOLB:%d R:%d LOUB:%d\n",
+    TS_Text_Printf("[D Multiplex buffer utilization] BVF:%d LOLB:%d R:%d LOUB:%d\n",
            buffer->bound_valid_flag, buffer->LTW_offset_lower_bound, buffer->reserved,
            buffer->LTW_offset_upper_bound);
     return 0;
@@ -373,7 +373,7 @@ int TS_Descriptor_PrintCopyright(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_CopyrightDescriptor *copyright = &descriptor->tCopyright;
-    printf("[D Copyright] CI:%d\n  ", int(copyright->copyright_identifier));
+    TS_Text_Printf("[D Copyright] CI:%d\n  ", int(copyright->copyright_identifier));
     TS_Text_PrintBytes(copyright->additional_copyright_info,
                        TS_Descriptor_TrailingCount(descriptor->descriptor_length));
     return 0;
@@ -396,7 +396,7 @@ int TS_Descriptor_PrintMaximumBitrate(const TS_Descriptor *descriptor)
     const int result = TS_Descriptor_CheckPrint(descriptor, kTagMaximumBitrate);
     if (result != 0)
         return result;
-    printf("[D Maximum bitrate] R:%d MB:%d\n", descriptor->tMaximumBitrate.reserved,
+    TS_Text_Printf("[D Maximum bitrate] R:%d MB:%d\n", descriptor->tMaximumBitrate.reserved,
            int(descriptor->tMaximumBitrate.maximum_bitrate));
     return 0;
 }
@@ -417,7 +417,7 @@ int TS_Descriptor_PrintPrivateDataIndicator(const TS_Descriptor *descriptor)
     const int result = TS_Descriptor_CheckPrint(descriptor, kTagPrivateDataIndicator);
     if (result != 0)
         return result;
-    printf("[D Private data indicator] PD:%d\n",
+    TS_Text_Printf("[D Private data indicator] PD:%d\n",
            int(descriptor->tPrivateDataIndicator.private_data_indicator));
     return 0;
 }
@@ -443,7 +443,7 @@ int TS_Descriptor_PrintSmoothingBuffer(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_SmoothingBufferDescriptor *smoothing = &descriptor->tSmoothingBuffer;
-    printf("[D Smoothing buffer] R1:%d SLR:%d R2:%d SS:%d\n", smoothing->reserved1,
+    TS_Text_Printf("[D Smoothing buffer] R1:%d SLR:%d R2:%d SS:%d\n", smoothing->reserved1,
            int(smoothing->sb_leak_rate), smoothing->reserved2, int(smoothing->sb_size));
     return 0;
 }
@@ -465,7 +465,7 @@ int TS_Descriptor_PrintSTD(const TS_Descriptor *descriptor)
     const int result = TS_Descriptor_CheckPrint(descriptor, kTagSTD);
     if (result != 0)
         return result;
-    printf("[D STD] R:%d LVF:%d\n", descriptor->tSTD.reserved, descriptor->tSTD.leak_valid_flag);
+    TS_Text_Printf("[D STD] R:%d LVF:%d\n", descriptor->tSTD.reserved, descriptor->tSTD.leak_valid_flag);
     return 0;
 }
 
@@ -489,7 +489,7 @@ int TS_Descriptor_PrintIBP(const TS_Descriptor *descriptor)
     if (result != 0)
         return result;
     const TS_IBPDescriptor *ibp = &descriptor->tIBP;
-    printf("[D IBP] CGF:%d IGF:%d MGL:%d\n", ibp->closed_gop_flag, ibp->identical_gop_flag,
+    TS_Text_Printf("[D IBP] CGF:%d IGF:%d MGL:%d\n", ibp->closed_gop_flag, ibp->identical_gop_flag,
            ibp->max_gop_length);
     return 0;
 }

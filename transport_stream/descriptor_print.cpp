@@ -51,7 +51,7 @@ int TS_Descriptor_PrintRAW(const TS_Descriptor *descriptor)
         return -1;
     char name[256];
     TS_DescriptorTagToString(name, descriptor->descriptor_tag);
-    printf("[D %s] T:0x%02X L:%d\n  ", name, descriptor->descriptor_tag,
+    TS_Text_Printf("[D %s] T:0x%02X L:%d\n  ", name, descriptor->descriptor_tag,
            descriptor->descriptor_length);
     TS_Text_PrintBytes(descriptor->lu8Raw, descriptor->descriptor_length);
     return 0;
@@ -65,7 +65,7 @@ int TS_Descriptor_PrintConditionalAccess(const TS_Descriptor *descriptor)
     if (descriptor->descriptor_tag != 0x09)
         return -2;
     const TS_ConditionalAccessDescriptor *ca = &descriptor->tConditionalAccess;
-    printf("[D Conditional access] L:%d CASID:%X R:%d CAPID:0x%04X\n  ",
+    TS_Text_Printf("[D Conditional access] L:%d CASID:%X R:%d CAPID:0x%04X\n  ",
            descriptor->descriptor_length, ca->CA_system_ID, ca->reserved, ca->CA_PID);
     // A descriptor too short for its four fixed bytes has no private data.
     const int count = descriptor->descriptor_length > 4 ? descriptor->descriptor_length - 4 : 0;

@@ -31,6 +31,12 @@ inline u32 TS_Section_ReadCRC(const u8 *section, u32 extent)
 // set, and one newline at the end: the hex dump shared by every printer that ends in data.
 void TS_Text_PrintBytes(const u8 *bytes, int count);
 
+// printf, puts and putchar on stdout for the printers: the conversions %d %u %x %X %s %c with
+// the l and ll sizes, a width and zero padding, formatted without the C library's printf.
+int TS_Text_Printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+int TS_Text_Puts(const char *text);
+int TS_Text_Putchar(int c);
+
 // Decodes the descriptor at data if its fixed body and its announced length both end at or
 // before end. Returns the bytes it spans (2 + descriptor_length), or -4 when it does not fit
 // (nothing decoded).

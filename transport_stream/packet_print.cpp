@@ -10,7 +10,7 @@ void TS_Packet_PrintFields(const char *tag, const TS_Packet *packet)
 {
     char name[256];
     TS_Header_PIDToString(name, packet->PID);
-    printf("[%s] TEI:%d PUSI:%d TP:%d PID:0x%04X(%s) TSC:%d AFC:%d CN:%d\n", tag,
+    TS_Text_Printf("[%s] TEI:%d PUSI:%d TP:%d PID:0x%04X(%s) TSC:%d AFC:%d CN:%d\n", tag,
            packet->transport_error_indicator, packet->payload_unit_start_indicator,
            packet->transport_priority, packet->PID, name, packet->transport_scrambling_control,
            packet->adaptation_field_control, packet->continuity_counter);
@@ -51,16 +51,16 @@ int TS_Packet_Print_RAW(const u8 *bytes)
 {
     if (bytes == nullptr)
         return -1;
-    puts("[TS Packet]");
-    printf("  Header: ");
+    TS_Text_Puts("[TS Packet]");
+    TS_Text_Printf("  Header: ");
     for (u32 i = 0; i < 5; ++i)
-        printf("0x%02X, ", bytes[i]);
-    printf("\n  Section:\n  ");
+        TS_Text_Printf("0x%02X, ", bytes[i]);
+    TS_Text_Printf("\n  Section:\n  ");
     for (u32 i = 5; i < TS_PACKET_SIZE; ++i) {
-        printf("0x%02X, ", bytes[i]);
+        TS_Text_Printf("0x%02X, ", bytes[i]);
         if ((i & 0x0F) == 0x0F)
-            printf("\n  ");
+            TS_Text_Printf("\n  ");
     }
-    putchar('\n');
+    TS_Text_Putchar('\n');
     return 0;
 }

@@ -12,20 +12,20 @@ int TS_PAT_Print(const TS_PAT *pat)
         return -1;
     char name[256];
     TS_Section_TagToString(name, pat->table_id);
-    printf("[PAT] TI:0x%02X(%s) SSI:%d R1:%d SL:%d TSI:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n",
+    TS_Text_Printf("[PAT] TI:0x%02X(%s) SSI:%d R1:%d SL:%d TSI:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n",
            pat->table_id, name, pat->section_syntax_indicator, pat->reserved1, pat->section_length,
            pat->transport_stream_id, pat->reserved2, pat->version_number,
            pat->current_next_indicator, pat->section_number, pat->last_section_number);
-    printf("  Program:%d\n", pat->u16ProgramCount);
+    TS_Text_Printf("  Program:%d\n", pat->u16ProgramCount);
     const u16 count = pat->u16ProgramCount < 16 ? pat->u16ProgramCount : 16;
     for (u16 i = 0; i < count; ++i) {
         const TS_PATProgram *program = &pat->ltProgram[i];
         // program_number 0 carries the network_PID instead of a program_map_PID.
-        printf(program->program_number == 0 ? "  PN:%d R3:%d NETPID:0x%04X\n"
+        TS_Text_Printf(program->program_number == 0 ? "  PN:%d R3:%d NETPID:0x%04X\n"
                                              : "  PN:%d R3:%d PMTPID:0x%04X\n",
                program->program_number, program->reserved, program->PID);
     }
-    printf("  CRC32:0x%08X\n", pat->CRC_32);
+    TS_Text_Printf("  CRC32:0x%08X\n", pat->CRC_32);
     return 0;
 }
 

@@ -41,7 +41,7 @@ int TS_PCR_Print(const TS_PCR *pcr)
     rest -= seconds * kTicksPerSecond;
     const u16 milliseconds = u16(rest / 90);
 
-    printf("[PCR] TI:0x%02X(%s) PB:%lld(%02d:%02d:%02d.%03d) R:%d PE:%d\n", pcr->u8Lead, name,
+    TS_Text_Printf("[PCR] TI:0x%02X(%s) PB:%lld(%02d:%02d:%02d.%03d) R:%d PE:%d\n", pcr->u8Lead, name,
            static_cast<long long>(pcr->program_clock_reference_base), hours, minutes, seconds,
            milliseconds, pcr->reserved, int(pcr->program_clock_reference_extension));
     return 0;

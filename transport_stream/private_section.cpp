@@ -26,21 +26,21 @@ void TS_PrivateSection_PrintHeader(const char *tag, const TS_PrivateSection *sec
 {
     char name[256];
     TS_Section_TagToString(name, section->table_id);
-    printf("[%s] TI:0x%02X(%s) SSI:%d PI:%d R1:%d PSL:%d", tag, section->table_id, name,
+    TS_Text_Printf("[%s] TI:0x%02X(%s) SSI:%d PI:%d R1:%d PSL:%d", tag, section->table_id, name,
            section->section_syntax_indicator, section->private_indicator, section->reserved1,
            section->private_section_length);
     if (section->section_syntax_indicator)
-        printf(" TE:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d", section->table_id_extension,
+        TS_Text_Printf(" TE:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d", section->table_id_extension,
                section->reserved2, section->version_number, section->current_next_indicator,
                section->section_number, section->last_section_number);
-    printf("\n  ");
+    TS_Text_Printf("\n  ");
 }
 
 // The CRC_32 line that closes a long-form section.
 void TS_PrivateSection_PrintCRC(const TS_PrivateSection *section)
 {
     if (section->section_syntax_indicator)
-        printf("  CRC32:0x%08X\n", section->CRC_32);
+        TS_Text_Printf("  CRC32:0x%08X\n", section->CRC_32);
 }
 
 }  // namespace
@@ -100,7 +100,7 @@ int TS_Section_PrintEMM(const TS_PrivateSection *section)
     TS_PrivateSection_PrintHeader("EMM", section);
     u64 card_id = 0;
     TS_Section_GetCardIdFromEMM(&card_id, section);
-    printf("CardID:%lld(0x%llx)\n  ", static_cast<long long>(card_id),
+    TS_Text_Printf("CardID:%lld(0x%llx)\n  ", static_cast<long long>(card_id),
            static_cast<unsigned long long>(card_id));
     const u32 length = TS_PrivateSection_DataLength(section);
     TS_Text_PrintBytes(section->lu8Data + 6, length > 6 ? int(length - 6) : 0);

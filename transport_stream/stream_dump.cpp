@@ -28,7 +28,7 @@ TS_Dump g_tDump;
 const TS_Packet *TS_Dump_Begin(TS_Dump *dump)
 {
     if (dump->bSeparatorPending) {
-        puts(kSeparator);
+        TS_Text_Puts(kSeparator);
         dump->bSeparatorPending = false;
     }
     if (!dump->bDecoded) {
@@ -197,10 +197,10 @@ int TS_Print(const char *path, int mask)
         return result;
 
     if (mask & TS_PRINT_PIDS) {
-        puts(kSeparator);
-        puts("PID List:");
+        TS_Text_Puts(kSeparator);
+        TS_Text_Puts("PID List:");
         for (u16 i = 0; i < state->u16PIDCount; ++i)
-            printf("  0x%04X,\n", state->lu16PID[i]);
+            TS_Text_Printf("  0x%04X,\n", state->lu16PID[i]);
     }
     return 0;
 }
