@@ -163,6 +163,47 @@ TEST(PacketSync, TimestampedUnitsWithSyncBytesInTheirPrefix)
     EXPECT_EQ(VisitedOffsets(bytes), expected);
 }
 
+// A long run of garbage with a single 0x47 that no packet spacing confirms, far from the
+// packets: exactly the packets of the recording are visited.
+TEST(PacketSync, LoneSyncByteFarInsideLeadingGarbage)
+{
+    const std::vector<Packet> packets = DistinctPackets(50);
+    for (const size_t lone : {size_t(7), size_t(1000), size_t(2900)}) {
+        SCOPED_TRACE(lone);
+        Bytes bytes(3001, 0x00);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = u8((i * 7) % 0x40);  // never 0x47
+        bytes[lone] = 0x47;
+        std::vector<u64> expected;
+        for (const Packet &packet : packets) {
+            expected.push_back(bytes.size());
+            Append(&bytes, packet);
+        }
+        EXPECT_EQ(VisitedOffsets(bytes), expected);
+    }
+}
+
+// A unit that lost its timestamp prefix (or a packet its parity) puts the next packet right at
+// the end of the last one: the search starts there, so no packet is lost.
+TEST(PacketSync, UnitShortenedToItsPacketLosesNothing)
+{
+    const std::vector<Packet> packets = DistinctPackets(60);
+    for (const size_t extra : {size_t(4), size_t(16)}) {
+        SCOPED_TRACE(extra);
+        Bytes bytes;
+        std::vector<u64> expected;
+        for (size_t i = 0; i < packets.size(); ++i) {
+            expected.push_back(bytes.size());
+            Append(&bytes, packets[i]);
+            if (i != 30) {
+                const Bytes trailer(extra, 0x11);
+                bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+            }
+        }
+        EXPECT_EQ(VisitedOffsets(bytes), expected);
+    }
+}
+
 TEST(PacketSync, SyncByteInsidePayloadAfterLossOfSync)
 {
     std::vector<Packet> packets = DistinctPackets(8);

@@ -107,19 +107,17 @@ u64 TS_Input_Size(int fd);
 // taken as a packet start during a hunt only when another 0x47 stands one spacing further on;
 // once locked, each packet is expected one spacing after the last and taken when a 0x47 is
 // there. A candidate whose confirming byte lies beyond the buffer waits for more data, unless
-// the input has ended.
+// the input has ended. The read position rests at the end of the last packet, so that a lost
+// sync is hunted from there: the bytes of a 192- or 204-byte unit after the packet are searched
+// too, and nothing is carried but what follows the packet.
 struct TS_Sync {
     u32 u32Spacing;  // 0 while hunting
-    u64 u64Skip;     // bytes of the next chunk that belong to the spacing after the last packet
+    u32 u32Gap;      // bytes between a packet's end and the next packet: spacing - 188
 };
 
 // Finds the next packet at or after *pos. Returns its offset, or -1 when more data is needed
 // (then *pos is where the carried tail starts).
 long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end);
-// Steps *pos past the packet at offset packet.
-void TS_Sync_Advance(TS_Sync *sync, u64 size, u64 *pos, u64 packet);
-// Applies the pending skip at the start of a freshly filled buffer.
-void TS_Sync_Begin(TS_Sync *sync, u64 size, u64 *pos);
 
 // Runs the read/sync loop over fd, calling on_packet(const u8 *packet) for each packet until it
 // returns false or the input ends. Returns 0, or -5 on a read error.
@@ -136,12 +134,10 @@ int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, Pac
         bytes_read += u64(got);
         TS_Progress_Report(bytes_read, total);
         const bool at_end = got == 0;
-        TS_Sync_Begin(&sync, *size, pos);
         for (;;) {
             // Locked onto the packet spacing, the next packet is simply one spacing on.
-            u64 packet = *pos;
-            if (!(sync.u32Spacing != 0 && sync.u64Skip == 0 && packet + TS_PACKET_SIZE <= *size &&
-                  stream[packet] == TS_SYNC_BYTE)) {
+            u64 packet = *pos + sync.u32Gap;
+            if (!(sync.u32Spacing != 0 && packet + TS_PACKET_SIZE <= *size && stream[packet] == TS_SYNC_BYTE)) {
                 const long long found = TS_Sync_Next(&sync, stream, *size, pos, at_end);
                 if (found < 0)
                     break;
@@ -149,11 +145,7 @@ int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, Pac
             }
             if (!on_packet(stream + packet))
                 return 0;
-            const u64 next = packet + sync.u32Spacing;
-            if (next <= *size)
-                *pos = next;
-            else
-                TS_Sync_Advance(&sync, *size, pos, packet);
+            *pos = packet + TS_PACKET_SIZE;
         }
         if (at_end)
             return 0;

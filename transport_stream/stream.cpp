@@ -155,13 +155,6 @@ long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *po
     return got;
 }
 
-void TS_Sync_Begin(TS_Sync *sync, u64 size, u64 *pos)
-{
-    const u64 skip = sync->u64Skip < size - *pos ? sync->u64Skip : size - *pos;
-    *pos += skip;
-    sync->u64Skip -= skip;
-}
-
 namespace {
 
 // How many packets the hunt looks ahead to choose between candidates.
@@ -198,17 +191,15 @@ bool TS_Sync_Judge(const u8 *stream, u64 size, u64 candidate, u32 *spacing, u32 
 
 long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end)
 {
-    if (sync->u64Skip > 0) {
-        // The bytes between the last packet and the next one are still to come.
-        *pos = size;
-        return -1;
-    }
     if (sync->u32Spacing != 0) {
-        if (*pos + TS_PACKET_SIZE > size)
+        const u64 expected = *pos + sync->u32Gap;
+        if (expected + TS_PACKET_SIZE > size)
             return -1;
-        if (stream[*pos] == TS_SYNC_BYTE)
-            return (long long)*pos;
-        sync->u32Spacing = 0;  // lost: hunt from where the packet should have been
+        if (stream[expected] == TS_SYNC_BYTE)
+            return (long long)expected;
+        // Lost: hunt from the end of the last packet.
+        sync->u32Spacing = 0;
+        sync->u32Gap = 0;
     }
     const u64 lookahead = u64(kConfirmations + 1) * kSpacings[2];
     for (u64 candidate = *pos; candidate < size; ++candidate) {
@@ -245,19 +236,9 @@ long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool
         if (start + TS_PACKET_SIZE > size)
             return -1;
         sync->u32Spacing = spacing;
+        sync->u32Gap = spacing - TS_PACKET_SIZE;
         return (long long)start;
     }
     *pos = size;
     return -1;
-}
-
-void TS_Sync_Advance(TS_Sync *sync, u64 size, u64 *pos, u64 packet)
-{
-    const u64 next = packet + sync->u32Spacing;
-    if (next <= size) {
-        *pos = next;
-    } else {
-        *pos = size;
-        sync->u64Skip = next - size;
-    }
 }
