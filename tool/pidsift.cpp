@@ -99,22 +99,19 @@ std::string DirectoryOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A single pass needs a regular file (or none yet) reached without a symbolic link, in a
-// folder where a temporary file can be made; anything else (a pipe, a device, /dev/stdout, a
-// link) is written in place after a listing pass, as the two-pass extraction does.
+// A single pass needs an output that does not exist yet, in a folder where a temporary file
+// can be made. An existing output of any kind (a file, a link, a pipe, a device, /dev/stdout)
+// is written in place after a listing pass, as the two-pass extraction does: renaming a new
+// file over it would replace a file that opening it would refuse (a read-only one) and give
+// it a new inode (hard links, owner and mode lost).
 bool CanStage(const char *output, Staging *staging)
 {
     struct stat status;
+    if (lstat(output, &status) == 0 || errno != ENOENT)
+        return false;
     const mode_t mask = umask(0);
     umask(mask);
     staging->uMode = 0666 & ~mask;
-    if (lstat(output, &status) == 0) {
-        if (!S_ISREG(status.st_mode))
-            return false;
-        staging->uMode = status.st_mode & 07777;
-    } else if (errno != ENOENT) {
-        return false;
-    }
     staging->strOutput = output;
     const std::string directory = DirectoryOf(staging->strOutput);
     if (access(directory.c_str(), W_OK | X_OK) != 0)
