@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "capture.h"
-#include "stream_builder.h"
+#include "recording.h"
 
 namespace {
 
@@ -665,6 +665,223 @@ TEST_F(BadInput, PMTChangingThreeHundredTimes)
     EXPECT_EQ(analysis.uPMTFiles, 256u);
     EXPECT_EQ(analysis.uProgramFiles, 1u);
     EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
+}
+
+// ---- Damaged tables and cut section headers ---------------------------------------------------
+
+// A section whose first head bytes stand at the very end of a packet on pid (the pointer_field
+// steps over stuffing), and whose rest follows in as many packets as it needs.
+std::vector<Packet> SectionAtPacketEnd(PacketBuilder *builder, u16 pid, const Bytes &section, size_t head)
+{
+    std::vector<Packet> packets;
+    Packet first = SectionStart(pid, u8(183 - head), section, builder->NextCounter(pid));
+    packets.push_back(first);
+    for (size_t at = head; at < section.size(); at += 184) {
+        Packet next;
+        next.fill(0xFF);
+        next[0] = 0x47;
+        next[1] = u8(pid >> 8);
+        next[2] = u8(pid);
+        next[3] = u8(0x10 | builder->NextCounter(pid));
+        std::copy(section.begin() + long(at), section.begin() + long(std::min(section.size(), at + 184)), next.begin() + 4);
+        packets.push_back(next);
+    }
+    return packets;
+}
+
+// The packets of a program split's file less its rebuilt PATs.
+Bytes WithoutPATs(const Bytes &file)
+{
+    Bytes out;
+    for (size_t at = 0; at + 188 <= file.size(); at += 188)
+        if (((file[at + 1] & 0x1F) << 8 | file[at + 2]) != 0)
+            out.insert(out.end(), file.begin() + long(at), file.begin() + long(at + 188));
+    return out;
+}
+
+// The PMT PID doubles as the PCR PID (or as a stream PID), and a new PMT version starts in the
+// last one or two bytes of a packet: that packet belongs to the program twice over and must be
+// written once, by the filter and by the program split alike.
+TEST_F(BadInput, PMTSectionCutBehindItsOwnPCRIsWrittenOnce)
+{
+    for (const bool pcr_on_pmt_pid : {true, false}) {
+        for (const size_t head : {size_t(1), size_t(2)}) {
+            SCOPED_TRACE(std::string(pcr_on_pmt_pid ? "PCR" : "stream") + " on the PMT PID, header bytes " + std::to_string(head));
+            const u16 pcr_pid = pcr_on_pmt_pid ? 0x01F0 : 0x0111;
+            std::vector<PMTStreamSpec> streams = {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}};
+            if (!pcr_on_pmt_pid)
+                streams.push_back({0x06, 0x01F0, {}});  // data carousel on the PMT PID
+            const Bytes first_pmt = PMTSection(0x0400, 0, pcr_pid, CADescriptor(5, 0x0130), streams);
+            streams.push_back({0x0F, 0x0113, {}});
+            const Bytes second_pmt = PMTSection(0x0400, 1, pcr_pid, CADescriptor(5, 0x0130), streams);
+
+            Mux mux;
+            mux.Add(mux.builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}})));
+            mux.Add(mux.builder.Section(0x01F0, first_pmt), 0x0400);
+            mux.Add(mux.builder.Payload(0x0111, 0x11, true), 0x0400);
+            mux.Add(mux.builder.PCR(0x01F0, 900000, 0, false), 0x0400);  // a PID of the program either way
+            mux.Add(mux.builder.Payload(0x0113, 0x13, true));  // not named yet
+            mux.Add(mux.builder.Section(0x0011, LongSection(0x42, 0x7FE0, 0, Bytes(40, 0x5A))));
+            const std::vector<Packet> cut = SectionAtPacketEnd(&mux.builder, 0x01F0, second_pmt, head);
+            mux.Add(cut[0], 0x0400);
+            mux.Add(mux.builder.Payload(0x0112, 0x12, true), 0x0400);  // between the two halves
+            mux.Add(PacketBuilder::Null());
+            mux.Add(std::vector<Packet>(cut.begin() + 1, cut.end()), 0x0400);
+            mux.Add(mux.builder.Payload(0x0113, 0x13, true), 0x0400);
+            mux.Add(mux.builder.PCR(0x01F0, 903600, 0, false), 0x0400);
+            const Bytes expected = mux.ProgramBytes(0x0400, mux.packets.size());
+
+            const std::string input = Write("rec.ts", mux.bytes());
+            EXPECT_TRUE(Extract(input, 0x01F0) == expected);
+
+            const std::string folder = dir.File("split");
+            mkdir(folder.c_str(), 0755);
+            const std::string copy = folder + "/rec.ts";
+            ASSERT_TRUE(WriteFile(copy, mux.bytes()));
+            ASSERT_EQ(TS_ProgramSplitFile(copy.c_str()), 0);
+            EXPECT_TRUE(WithoutPATs(ReadBytes(folder + "/rec_1024_0_0.ts")) == expected);
+            unlink((folder + "/rec_1024_0_0.ts").c_str());
+        }
+    }
+}
+
+// Flips a bit of the CRC_32 of the section that a packet carries whole from its first payload
+// byte. Returns false when the packet carries no such section.
+bool DamageCRC(Packet *packet)
+{
+    Packet &p = *packet;
+    if ((p[1] & 0x40) == 0 || (p[3] & 0x30) != 0x10 || p[4] != 0)
+        return false;
+    const size_t end = 5 + 3 + size_t(((p[6] & 0x0F) << 8) | p[7]);
+    if (end > 188)
+        return false;
+    p[end - 1] ^= 0x01;
+    return true;
+}
+
+Bytes RunDump(const std::string &input, int mask)
+{
+    int result = 99;
+    const std::string text = CaptureStdout([&] { result = TS_Print(input.c_str(), mask); });
+    EXPECT_EQ(result, 0);
+    return Bytes(text.begin(), text.end());
+}
+
+// A capture carried one damaged PAT after eight good ones, listing the first program on a wrong
+// PMT PID. It must change nothing: the listing, the extraction, the dump's streams and the
+// program split are those of the recording without it; only the PAT dump shows it.
+TEST_F(BadInput, DamagedPATAfterGoodOnesChangesNothing)
+{
+    BroadcastSpec spec = SampleBroadcast(4000);
+    spec.psi_interval = 200;
+    const Recording clean = Generate(spec);
+    Recording damaged;
+    PacketBuilder builder;
+    int pats = 0;
+    for (size_t i = 0; i < clean.packets.size(); ++i) {
+        damaged.Add(clean.packets[i], clean.owners[i]);
+        if (PacketPID(clean.packets[i]) == 0 && ++pats == 8) {
+            Packet bad = builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x10}, {1024, 0x01F5}, {1025, 0x01F1}, {1032, 0x01F8}}))[0];
+            ASSERT_TRUE(DamageCRC(&bad));
+            damaged.Add(bad);
+        }
+    }
+    ASSERT_GT(pats, 12);
+    const std::string clean_input = Write("clean.ts", clean.bytes());
+    const std::string input = Write("damaged.ts", damaged.bytes());
+
+    const TS_ProgramList list = List(input);
+    ASSERT_EQ(list.u16Count, 3);
+    EXPECT_EQ(list.lu16PID[0], 0x01F0);
+    const Bytes extracted = Extract(input, 0x01F0);
+    EXPECT_EQ(extracted.size(), clean.ProgramBytes(0x0400).size());
+    EXPECT_TRUE(extracted == clean.ProgramBytes(0x0400));
+    EXPECT_TRUE(RunDump(input, TS_PRINT_ES | TS_PRINT_PMT | TS_PRINT_PCR) ==
+                RunDump(clean_input, TS_PRINT_ES | TS_PRINT_PMT | TS_PRINT_PCR));
+    const std::string pat_dump = CaptureStdout([&] { TS_Print(input.c_str(), TS_PRINT_PAT); });
+    size_t blocks = 0;
+    for (size_t at = pat_dump.find("[PAT]"); at != std::string::npos; at = pat_dump.find("[PAT]", at + 1))
+        ++blocks;
+    EXPECT_EQ(blocks, size_t(pats) + 1) << "the damaged PAT is printed as it came";
+    EXPECT_NE(pat_dump.find("0x01F5"), std::string::npos);
+
+    for (const std::string &name : {std::string("clean"), std::string("damaged")}) {
+        const std::string folder = dir.File(name);
+        mkdir(folder.c_str(), 0755);
+        ASSERT_TRUE(WriteFile(folder + "/rec.ts", name == "clean" ? clean.bytes() : damaged.bytes()));
+        ASSERT_EQ(TS_ProgramSplitFile((folder + "/rec.ts").c_str()), 0);
+    }
+    for (const char *file : {"/rec_1024_0_0.ts", "/rec_1025_0_0.ts", "/rec_1032_0_0.ts"})
+        EXPECT_TRUE(ReadBytes(dir.File("damaged") + file) == ReadBytes(dir.File("clean") + file)) << file;
+}
+
+// Some multiplexers get every CRC_32 wrong: with no good section to trust, the tables are used
+// as they are.
+TEST_F(BadInput, TablesThatAllFailTheirCRCAreUsed)
+{
+    const Recording clean = Generate(SampleBroadcast(3000));
+    Recording damaged;
+    size_t broken = 0;
+    for (size_t i = 0; i < clean.packets.size(); ++i) {
+        Packet packet = clean.packets[i];
+        const u16 pid = PacketPID(packet);
+        if ((pid == 0x0000 || pid == 0x0001 || pid == 0x01F0 || pid == 0x01F1 || pid == 0x01F8) && DamageCRC(&packet))
+            ++broken;
+        damaged.Add(packet, clean.owners[i]);
+    }
+    ASSERT_GT(broken, 20u);
+    const std::string input = Write("damaged.ts", damaged.bytes());
+    const TS_ProgramList list = List(input);
+    ASSERT_EQ(list.u16Count, 3);
+    EXPECT_TRUE(Extract(input, 0x01F1) == damaged.ProgramBytes(0x0401));
+    EXPECT_EQ(RunDump(input, TS_PRINT_ES).size(), RunDump(Write("clean.ts", clean.bytes()), TS_PRINT_ES).size());
+}
+
+// A damaged PMT after a good one names other streams: the filter writes its packets (they are
+// the program's PMT packets) but goes on selecting what the good PMT named.
+TEST_F(BadInput, DamagedPMTKeepsTheSelection)
+{
+    Mux mux;
+    mux.Add(mux.builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}})));
+    mux.Add(mux.builder.Section(0x01F0, PMTSection(0x0400, 0, 0x0111, {}, {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}})), 0x0400);
+    mux.Add(mux.builder.PCR(0x0111, 27000, 0, true, 0x11), 0x0400);
+    Packet bad = mux.builder.Section(0x01F0, PMTSection(0x0400, 1, 0x0666, {}, {{0x02, 0x0666, {}}}))[0];
+    ASSERT_TRUE(DamageCRC(&bad));
+    mux.Add(bad, 0x0400);
+    mux.Add(mux.builder.Payload(0x0111, 0x12), 0x0400);
+    mux.Add(mux.builder.Payload(0x0112, 0x13, true), 0x0400);
+    mux.Add(mux.builder.Payload(0x0666, 0x66, true));
+    mux.Add(mux.builder.Section(0x01F0, PMTSection(0x0400, 0, 0x0111, {}, {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}})), 0x0400);
+    const std::string input = Write("rec.ts", mux.bytes());
+    EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
+    // The dump's stream roles stay those of the good PMT too.
+    const std::string es = CaptureStdout([&] { TS_Print(input.c_str(), TS_PRINT_ES); });
+    EXPECT_EQ(es.find("PID:0x0666"), std::string::npos) << es;
+    EXPECT_NE(es.find("PID:0x0112"), std::string::npos) << es;
+}
+
+// Garbage ahead of the first packet with a single 0x47 that no packet spacing confirms: the
+// recording reads as if the garbage were not there.
+TEST_F(BadInput, LoneSyncByteInLeadingGarbage)
+{
+    const Recording recording = Generate(SampleBroadcast(1500));
+    Bytes garbage(3000);
+    std::mt19937 random(11);
+    for (u8 &byte : garbage)
+        byte = u8(random() % 0x46);  // never 0x47
+    garbage[1234] = 0x47;
+    Bytes led = garbage;
+    const Bytes clean = recording.bytes();
+    led.insert(led.end(), clean.begin(), clean.end());
+    const std::string clean_input = Write("clean.ts", clean);
+    const std::string input = Write("led.ts", led);
+    const TS_ProgramList expected = List(clean_input);
+    const TS_ProgramList list = List(input);
+    ASSERT_EQ(list.u16Count, expected.u16Count);
+    for (u16 i = 0; i < list.u16Count; ++i)
+        EXPECT_EQ(list.lu16PID[i], expected.lu16PID[i]);
+    EXPECT_TRUE(Extract(input, 0x01F1) == recording.ProgramBytes(0x0401));
+    EXPECT_TRUE(RunDump(input, TS_PRINT_PACKETS) == RunDump(clean_input, TS_PRINT_PACKETS));
 }
 
 }  // namespace

@@ -228,6 +228,27 @@ TEST(PMT, HostileLengthsStayInsideTheBuffer)
     }
 }
 
+// ES_info_length is a 12-bit field whose two top bits should be 0. When a multiplexer sets
+// them, the length is still read with all twelve bits: masking to ten would step into the loop
+// too early and list a made-up stream whose packets the filter would copy.
+TEST(PMT, ESInfoLengthWithItsTopBitsSetKeepsTwelveBits)
+{
+    const Bytes section = Sealed({
+        0x02, 0xB0, 0x1C, 0x04, 0x08, 0xC1, 0x00, 0x00,  // header, section_length 28
+        0xE1, 0x11, 0xF0, 0x00,                          // PCR_PID 0x0111, program_info_length 0
+        0x02, 0xE1, 0x11, 0xFC, 0x00,                    // video on 0x0111, ES_info_length 0xC00
+        0x02, 0xE6, 0x66, 0xF0, 0x00,                    // what a 10-bit length would take for a stream
+        0x0F, 0xE1, 0x12, 0xF0, 0x00,
+    });
+    auto presection = MakePreSection(section);
+    auto pmt = std::make_unique<TS_PMT>();
+    ASSERT_EQ(TS_PMT_FromPreSection(pmt.get(), presection.get(), 0x01F0), 0);
+    ASSERT_EQ(pmt->u16StreamCount, 1);
+    EXPECT_EQ(pmt->ltStream[0].elementary_PID, 0x0111);
+    EXPECT_EQ(pmt->ltStream[0].ES_info_length, 0xC00);
+    EXPECT_EQ(TS_IsStreamPIDOfPMT(pmt.get(), 0x0666), 0);
+}
+
 TEST(PMT, ReachedThroughPacketsSpanningTwoPackets)
 {
     std::vector<PMTStreamSpec> streams;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -44,11 +45,14 @@ public:
     // between: packets of other PIDs sent after the section's first packet, before the rest.
     void PMT(u16 pid, const Bytes &section, const std::vector<Packet> &between = {})
     {
-        const std::vector<Packet> packets = m_builder.Section(pid, section);
+        PMTPackets(m_builder.Section(pid, section), SectionCRC(section), between);
+    }
+    // A PMT section sent in the given packets.
+    void PMTPackets(const std::vector<Packet> &packets, u32 crc, const std::vector<Packet> &between = {})
+    {
         recording.Add(packets[0], 1);
         recording.Add(between);
         recording.Add(std::vector<Packet>(packets.begin() + 1, packets.end()), 1);
-        const u32 crc = SectionCRC(section);
         Append(&files[crc], m_last_pat);
         Append(&files[crc], packets);
         if (segments.empty() || segments.back().u32CRC != crc) {
@@ -94,11 +98,11 @@ Bytes PMTB()
 }
 
 // One stretch of broadcast under the PMT in force.
-void Period(SingleProgram *program, const Bytes &pmt, bool caption_in_pmt, int repeats)
+void Period(SingleProgram *program, const Bytes &pmt, bool caption_in_pmt, int repeats, const Bytes &pat = kPAT)
 {
     PacketBuilder &b = program->builder();
     for (int r = 0; r < repeats; ++r) {
-        program->PAT(kPAT);
+        program->PAT(pat);
         program->Other(b.Section(0x0001, CATSection(0, CADescriptor(5, 0x0901))));
         program->PMT(0x01F0, pmt);
         program->Other(b.Section(0x0011, LongSection(0x42, 0x7FE0, 0, Bytes(40, 0x5A))));
@@ -235,9 +239,9 @@ TEST_F(PMTSplit, OnlyTheSectionsOfTheListedProgramCount)
 
 TEST_F(PMTSplit, PATsThatCannotBeFollowed)
 {
-    // A PAT with a single entry has nothing at position 1: no PMT is followed.
+    // A PAT with only the network entry names no program: no PMT is followed.
     SingleProgram lonely;
-    lonely.PAT(PATSection(1, 0, {{0x0400, 0x01F0}}));
+    lonely.PAT(PATSection(1, 0, {{0, 0x0010}}));
     lonely.Other(lonely.builder().Section(0x01F0, PMTA()));
     lonely.Other(lonely.builder().Payload(0x0111, 1));
     std::string input = Write(lonely.recording, "lonely.ts");
@@ -306,6 +310,115 @@ TEST_F(PMTSplit, Failures)
 
     EXPECT_EQ(TS_CheckPMTSplit(list.get(), dir.path().c_str()), -5);
     EXPECT_EQ(TS_PMTSplitFile(dir.path().c_str(), 1, 0, nullptr), -5);
+}
+
+// The program is the PAT's one program entry wherever it stands: most single-program
+// recordings have no network entry, and some list it after the program.
+TEST_F(PMTSplit, FollowsTheProgramEntryOfAnyTwoEntryPAT)
+{
+    const u32 a = SectionCRC(PMTA());
+    const u32 b = SectionCRC(PMTB());
+    for (const Bytes &pat : {PATSection(0x7FE0, 0, {{0x0400, 0x01F0}}), PATSection(0x7FE0, 0, {{0x0400, 0x01F0}, {0, 0x0010}})}) {
+        SCOPED_TRACE(pat.size());
+        SingleProgram program;
+        Period(&program, PMTA(), false, 2, pat);
+        Period(&program, PMTB(), true, 2, pat);
+        const std::string input = Write(program.recording);
+        ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+        ExpectList(*list, program.segments);
+        ASSERT_EQ(list->u16Count, 2);
+        ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+        EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", a))) == program.files.at(a));
+        EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", b))) == program.files.at(b));
+        unlink(dir.File(CRCName("rec", a)).c_str());
+        unlink(dir.File(CRCName("rec", b)).c_str());
+    }
+}
+
+// Every file of the per-program split is a recording the PMT split takes, with or without a
+// network entry in the input.
+TEST_F(PMTSplit, TakesTheFilesOfTheProgramSplit)
+{
+    for (const u16 network_pid : {u16(0), u16(0x0010)}) {
+        SCOPED_TRACE(network_pid);
+        BroadcastSpec mux = SampleBroadcast(4000);
+        mux.network_pid = network_pid;
+        ASSERT_TRUE(WriteFile(dir.File("mux.ts"), Flatten(Generate(mux).packets)));
+        ASSERT_EQ(TS_ProgramSplitFile(dir.File("mux.ts").c_str()), 0);
+        for (const char *name : {"mux_1024_0_0.ts", "mux_1025_0_0.ts", "mux_1032_0_0.ts"}) {
+            SCOPED_TRACE(name);
+            // The PMT changes half-way: two segments, covering the whole file less what came
+            // before the first PMT.
+            ASSERT_EQ(TS_CheckPMTSplit(list.get(), dir.File(name).c_str()), 0);
+            ASSERT_EQ(list->u16Count, 2);
+            EXPECT_NE(list->ltSplit[0].u32CRC, list->ltSplit[1].u32CRC);
+            EXPECT_GT(list->ltSplit[0].u64Bytes + list->ltSplit[1].u64Bytes, ReadBytes(dir.File(name)).size() * 9 / 10);
+            unlink(dir.File(name).c_str());
+        }
+    }
+}
+
+// A PMT section spread over 40 packets (three payload bytes each behind a long adaptation
+// field) is a valid section: it starts its segment and reaches the file whole.
+TEST_F(PMTSplit, SectionSpreadOverFortyPackets)
+{
+    SingleProgram program;
+    Period(&program, PMTA(), false, 1);
+    const Bytes pmt = PMTB();
+    ASSERT_GT(pmt.size(), 200u);
+    std::vector<Packet> spread;
+    for (size_t at = 0; at < pmt.size(); at += 6) {
+        const size_t take = std::min<size_t>(6, pmt.size() - at);
+        const bool first = at == 0;
+        Packet packet;
+        packet.fill(0xFF);
+        packet[0] = 0x47;
+        packet[1] = u8((first ? 0x40 : 0x00) | 0x01);
+        packet[2] = 0xF0;
+        packet[3] = u8(0x30 | program.builder().NextCounter(0x01F0));
+        const size_t payload = 188 - take - (first ? 1 : 0);
+        packet[4] = u8(payload - 5);  // adaptation_field_length
+        packet[5] = 0x00;
+        if (first)
+            packet[payload] = 0x00;  // pointer_field
+        std::copy(pmt.begin() + long(at), pmt.begin() + long(at + take), packet.begin() + long(188 - take));
+        spread.push_back(packet);
+    }
+    ASSERT_GT(spread.size(), 32u);
+    program.PAT(kPAT);
+    program.PMTPackets(spread, SectionCRC(pmt));
+    program.Member(program.builder().Payload(0x0114, 0x14));
+    const std::string input = Write(program.recording);
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    const u32 b = SectionCRC(pmt);
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", b))) == program.files.at(b));
+}
+
+// A PMT whose CRC_32 fails after good ones is no new PMT: no segment, no file; its packets stay
+// with the program in the file of the PMT in force.
+TEST_F(PMTSplit, DamagedPMTStartsNoSegment)
+{
+    SingleProgram program;
+    Period(&program, PMTA(), false, 2);
+    std::vector<Packet> damaged = program.builder().Section(0x01F0, PMTB());
+    // Flip a bit of the CRC_32: the section's last byte.
+    const size_t last = PMTB().size() - 1;  // offset in the section
+    const size_t packet_index = (last + 1) / 184;  // the first packet holds 183 section bytes
+    const size_t offset = packet_index == 0 ? 5 + last : 4 + (last - 183 - 184 * (packet_index - 1));
+    damaged[packet_index][offset] ^= 0x01;
+    for (const Packet &packet : damaged)
+        program.Member(packet);
+    Period(&program, PMTA(), false, 1);
+    ASSERT_EQ(program.segments.size(), 1u);
+    const std::string input = Write(program.recording);
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    const u32 a = SectionCRC(PMTA());
+    EXPECT_EQ(Files(), (std::set<std::string>{"rec.ts", CRCName("rec", a)}));
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", a))) == program.files.at(a));
 }
 
 }  // namespace

@@ -9,10 +9,15 @@ namespace {
 TS_OutputHook g_pfnOutputHook = nullptr;
 void *g_pOutputContext = nullptr;
 
-void TS_PMTTrack_Keep(TS_PMTTrack *track, const u8 *packet)
+// Keeps a packet. Capacities are chosen so that a section the reassembly buffer accepts never
+// needs more; a packet beyond them would mean a broken invariant, and is refused.
+bool TS_PMTTrack_Keep(TS_PMTTrack *track, const u8 *packet)
 {
-    std::memcpy(track->lu8Packet[track->u8Count], packet, TS_PACKET_SIZE);
-    ++track->u8Count;
+    if (track->u32Count >= track->u32Capacity)
+        return false;
+    std::memcpy(track->pKept[track->u32Count], packet, TS_PACKET_SIZE);
+    ++track->u32Count;
+    return true;
 }
 
 // Gives pid the role bit of position k; PID 0x0000 (the PAT) and 0x1FFF (null packets, also
@@ -33,6 +38,20 @@ void TS_PIDMap_Set(TS_PIDMap *map, u16 pid, u16 TS_PIDRoles::*role, u16 k)
 
 }  // namespace
 
+void TS_PMTTrack_Start(TS_PMTTrack *track, u8 (*section_store)[TS_PACKET_SIZE], u32 capacity)
+{
+    track->u16PID = TS_NO_PID;
+    track->u16ProgramNumber = 0;
+    track->u32Count = 0;
+    if (section_store != nullptr) {
+        track->pKept = section_store;
+        track->u32Capacity = capacity;
+    } else {
+        track->pKept = track->lu8Header;
+        track->u32Capacity = TS_PMT_HEADER_PACKETS;
+    }
+}
+
 void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16 program_number)
 {
     if (track->u16PID == pid && track->u16ProgramNumber == program_number)
@@ -40,11 +59,10 @@ void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16
     TS_PreSection_Initialise(section);
     track->u16PID = pid;
     track->u16ProgramNumber = program_number;
-    track->u8Overflow = 0;
-    track->u8Count = 0;
+    track->u32Count = 0;
 }
 
-TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet)
+TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet, bool written_anyway)
 {
     const int result = TS_PMT_ImportPreSection(section, packet);
     // Nothing for the section (no payload): the section in progress and what is held stay.
@@ -52,35 +70,26 @@ TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const 
         return TS_PMT_IGNORED;
     if (result < 0 || (packet[1] & 0x40) != 0) {
         // A failed import drops the section; a new section start drops what an unfinished one left.
-        track->u8Count = 0;
-        track->u8Overflow = 0;
+        track->u32Count = 0;
         if (result < 0)
             return TS_PMT_IGNORED;
     }
-    if (track->u8Overflow)
+    // A track with a section store keeps every packet; one without holds the packets of a cut
+    // header, less those the caller writes anyway.
+    const bool keeps_sections = track->pKept != track->lu8Header;
+    const bool header_known = section->u16Collected >= 5;
+    if (header_known && TS_Read16(section->lu8Section + 3) != track->u16ProgramNumber) {
+        track->u32Count = 0;
         return TS_PMT_IGNORED;
-    if (section->u16Collected < 5) {
-        // Each packet adds at least one byte, so a header of five bytes needs five packets at most.
-        if (track->u8Count >= TS_PMT_TRACK_PACKETS) {
-            track->u8Overflow = 1;
-            track->u8Count = 0;
-            return TS_PMT_IGNORED;
-        }
-        TS_PMTTrack_Keep(track, packet);
+    }
+    const bool keep = keeps_sections || (!header_known && !written_anyway);
+    if (keep && !TS_PMTTrack_Keep(track, packet)) {
+        TS_PreSection_Initialise(section);
+        track->u32Count = 0;
+        return TS_PMT_IGNORED;
+    }
+    if (!header_known)
         return TS_PMT_HELD;
-    }
-    if (TS_Read16(section->lu8Section + 3) != track->u16ProgramNumber) {
-        track->u8Count = 0;
-        return TS_PMT_IGNORED;
-    }
-    if (track->u8KeepAll) {
-        if (track->u8Count >= TS_PMT_TRACK_PACKETS) {
-            track->u8Overflow = 1;
-            track->u8Count = 0;
-            return TS_PMT_IGNORED;
-        }
-        TS_PMTTrack_Keep(track, packet);
-    }
     return section->u8Complete ? TS_PMT_COMPLETE : TS_PMT_TAKEN;
 }
 
@@ -104,6 +113,18 @@ void TS_PIDMap_Build(TS_PIDMap *map, const TS_PAT *pat, const TS_PMT *pmts)
         for (u16 i = 0; i < streams; ++i)
             TS_PIDMap_Set(map, pmt.ltStream[i].elementary_PID, &TS_PIDRoles::u16Stream, k);
     }
+}
+
+void TS_SectionGate_Reset(TS_SectionGate *gate) { std::memset(gate->lu8Trusted, 0, sizeof gate->lu8Trusted); }
+
+bool TS_SectionGate_Accept(TS_SectionGate *gate, u16 pid, const TS_PreSection *section)
+{
+    // The CRC_32 over a whole section, its own CRC_32 included, leaves 0 (ISO/IEC 13818-1 Annex A).
+    const bool intact = GetCRC32(0xFFFFFFFF, section->lu8Section, TS_PreSection_Extent(section)) == 0;
+    u8 &trusted = gate->lu8Trusted[pid & 0x1FFF];
+    if (intact)
+        trusted = 1;
+    return intact || !trusted;
 }
 
 bool TS_Output_IsInput(const char *path, int input_fd)

@@ -12,10 +12,14 @@
 // One program's PMT sections on one PID
 // ---------------------------------------------------------------------------------------------
 
-// Packets a track can keep for one section. A PMT section is at most 1024 bytes (ISO/IEC
-// 13818-1 2.4.4.8), six or seven packets; a section spread over more packets than this (each
-// carrying a byte or two behind a long adaptation field) is dropped whole.
-constexpr u32 TS_PMT_TRACK_PACKETS = 32;
+// Packets a track holds while a section header is cut by the packet end. Every packet of a
+// section adds at least one byte to it, so the five bytes up to program_number take five
+// packets at most.
+constexpr u32 TS_PMT_HEADER_PACKETS = 5;
+// Packets a track that keeps whole sections must hold: a section as long as the reassembly
+// buffer takes, one payload byte per packet. A valid PMT section (at most 1,024 bytes, ISO/IEC
+// 13818-1 2.4.4.8) takes no more than 1,024.
+constexpr u32 TS_SECTION_PACKETS = TS_SECTION_CAPACITY;
 
 // Several programs may announce their PMTs on one PID; a track takes only the sections whose
 // program_number is its own. That number sits in bytes 3-4 of the section, so the first packet
@@ -24,10 +28,12 @@ constexpr u32 TS_PMT_TRACK_PACKETS = 32;
 struct TS_PMTTrack {
     u16 u16PID;            // the PID the track follows, TS_NO_PID for none
     u16 u16ProgramNumber;  // the program whose sections it takes
-    u8 u8KeepAll;          // keep every packet of a section until it completes
-    u8 u8Overflow;         // the section in progress needs more packets than the track holds
-    u8 u8Count;            // packets kept in lu8Packet
-    u8 lu8Packet[TS_PMT_TRACK_PACKETS][TS_PACKET_SIZE];
+    u32 u32Count;          // packets kept in pKept
+    u32 u32Capacity;
+    // Where kept packets go: lu8Header, or the caller's store for a track that keeps every
+    // packet of a section until it completes.
+    u8 (*pKept)[TS_PACKET_SIZE];
+    u8 lu8Header[TS_PMT_HEADER_PACKETS][TS_PACKET_SIZE];
 };
 
 enum TS_PMTOffer {
@@ -37,16 +43,41 @@ enum TS_PMTOffer {
     TS_PMT_COMPLETE = 3,  // completed the program's section
 };
 
+// Prepares a track that follows nothing. With a store of capacity packets (at least
+// TS_SECTION_PACKETS), the track keeps every packet of a section until it completes; without
+// one it holds only the packets of a cut section header.
+void TS_PMTTrack_Start(TS_PMTTrack *track, u8 (*section_store)[TS_PACKET_SIZE], u32 capacity);
+
 // Points the track at a PID and a program. A change drops the section in progress, which
 // belonged to the PID or program followed before.
 void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16 program_number);
 
-// Offers a packet of the track's PID to the reassembly buffer. Without keep_all, a result of
-// TAKEN or COMPLETE leaves in lu8Packet the held packets that precede this one in the section;
-// with keep_all, COMPLETE leaves there every packet of the section, this one included. The
+// Offers a packet of the track's PID to the reassembly buffer. Without a section store, a
+// result of TAKEN or COMPLETE leaves in pKept the held packets that precede this one in the
+// section; with one, COMPLETE leaves there every packet of the section, this one included. The
 // caller writes them out and calls TS_PMTTrack_Release.
-TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet);
-inline void TS_PMTTrack_Release(TS_PMTTrack *track) { track->u8Count = 0; }
+// written_anyway: the caller writes this packet to the same output whatever the track makes of
+// it (the PID is also the program's PCR or a stream PID). Such a packet is not held, so that a
+// section header cut behind it does not write it a second time.
+TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet, bool written_anyway);
+inline void TS_PMTTrack_Release(TS_PMTTrack *track) { track->u32Count = 0; }
+
+// ---------------------------------------------------------------------------------------------
+// Tables whose CRC_32 fails
+// ---------------------------------------------------------------------------------------------
+
+// Captures carry the odd damaged table between good ones: a PAT listing a program on a wrong
+// PMT PID would end an extraction or send the split after the wrong PID. Once a PID has
+// delivered a section with a good CRC_32, a later section on it whose CRC_32 fails is not
+// used. Until then sections are used as they are: some multiplexers write wrong CRCs on every
+// section of a table.
+struct TS_SectionGate {
+    u8 lu8Trusted[8192];  // the PID has delivered a section with a good CRC_32 in this run
+};
+
+void TS_SectionGate_Reset(TS_SectionGate *gate);
+// Whether the complete section collected from pid may be decoded.
+bool TS_SectionGate_Accept(TS_SectionGate *gate, u16 pid, const TS_PreSection *section);
 
 // ---------------------------------------------------------------------------------------------
 // What each PID carries for the programs of the PAT

@@ -10,10 +10,12 @@ namespace {
 
 constexpr u16 kNone = 0xFFFF;
 
-// The scan that both operations share: the PAT, the PMT of the PAT's second entry (the first
-// being the network entry), and the PIDs that PMT names.
+// The scan that both operations share: the PAT, the PMT of its program, and the PIDs that PMT
+// names.
 struct TS_PMTScan {
     TS_PMTTrack tTrack;       // keeps every packet of a PMT section until it completes
+    TS_SectionGate tGate;     // PAT and PMT sections whose CRC_32 fails
+    u8 lu8Section[TS_SECTION_PACKETS][TS_PACKET_SIZE];  // the packets of the section in progress
     u8 lu8PAT[TS_PACKET_SIZE];  // the packet that completed the last PAT section
     u8 lu8Member[8192];       // PCR, CA and elementary-stream PIDs of the PMT in force
     int s32Result;
@@ -36,9 +38,23 @@ void TS_PMTScan_Select(TS_PMTScan *scan, const TS_PMT *pmt)
     scan->lu8Member[0x1FFF] = 0;
 }
 
+// The PAT entry whose program the split follows: of a single-program recording's PAT, the one
+// entry that is a program, beside the network entry when there is one. When both entries are
+// programs, the second. Null when the PAT lists no program.
+const TS_PATProgram *TS_PMTScan_Program(const TS_PAT *pat)
+{
+    if (pat->u16ProgramCount == 2 && pat->ltProgram[1].program_number != 0)
+        return &pat->ltProgram[1];
+    for (u16 i = 0; i < pat->u16ProgramCount; ++i)
+        if (pat->ltProgram[i].program_number != 0)
+            return &pat->ltProgram[i];
+    return nullptr;
+}
+
 // Reads the input through the shared scan. on_pmt(crc, packets, count) runs for every completed
 // PMT section of the program with the packets that carried it; on_member(packet) for every
-// packet on a PID of the PMT in force. Either returns false to end the run, after setting
+// packet on a PID of the PMT in force, and for the packets of a PMT section that failed its
+// CRC_32 after good ones (the program's packets all the same, but not a new PMT). Either returns false to end the run, after setting
 // s32Result. Returns the scan's result: 0, -2, -3 for a PAT of more than two entries, -5, or
 // what the callbacks set.
 template <class OnPMT, class OnMember>
@@ -50,7 +66,8 @@ int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, int fd, OnPMT &&on_pmt, O
         [&](const u8 *packet) {
             const u16 pid = TS_Read13(packet + 1);
             if (pid == 0x0000) {
-                if (TS_PAT_ImportPreSection(&state->tPATSection, packet) < 0 || !state->tPATSection.u8Complete)
+                if (TS_PAT_ImportPreSection(&state->tPATSection, packet) < 0 || !state->tPATSection.u8Complete ||
+                    !TS_SectionGate_Accept(&scan->tGate, pid, &state->tPATSection))
                     return true;
                 TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
                 // Only a single program (beside the network entry) can be followed.
@@ -59,9 +76,9 @@ int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, int fd, OnPMT &&on_pmt, O
                     return false;
                 }
                 std::memcpy(scan->lu8PAT, packet, TS_PACKET_SIZE);
-                const TS_PATProgram &program = state->tPAT.ltProgram[1];
-                if (state->tPAT.u16ProgramCount == 2 && program.program_number != 0)
-                    TS_PMTTrack_Follow(track, &state->tPMTSection, program.PID, program.program_number);
+                const TS_PATProgram *program = TS_PMTScan_Program(&state->tPAT);
+                if (program != nullptr)
+                    TS_PMTTrack_Follow(track, &state->tPMTSection, program->PID, program->program_number);
                 else
                     TS_PMTTrack_Follow(track, &state->tPMTSection, TS_NO_PID, 0);
                 return true;
@@ -69,11 +86,17 @@ int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, int fd, OnPMT &&on_pmt, O
             if (!state->tPAT.u8Valid)
                 return true;
             if (pid == track->u16PID) {
-                const TS_PMTOffer offer = TS_PMTTrack_Offer(track, &state->tPMTSection, packet);
+                const TS_PMTOffer offer = TS_PMTTrack_Offer(track, &state->tPMTSection, packet, false);
                 if (offer == TS_PMT_COMPLETE) {
-                    TS_PMT_FromPreSection(&state->tPMT, &state->tPMTSection, pid);
-                    TS_PMTScan_Select(scan, &state->tPMT);
-                    const bool go_on = on_pmt(state->tPMT.CRC_32, track->lu8Packet, track->u8Count);
+                    bool go_on = true;
+                    if (TS_SectionGate_Accept(&scan->tGate, pid, &state->tPMTSection)) {
+                        TS_PMT_FromPreSection(&state->tPMT, &state->tPMTSection, pid);
+                        TS_PMTScan_Select(scan, &state->tPMT);
+                        go_on = on_pmt(state->tPMT.CRC_32, track->pKept, track->u32Count);
+                    } else if (state->tPMT.u8Valid) {
+                        for (u32 i = 0; i < track->u32Count && go_on; ++i)
+                            go_on = on_member(track->pKept[i]);
+                    }
                     TS_PMTTrack_Release(track);
                     return go_on;
                 }
@@ -94,8 +117,7 @@ void TS_PMTScan_Start(TS_PMTScan *scan)
 {
     TS_SimpleData_Reset(&g_tSimpleData);
     std::memset(scan, 0, sizeof *scan);
-    scan->tTrack.u16PID = TS_NO_PID;
-    scan->tTrack.u8KeepAll = 1;
+    TS_PMTTrack_Start(&scan->tTrack, scan->lu8Section, TS_SECTION_PACKETS);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -177,7 +199,7 @@ int TS_PMTSplit_CloseAll(TS_PMTSplit *split)
 
 // A completed PMT section: the file of its CRC_32 receives the last PAT packet and the packets of
 // the section, and then the program's packets until the next PMT. 0, -4 or -6.
-int TS_PMTSplit_OnPMT(TS_PMTSplit *split, const u8 *pat, u32 crc, const u8 (*packets)[TS_PACKET_SIZE], u8 count)
+int TS_PMTSplit_OnPMT(TS_PMTSplit *split, const u8 *pat, u32 crc, const u8 (*packets)[TS_PACKET_SIZE], u32 count)
 {
     split->u16Active = kNone;
     if (!split->u8AllMode && crc != split->u32CRC)
@@ -197,7 +219,7 @@ int TS_PMTSplit_OnPMT(TS_PMTSplit *split, const u8 *pat, u32 crc, const u8 (*pac
     TS_Writer *writer = &split->ltWriter[e];
     if (TS_Writer_Put(writer, pat) < 0)
         return -6;
-    for (u8 i = 0; i < count; ++i)
+    for (u32 i = 0; i < count; ++i)
         if (TS_Writer_Put(writer, packets[i]) < 0)
             return -6;
     return 0;
@@ -221,7 +243,7 @@ int TS_CheckPMTSplit(TS_PMTSplitList *list, const char *path)
     bool any = false;
     u32 last_crc = 0;
     const int result = TS_PMTScan_Run(scan, path, fd,
-        [&](u32 crc, const u8 (*)[TS_PACKET_SIZE], u8 count) {
+        [&](u32 crc, const u8 (*)[TS_PACKET_SIZE], u32 count) {
             if (!any || crc != last_crc) {
                 current = kNone;
                 if (list->u16Count < 256) {
@@ -274,7 +296,7 @@ int TS_PMTSplitFile(const char *path, u8 all_mode, u32 crc, const char *output)
         return -2;
     split->s32Input = fd;
     int result = TS_PMTScan_Run(scan, path, fd,
-        [&](u32 pmt_crc, const u8 (*packets)[TS_PACKET_SIZE], u8 count) {
+        [&](u32 pmt_crc, const u8 (*packets)[TS_PACKET_SIZE], u32 count) {
             scan->s32Result = TS_PMTSplit_OnPMT(split, scan->lu8PAT, pmt_crc, packets, count);
             return scan->s32Result == 0;
         },

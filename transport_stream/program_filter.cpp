@@ -22,6 +22,7 @@ struct TS_Filter {
     // The program's PMT sections on the PMT PID, with the packets held while a section header
     // is cut by the packet end.
     TS_PMTTrack tTrack;
+    TS_SectionGate tGate;  // PAT and PMT sections whose CRC_32 fails
     // PIDs that the current PMT names (PCR, ECM, elementary streams), one flag per PID.
     u8 lu8Selected[8192];
 };
@@ -36,7 +37,7 @@ void TS_Filter_Start(TS_Filter *filter, u16 pid, const char *destination, int (*
     filter->pfnOpenOutput = open_output;
     filter->pOpenContext = context;
     filter->tWriter.s32FD = -1;
-    filter->tTrack.u16PID = TS_NO_PID;
+    TS_PMTTrack_Start(&filter->tTrack, nullptr, 0);
 }
 
 bool TS_Filter_Write(TS_Filter *filter, const u8 *packet)
@@ -108,17 +109,19 @@ bool TS_Filter_OnPAT(TS_Filter *filter, TS_SimpleData *state)
 int TS_Filter_OnPMTPacket(TS_Filter *filter, TS_SimpleData *state, const u8 *packet)
 {
     TS_PreSection *section = &state->tPMTSection;
-    const TS_PMTOffer offer = TS_PMTTrack_Offer(&filter->tTrack, section, packet);
+    // A PMT PID that is also the PCR or a stream PID has its packets written by the selection.
+    const bool selected = state->tPMT.u8Valid && filter->lu8Selected[filter->u16PMTPID];
+    const TS_PMTOffer offer = TS_PMTTrack_Offer(&filter->tTrack, section, packet, selected);
     if (offer == TS_PMT_IGNORED || offer == TS_PMT_HELD)
         return 0;
     // Packets held while the section header was cut by the packet end go out first.
-    for (u8 i = 0; i < filter->tTrack.u8Count; ++i)
-        if (!TS_Filter_Write(filter, filter->tTrack.lu8Packet[i]))
+    for (u32 i = 0; i < filter->tTrack.u32Count; ++i)
+        if (!TS_Filter_Write(filter, filter->tTrack.pKept[i]))
             return -1;
     TS_PMTTrack_Release(&filter->tTrack);
     if (!TS_Filter_Write(filter, packet))
         return -1;
-    if (offer == TS_PMT_COMPLETE) {
+    if (offer == TS_PMT_COMPLETE && TS_SectionGate_Accept(&filter->tGate, filter->u16PMTPID, section)) {
         TS_PMT_FromPreSection(&state->tPMT, section, filter->u16PMTPID);
         TS_Filter_Select(filter, &state->tPMT);
     }
@@ -142,10 +145,12 @@ inline bool TS_Filter_OnPacket(TS_Filter *filter, TS_SimpleData *state, const u8
     return true;
 }
 
-// Takes a PAT packet into the state; true when it completed a section (decoded into tPAT).
-inline bool TS_State_TakePAT(TS_SimpleData *state, const u8 *packet)
+// Takes a PAT packet into the state; true when it completed a section that passed the gate
+// (decoded into tPAT).
+inline bool TS_State_TakePAT(TS_SimpleData *state, TS_SectionGate *gate, const u8 *packet)
 {
-    if (TS_PAT_ImportPreSection(&state->tPATSection, packet) < 0 || !state->tPATSection.u8Complete)
+    if (TS_PAT_ImportPreSection(&state->tPATSection, packet) < 0 || !state->tPATSection.u8Complete ||
+        !TS_SectionGate_Accept(gate, 0x0000, &state->tPATSection))
         return false;
     TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
     return true;
@@ -187,12 +192,14 @@ int TS_GetProgramList(TS_ProgramList *list, const char *path)
         return -1;
     TS_SimpleData *state = &g_tSimpleData;
     TS_SimpleData_Reset(state);
+    TS_SectionGate *gate = &g_tFilter.tGate;
+    TS_SectionGate_Reset(gate);
     const int fd = TS_Input_Open(path);
     if (fd < 0)
         return -2;
     const int result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
         // PID 0 carries the PAT; every other packet is only stepped over.
-        if (TS_Read13(packet + 1) == 0 && TS_State_TakePAT(state, packet))
+        if (TS_Read13(packet + 1) == 0 && TS_State_TakePAT(state, gate, packet))
             TS_ProgramList_FromPAT(list, &state->tPAT);
         return true;
     });
@@ -215,7 +222,7 @@ int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid)
     const int read_result = TS_Stream_Run(fd, source, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
         const u16 packet_pid = TS_Read13(packet + 1);
         if (packet_pid == 0)
-            return !TS_State_TakePAT(state, packet) || TS_Filter_OnPAT(filter, state);
+            return !TS_State_TakePAT(state, &filter->tGate, packet) || TS_Filter_OnPAT(filter, state);
         return TS_Filter_OnPacket(filter, state, packet, packet_pid);
     });
     return TS_Filter_Finish(filter, fd, read_result);
@@ -240,7 +247,7 @@ int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
     const int read_result = TS_Stream_Run(fd, source, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
         const u16 packet_pid = TS_Read13(packet + 1);
         if (packet_pid == 0) {
-            if (TS_State_TakePAT(state, packet)) {
+            if (TS_State_TakePAT(state, &filter->tGate, packet)) {
                 TS_ProgramList_FromPAT(list, &state->tPAT);
                 if (!filter->bEnded)
                     TS_Filter_OnPAT(filter, state);

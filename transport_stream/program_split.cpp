@@ -16,6 +16,7 @@ u8 g_lu8SplitBlock[16][TS_WRITER_BLOCK];
 struct TS_ProgramSplit {
     TS_PIDMap tMap;
     TS_PMTTrack ltTrack[16];            // element k follows the PMT of PAT position k
+    TS_SectionGate tGate;               // PAT and PMT sections whose CRC_32 fails
     TS_Writer ltWriter[16];             // element e writes the file of split entry e
     char lstrName[16][kNameCapacity];   // the name of that file, for its error messages
     u32 lu32FileNo[16];                 // file counters; u16FileNo of the entry mirrors them
@@ -164,26 +165,28 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
 
 // A packet on a PMT PID: every packet of a program's PMT section goes to that program's file as
 // it arrives. Returns the entries written to (bit e for entry e), or -1 when the run must end.
-long TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet, u16 pid, u32 positions)
+long TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet, u16 pid, u32 positions,
+                          u32 member_entries)
 {
     u32 written = 0;
     bool decoded = false;
     for (; positions != 0; positions &= positions - 1) {
         const int k = TS_FirstPosition(positions);
         TS_PMTTrack *track = &split->ltTrack[k];
-        const TS_PMTOffer offer = TS_PMTTrack_Offer(track, &state->ltPMTSection[k], packet);
+        const u8 e = split->lu8PositionEntry[k];
+        const bool written_anyway = e != kNoEntry && (member_entries & (1u << e)) != 0;
+        const TS_PMTOffer offer = TS_PMTTrack_Offer(track, &state->ltPMTSection[k], packet, written_anyway);
         if (offer != TS_PMT_TAKEN && offer != TS_PMT_COMPLETE)
             continue;
-        const u8 e = split->lu8PositionEntry[k];
-        for (u8 i = 0; i < track->u8Count; ++i)
-            if (!TS_Split_Write(split, e, track->lu8Packet[i]))
+        for (u32 i = 0; i < track->u32Count; ++i)
+            if (!TS_Split_Write(split, e, track->pKept[i]))
                 return -1;
         TS_PMTTrack_Release(track);
         if (!TS_Split_Write(split, e, packet))
             return -1;
         if (e != kNoEntry)
             written |= 1u << e;
-        if (offer == TS_PMT_COMPLETE) {
+        if (offer == TS_PMT_COMPLETE && TS_SectionGate_Accept(&split->tGate, pid, &state->ltPMTSection[k])) {
             TS_PMT_FromPreSection(&state->ltPMT[k], &state->ltPMTSection[k], pid);
             split->lu8SlotEntry[k] = e;
             decoded = true;
@@ -198,7 +201,8 @@ bool TS_Split_OnPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet)
 {
     const u16 pid = TS_Read13(packet + 1);
     if (pid == 0x0000) {
-        if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete) {
+        if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete &&
+            TS_SectionGate_Accept(&split->tGate, 0x0000, &state->tPATSection)) {
             TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
             return TS_Split_OnPAT(split, state, packet);
         }
@@ -207,13 +211,6 @@ bool TS_Split_OnPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet)
     if (!state->tPAT.u8Valid)
         return true;
 
-    u32 written = 0;
-    if (split->tMap.ltRole[pid].u16PMT != 0) {
-        const long result = TS_Split_OnPMTPacket(split, state, packet, pid, split->tMap.ltRole[pid].u16PMT);
-        if (result < 0)
-            return false;
-        written = u32(result);
-    }
     // PCR, ECM and elementary-stream packets go to every program whose PMT names the PID, once
     // per file, and not again to a file that took the packet as part of a PMT section.
     u32 targets = 0;
@@ -221,6 +218,13 @@ bool TS_Split_OnPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet)
         const u8 e = split->lu8SlotEntry[TS_FirstPosition(members)];
         if (e != kNoEntry)
             targets |= 1u << e;
+    }
+    u32 written = 0;
+    if (split->tMap.ltRole[pid].u16PMT != 0) {
+        const long result = TS_Split_OnPMTPacket(split, state, packet, pid, split->tMap.ltRole[pid].u16PMT, targets);
+        if (result < 0)
+            return false;
+        written = u32(result);
     }
     for (targets &= ~written; targets != 0; targets &= targets - 1)
         if (!TS_Split_Write(split, u8(TS_FirstPosition(targets)), packet))
@@ -243,7 +247,7 @@ int TS_ProgramSplitFile(const char *path)
     for (u16 i = 0; i < 16; ++i) {
         table->ltSplit[i].s32FD = -1;
         split->ltWriter[i].s32FD = -1;
-        split->ltTrack[i].u16PID = TS_NO_PID;
+        TS_PMTTrack_Start(&split->ltTrack[i], nullptr, 0);
         split->lu8PositionEntry[i] = kNoEntry;
         split->lu8SlotEntry[i] = kNoEntry;
     }

@@ -13,6 +13,7 @@ struct TS_Dump {
     int s32Mask;
     TS_PIDMap tMap;
     TS_PMTTrack ltTrack[16];  // element k follows the PMT of PAT position k
+    TS_SectionGate tGate;     // PAT, CAT and PMT sections whose CRC_32 fails
     u16 u16EMMPID;            // CA_PID of the last CAT, TS_NO_PID while there is none
     u8 lu8Listed[8192];       // PIDs already met, for the PID list
     // The packet in hand: its header is decoded only when something is printed for it.
@@ -23,6 +24,15 @@ struct TS_Dump {
 };
 
 TS_Dump g_tDump;
+
+// Where a section that fails the gate is decoded to be printed: it is shown as it came, but
+// the PID roles and the tables in force stay those of the sections before it.
+union TS_DumpScratch {
+    TS_PAT tPAT;
+    TS_CAT tCAT;
+    TS_PMT tPMT;
+};
+TS_DumpScratch g_tScratch;
 
 // Starts a block of output for the packet in hand: one separator before its first block.
 const TS_Packet *TS_Dump_Begin(TS_Dump *dump)
@@ -78,19 +88,23 @@ void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
 // sections; the PMT is printed once even when two positions decode the same section.
 void TS_Dump_OnPMTPacket(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid, u32 positions)
 {
+    bool printed = false;
     bool decoded = false;
     for (; positions != 0; positions &= positions - 1) {
         const int k = TS_FirstPosition(positions);
-        const TS_PMTOffer offer = TS_PMTTrack_Offer(&dump->ltTrack[k], &state->ltPMTSection[k], packet);
-        TS_PMTTrack_Release(&dump->ltTrack[k]);  // nothing is written: held packets are not needed
+        // Nothing is written: the track need not hold packets.
+        const TS_PMTOffer offer = TS_PMTTrack_Offer(&dump->ltTrack[k], &state->ltPMTSection[k], packet, true);
         if (offer != TS_PMT_COMPLETE)
             continue;
-        TS_PMT_FromPreSection(&state->ltPMT[k], &state->ltPMTSection[k], pid);
-        if (!decoded && (dump->s32Mask & TS_PRINT_PMT)) {
+        const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, &state->ltPMTSection[k]);
+        TS_PMT *pmt = trusted ? &state->ltPMT[k] : &g_tScratch.tPMT;
+        TS_PMT_FromPreSection(pmt, &state->ltPMTSection[k], pid);
+        if (!printed && (dump->s32Mask & TS_PRINT_PMT)) {
             TS_Dump_Header(dump);
-            TS_PMT_Print(&state->ltPMT[k]);
+            TS_PMT_Print(pmt);
         }
-        decoded = true;
+        printed = true;
+        decoded = decoded || trusted;
     }
     if (decoded)
         TS_PIDMap_Build(&dump->tMap, &state->tPAT, state->ltPMT);
@@ -122,15 +136,27 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
 
     if (pid == 0x0000) {
         if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete) {
-            TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
-            TS_Dump_OnPAT(dump, state);
+            if (TS_SectionGate_Accept(&dump->tGate, pid, &state->tPATSection)) {
+                TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
+                TS_Dump_OnPAT(dump, state);
+            } else if (mask & TS_PRINT_PAT) {
+                TS_PAT_FromPreSection(&g_tScratch.tPAT, &state->tPATSection);
+                TS_Dump_Header(dump);
+                TS_PAT_Print(&g_tScratch.tPAT);
+            }
         }
         return;
     }
     if (pid == 0x0001) {
         if (TS_CAT_ImportPreSection(&state->tCATSection, packet) >= 0 && state->tCATSection.u8Complete) {
-            TS_CAT_FromPreSection(&state->tCAT, &state->tCATSection);
-            TS_Dump_OnCAT(dump, state);
+            if (TS_SectionGate_Accept(&dump->tGate, pid, &state->tCATSection)) {
+                TS_CAT_FromPreSection(&state->tCAT, &state->tCATSection);
+                TS_Dump_OnCAT(dump, state);
+            } else if (mask & TS_PRINT_CAT) {
+                TS_CAT_FromPreSection(&g_tScratch.tCAT, &state->tCATSection);
+                TS_Dump_Header(dump);
+                TS_CAT_Print(&g_tScratch.tCAT);
+            }
         }
     }
     // Programs are known only from a PAT.
@@ -182,7 +208,7 @@ int TS_Print(const char *path, int mask)
     dump->s32Mask = mask;
     dump->u16EMMPID = TS_NO_PID;
     for (TS_PMTTrack &track : dump->ltTrack)
-        track.u16PID = TS_NO_PID;
+        TS_PMTTrack_Start(&track, nullptr, 0);
 
     const int fd = TS_Input_Open(path);
     if (fd < 0)
@@ -193,14 +219,13 @@ int TS_Print(const char *path, int mask)
             return true;
         });
     TS_Input_Close(fd);
-    if (result < 0)
-        return result;
 
+    // A read error ends the run as the end of the file would: the PIDs met so far are listed.
     if (mask & TS_PRINT_PIDS) {
         TS_Text_Puts(kSeparator);
         TS_Text_Puts("PID List:");
         for (u16 i = 0; i < state->u16PIDCount; ++i)
             TS_Text_Printf("  0x%04X,\n", state->lu16PID[i]);
     }
-    return 0;
+    return result;
 }
