@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "support.h"
-#include "internal.h"
+#include "io/io.h"
 
 using fuzzsupport::Check;
 

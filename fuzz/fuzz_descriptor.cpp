@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "support.h"
-#include "internal.h"
+#include "descriptors/descriptors.h"
 
 using fuzzsupport::Check;
 

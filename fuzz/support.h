@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ts.h"
+#include <pidsift/ts.h>
 
 namespace fuzzsupport {
 

@@ -25,13 +25,13 @@ file(GLOB PIDSIFT_FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuz
 if(PIDSIFT_FUZZ OR PIDSIFT_TESTS)
   add_library(pidsift_fuzzsupport STATIC fuzz/support.cpp)
   target_include_directories(pidsift_fuzzsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
-  target_link_libraries(pidsift_fuzzsupport PUBLIC transport_stream)
+  target_link_libraries(pidsift_fuzzsupport PUBLIC transport_stream_internal)
   find_package(Threads REQUIRED)
 
   if(PIDSIFT_FUZZ)
     add_library(fuzz_streambuilder STATIC tests/support/stream_builder.cpp tests/support/capture.cpp)
     target_include_directories(fuzz_streambuilder PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/support)
-    target_link_libraries(fuzz_streambuilder PUBLIC transport_stream)
+    target_link_libraries(fuzz_streambuilder PUBLIC transport_stream_internal)
     target_compile_definitions(fuzz_streambuilder PUBLIC
       PIDSIFT_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}" PIDSIFT_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
     add_executable(make_seeds fuzz/make_seeds.cpp)

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ts.h"
+#include <pidsift/ts.h>
 
 #ifndef PIDSIFT_VERSION
 #define PIDSIFT_VERSION "unknown"

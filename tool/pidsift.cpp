@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ts.h"
+#include <pidsift/ts.h>
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "ts.h"
+#include <pidsift/ts.h>
 
 namespace testsupport {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ts.h"
+#include <pidsift/ts.h>
 
 namespace {
 

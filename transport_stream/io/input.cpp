@@ -1,0 +1,85 @@
+// Reading the input: opening it, page-aligned reads behind the carried tail, progress reports.
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "io/io.h"
+
+namespace {
+
+TS_ProgressHook g_pfnProgressHook = nullptr;
+void *g_pProgressContext = nullptr;
+
+constexpr u64 kPageSize = 4096;
+
+}  // namespace
+
+int TS_SetProgressHook(TS_ProgressHook hook, void *context)
+{
+    g_pfnProgressHook = hook;
+    g_pProgressContext = context;
+    return 0;
+}
+
+void TS_Progress_Report(u64 bytes_read, u64 total)
+{
+    if (g_pfnProgressHook != nullptr)
+        g_pfnProgressHook(bytes_read, total, g_pProgressContext);
+}
+
+int TS_Input_Open(const char *path)
+{
+    int fd;
+    do
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        fprintf(stderr, "Error: Failed open %s.\n", path);
+        return -2;
+    }
+    return fd;
+}
+
+void TS_Input_Close(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+u64 TS_Input_Size(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return 0;
+    return u64(status.st_size);
+}
+
+long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity)
+{
+    // The carried tail moves to just below a page boundary and the read lands on the boundary:
+    // the kernel copies fastest into page-aligned memory.
+    const u64 tail = *size - *pos;
+    const u64 address = u64(reinterpret_cast<uintptr_t>(stream));
+    const u64 start = ((address + tail + kPageSize - 1) & ~(kPageSize - 1)) - address;
+    std::memmove(stream + start - tail, stream + *pos, tail);
+    *pos = start - tail;
+    *size = start;
+    u64 room = capacity - start;
+    if (room > TS_READ_BLOCK)
+        room = TS_READ_BLOCK;
+    ssize_t got;
+    do
+        got = read(fd, stream + start, room);
+    while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        fprintf(stderr, "Error: Failed read %s.\n", path);
+        return -5;
+    }
+    *size = start + u64(got);
+    return got;
+}
+

@@ -1,0 +1,111 @@
+// Reading a recording packet by packet, and writing packets out in large blocks.
+#ifndef PIDSIFT_TRANSPORT_STREAM_IO_IO_H
+#define PIDSIFT_TRANSPORT_STREAM_IO_IO_H
+
+#include <pidsift/ts.h>
+
+// ---------------------------------------------------------------------------------------------
+// Output: packets collected in large blocks, so that a run pays few write system calls while
+// the bytes on disk stay those of one 188-byte write per packet.
+// ---------------------------------------------------------------------------------------------
+
+struct TS_Writer {
+    int s32FD;         // -1 when closed
+    const char *strPath;
+    u8 *lu8Block;      // caller-owned block buffer
+    u32 u32Capacity;   // a multiple of 188
+    u32 u32Used;
+    u8 u8Failed;       // a write failed; reported once
+};
+
+constexpr u32 TS_WRITER_BLOCK = 188 * 5577;  // about 1 MiB
+
+// Opens path write-only, created 0666 (less the umask) and truncated. -3 when it cannot be
+// opened (nothing printed: the callers' messages differ).
+int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity);
+// Takes over an open descriptor. A null path makes the writer quiet: failures are only returned.
+void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u32 capacity);
+inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0; }
+// Queues one packet. -6 after a failed or short write ("Error: Failed write %s.\n" printed once).
+int TS_Writer_Put(TS_Writer *writer, const u8 *packet);
+int TS_Writer_Flush(TS_Writer *writer);
+// Flushes and closes; -6 when anything written through it failed. A closed writer gives 0.
+int TS_Writer_Close(TS_Writer *writer);
+
+// ---------------------------------------------------------------------------------------------
+// Input: the stream-buffer loop that every driver runs.
+// ---------------------------------------------------------------------------------------------
+
+// What TS_InitialiseSimple and TS_Initialise do, less clearing the stream buffer: the drivers
+// never read it beyond u64Size.
+void TS_SimpleData_Reset(TS_SimpleData *state);
+void TS_Data_Reset(TS_Data *state);
+
+// Opens path read-only; prints "Error: Failed open %s.\n" and returns -2 on failure, else the
+// descriptor.
+int TS_Input_Open(const char *path);
+void TS_Input_Close(int fd);
+
+// Bytes asked of one read. Small enough that what the kernel copies in is still in the cache
+// when the packet loop looks at it (a 32 MiB read makes the loop wait on memory for every
+// packet header), large enough that the system calls cost nothing.
+constexpr u64 TS_READ_BLOCK = 128 * 1024;
+
+// Reads what fits behind the carried tail of the stream buffer straight into it, retrying on
+// EINTR. Returns the byte count, 0 at end of file, -5 on a read error ("Error: Failed read %s.\n"
+// printed).
+long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity);
+
+void TS_Progress_Report(u64 bytes_read, u64 total);
+u64 TS_Input_Size(int fd);
+
+// Packet sync that locks onto the stream's packet spacing (188, 192 or 204 bytes). A 0x47 is
+// taken as a packet start during a hunt only when another 0x47 stands one spacing further on;
+// once locked, each packet is expected one spacing after the last and taken when a 0x47 is
+// there. A candidate whose confirming byte lies beyond the buffer waits for more data, unless
+// the input has ended. The read position rests at the end of the last packet, so that a lost
+// sync is hunted from there: the bytes of a 192- or 204-byte unit after the packet are searched
+// too, and nothing is carried but what follows the packet.
+struct TS_Sync {
+    u32 u32Spacing;  // 0 while hunting
+    u32 u32Gap;      // bytes between a packet's end and the next packet: spacing - 188
+};
+
+// Finds the next packet at or after *pos. Returns its offset, or -1 when more data is needed
+// (then *pos is where the carried tail starts).
+long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end);
+
+// Runs the read/sync loop over fd, calling on_packet(const u8 *packet) for each packet until it
+// returns false or the input ends. Returns 0, or -5 on a read error.
+template <class PacketFn>
+int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet)
+{
+    TS_Sync sync = {0, 0};
+    const u64 total = TS_Input_Size(fd);
+    u64 bytes_read = 0;
+    for (;;) {
+        const long long got = TS_Input_Read(fd, path, stream, size, pos, TS_STREAM_CAPACITY);
+        if (got < 0)
+            return -5;
+        bytes_read += u64(got);
+        TS_Progress_Report(bytes_read, total);
+        const bool at_end = got == 0;
+        for (;;) {
+            // Locked onto the packet spacing, the next packet is simply one spacing on.
+            u64 packet = *pos + sync.u32Gap;
+            if (!(sync.u32Spacing != 0 && packet + TS_PACKET_SIZE <= *size && stream[packet] == TS_SYNC_BYTE)) {
+                const long long found = TS_Sync_Next(&sync, stream, *size, pos, at_end);
+                if (found < 0)
+                    break;
+                packet = u64(found);
+            }
+            if (!on_packet(stream + packet))
+                return 0;
+            *pos = packet + TS_PACKET_SIZE;
+        }
+        if (at_end)
+            return 0;
+    }
+}
+
+#endif  // PIDSIFT_TRANSPORT_STREAM_IO_IO_H

@@ -1,0 +1,67 @@
+// One-line text forms of a decoded packet header and the hex dump of a raw packet.
+#include <cstdio>
+
+#include "common/bytes.h"
+#include "text/text.h"
+
+namespace {
+
+// Prints the header fields after the bracketed tag; the PID is followed by its reserved-PID name.
+void TS_Packet_PrintFields(const char *tag, const TS_Packet *packet)
+{
+    char name[256];
+    TS_Header_PIDToString(name, packet->PID);
+    TS_Text_Printf("[%s] TEI:%d PUSI:%d TP:%d PID:0x%04X(%s) TSC:%d AFC:%d CN:%d\n", tag,
+           packet->transport_error_indicator, packet->payload_unit_start_indicator,
+           packet->transport_priority, packet->PID, name, packet->transport_scrambling_control,
+           packet->adaptation_field_control, packet->continuity_counter);
+}
+
+}  // namespace
+
+// The header line that heads a decoded table in the stream dump.
+int TS_Packet_PrintHeader(const TS_Packet *packet)
+{
+    if (packet == nullptr)
+        return -1;
+    TS_Packet_PrintFields("TS Packet Header", packet);
+    return 0;
+}
+
+// A packet reported for its own sake, with its adaptation field when it has one.
+int TS_Packet_Print(const TS_Packet *packet)
+{
+    if (packet == nullptr)
+        return -1;
+    TS_Packet_PrintFields("TS Packet", packet);
+    // adaptation_field_control 2 and 3 carry an adaptation field (ISO/IEC 13818-1 table 2-5).
+    if (packet->adaptation_field_control & 0x02)
+        TS_Packet_PrintAdaptationField(&packet->adaptation_field);
+    return 0;
+}
+
+// The adaptation field has no text form yet; this is where it will be printed.
+void TS_Packet_PrintAdaptationField(const TS_AdaptationField *field)
+{
+    (void)field;
+}
+
+// Dumps the 188 bytes of a packet: the four header bytes and the pointer_field on one line, then
+// the rest with a line break after every byte whose index in the packet ends in 0xF.
+int TS_Packet_Print_RAW(const u8 *bytes)
+{
+    if (bytes == nullptr)
+        return -1;
+    TS_Text_Puts("[TS Packet]");
+    TS_Text_Printf("  Header: ");
+    for (u32 i = 0; i < 5; ++i)
+        TS_Text_Printf("0x%02X, ", bytes[i]);
+    TS_Text_Printf("\n  Section:\n  ");
+    for (u32 i = 5; i < TS_PACKET_SIZE; ++i) {
+        TS_Text_Printf("0x%02X, ", bytes[i]);
+        if ((i & 0x0F) == 0x0F)
+            TS_Text_Printf("\n  ");
+    }
+    TS_Text_Putchar('\n');
+    return 0;
+}
