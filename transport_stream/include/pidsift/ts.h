@@ -25,9 +25,18 @@ using i8 = std::int8_t;
 constexpr u32 TS_PACKET_SIZE = 188;
 constexpr u8 TS_SYNC_BYTE = 0x47;
 constexpr u32 TS_SECTION_CAPACITY = 2928;          // 16 x 183 bytes
+// g_lu8Buffer and the stream buffer are sized for chunks of 32 MiB, the most a caller of
+// TS_AddStream may append at once. The drivers read far smaller blocks (TS_READ_BLOCK, private).
 constexpr u32 TS_READ_CHUNK = 33554432;            // 32 MiB
 constexpr u32 TS_STREAM_CAPACITY = 33554432 + 188;  // one chunk and one packet of carry-over
 constexpr u16 TS_NO_PID = 0xFFFF;                  // no 13-bit PID takes this value
+
+// Capacities of the records: what a table lists beyond them is dropped, never written past.
+constexpr u16 TS_MAX_PROGRAMS = 16;      // PAT entries, program lists and per-program tables
+constexpr u16 TS_MAX_STREAMS = 16;       // elementary streams of a PMT
+constexpr u16 TS_MAX_DESCRIPTORS = 32;   // descriptors of one loop
+constexpr u16 TS_MAX_LISTED_PIDS = 256;  // PIDs of the dump's PID list
+constexpr u16 TS_MAX_PMT_SEGMENTS = 256;  // segments and files of the PMT-change split
 
 // ---------------------------------------------------------------------------------------------
 // Packet header and adaptation field
@@ -344,7 +353,7 @@ struct TS_PAT {
     u8 section_number;
     u8 last_section_number;
     u16 u16ProgramCount;  // at most 16: further entries of a section are dropped
-    TS_PATProgram ltProgram[16];
+    TS_PATProgram ltProgram[TS_MAX_PROGRAMS];
     u32 CRC_32;
     u8 u8Valid;
 };
@@ -360,7 +369,7 @@ struct TS_PMTStream {
     u16 elementary_PID;
     u16 ES_info_length;
     u16 u16DescriptorCount;
-    TS_Descriptor ltDescriptor[32];
+    TS_Descriptor ltDescriptor[TS_MAX_DESCRIPTORS];
 };
 
 struct TS_PMT {
@@ -377,9 +386,9 @@ struct TS_PMT {
     u16 PCR_PID;
     u16 program_info_length;
     u16 u16DescriptorCount;
-    TS_Descriptor ltDescriptor[32];
+    TS_Descriptor ltDescriptor[TS_MAX_DESCRIPTORS];
     u16 u16StreamCount;
-    TS_PMTStream ltStream[16];
+    TS_PMTStream ltStream[TS_MAX_STREAMS];
     u32 CRC_32;
     u8 u8Valid;
     u16 u16PID;  // the PID whose packets carried this PMT
@@ -405,7 +414,7 @@ struct TS_CAT {
     u8 section_number;
     u8 last_section_number;
     u16 u16DescriptorCount;
-    TS_Descriptor ltDescriptor[32];
+    TS_Descriptor ltDescriptor[TS_MAX_DESCRIPTORS];
     u32 CRC_32;
     u8 u8Valid;
 };
@@ -469,19 +478,21 @@ struct TS_Data {
     TS_PAT tPAT;
     TS_PreSection tCATSection;
     TS_CAT tCAT;
-    TS_PreSection ltPMTSection[16];  // element i follows the PMT of PAT entry i
-    TS_PMT ltPMT[16];
-    TS_PCR ltPCR[16];
+    TS_PreSection ltPMTSection[TS_MAX_PROGRAMS];  // element i follows the PMT of PAT entry i
+    TS_PMT ltPMT[TS_MAX_PROGRAMS];
+    TS_PCR ltPCR[TS_MAX_PROGRAMS];
     TS_PreSection tPrivateSection;  // ECM sections on a PMT's CA PID
     TS_PrivateSection tPrivate;
     TS_PreSection tEMMSection;  // EMM sections on the CAT's CA PID
     TS_PrivateSection tEMM;
     u8 lu8Stream[TS_STREAM_CAPACITY];
     u16 u16PIDCount;
-    u16 lu16PID[256];
+    u16 lu16PID[TS_MAX_LISTED_PIDS];
 };
 
 int TS_InitialiseSimple(TS_SimpleData *state);
+// Kept for callers that feed the records themselves; the drivers do not use TS_AddStream and
+// TS_AddStreamSimple (they read straight into lu8Stream behind the carried tail).
 // -2: the carried tail plus length would not fit lu8Stream (state unchanged).
 int TS_AddStreamSimple(TS_SimpleData *state, const u8 *data, u64 length);
 int TS_Initialise(TS_Data *state);
@@ -503,8 +514,8 @@ int TS_SetOutputHook(TS_OutputHook hook, void *context);
 
 struct TS_ProgramList {
     u16 u16Count;
-    u16 lu16ProgramNumber[16];
-    u16 lu16PID[16];
+    u16 lu16ProgramNumber[TS_MAX_PROGRAMS];
+    u16 lu16PID[TS_MAX_PROGRAMS];
 };
 
 // Lists the programs of the last PAT of the file (program_number 0 left out).
@@ -551,7 +562,7 @@ struct TS_PNSplitData {
 
 struct TS_PNSplitList {
     u16 u16Count;
-    TS_PNSplitData ltSplit[16];
+    TS_PNSplitData ltSplit[TS_MAX_PROGRAMS];
 };
 
 // One file per program: "%s_%d_%d_%d.ts". -2: input cannot be opened. -3: an output cannot be
@@ -566,7 +577,7 @@ struct TS_PMTSplitData {
 
 struct TS_PMTSplitList {
     u16 u16Count;
-    TS_PMTSplitData ltSplit[256];
+    TS_PMTSplitData ltSplit[TS_MAX_PMT_SEGMENTS];
 };
 
 // -2: input cannot be opened. -3: a PAT with more than two entries. -5: read error.
@@ -580,6 +591,8 @@ int TS_PMTSplitFile(const char *path, u8 all_mode, u32 crc, const char *output);
 // Process-wide state of the drivers
 // ---------------------------------------------------------------------------------------------
 
+// A chunk buffer for callers that read a file themselves and append it with TS_AddStream; kept
+// for them, unused by the drivers.
 extern u8 g_lu8Buffer[TS_READ_CHUNK];
 extern TS_SimpleData g_tSimpleData;
 extern TS_Data g_tData;
