@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support.h"
+#include "common/bytes.h"
 #include "io/io.h"
 
 using fuzzsupport::Check;

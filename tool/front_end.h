@@ -59,6 +59,41 @@ private:
     bool m_shown = false;
 };
 
+// The value of c as a digit of base 10 or 16 (either case), or -1.
+inline int DigitValue(char c, unsigned base)
+{
+    int value = -1;
+    if (c >= '0' && c <= '9')
+        value = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        value = c - 'A' + 10;
+    return value < int(base) ? value : -1;
+}
+
+// text past a leading 0x or 0X, if it has one.
+inline const char *SkipHexPrefix(const char *text)
+{
+    return text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? text + 2 : text;
+}
+
+// A number of at least one digit of base, no larger than limit.
+inline bool ParseNumber(const char *text, unsigned base, u64 limit, u64 *value)
+{
+    if (*text == '\0')
+        return false;
+    u64 number = 0;
+    for (; *text != '\0'; ++text) {
+        const int digit = DigitValue(*text, base);
+        if (digit < 0 || number > (limit - u64(digit)) / base)
+            return false;
+        number = number * base + u64(digit);
+    }
+    *value = number;
+    return true;
+}
+
 // True when both paths name one existing file.
 inline bool IsSameFile(const char *a, const char *b)
 {

@@ -60,25 +60,10 @@ int UsageError(const char *format, const char *value)
 // A mask in decimal, or in hexadecimal after 0x or 0X; only the defined bits are accepted.
 bool ParseMask(const char *text, int *mask)
 {
-    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char *digit = hex ? text + 2 : text;
-    if (*digit == '\0')
+    const char *digits = front_end::SkipHexPrefix(text);
+    u64 value = 0;
+    if (!front_end::ParseNumber(digits, digits == text ? 10 : 16, kAllMask, &value))
         return false;
-    long value = 0;
-    for (; *digit != '\0'; ++digit) {
-        int d;
-        if (*digit >= '0' && *digit <= '9')
-            d = *digit - '0';
-        else if (hex && *digit >= 'a' && *digit <= 'f')
-            d = *digit - 'a' + 10;
-        else if (hex && *digit >= 'A' && *digit <= 'F')
-            d = *digit - 'A' + 10;
-        else
-            return false;
-        value = value * (hex ? 16 : 10) + d;
-        if (value > kAllMask)
-            return false;
-    }
     *mask = int(value);
     return true;
 }

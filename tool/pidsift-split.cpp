@@ -61,26 +61,11 @@ int UsageError(const std::string &message)
 // A CRC_32 of one to eight hexadecimal digits, with an optional 0x or 0X.
 bool ParseCRC(const char *text, u32 *crc)
 {
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text += 2;
-    const size_t length = std::strlen(text);
-    if (length == 0 || length > 8)
+    const char *digits = front_end::SkipHexPrefix(text);
+    u64 value = 0;
+    if (std::strlen(digits) > 8 || !front_end::ParseNumber(digits, 16, 0xFFFFFFFF, &value))
         return false;
-    u32 value = 0;
-    for (; *text != '\0'; ++text) {
-        const char c = *text;
-        u32 digit;
-        if (c >= '0' && c <= '9')
-            digit = u32(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            digit = u32(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            digit = u32(c - 'A' + 10);
-        else
-            return false;
-        value = value * 16 + digit;
-    }
-    *crc = value;
+    *crc = u32(value);
     return true;
 }
 

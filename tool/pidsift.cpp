@@ -10,12 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <pidsift/ts.h>
+#include "front_end.h"
 
 namespace {
 
 constexpr int kExitInvalidPID = -1;  // the shell sees 255
-constexpr int kExitFailure = 1;
+constexpr int kExitFailure = front_end::kExitFailure;
 
 void PrintUsage()
 {
@@ -32,19 +32,10 @@ void PrintInvalidPID() { fwrite("Error: invalid PID.\n", 1, 20, stderr); }
 // Parses a PID in hexadecimal with an optional 0x or 0X; only the last four digits count.
 bool ParsePID(const char *text, u16 *pid)
 {
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text += 2;
     u16 value = 0;
-    for (; *text != '\0'; ++text) {
-        const char c = *text;
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
+    for (text = front_end::SkipHexPrefix(text); *text != '\0'; ++text) {
+        const int digit = front_end::DigitValue(*text, 16);
+        if (digit < 0)
             return false;
         value = u16(value * 16 + digit);
     }
@@ -58,14 +49,6 @@ bool IsListedPMTPID(const TS_ProgramList &list, u16 pid)
         if (list.lu16PID[i] == pid)
             return true;
     return false;
-}
-
-// True when output names the input file itself: writing it would destroy the recording.
-bool IsSameFile(const char *input, const char *output)
-{
-    struct stat input_status, output_status;
-    return stat(input, &input_status) == 0 && stat(output, &output_status) == 0 &&
-           input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
 }
 
 // ---- Single pass -------------------------------------------------------------------------------
@@ -202,7 +185,7 @@ int FilterInTwoPasses(const char *input, u16 pid, const char *output)
         PrintInvalidPID();
         return kExitInvalidPID;
     }
-    if (IsSameFile(input, output)) {
+    if (front_end::IsSameFile(input, output)) {
         fprintf(stderr, "Error: %s is the input file.\n", output);
         return kExitFailure;
     }
@@ -238,7 +221,7 @@ int main(int argc, char **argv)
         return kExitInvalidPID;
     }
     Staging staging;
-    if (!IsSameFile(input, output) && CanStage(output, &staging))
+    if (!front_end::IsSameFile(input, output) && CanStage(output, &staging))
         return FilterInOnePass(input, pid, &staging);
     return FilterInTwoPasses(input, pid, output);
 }
