@@ -1,8 +1,10 @@
 // Pieces shared by the whole-stream drivers: PMT tracks, the PID role map, output files.
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 
-#include "driver.h"
+#include "drivers/driver.h"
 
 namespace {
 
@@ -20,17 +22,12 @@ bool TS_PMTTrack_Keep(TS_PMTTrack *track, const u8 *packet)
     return true;
 }
 
-// Gives pid the role bit of position k; PID 0x0000 (the PAT) and 0x1FFF (null packets, also
-// the PCR_PID of a program without PCR) belong to no program.
 void TS_PIDMap_Set(TS_PIDMap *map, u16 pid, u16 TS_PIDRoles::*role, u16 k)
 {
-    pid &= 0x1FFF;
-    if (pid == 0x0000 || pid == 0x1FFF)
-        return;
     TS_PIDRoles &roles = map->ltRole[pid];
     if (roles.u16PMT == 0 && TS_PIDRoles_Members(roles) == 0) {
         if (map->u16Touched >= sizeof map->lu16Touched / sizeof map->lu16Touched[0])
-            return;  // cannot happen: 16 positions name at most 19 PIDs each
+            return;  // cannot happen: the array holds every PID the positions can name
         map->lu16Touched[map->u16Touched++] = pid;
     }
     roles.*role = u16(roles.*role | (1u << k));
@@ -93,25 +90,26 @@ TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const 
     return section->u8Complete ? TS_PMT_COMPLETE : TS_PMT_TAKEN;
 }
 
+void TS_PIDSet_FromPMT(TS_PIDSet *set, const TS_PMT *pmt)
+{
+    std::memset(set->lu8Member, 0, sizeof set->lu8Member);
+    TS_PMT_ForEachMember(*pmt, [&](u16 pid, TS_MemberRole) { set->lu8Member[pid] = 1; });
+}
+
 void TS_PIDMap_Build(TS_PIDMap *map, const TS_PAT *pat, const TS_PMT *pmts)
 {
     for (u16 i = 0; i < map->u16Touched; ++i)
         map->ltRole[map->lu16Touched[i]] = TS_PIDRoles{};
     map->u16Touched = 0;
-    const u16 count = pat->u16ProgramCount < 16 ? pat->u16ProgramCount : 16;
+    static constexpr u16 TS_PIDRoles::*kRoleOf[] = {&TS_PIDRoles::u16PCR, &TS_PIDRoles::u16CA, &TS_PIDRoles::u16Stream};
+    const u16 count = pat->u16ProgramCount < TS_MAX_PROGRAMS ? pat->u16ProgramCount : TS_MAX_PROGRAMS;
     for (u16 k = 0; k < count; ++k) {
-        if (pat->ltProgram[k].program_number != 0)
-            TS_PIDMap_Set(map, pat->ltProgram[k].PID, &TS_PIDRoles::u16PMT, k);
-        const TS_PMT &pmt = pmts[k];
-        if (!pmt.u8Valid)
-            continue;
-        TS_PIDMap_Set(map, pmt.PCR_PID, &TS_PIDRoles::u16PCR, k);
-        u16 ca_pid = TS_NO_PID;
-        if (TS_GetCAPIDFromPMT(&ca_pid, &pmt) == 0 && ca_pid != TS_NO_PID)
-            TS_PIDMap_Set(map, ca_pid, &TS_PIDRoles::u16CA, k);
-        const u16 streams = pmt.u16StreamCount < 16 ? pmt.u16StreamCount : 16;
-        for (u16 i = 0; i < streams; ++i)
-            TS_PIDMap_Set(map, pmt.ltStream[i].elementary_PID, &TS_PIDRoles::u16Stream, k);
+        // PID 0x0000 is the PAT's, whatever an entry says.
+        const u16 pmt_pid = pat->ltProgram[k].PID & 0x1FFF;
+        if (pat->ltProgram[k].program_number != 0 && pmt_pid != 0x0000 && pmt_pid != 0x1FFF)
+            TS_PIDMap_Set(map, pmt_pid, &TS_PIDRoles::u16PMT, k);
+        if (pmts[k].u8Valid)
+            TS_PMT_ForEachMember(pmts[k], [&](u16 pid, TS_MemberRole role) { TS_PIDMap_Set(map, pid, kRoleOf[role], k); });
     }
 }
 
@@ -134,18 +132,32 @@ bool TS_Output_IsInput(const char *path, int input_fd)
            input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
 }
 
-int TS_Output_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity, int input_fd)
+bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_fd, const char *format, ...)
 {
-    if (TS_Output_IsInput(path, input_fd)) {
-        writer->s32FD = -1;
-        writer->strPath = path;
-        return -3;
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = vsnprintf(g_strString2, sizeof g_strString2, format, arguments);
+    va_end(arguments);
+    TS_Writer *writer = &file->tWriter;
+    bool opened = false;
+    if (length >= 0 && u32(length) < sizeof file->lstrName && !TS_Output_IsInput(g_strString2, input_fd)) {
+        std::memcpy(file->lstrName, g_strString2, u32(length) + 1);
+        opened = TS_Writer_Open(writer, file->lstrName, block, capacity) == 0;
     }
-    if (TS_Writer_Open(writer, path, block, capacity) < 0)
-        return -3;
+    if (!opened) {
+        writer->s32FD = -1;
+        fprintf(stderr, "Error: Failed open %s.\n", g_strString2);
+        return false;
+    }
     if (g_pfnOutputHook != nullptr)
-        g_pfnOutputHook(path, g_pOutputContext);
-    return 0;
+        g_pfnOutputHook(file->lstrName, g_pOutputContext);
+    return true;
+}
+
+void TS_Split_SetBaseName(const char *path)
+{
+    if (GetBaseFileName(g_strString1, path) != 0)
+        g_strString1[0] = '\0';
 }
 
 int TS_SetOutputHook(TS_OutputHook hook, void *context)

@@ -1,6 +1,7 @@
-// Pieces shared by the whole-stream drivers (stream dump, per-program split, PMT-change split):
-// following one program's PMT sections on a PID, the table of what each PID carries, and the
-// bookkeeping of output files. Not part of the public interface.
+// Pieces shared by the drivers (listing and extraction, stream dump, per-program split,
+// PMT-change split): how a run ends, the PIDs of a program, following one program's PMT
+// sections on a PID, tables whose CRC_32 fails, the table of what each PID carries, and the
+// output files. Not part of the public interface.
 #ifndef PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 #define PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 
@@ -9,6 +10,53 @@
 #include "io/io.h"
 #include "psi/section.h"
 #include "text/text.h"
+
+// ---------------------------------------------------------------------------------------------
+// A run's outcome
+// ---------------------------------------------------------------------------------------------
+
+// Per-packet handlers return true to go on and false to end the run. A run that ends on a
+// failure keeps its first failure code in *result: the one the caller hears about.
+inline bool TS_Run_Fail(int *result, int code)
+{
+    if (*result == 0)
+        *result = code;
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The PIDs of a program
+// ---------------------------------------------------------------------------------------------
+
+enum TS_MemberRole { TS_MEMBER_PCR, TS_MEMBER_CA, TS_MEMBER_STREAM };
+
+// Calls member(pid, role) for each PID on which the program of pmt sends packets besides its
+// PMT: PCR_PID, the CA_PID of its first program-level conditional-access descriptor (the ECM
+// PID), and every elementary_PID. 0x0000 carries the PAT and 0x1FFF null packets (it is also
+// the PCR_PID of a program without PCR): they belong to no program.
+template <class Member>
+void TS_PMT_ForEachMember(const TS_PMT &pmt, Member &&member)
+{
+    auto offer = [&](u16 pid, TS_MemberRole role) {
+        pid &= 0x1FFF;
+        if (pid != 0x0000 && pid != 0x1FFF)
+            member(pid, role);
+    };
+    offer(pmt.PCR_PID, TS_MEMBER_PCR);
+    u16 ca_pid = TS_NO_PID;
+    if (TS_GetCAPIDFromPMT(&ca_pid, &pmt) == 0 && ca_pid != TS_NO_PID)
+        offer(ca_pid, TS_MEMBER_CA);
+    const u16 streams = pmt.u16StreamCount < TS_MAX_STREAMS ? pmt.u16StreamCount : TS_MAX_STREAMS;
+    for (u16 i = 0; i < streams; ++i)
+        offer(pmt.ltStream[i].elementary_PID, TS_MEMBER_STREAM);
+}
+
+// One flag per PID: the members of one program's PMT.
+struct TS_PIDSet {
+    u8 lu8Member[8192];
+};
+
+void TS_PIDSet_FromPMT(TS_PIDSet *set, const TS_PMT *pmt);
 
 // ---------------------------------------------------------------------------------------------
 // One program's PMT sections on one PID
@@ -97,7 +145,8 @@ struct TS_PIDRoles {
 struct TS_PIDMap {
     TS_PIDRoles ltRole[8192];
     u16 u16Touched;
-    u16 lu16Touched[16 * (1 + 1 + 1 + 16)];
+    // Each position names its PMT PID, PCR PID, CA PID and streams.
+    u16 lu16Touched[TS_MAX_PROGRAMS * (1 + 1 + 1 + TS_MAX_STREAMS)];
 };
 
 // Clears the map and sets the roles of the PAT's positions: PMT PIDs for every program entry,
@@ -116,8 +165,30 @@ inline int TS_FirstPosition(u32 positions) { return std::countr_zero(positions);
 // True when path names the file open on input_fd: writing there would destroy the recording.
 bool TS_Output_IsInput(const char *path, int input_fd);
 
-// Opens an output for a split driver: refuses the input file itself, reports the new file to
-// the output hook. -3 when it cannot be opened (nothing printed: the callers print their message).
-int TS_Output_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity, int input_fd);
+// Names longer than PATH_MAX could not be opened anyway.
+constexpr u32 TS_NAME_CAPACITY = 4096;
+
+// An output file of a split driver, with the name it was opened under: its writer's messages
+// name it, whatever the driver names next.
+struct TS_OutputFile {
+    TS_Writer tWriter;
+    char lstrName[TS_NAME_CAPACITY];
+};
+
+inline void TS_OutputFile_Reset(TS_OutputFile *file)
+{
+    file->tWriter.s32FD = -1;
+    file->lstrName[0] = '\0';
+}
+
+// Opens the file named by format and its arguments (formatted in g_strString2) for a split
+// driver: refuses the input file itself, reports the new file to the output hook. On failure
+// prints "Error: Failed open %s.\n" and returns false.
+bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_fd, const char *format, ...)
+    __attribute__((format(printf, 5, 6)));
+
+// The base name of a split's outputs: path without its extension, into g_strString1 (empty
+// when path is too long for it; such a path cannot be opened either).
+void TS_Split_SetBaseName(const char *path);
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_DRIVER_H

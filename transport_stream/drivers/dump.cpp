@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver.h"
+#include "drivers/driver.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ constexpr char kSeparator[] = "========================================";
 struct TS_Dump {
     int s32Mask;
     TS_PIDMap tMap;
-    TS_PMTTrack ltTrack[16];  // element k follows the PMT of PAT position k
+    TS_PMTTrack ltTrack[TS_MAX_PROGRAMS];  // element k follows the PMT of PAT position k
     TS_SectionGate tGate;     // PAT, CAT and PMT sections whose CRC_32 fails
     u16 u16EMMPID;            // CA_PID of the last CAT, TS_NO_PID while there is none
     u8 lu8Listed[8192];       // PIDs already met, for the PID list
@@ -56,7 +56,7 @@ void TS_Dump_Header(TS_Dump *dump) { TS_Packet_PrintHeader(TS_Dump_Begin(dump));
 void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
 {
     const TS_PAT &pat = state->tPAT;
-    const u16 count = pat.u16ProgramCount < 16 ? pat.u16ProgramCount : 16;
+    const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
     for (u16 k = 0; k < count; ++k) {
         const TS_PATProgram &program = pat.ltProgram[k];
         if (program.program_number != 0)
@@ -65,10 +65,6 @@ void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
             TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], TS_NO_PID, 0);
     }
     TS_PIDMap_Build(&dump->tMap, &pat, state->ltPMT);
-    if (dump->s32Mask & TS_PRINT_PAT) {
-        TS_Dump_Header(dump);
-        TS_PAT_Print(&pat);
-    }
 }
 
 void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
@@ -78,9 +74,23 @@ void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
     if (emm_pid != dump->u16EMMPID)
         TS_PreSection_Initialise(&state->tEMMSection);  // an EMM in progress was on the old PID
     dump->u16EMMPID = emm_pid;
-    if (dump->s32Mask & TS_PRINT_CAT) {
+}
+
+// A PAT or CAT section completed on pid. One that passes the gate becomes the table in force
+// (on_new follows it); one that fails is decoded aside, only to be printed as it came.
+template <class Table>
+void TS_Dump_OnTable(TS_Dump *dump, TS_Data *state, u16 pid, const TS_PreSection *section, Table *in_force,
+                     Table *scratch, int (*decode)(Table *, const TS_PreSection *), int (*print)(const Table *),
+                     int print_bit, void (*on_new)(TS_Dump *, TS_Data *))
+{
+    const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, section);
+    Table *table = trusted ? in_force : scratch;
+    decode(table, section);
+    if (trusted)
+        on_new(dump, state);
+    if (dump->s32Mask & print_bit) {
         TS_Dump_Header(dump);
-        TS_CAT_Print(&state->tCAT);
+        print(table);
     }
 }
 
@@ -127,38 +137,22 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
 
     if ((mask & TS_PRINT_PIDS) && !dump->lu8Listed[pid]) {
         dump->lu8Listed[pid] = 1;
-        // The list holds 256 PIDs; later newcomers are left out.
-        if (state->u16PIDCount < 256)
+        // The list holds TS_MAX_LISTED_PIDS PIDs; later newcomers are left out.
+        if (state->u16PIDCount < TS_MAX_LISTED_PIDS)
             state->lu16PID[state->u16PIDCount++] = pid;
     }
     if (mask & TS_PRINT_PACKETS)
         TS_Packet_Print(TS_Dump_Begin(dump));
 
     if (pid == 0x0000) {
-        if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete) {
-            if (TS_SectionGate_Accept(&dump->tGate, pid, &state->tPATSection)) {
-                TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
-                TS_Dump_OnPAT(dump, state);
-            } else if (mask & TS_PRINT_PAT) {
-                TS_PAT_FromPreSection(&g_tScratch.tPAT, &state->tPATSection);
-                TS_Dump_Header(dump);
-                TS_PAT_Print(&g_tScratch.tPAT);
-            }
-        }
+        if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete)
+            TS_Dump_OnTable(dump, state, pid, &state->tPATSection, &state->tPAT, &g_tScratch.tPAT, TS_PAT_FromPreSection,
+                            TS_PAT_Print, TS_PRINT_PAT, TS_Dump_OnPAT);
         return;
     }
-    if (pid == 0x0001) {
-        if (TS_CAT_ImportPreSection(&state->tCATSection, packet) >= 0 && state->tCATSection.u8Complete) {
-            if (TS_SectionGate_Accept(&dump->tGate, pid, &state->tCATSection)) {
-                TS_CAT_FromPreSection(&state->tCAT, &state->tCATSection);
-                TS_Dump_OnCAT(dump, state);
-            } else if (mask & TS_PRINT_CAT) {
-                TS_CAT_FromPreSection(&g_tScratch.tCAT, &state->tCATSection);
-                TS_Dump_Header(dump);
-                TS_CAT_Print(&g_tScratch.tCAT);
-            }
-        }
-    }
+    if (pid == 0x0001 && TS_CAT_ImportPreSection(&state->tCATSection, packet) >= 0 && state->tCATSection.u8Complete)
+        TS_Dump_OnTable(dump, state, pid, &state->tCATSection, &state->tCAT, &g_tScratch.tCAT, TS_CAT_FromPreSection,
+                        TS_CAT_Print, TS_PRINT_CAT, TS_Dump_OnCAT);
     // Programs are known only from a PAT.
     if (!state->tPAT.u8Valid)
         return;

@@ -4,73 +4,54 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver.h"
+#include "drivers/driver.h"
 
 namespace {
 
 constexpr u8 kNoEntry = 0xFF;
-constexpr u32 kNameCapacity = 4096;  // PATH_MAX: a longer name could not be opened anyway
 
-u8 g_lu8SplitBlock[16][TS_WRITER_BLOCK];
+u8 g_lu8SplitBlock[TS_MAX_PROGRAMS][TS_WRITER_BLOCK];
 
 struct TS_ProgramSplit {
     TS_PIDMap tMap;
-    TS_PMTTrack ltTrack[16];            // element k follows the PMT of PAT position k
-    TS_SectionGate tGate;               // PAT and PMT sections whose CRC_32 fails
-    TS_Writer ltWriter[16];             // element e writes the file of split entry e
-    char lstrName[16][kNameCapacity];   // the name of that file, for its error messages
-    u32 lu32FileNo[16];                 // file counters; u16FileNo of the entry mirrors them
-    u8 lu8PositionEntry[16];            // split entry of each position of the last PAT
-    u8 lu8SlotEntry[16];                // split entry of the program whose PMT fills slot k
+    TS_PMTTrack ltTrack[TS_MAX_PROGRAMS];    // element k follows the PMT of PAT position k
+    TS_SectionGate tGate;                    // PAT and PMT sections whose CRC_32 fails
+    TS_OutputFile ltFile[TS_MAX_PROGRAMS];   // element e is the file of split entry e
+    u32 lu32FileNo[TS_MAX_PROGRAMS];         // file counters; u16FileNo of the entry mirrors them
+    u8 lu8PositionEntry[TS_MAX_PROGRAMS];    // split entry of each position of the last PAT
+    u8 lu8SlotEntry[TS_MAX_PROGRAMS];        // split entry of the program whose PMT fills slot k
     int s32Input;
     int s32Result;
 };
 
 TS_ProgramSplit g_tSplit;
 
-// Keeps the first failure: the one the caller hears about.
-bool TS_Split_Fail(TS_ProgramSplit *split, int result)
-{
-    if (split->s32Result == 0)
-        split->s32Result = result;
-    return false;
-}
+TS_Writer *TS_Split_Writer(TS_ProgramSplit *split, u8 e) { return &split->ltFile[e].tWriter; }
 
 // Opens the file of entry e under its current counter: "%s_%d_%d_%d.ts" from the base name,
 // program_number, index and counter.
 bool TS_Split_Open(TS_ProgramSplit *split, u8 e)
 {
     TS_PNSplitData *entry = &g_tPNSplitData.ltSplit[e];
-    const int length = snprintf(g_strString2, sizeof g_strString2, "%s_%d_%d_%u.ts", g_strString1,
-                                entry->u16ProgramNumber, entry->u16Index, split->lu32FileNo[e]);
-    bool opened = false;
-    if (length >= 0 && u32(length) < kNameCapacity) {
-        std::memcpy(split->lstrName[e], g_strString2, u32(length) + 1);
-        opened = TS_Output_Open(&split->ltWriter[e], split->lstrName[e], g_lu8SplitBlock[e], TS_WRITER_BLOCK,
-                                split->s32Input) == 0;
-    }
-    if (!opened) {
-        fprintf(stderr, "Error: Failed open %s.\n", g_strString2);
-        return TS_Split_Fail(split, -3);
-    }
-    entry->s32FD = split->ltWriter[e].s32FD;
+    if (!TS_OutputFile_Open(&split->ltFile[e], g_lu8SplitBlock[e], TS_WRITER_BLOCK, split->s32Input, "%s_%d_%d_%u.ts",
+                            g_strString1, entry->u16ProgramNumber, entry->u16Index, split->lu32FileNo[e]))
+        return TS_Run_Fail(&split->s32Result, -3);
+    entry->s32FD = TS_Split_Writer(split, e)->s32FD;
     return true;
 }
 
 bool TS_Split_Write(TS_ProgramSplit *split, u8 e, const u8 *packet)
 {
-    if (e == kNoEntry || !TS_Writer_IsOpen(&split->ltWriter[e]))
+    if (e == kNoEntry || !TS_Writer_IsOpen(TS_Split_Writer(split, e)))
         return true;
-    if (TS_Writer_Put(&split->ltWriter[e], packet) < 0)
-        return TS_Split_Fail(split, -6);
-    return true;
+    return TS_Writer_Put(TS_Split_Writer(split, e), packet) == 0 || TS_Run_Fail(&split->s32Result, -6);
 }
 
 bool TS_Split_Close(TS_ProgramSplit *split, u8 e)
 {
-    const int result = TS_Writer_Close(&split->ltWriter[e]);
+    const int result = TS_Writer_Close(TS_Split_Writer(split, e));
     g_tPNSplitData.ltSplit[e].s32FD = -1;
-    return result == 0 || TS_Split_Fail(split, result);
+    return result == 0 || TS_Run_Fail(&split->s32Result, result);
 }
 
 // The PAT of one program's file: the received PAT with its network entry, if it has one, and the
@@ -100,7 +81,7 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
 {
     const TS_PAT &pat = state->tPAT;
     TS_PNSplitList *table = &g_tPNSplitData;
-    const u16 count = pat.u16ProgramCount < 16 ? pat.u16ProgramCount : 16;
+    const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
     const TS_PATProgram *network = nullptr;
     for (u16 p = 0; p < count && network == nullptr; ++p)
         if (pat.ltProgram[p].program_number == 0)
@@ -124,7 +105,7 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
             if (table->ltSplit[i].u16ProgramNumber == program.program_number && table->ltSplit[i].u16Index == index)
                 e = u8(i);
         if (e == kNoEntry) {
-            if (table->u16Count >= 16)
+            if (table->u16Count >= TS_MAX_PROGRAMS)
                 continue;  // the table is full: a seventeenth program gets no file
             e = u8(table->u16Count);
             TS_PNSplitData *entry = &table->ltSplit[e];
@@ -136,7 +117,7 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
             if (!TS_Split_Open(split, e))
                 return false;
             ++table->u16Count;
-        } else if (!TS_Writer_IsOpen(&split->ltWriter[e]) && !TS_Split_Open(split, e)) {
+        } else if (!TS_Writer_IsOpen(TS_Split_Writer(split, e)) && !TS_Split_Open(split, e)) {
             return false;
         }
         // A program whose PMT moved to another PID is followed there, in the same file.
@@ -154,7 +135,7 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
     for (u16 e = 0; e < table->u16Count; ++e) {
         if (listed & (1u << e))
             continue;
-        if (TS_Writer_IsOpen(&split->ltWriter[e]) && !TS_Split_Close(split, u8(e)))
+        if (TS_Writer_IsOpen(TS_Split_Writer(split, u8(e))) && !TS_Split_Close(split, u8(e)))
             return false;
         ++split->lu32FileNo[e];
         table->ltSplit[e].u16FileNo = split->lu32FileNo[e] < 0xFFFF ? u16(split->lu32FileNo[e]) : 0xFFFF;
@@ -164,11 +145,10 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
 }
 
 // A packet on a PMT PID: every packet of a program's PMT section goes to that program's file as
-// it arrives. Returns the entries written to (bit e for entry e), or -1 when the run must end.
-long TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet, u16 pid, u32 positions,
-                          u32 member_entries)
+// it arrives. Sets in *written the entries written to (bit e for entry e).
+bool TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet, u16 pid, u32 positions,
+                          u32 member_entries, u32 *written)
 {
-    u32 written = 0;
     bool decoded = false;
     for (; positions != 0; positions &= positions - 1) {
         const int k = TS_FirstPosition(positions);
@@ -180,12 +160,12 @@ long TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *pack
             continue;
         for (u32 i = 0; i < track->u32Count; ++i)
             if (!TS_Split_Write(split, e, track->pKept[i]))
-                return -1;
+                return false;
         TS_PMTTrack_Release(track);
         if (!TS_Split_Write(split, e, packet))
-            return -1;
+            return false;
         if (e != kNoEntry)
-            written |= 1u << e;
+            *written |= 1u << e;
         if (offer == TS_PMT_COMPLETE && TS_SectionGate_Accept(&split->tGate, pid, &state->ltPMTSection[k])) {
             TS_PMT_FromPreSection(&state->ltPMT[k], &state->ltPMTSection[k], pid);
             split->lu8SlotEntry[k] = e;
@@ -194,7 +174,7 @@ long TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *pack
     }
     if (decoded)
         TS_PIDMap_Build(&split->tMap, &state->tPAT, state->ltPMT);
-    return long(written);
+    return true;
 }
 
 bool TS_Split_OnPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet)
@@ -220,12 +200,9 @@ bool TS_Split_OnPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet)
             targets |= 1u << e;
     }
     u32 written = 0;
-    if (split->tMap.ltRole[pid].u16PMT != 0) {
-        const long result = TS_Split_OnPMTPacket(split, state, packet, pid, split->tMap.ltRole[pid].u16PMT, targets);
-        if (result < 0)
-            return false;
-        written = u32(result);
-    }
+    if (split->tMap.ltRole[pid].u16PMT != 0 &&
+        !TS_Split_OnPMTPacket(split, state, packet, pid, split->tMap.ltRole[pid].u16PMT, targets, &written))
+        return false;
     for (targets &= ~written; targets != 0; targets &= targets - 1)
         if (!TS_Split_Write(split, u8(TS_FirstPosition(targets)), packet))
             return false;
@@ -244,16 +221,14 @@ int TS_ProgramSplitFile(const char *path)
     std::memset(table, 0, sizeof *table);
     TS_ProgramSplit *split = &g_tSplit;
     std::memset(split, 0, sizeof *split);
-    for (u16 i = 0; i < 16; ++i) {
+    for (u16 i = 0; i < TS_MAX_PROGRAMS; ++i) {
         table->ltSplit[i].s32FD = -1;
-        split->ltWriter[i].s32FD = -1;
+        TS_OutputFile_Reset(&split->ltFile[i]);
         TS_PMTTrack_Start(&split->ltTrack[i], nullptr, 0);
         split->lu8PositionEntry[i] = kNoEntry;
         split->lu8SlotEntry[i] = kNoEntry;
     }
-    // A path too long for the name buffer cannot be opened either.
-    if (GetBaseFileName(g_strString1, path) != 0)
-        g_strString1[0] = '\0';
+    TS_Split_SetBaseName(path);
 
     const int fd = TS_Input_Open(path);
     if (fd < 0)
@@ -261,13 +236,11 @@ int TS_ProgramSplitFile(const char *path)
     split->s32Input = fd;
     const int read_result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
         [&](const u8 *packet) { return TS_Split_OnPacket(split, state, packet); });
-
     if (read_result < 0)
-        TS_Split_Fail(split, read_result);
+        TS_Run_Fail(&split->s32Result, read_result);
     // Every way out closes what is open, so the files keep what was written before a failure.
     for (u16 e = 0; e < table->u16Count; ++e)
-        if (TS_Writer_IsOpen(&split->ltWriter[e]))
-            TS_Split_Close(split, u8(e));
+        TS_Split_Close(split, u8(e));
     TS_Input_Close(fd);
     return split->s32Result;
 }
