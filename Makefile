@@ -11,6 +11,8 @@ TARGET     ?=
 SECONDS    ?= 60
 SMOKE_SECONDS ?= 15
 FUZZ_TARGETS = $(basename $(notdir $(wildcard fuzz/fuzz_*.cpp)))
+# Warnings fail the build in CI (CI=true); elsewhere they are shown.
+WERROR     ?= $(if $(filter true,$(CI)),ON,OFF)
 
 .PHONY: all deps build build-asan demo test test-fast test-long sample bench clean fuzz fuzz-run fuzz-smoke
 
@@ -20,10 +22,10 @@ deps:
 	@scripts/install-deps.sh
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIDSIFT_WERROR=$(WERROR)
 
 $(ASAN_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPIDSIFT_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPIDSIFT_SANITIZE=ON -DPIDSIFT_WERROR=$(WERROR)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
