@@ -14,9 +14,6 @@
 
 namespace {
 
-using Getter = int (*)(TS_Descriptor *, const u8 *);
-using Printer = int (*)(const TS_Descriptor *);
-
 // Bytes on the heap in a block of exactly their size.
 struct ExactBytes {
     explicit ExactBytes(const std::vector<u8> &bytes)
@@ -37,7 +34,7 @@ std::unique_ptr<TS_Descriptor> Filled(u8 fill)
     return descriptor;
 }
 
-std::string Printed(Printer print, const TS_Descriptor *descriptor)
+std::string Printed(TS_DescriptorPrinter print, const TS_Descriptor *descriptor)
 {
     return testsupport::CaptureStdout([&] { print(descriptor); });
 }
@@ -60,39 +57,10 @@ std::vector<u8> Counting(u8 tag, u8 length, u8 first)
     return bytes;
 }
 
-struct Kind {
-    u8 u8Tag;
-    Getter get;
-    Printer print;
-};
-
-// The kinds with their own decoder and printer.
-const Kind kKinds[] = {
-    {0x02, TS_Descriptor_GetVideoStream, TS_Descriptor_PrintVideoStream},
-    {0x03, TS_Descriptor_GetAudioStream, TS_Descriptor_PrintAudioStream},
-    {0x04, TS_Descriptor_GetHierarchy, TS_Descriptor_PrintHierarchy},
-    {0x05, TS_Descriptor_GetRegistration, TS_Descriptor_PrintRegistration},
-    {0x06, TS_Descriptor_GetDataStreamAlignment, TS_Descriptor_PrintDataStreamAlignment},
-    {0x07, TS_Descriptor_GetTargetBackgroundGrid, TS_Descriptor_PrintTargetBackgroundGrid},
-    {0x08, TS_Descriptor_GetVideoWindow, TS_Descriptor_PrintVideoWindow},
-    {0x09, TS_Descriptor_GetConditionalAccess, TS_Descriptor_PrintConditionalAccess},
-    {0x0A, TS_Descriptor_GetISO639Language, TS_Descriptor_PrintISO639Language},
-    {0x0B, TS_Descriptor_GetSystemClock, TS_Descriptor_PrintSystemClock},
-    {0x0C, TS_Descriptor_GetMultiplexBufferUtilization, TS_Descriptor_PrintMultiplexBufferUtilization},
-    {0x0D, TS_Descriptor_GetCopyright, TS_Descriptor_PrintCopyright},
-    {0x0E, TS_Descriptor_GetMaximumBitrate, TS_Descriptor_PrintMaximumBitrate},
-    {0x0F, TS_Descriptor_GetPrivateDataIndicator, TS_Descriptor_PrintPrivateDataIndicator},
-    {0x10, TS_Descriptor_GetSmoothingBuffer, TS_Descriptor_PrintSmoothingBuffer},
-    {0x11, TS_Descriptor_GetSTD, TS_Descriptor_PrintSTD},
-    {0x12, TS_Descriptor_GetIBP, TS_Descriptor_PrintIBP},
-};
-
-const Kind *KindOf(u8 tag)
+// The raw kind stands for every tag without a kind of its own.
+bool IsRaw(u8 tag)
 {
-    for (const Kind &kind : kKinds)
-        if (kind.u8Tag == tag)
-            return &kind;
-    return nullptr;
+    return &TS_DescriptorKind_For(tag) == &TS_DESCRIPTOR_RAW_KIND;
 }
 
 struct GoldenCase {
@@ -275,9 +243,11 @@ TEST(DescriptorDispatch, EveryTagGoesToItsOwnDecoderAndPrinter)
     for (unsigned tag = 0; tag < 256; ++tag) {
         const std::vector<u8> bytes = Counting(u8(tag), 12, 0x81);
         const ExactBytes exact(bytes);
-        const Kind *kind = KindOf(u8(tag));
-        const Getter get = kind ? kind->get : TS_Descriptor_GetRAW;
-        const Printer print = kind ? kind->print : TS_Descriptor_PrintRAW;
+        // Only the tags from 0x02 to 0x12 have a kind of their own.
+        EXPECT_EQ(IsRaw(u8(tag)), tag < 0x02 || tag > 0x12) << "tag " << tag;
+        const TS_DescriptorKind &kind = TS_DescriptorKind_For(u8(tag));
+        const TS_DescriptorDecoder get = kind.pfnGet;
+        const TS_DescriptorPrinter print = kind.pfnPrint;
 
         auto dispatched = Filled(0x5A);
         auto direct = Filled(0x5A);
@@ -315,13 +285,13 @@ TEST(DescriptorDispatch, RawDecoderKeepsAnyTagAsItStands)
 
 TEST(DescriptorErrors, ForeignTagsAreRefusedWithoutEffect)
 {
-    for (const Kind &kind : kKinds) {
+    for (const TS_DescriptorKind &kind : TS_DESCRIPTOR_KINDS) {
         // Another kind's bytes: -2, the record untouched.
         const u8 other = kind.u8Tag == 0x12 ? 0x02 : u8(kind.u8Tag + 1);
         const std::vector<u8> bytes = Counting(other, 8, 0x10);
         auto descriptor = Filled(0x5A);
         auto untouched = Filled(0x5A);
-        EXPECT_EQ(kind.get(descriptor.get(), bytes.data()), -2) << "tag " << int(kind.u8Tag);
+        EXPECT_EQ(kind.pfnGet(descriptor.get(), bytes.data()), -2) << "tag " << int(kind.u8Tag);
         EXPECT_EQ(std::memcmp(descriptor.get(), untouched.get(), sizeof(TS_Descriptor)), 0);
 
         // A record of another kind or a raw one: -2, nothing printed.
@@ -330,7 +300,7 @@ TEST(DescriptorErrors, ForeignTagsAreRefusedWithoutEffect)
             ASSERT_EQ(TS_GetDescriptor(record.get(), Counting(foreign, 8, 0x10).data()), 0);
             int result = 0;
             const std::string printed =
-                testsupport::CaptureStdout([&] { result = kind.print(record.get()); });
+                testsupport::CaptureStdout([&] { result = kind.pfnPrint(record.get()); });
             EXPECT_EQ(result, -2) << "tag " << int(kind.u8Tag) << " record " << int(foreign);
             EXPECT_EQ(printed, "");
         }
@@ -341,10 +311,10 @@ TEST(DescriptorErrors, NullPointersGiveMinusOne)
 {
     const u8 bytes[] = {0x52, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0};
     TS_Descriptor descriptor{};
-    for (const Kind &kind : kKinds) {
-        EXPECT_EQ(kind.get(nullptr, bytes), -1);
-        EXPECT_EQ(kind.get(&descriptor, nullptr), -1);
-        EXPECT_EQ(kind.print(nullptr), -1);
+    for (const TS_DescriptorKind &kind : TS_DESCRIPTOR_KINDS) {
+        EXPECT_EQ(kind.pfnGet(nullptr, bytes), -1);
+        EXPECT_EQ(kind.pfnGet(&descriptor, nullptr), -1);
+        EXPECT_EQ(kind.pfnPrint(nullptr), -1);
     }
     EXPECT_EQ(TS_GetDescriptor(nullptr, bytes), -1);
     EXPECT_EQ(TS_GetDescriptor(&descriptor, nullptr), -1);
@@ -388,6 +358,54 @@ TEST(DescriptorBounds, FixedBodyAtTheSectionEndIsReadInsideIt)
     }
 }
 
+TEST(DescriptorBounds, AShortLengthDoesNotShortenTheFixedPart)
+{
+    // The bytes each decoder reads from the tag on, whatever descriptor_length says. With a
+    // length of 0 (a damaged or cut descriptor), exactly that many bytes before the section end
+    // are decoded and the loop steps on by 2; one byte less is refused and the record untouched.
+    struct FixedPart {
+        u8 u8Tag;
+        u8 u8FirstBodyByte;
+        u32 u32Size;
+    };
+    const FixedPart parts[] = {
+        {0x02, 0x04, 3},  // video stream with MPEG_1_only_flag set: the flags byte alone
+        {0x02, 0x00, 5},  // video stream: flags, profile and level, chroma format byte
+        {0x03, 0, 3}, {0x04, 0, 6}, {0x05, 0, 6}, {0x06, 0, 3}, {0x07, 0, 6}, {0x08, 0, 6},
+        {0x09, 0, 6}, {0x0A, 0, 2}, {0x0B, 0, 4}, {0x0C, 0, 6}, {0x0D, 0, 6}, {0x0E, 0, 5},
+        {0x0F, 0, 6}, {0x10, 0, 8}, {0x11, 0, 3}, {0x12, 0, 4},
+    };
+    for (const FixedPart &part : parts) {
+        std::vector<u8> bytes(part.u32Size, 0xFF);
+        bytes[0] = part.u8Tag;
+        bytes[1] = 0x00;
+        if (part.u32Size > 2)
+            bytes[2] = part.u8FirstBodyByte;
+        const ExactBytes exact(bytes);
+        auto descriptor = Filled(0x5A);
+        EXPECT_EQ(TS_Descriptor_GetWithin(descriptor.get(), exact.begin(), exact.end()), 2)
+            << "tag " << int(part.u8Tag) << " size " << part.u32Size;
+        EXPECT_EQ(descriptor->descriptor_tag, part.u8Tag);
+        EXPECT_EQ(descriptor->descriptor_length, 0);
+
+        if (part.u32Size > 2) {
+            const ExactBytes cut(std::vector<u8>(bytes.begin(), bytes.end() - 1));
+            auto untouched = Filled(0x5A);
+            auto before = Filled(0x5A);
+            EXPECT_EQ(TS_Descriptor_GetWithin(untouched.get(), cut.begin(), cut.end()), -4)
+                << "tag " << int(part.u8Tag) << " size " << part.u32Size;
+            EXPECT_EQ(std::memcmp(untouched.get(), before.get(), sizeof(TS_Descriptor)), 0);
+        }
+    }
+    // A kind added to the table needs its fixed part stated here.
+    for (const TS_DescriptorKind &kind : TS_DESCRIPTOR_KINDS) {
+        bool stated = false;
+        for (const FixedPart &part : parts)
+            stated = stated || part.u8Tag == kind.u8Tag;
+        EXPECT_TRUE(stated) << "tag " << int(kind.u8Tag);
+    }
+}
+
 TEST(DescriptorBounds, ZeroLengthAtTheSectionEndIsRefusedWhenTheFixedBodyWouldNotFit)
 {
     // A descriptor_length of 0 does not stop a decoder from reading its fixed body; in the last
@@ -396,7 +414,7 @@ TEST(DescriptorBounds, ZeroLengthAtTheSectionEndIsRefusedWhenTheFixedBodyWouldNo
         const ExactBytes exact({u8(tag), 0x00});
         TS_Descriptor descriptor{};
         const int span = TS_Descriptor_GetWithin(&descriptor, exact.begin(), exact.end());
-        const bool has_fixed_body = KindOf(u8(tag)) != nullptr && tag != 0x0A;
+        const bool has_fixed_body = !IsRaw(u8(tag)) && tag != 0x0A;
         EXPECT_EQ(span, has_fixed_body ? -4 : 2) << "tag " << tag;
     }
     // Fewer than two bytes left, or an announced length past the end.
