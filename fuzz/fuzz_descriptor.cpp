@@ -5,41 +5,12 @@
 #include <cstring>
 #include <vector>
 
-#include "support.h"
 #include "descriptors/descriptors.h"
+#include "support.h"
 
 using fuzzsupport::Check;
 
 namespace {
-
-using Decoder = int (*)(TS_Descriptor *, const u8 *);
-using Printer = int (*)(const TS_Descriptor *);
-
-struct Kind {
-    u8 u8Tag;
-    Decoder pfnGet;
-    Printer pfnPrint;
-};
-
-const Kind kKinds[] = {
-    {0x02, TS_Descriptor_GetVideoStream, TS_Descriptor_PrintVideoStream},
-    {0x03, TS_Descriptor_GetAudioStream, TS_Descriptor_PrintAudioStream},
-    {0x04, TS_Descriptor_GetHierarchy, TS_Descriptor_PrintHierarchy},
-    {0x05, TS_Descriptor_GetRegistration, TS_Descriptor_PrintRegistration},
-    {0x06, TS_Descriptor_GetDataStreamAlignment, TS_Descriptor_PrintDataStreamAlignment},
-    {0x07, TS_Descriptor_GetTargetBackgroundGrid, TS_Descriptor_PrintTargetBackgroundGrid},
-    {0x08, TS_Descriptor_GetVideoWindow, TS_Descriptor_PrintVideoWindow},
-    {0x09, TS_Descriptor_GetConditionalAccess, TS_Descriptor_PrintConditionalAccess},
-    {0x0A, TS_Descriptor_GetISO639Language, TS_Descriptor_PrintISO639Language},
-    {0x0B, TS_Descriptor_GetSystemClock, TS_Descriptor_PrintSystemClock},
-    {0x0C, TS_Descriptor_GetMultiplexBufferUtilization, TS_Descriptor_PrintMultiplexBufferUtilization},
-    {0x0D, TS_Descriptor_GetCopyright, TS_Descriptor_PrintCopyright},
-    {0x0E, TS_Descriptor_GetMaximumBitrate, TS_Descriptor_PrintMaximumBitrate},
-    {0x0F, TS_Descriptor_GetPrivateDataIndicator, TS_Descriptor_PrintPrivateDataIndicator},
-    {0x10, TS_Descriptor_GetSmoothingBuffer, TS_Descriptor_PrintSmoothingBuffer},
-    {0x11, TS_Descriptor_GetSTD, TS_Descriptor_PrintSTD},
-    {0x12, TS_Descriptor_GetIBP, TS_Descriptor_PrintIBP},
-};
 
 TS_Descriptor g_ltLoop[32];
 
@@ -70,9 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
 
     // TS_GetDescriptor trusts its caller for the descriptor's bytes: 2 + descriptor_length, and
-    // at least the fixed part of the kind (never more than 8 bytes from the tag).
+    // at least the fixed part its kind declares in the table. Exactly that many bytes on the
+    // heap, so that a decoder reading past its declared fixed part is caught.
     const size_t span = 2u + data[1];
-    std::vector<u8> one(span < 8 ? 8 : span, 0);
+    const size_t fixed = TS_DescriptorKind_For(data[0]).u8FixedSize;
+    std::vector<u8> one(span < fixed ? fixed : span, 0);
     std::memcpy(one.data(), data, size < one.size() ? size : one.size());
     TS_Descriptor descriptor;
     std::memset(&descriptor, 0, sizeof descriptor);
@@ -81,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Check(TS_Descriptor_Print(&descriptor) == 0, "dispatch prints");
     TS_Descriptor_PrintRAW(&descriptor);
 
-    for (const Kind &kind : kKinds) {
+    for (const TS_DescriptorKind &kind : TS_DESCRIPTOR_KINDS) {
         TS_Descriptor record;
         std::memset(&record, 0x5A, sizeof record);
         const TS_Descriptor before = record;
