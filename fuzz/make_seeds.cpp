@@ -200,6 +200,45 @@ void StreamSeeds(const Bytes &sample_head)
     Seed("fuzz_chunks", "garbled", WithChunkSeed(garbled, 0x4242));
 }
 
+// Recipes for fuzz_filter (the format is described at the top of fuzz/fuzz_filter.cpp): a
+// first byte with the top bit set, a header of programs, then one operation per byte.
+void FilterRecipeSeeds()
+{
+    const std::vector<std::pair<std::string, Bytes>> recipes = {
+        // One program whose PCR rides on its PMT PID 0x01F0 (video 0x0111, audio 0x0112, a
+        // network entry), cycles of the multiplex with PCR, video, audio, SI and null packets
+        // between, and a PMT change.
+        {"recipe-pcr-on-pmt-pid", {0x80, 0x04, 0x00, 0x01, 0x61,
+                                   0x0F, 0x45, 0x46, 0x07, 0x48, 0x0B, 0x0F, 0x45, 0x06, 0x06, 0x0A, 0x1A,
+                                   0x1F, 0x45, 0x86, 0x48, 0x2A, 0x3B, 0x1F, 0x05, 0x46, 0x07, 0x0F}},
+        // Three programs: the first scrambled (ECM 0x0130), the second with a PCR PID of its own
+        // whose next PMT moves the PCR onto the PMT PID, the third with PMT sections over two
+        // packets on PID 0x1FCA whose next version adds a stream on the PMT PID.
+        {"recipe-three-programs", {0x80, 0x06, 0x60, 0x00, 0x05, 0x01, 0x05, 0x01, 0x02, 0x00, 0xA3,
+                                   0x0F, 0x09, 0x46, 0x56, 0x66, 0x48, 0x58, 0x4B, 0x0F, 0x19, 0x2A,
+                                   0x1F, 0x09, 0x15, 0x25, 0x86, 0x96, 0xA6, 0x1F, 0x4A, 0x1F}},
+        // Two programs sharing the PMT PID 0x01F0; their sections packed back to back, behind an
+        // adaptation field with a PCR, and at an offset inside the packet, with video and null
+        // packets between the packets of a section.
+        {"recipe-shared-pmt-pid", {0x80, 0x01, 0x00, 0x00, 0xC0, 0x04, 0x00, 0x00,
+                                   0x01, 0x82, 0x05, 0x00, 0x46, 0x56, 0x92, 0x06, 0x09, 0x06,
+                                   0x82, 0x04, 0xE8, 0x64, 0x16, 0x0B, 0x01, 0x82, 0x07, 0x00, 0x30, 0x46, 0x0F}},
+        // Faults on the PMT PID of a program whose PCR is on the video PID and whose PMT spans
+        // two packets: a bad CRC_32, a continuity jump, a stray continuation packet, the PMT of a
+        // program missing from the PAT, a section cut after its first packet; then a PAT without
+        // the program.
+        {"recipe-faults", {0x80, 0x00, 0x00, 0x00, 0xA0,
+                           0x0F, 0x82, 0x80, 0x00, 0x46, 0x0C, 0x02, 0x0D, 0x0E, 0x82, 0xF0, 0x00,
+                           0x0F, 0x82, 0xD0, 0x00, 0x07, 0x02, 0x10, 0x46, 0x0F}},
+        // Long PMT sections (1000 bytes of descriptors) in packets with stuffing in every
+        // adaptation field, the PCR on the PMT PID.
+        {"recipe-long-sections", {0x80, 0x04, 0x00, 0x02, 0xE0,
+                                  0x01, 0x82, 0x00, 0x03, 0x45, 0x46, 0x82, 0x00, 0xFF, 0x07, 0x82, 0x00, 0x01, 0x0F}},
+    };
+    for (const auto &[name, bytes] : recipes)
+        Seed("fuzz_filter", name, bytes);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -221,5 +260,6 @@ int main(int argc, char **argv)
     SectionSeeds();
     DescriptorSeeds();
     StreamSeeds(sample_head);
+    FilterRecipeSeeds();
     return 0;
 }
