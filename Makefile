@@ -33,7 +33,12 @@ build: deps $(BUILD)/CMakeCache.txt
 build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-demo: build
+# The demo builds the tools alone (what it runs, and what `cmake --install` takes after it);
+# `make test` builds the test suites in the same folder. Configuring again first makes the tools
+# target known to a build folder configured before it existed.
+demo: deps $(BUILD)/CMakeCache.txt
+	@cmake -S . -B $(BUILD) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target tools
 	@scripts/demo.sh $(BUILD) $(SAMPLE) $(DEMO_OUT)
 
 # Tests labelled long (recordings past 4 GiB) are left to test-long.

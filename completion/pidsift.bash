@@ -94,7 +94,7 @@ _pidsift_dump()
     return 0
 }
 
-# pidsift-split COMMAND FILE [OPTIONS]
+# pidsift-split COMMAND FILE [PID] [OPTIONS]
 _pidsift_split()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
@@ -109,14 +109,14 @@ _pidsift_split()
     fi
     local command=${COMP_WORDS[1]} options
     case $command in
-        programs) options="-d" ;;
-        program) options="--program -o --output -d" ;;
+        programs) options="-d --directory" ;;
+        program) options="--program -o --output -d --directory" ;;
         pmt-list) options="" ;;
-        pmt) options="--crc -o --output -d" ;;
+        pmt) options="--crc -o --output -d --directory" ;;
         *) return 0 ;;
     esac
     case $prev in
-        -d)
+        -d | --directory)
             [[ " $options " == *" -d "* ]] && __pidsift_directories "$cur"
             return 0
             ;;
@@ -126,7 +126,7 @@ _pidsift_split()
             ;;
         --crc | --program) return 0 ;;
     esac
-    __pidsift_count_positional "--crc --program -o --output -d" 2
+    __pidsift_count_positional "--crc --program -o --output -d --directory" 2
     if [[ $cur == -* && -z $__pidsift_after_dashes ]]; then
         __pidsift_words "$options" "$cur"
     elif ((__pidsift_positional == 0)); then

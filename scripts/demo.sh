@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Lists the programs of the sample recording, extracts the first one, shows what was written, and
-# prints the sample's tables.
+# Lists the programs of the sample recording, extracts the first one, shows what was written,
+# prints the sample's tables, and tells where the tools are and how to install them.
 set -euo pipefail
 build=$1 sample=$2 out=$3
 mkdir -p "$out"
@@ -28,3 +28,12 @@ echo "... the whole dump, with the PMTs after the change and the PID list, is in
 echo
 echo "== pidsift-dump --pids $sample  (every PID, in the order first met)"
 "$build/pidsift-dump" --pids "$sample"
+echo
+built=()
+for tool in pidsift pidsift-dump pidsift-split pidsift-check; do
+    [ -x "$build/$tool" ] && built+=("$tool")
+done
+echo "== the tools are in $(cd "$build" && pwd): ${built[*]}"
+echo "run them from there, or install them with their man pages and bash completion:"
+echo "    cmake --install $build --prefix ~/.local      # ~/.local/bin/pidsift, man pidsift, <TAB> after pidsift-split"
+echo "    sudo cmake --install $build                   # the same under /usr/local"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies from Debian's packages when any is missing.
 set -euo pipefail
-# clang and its runtime (libFuzzer) for the fuzz build.
-packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev)
+# clang and its runtime (libFuzzer) for the fuzz build; groff-base and man-db (man -l), pkgconf
+# and bash for the tests of the man pages, the pkg-config file and the completion.
+packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev groff-base man-db pkgconf bash)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
