@@ -182,12 +182,6 @@ constexpr TS_NameRange kDescriptorTags[] = {
     {0xFE, 0xFE, "System Management"},
 };
 
-// Copies text and its NUL to the front of name; the rest of the caller's buffer is left alone.
-void TS_Name_Copy(char *name, const char *text)
-{
-    std::memcpy(name, text, std::strlen(text) + 1);
-}
-
 // The name of value in a table of ranges, or "?" when no range holds it.
 template <size_t N>
 const char *TS_Name_Find(const TS_NameRange (&table)[N], u8 value)
@@ -198,61 +192,39 @@ const char *TS_Name_Find(const TS_NameRange (&table)[N], u8 value)
     return "?";
 }
 
+// Copies text and its NUL to the front of name; the rest of the caller's buffer is left alone.
+int TS_Name_Put(char *name, const char *text)
+{
+    if (name == nullptr)
+        return -1;
+    std::memcpy(name, text, std::strlen(text) + 1);
+    return 0;
+}
+
 }  // namespace
 
-// Names the PIDs that ISO/IEC 13818-1 table 2-3 reserves; every other 13-bit PID is assigned.
-int TS_Header_PIDToString(char *name, u16 pid)
+// The PIDs reserved by ISO/IEC 13818-1 table 2-3 by name; every other 13-bit PID is assigned.
+const char *TS_Name_PID(u16 pid)
 {
-    if (name == nullptr)
-        return -1;
-    const char *text = "?";
     if (pid == 0x0000)
-        text = "Program Association Table";
-    else if (pid == 0x0001)
-        text = "Conditional Access Table";
-    else if (pid <= 0x000F)
-        text = "<reserved>";
-    else if (pid <= 0x1FFE)
-        text = "<assigned>";
-    else if (pid == 0x1FFF)
-        text = "Null packet";
-    // Above 0x1FFF the value is no 13-bit PID at all.
-    TS_Name_Copy(name, text);
-    return 0;
+        return "Program Association Table";
+    if (pid == 0x0001)
+        return "Conditional Access Table";
+    if (pid <= 0x000F)
+        return "<reserved>";
+    if (pid <= 0x1FFE)
+        return "<assigned>";
+    if (pid == 0x1FFF)
+        return "Null packet";
+    return "?";  // above 0x1FFF the value is no 13-bit PID at all
 }
 
-// Names a table_id among the PSI and broadcast service-information tables.
-int TS_Section_TagToString(char *name, u8 table_id)
-{
-    if (name == nullptr)
-        return -1;
-    TS_Name_Copy(name, TS_Name_Find(kTableIds, table_id));
-    return 0;
-}
+const char *TS_Name_TableId(u8 table_id) { return TS_Name_Find(kTableIds, table_id); }
+const char *TS_Name_StreamType(u8 stream_type) { return TS_Name_Find(kStreamTypes, stream_type); }
 
-// Names a table_id by the ISO/IEC 13818-1 assignment only.
-int TS_Section_TagToString_ISO(char *name, u8 table_id)
-{
-    if (name == nullptr)
-        return -1;
-    TS_Name_Copy(name, TS_Name_Find(kTableIdsISO, table_id));
-    return 0;
-}
-
-// Names a PMT stream_type.
-int TS_Header_StreamTypeToString(char *name, u8 stream_type)
-{
-    if (name == nullptr)
-        return -1;
-    TS_Name_Copy(name, TS_Name_Find(kStreamTypes, stream_type));
-    return 0;
-}
-
-// Names a descriptor_tag for the raw descriptor printer.
-int TS_DescriptorTagToString(char *name, u8 descriptor_tag)
-{
-    if (name == nullptr)
-        return -1;
-    TS_Name_Copy(name, TS_Name_Find(kDescriptorTags, descriptor_tag));
-    return 0;
-}
+// The copies into a caller's buffer that ts.h declares: -1 without a buffer.
+int TS_Header_PIDToString(char *name, u16 pid) { return TS_Name_Put(name, TS_Name_PID(pid)); }
+int TS_Section_TagToString(char *name, u8 table_id) { return TS_Name_Put(name, TS_Name_TableId(table_id)); }
+int TS_Section_TagToString_ISO(char *name, u8 id) { return TS_Name_Put(name, TS_Name_Find(kTableIdsISO, id)); }
+int TS_Header_StreamTypeToString(char *name, u8 type) { return TS_Name_Put(name, TS_Name_StreamType(type)); }
+int TS_DescriptorTagToString(char *name, u8 tag) { return TS_Name_Put(name, TS_Name_Find(kDescriptorTags, tag)); }
