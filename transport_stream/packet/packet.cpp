@@ -1,67 +1,61 @@
 // Packet header and adaptation field decoding (ISO/IEC 13818-1 section 2.4.3).
 #include <cstring>
 
-#include "common/bytes.h"
-#include "text/text.h"
+#include "packet/clock_reference.h"
 
 namespace {
 
-// The 33-bit base, 6 reserved bits and 9-bit extension of a PCR or OPCR field (6 bytes).
-void TS_ClockReference_Get(const u8 *b, u64 *base, u8 *reserved, u16 *extension)
+// Copies the bytes left in part into a record's array and returns how many there were. part
+// lies inside the packet's 188 bytes, which every such array can hold.
+u8 TS_AdaptationField_CopyRest(u8 *array, const TS_ByteReader &part)
 {
-    *base = (u64(b[0]) << 25) | (u64(b[1]) << 17) | (u64(b[2]) << 9) | (u64(b[3]) << 1) | (b[4] >> 7);
-    *reserved = u8((b[4] >> 1) & 0x3F);
-    *extension = u16(((b[4] & 0x01) << 8) | b[5]);
+    std::memcpy(array, part.Here(), part.Remaining());
+    return u8(part.Remaining());
 }
 
-// Decodes the adaptation_field_extension whose length byte stands at offset; end is the end of
-// the adaptation field. Returns the offset behind the extension.
-u32 TS_AdaptationField_GetExtension(TS_AdaptationField *field, const u8 *bytes, u32 offset, u32 end)
+// Decodes the adaptation_field_extension whose length byte the reader stands at. The extension
+// cannot reach past the adaptation field that holds it; a part that its flags announce but
+// that does not fit is not decoded and its flag is cleared.
+void TS_AdaptationField_ReadExtension(TS_AdaptationField *field, TS_ByteReader *reader)
 {
-    field->adaptation_field_extension_length = bytes[offset];
-    // The extension cannot reach past the adaptation field that holds it.
-    u32 extension_end = offset + 1 + field->adaptation_field_extension_length;
-    if (extension_end > end)
-        extension_end = end;
-    offset += 1;
-    if (offset >= extension_end) {
+    field->adaptation_field_extension_length = reader->Read8();
+    TS_ByteReader extension = reader->Take(field->adaptation_field_extension_length);
+    if (extension.Remaining() == 0) {
         field->ltw_flag = field->piecewise_rate_flag = field->seamless_splice_flag = 0;
         field->extension_reserved = 0;
         field->extension_reserved_length = 0;
-        return extension_end;
+        return;
     }
-    const u8 flags = bytes[offset++];
+    const u8 flags = extension.Read8();
     field->ltw_flag = (flags >> 7) & 1;
     field->piecewise_rate_flag = (flags >> 6) & 1;
     field->seamless_splice_flag = (flags >> 5) & 1;
     field->extension_reserved = flags & 0x1F;
-    field->ltw_flag &= offset + 2 <= extension_end;
+    field->ltw_flag &= extension.Remaining() >= 2;
     if (field->ltw_flag) {
-        field->ltw_valid_flag = bytes[offset] >> 7;
-        field->ltw_offset = u16(((bytes[offset] & 0x7F) << 8) | bytes[offset + 1]);
-        offset += 2;
+        const u16 ltw = extension.Read16();
+        field->ltw_valid_flag = u8(ltw >> 15);
+        field->ltw_offset = u16(ltw & 0x7FFF);
     }
-    field->piecewise_rate_flag &= offset + 3 <= extension_end;
+    field->piecewise_rate_flag &= extension.Remaining() >= 3;
     if (field->piecewise_rate_flag) {
-        field->piecewise_reserved = bytes[offset] >> 6;
-        field->piecewise_rate =
-            (u32(bytes[offset] & 0x3F) << 16) | (u32(bytes[offset + 1]) << 8) | bytes[offset + 2];
-        offset += 3;
+        const u8 first = extension.Read8();
+        field->piecewise_reserved = first >> 6;
+        field->piecewise_rate = (u32(first & 0x3F) << 16) | extension.Read16();
     }
-    field->seamless_splice_flag &= offset + 5 <= extension_end;
+    field->seamless_splice_flag &= extension.Remaining() >= 5;
     if (field->seamless_splice_flag) {
-        const u8 *c = bytes + offset;
-        field->splice_type = c[0] >> 4;
-        field->DTS_next_AU = (u64((c[0] >> 1) & 0x07) << 30) | (u64(c[1]) << 22) |
-                             (u64(c[2] >> 1) << 15) | (u64(c[3]) << 7) | (c[4] >> 1);
-        field->marker_bit[0] = c[0] & 1;
-        field->marker_bit[1] = c[2] & 1;
-        field->marker_bit[2] = c[4] & 1;
-        offset += 5;
+        // splice_type, then DTS_next_AU in pieces of 3, 15 and 15 bits, each closed by a marker bit.
+        const u8 first = extension.Read8();
+        const u16 middle = extension.Read16();
+        const u16 last = extension.Read16();
+        field->splice_type = first >> 4;
+        field->DTS_next_AU = (u64((first >> 1) & 0x07) << 30) | (u64(middle >> 1) << 15) | (last >> 1);
+        field->marker_bit[0] = first & 1;
+        field->marker_bit[1] = middle & 1;
+        field->marker_bit[2] = last & 1;
     }
-    field->extension_reserved_length = u8(extension_end - offset);
-    std::memcpy(field->extension_reserved_byte, bytes + offset, extension_end - offset);
-    return extension_end;
+    field->extension_reserved_length = TS_AdaptationField_CopyRest(field->extension_reserved_byte, extension);
 }
 
 }  // namespace
@@ -73,14 +67,17 @@ int TS_Packet_Get(TS_Packet *packet, const u8 *bytes)
         return -1;
     if (bytes[0] != TS_SYNC_BYTE)
         return -2;
-    packet->sync_byte = bytes[0];
-    packet->transport_error_indicator = (bytes[1] >> 7) & 1;
-    packet->payload_unit_start_indicator = (bytes[1] >> 6) & 1;
-    packet->transport_priority = (bytes[1] >> 5) & 1;
-    packet->PID = TS_Read13(bytes + 1);
-    packet->transport_scrambling_control = (bytes[3] >> 6) & 0x03;
-    packet->adaptation_field_control = (bytes[3] >> 4) & 0x03;
-    packet->continuity_counter = bytes[3] & 0x0F;
+    TS_ByteReader reader(bytes, TS_PACKET_SIZE);
+    packet->sync_byte = reader.Read8();
+    const u16 flags_and_pid = reader.Read16();
+    packet->transport_error_indicator = (flags_and_pid >> 15) & 1;
+    packet->payload_unit_start_indicator = (flags_and_pid >> 14) & 1;
+    packet->transport_priority = (flags_and_pid >> 13) & 1;
+    packet->PID = flags_and_pid & 0x1FFF;
+    const u8 control = reader.Read8();
+    packet->transport_scrambling_control = (control >> 6) & 0x03;
+    packet->adaptation_field_control = (control >> 4) & 0x03;
+    packet->continuity_counter = control & 0x0F;
     if (packet->adaptation_field_control & 0x02)
         TS_Packet_GetAdaptationField(&packet->adaptation_field, packet, bytes);
     return 0;
@@ -95,7 +92,9 @@ int TS_Packet_GetAdaptationField(TS_AdaptationField *field, const TS_Packet *pac
         return -1;
     if (!(packet->adaptation_field_control & 0x02))
         return -2;
-    field->adaptation_field_length = bytes[4];
+    TS_ByteReader reader(bytes, TS_PACKET_SIZE);
+    reader.Skip(4);
+    field->adaptation_field_length = reader.Read8();
     if (field->adaptation_field_length == 0) {
         field->discontinuity_indicator = field->random_access_indicator = 0;
         field->elementary_stream_priority_indicator = 0;
@@ -104,9 +103,9 @@ int TS_Packet_GetAdaptationField(TS_AdaptationField *field, const TS_Packet *pac
         field->stuffing_length = 0;
         return 0;
     }
-    // adaptation_field_length counts the bytes after itself; at most 183 fit in a packet.
-    const u32 end = 5 + (field->adaptation_field_length < 183 ? field->adaptation_field_length : 183);
-    const u8 flags = bytes[5];
+    // adaptation_field_length counts the bytes after itself; the 183 left in the packet at most.
+    TS_ByteReader adaptation = reader.Take(field->adaptation_field_length);
+    const u8 flags = adaptation.Read8();
     field->discontinuity_indicator = (flags >> 7) & 1;
     field->random_access_indicator = (flags >> 6) & 1;
     field->elementary_stream_priority_indicator = (flags >> 5) & 1;
@@ -118,38 +117,28 @@ int TS_Packet_GetAdaptationField(TS_AdaptationField *field, const TS_Packet *pac
 
     // A part whose flag is set but that does not fit in the field is not decoded, and its flag
     // is cleared so that no caller reads it.
-    u32 offset = 6;
-    field->PCR_flag &= offset + 6 <= end;
-    if (field->PCR_flag) {
-        TS_ClockReference_Get(bytes + offset, &field->program_clock_reference_base,
-                              &field->PCR_reserved, &field->program_clock_reference_extension);
-        offset += 6;
-    }
-    field->OPCR_flag &= offset + 6 <= end;
-    if (field->OPCR_flag) {
-        TS_ClockReference_Get(bytes + offset, &field->original_program_clock_reference_base,
-                              &field->OPCR_reserved, &field->original_program_clock_reference_extension);
-        offset += 6;
-    }
-    field->splicing_point_flag &= offset + 1 <= end;
-    if (field->splicing_point_flag) {
-        field->splice_countdown = i8(bytes[offset]);
-        offset += 1;
-    }
-    field->transport_private_data_flag &= offset + 1 <= end;
+    field->PCR_flag &= adaptation.Remaining() >= 6;
+    if (field->PCR_flag)
+        TS_ClockReference_Read(&adaptation, &field->program_clock_reference_base, &field->PCR_reserved,
+                               &field->program_clock_reference_extension);
+    field->OPCR_flag &= adaptation.Remaining() >= 6;
+    if (field->OPCR_flag)
+        TS_ClockReference_Read(&adaptation, &field->original_program_clock_reference_base, &field->OPCR_reserved,
+                               &field->original_program_clock_reference_extension);
+    field->splicing_point_flag &= adaptation.Remaining() >= 1;
+    if (field->splicing_point_flag)
+        field->splice_countdown = i8(adaptation.Read8());
+    field->transport_private_data_flag &= adaptation.Remaining() >= 1;
     if (field->transport_private_data_flag) {
-        u32 length = bytes[offset];
-        if (offset + 1 + length > end)
-            length = end - offset - 1;
-        field->transport_private_data_length = u8(length);
-        std::memcpy(field->private_data_byte, bytes + offset + 1, length);
-        offset += 1 + length;
+        // A length that overruns the field is cut to the bytes left in it.
+        const u8 length = adaptation.Read8();
+        field->transport_private_data_length =
+            TS_AdaptationField_CopyRest(field->private_data_byte, adaptation.Take(length));
     }
-    field->adaptation_field_extension_flag &= offset + 1 <= end;
+    field->adaptation_field_extension_flag &= adaptation.Remaining() >= 1;
     if (field->adaptation_field_extension_flag)
-        offset = TS_AdaptationField_GetExtension(field, bytes, offset, end);
+        TS_AdaptationField_ReadExtension(field, &adaptation);
 
-    field->stuffing_length = u8(end - offset);
-    std::memcpy(field->stuffing_byte, bytes + offset, end - offset);
+    field->stuffing_length = TS_AdaptationField_CopyRest(field->stuffing_byte, adaptation);
     return 0;
 }

@@ -1,7 +1,4 @@
 // One-line text forms of a decoded packet header and the hex dump of a raw packet.
-#include <cstdio>
-
-#include "common/bytes.h"
 #include "text/text.h"
 
 namespace {
@@ -9,12 +6,11 @@ namespace {
 // Prints the header fields after the bracketed tag; the PID is followed by its reserved-PID name.
 void TS_Packet_PrintFields(const char *tag, const TS_Packet *packet)
 {
-    char name[256];
-    TS_Header_PIDToString(name, packet->PID);
     TS_Text_Printf("[%s] TEI:%d PUSI:%d TP:%d PID:0x%04X(%s) TSC:%d AFC:%d CN:%d\n", tag,
-           packet->transport_error_indicator, packet->payload_unit_start_indicator,
-           packet->transport_priority, packet->PID, name, packet->transport_scrambling_control,
-           packet->adaptation_field_control, packet->continuity_counter);
+                   packet->transport_error_indicator, packet->payload_unit_start_indicator,
+                   packet->transport_priority, packet->PID, TS_Name_PID(packet->PID),
+                   packet->transport_scrambling_control, packet->adaptation_field_control,
+                   packet->continuity_counter);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // Program clock reference (ISO/IEC 13818-1 2.4.3.5): decoding from the adaptation field and the
 // text form with the 90 kHz base as a time of day.
-#include <cstdio>
-
-#include "common/bytes.h"
+#include "packet/clock_reference.h"
 #include "text/text.h"
 
 // bytes[0] is the lead byte (the adaptation field's flag byte when the stream dump calls it),
@@ -11,12 +9,11 @@ int TS_PCR_Import(TS_PCR *pcr, const u8 *bytes)
 {
     if (pcr == nullptr || bytes == nullptr)
         return -1;
-    pcr->u8Lead = bytes[0];
-    pcr->program_clock_reference_base = (u64(bytes[1]) << 25) | (u64(bytes[2]) << 17) |
-                                        (u64(bytes[3]) << 9) | (u64(bytes[4]) << 1) |
-                                        (u64(bytes[5]) >> 7);
-    pcr->reserved = (bytes[5] & 0x7E) >> 1;
-    pcr->program_clock_reference_extension = (u32(bytes[5] & 0x01) << 8) | bytes[6];
+    TS_ByteReader reader(bytes, 7);
+    pcr->u8Lead = reader.Read8();
+    u16 extension = 0;
+    TS_ClockReference_Read(&reader, &pcr->program_clock_reference_base, &pcr->reserved, &extension);
+    pcr->program_clock_reference_extension = extension;
     return 0;
 }
 
@@ -26,8 +23,6 @@ int TS_PCR_Print(const TS_PCR *pcr)
 {
     if (pcr == nullptr)
         return -1;
-    char name[256];
-    TS_Section_TagToString(name, pcr->u8Lead);
 
     // The base counts ticks of 90 kHz; a 33-bit base spans 26.5 hours at most.
     constexpr u64 kTicksPerHour = 90000ULL * 3600;
@@ -42,8 +37,8 @@ int TS_PCR_Print(const TS_PCR *pcr)
     rest -= seconds * kTicksPerSecond;
     const u16 milliseconds = u16(rest / 90);
 
-    TS_Text_Printf("[PCR] TI:0x%02X(%s) PB:%lld(%02d:%02d:%02d.%03d) R:%d PE:%d\n", pcr->u8Lead, name,
-           static_cast<long long>(pcr->program_clock_reference_base), hours, minutes, seconds,
-           milliseconds, pcr->reserved, int(pcr->program_clock_reference_extension));
+    TS_Text_Printf("[PCR] TI:0x%02X(%s) PB:%lld(%02d:%02d:%02d.%03d) R:%d PE:%d\n", pcr->u8Lead,
+                   TS_Name_TableId(pcr->u8Lead), static_cast<long long>(pcr->program_clock_reference_base), hours,
+                   minutes, seconds, milliseconds, pcr->reserved, int(pcr->program_clock_reference_extension));
     return 0;
 }
