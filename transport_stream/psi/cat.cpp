@@ -1,10 +1,7 @@
-// Conditional access section (ISO/IEC 13818-1 2.4.4.6): decoding, text form, and the EMM PID
-// that its CA descriptors name.
-#include <cstdio>
-
+// Conditional access section decoding (ISO/IEC 13818-1 2.4.4.6), and the EMM PID that its CA
+// descriptors name.
 #include "psi/section.h"
 #include "descriptors/descriptors.h"
-#include "text/text.h"
 
 // Decodes a complete CAT section. The header is read with the PAT's layout, so bytes 3-4
 // (reserved in a CAT) land in transport_stream_id. The descriptor loop runs up to the CRC_32;
@@ -33,26 +30,6 @@ int TS_CAT_FromPreSection(TS_CAT *cat, const TS_PreSection *section)
         loop_end > 8 ? TS_Descriptor_DecodeLoop(cat->ltDescriptor, 32, b + 8, b + loop_end, b + extent) : 0;
     cat->CRC_32 = TS_Section_ReadCRC(b, extent);
     cat->u8Valid = 1;
-    return 0;
-}
-
-// Prints the header line, the descriptor count, each descriptor, and the CRC_32 after an empty
-// line.
-int TS_CAT_Print(const TS_CAT *cat)
-{
-    if (cat == nullptr)
-        return -1;
-    char name[256];
-    TS_Section_TagToString(name, cat->table_id);
-    TS_Text_Printf("[CAT] TI:0x%02X(%s) SSI:%d R1:%d SL:%d TSI:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n",
-           cat->table_id, name, cat->section_syntax_indicator, int(cat->reserved1),
-           cat->section_length, cat->transport_stream_id, cat->reserved2, cat->version_number,
-           cat->current_next_indicator, cat->section_number, cat->last_section_number);
-    TS_Text_Printf("  DSC:%d\n", cat->u16DescriptorCount);
-    const u16 count = cat->u16DescriptorCount < 32 ? cat->u16DescriptorCount : 32;
-    for (u16 i = 0; i < count; ++i)
-        TS_Descriptor_Print(&cat->ltDescriptor[i]);
-    TS_Text_Printf("\n  CRC32:0x%08X\n", cat->CRC_32);
     return 0;
 }
 

@@ -1,47 +1,29 @@
 // Text form of a decoded PMT: header line, program descriptors, each elementary stream with its
 // descriptors, and the CRC_32. Table lines are indented; descriptor lines start in column 0.
-#include <cstdio>
-
-#include "psi/section.h"
-#include "descriptors/descriptors.h"
-#include "text/text.h"
-
-namespace {
-
-// Prints the first count descriptors of a loop, never more than its 32 entries.
-void TS_PMT_PrintDescriptors(const TS_Descriptor *list, u16 count)
-{
-    const u16 bounded = count < 32 ? count : 32;
-    for (u16 i = 0; i < bounded; ++i)
-        TS_Descriptor_Print(&list[i]);
-}
-
-}  // namespace
+#include "psi/print.h"
 
 int TS_PMT_Print(const TS_PMT *pmt)
 {
     if (pmt == nullptr)
         return -1;
-    // One name buffer: the table name first, then each stream type in turn.
-    char name[256];
-    TS_Section_TagToString(name, pmt->table_id);
     TS_Text_Printf("[PMT] TI:0x%02X(%s) SSI:%d R1:%d SLEN:%d TSI:%d R2:%d VER:%d CNI:%d SN:%d LSN:%d "
-           "PCRPID:0x%04X PIL:%d\n",
-           pmt->table_id, name, pmt->section_syntax_indicator, pmt->reserved1, pmt->section_length,
-           pmt->program_number, pmt->reserved2, pmt->version_number, pmt->current_next_indicator,
-           pmt->section_number, pmt->last_section_number, pmt->PCR_PID, pmt->program_info_length);
+                   "PCRPID:0x%04X PIL:%d\n",
+                   pmt->table_id, TS_Name_TableId(pmt->table_id), pmt->section_syntax_indicator, pmt->reserved1,
+                   pmt->section_length, pmt->program_number, pmt->reserved2, pmt->version_number,
+                   pmt->current_next_indicator, pmt->section_number, pmt->last_section_number, pmt->PCR_PID,
+                   pmt->program_info_length);
     TS_Text_Printf("  DSC:%d\n", pmt->u16DescriptorCount);
-    TS_PMT_PrintDescriptors(pmt->ltDescriptor, pmt->u16DescriptorCount);
+    TS_Section_PrintDescriptors(pmt->ltDescriptor, pmt->u16DescriptorCount);
 
-    const u16 streams = pmt->u16StreamCount < 16 ? pmt->u16StreamCount : 16;
+    const u16 streams = pmt->u16StreamCount < TS_MAX_STREAMS ? pmt->u16StreamCount : TS_MAX_STREAMS;
     for (u16 i = 0; i < streams; ++i) {
         const TS_PMTStream *stream = &pmt->ltStream[i];
-        TS_Header_StreamTypeToString(name, stream->stream_type);
-        TS_Text_Printf("  ST:0x%02X(%s) EPID:0x%04X ESIL:%d DSC:%d\n", stream->stream_type, name,
-               stream->elementary_PID, stream->ES_info_length, stream->u16DescriptorCount);
+        TS_Text_Printf("  ST:0x%02X(%s) EPID:0x%04X ESIL:%d DSC:%d\n", stream->stream_type,
+                       TS_Name_StreamType(stream->stream_type), stream->elementary_PID, stream->ES_info_length,
+                       stream->u16DescriptorCount);
         TS_Text_Printf("  DSC:%d\n", stream->u16DescriptorCount);
-        TS_PMT_PrintDescriptors(stream->ltDescriptor, stream->u16DescriptorCount);
+        TS_Section_PrintDescriptors(stream->ltDescriptor, stream->u16DescriptorCount);
     }
-    TS_Text_Printf("  CRC32:0x%08X\n", pmt->CRC_32);
+    TS_Section_PrintCRC(pmt->CRC_32);
     return 0;
 }

@@ -1,49 +1,14 @@
 // Private sections (ISO/IEC 13818-1 2.4.4.10), as carried on the CA PIDs: ECM sections named by
 // a PMT's CA descriptor and EMM sections named by the CAT's. EMMs begin with a 48-bit card ID.
-#include <cstdio>
 #include <cstring>
 
 #include "psi/section.h"
-#include "descriptors/descriptors.h"
-#include "text/text.h"
 
 namespace {
 
 // Fixed bytes of the long form after private_section_length: table_id_extension to
 // last_section_number (5) and the CRC_32 (4).
 constexpr u32 kLongFormOverhead = 9;
-
-// Number of private_data_bytes the record holds, never more than its array.
-u32 TS_PrivateSection_DataLength(const TS_PrivateSection *section)
-{
-    u32 length = section->private_section_length;
-    if (section->section_syntax_indicator)
-        length = length > kLongFormOverhead ? length - kLongFormOverhead : 0;
-    return length < sizeof section->lu8Data ? length : u32(sizeof section->lu8Data);
-}
-
-// Prints the header line of a private section or an EMM; the long form adds its extension
-// fields. Ends with the indent of the first dump line.
-void TS_PrivateSection_PrintHeader(const char *tag, const TS_PrivateSection *section)
-{
-    char name[256];
-    TS_Section_TagToString(name, section->table_id);
-    TS_Text_Printf("[%s] TI:0x%02X(%s) SSI:%d PI:%d R1:%d PSL:%d", tag, section->table_id, name,
-           section->section_syntax_indicator, section->private_indicator, section->reserved1,
-           section->private_section_length);
-    if (section->section_syntax_indicator)
-        TS_Text_Printf(" TE:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d", section->table_id_extension,
-               section->reserved2, section->version_number, section->current_next_indicator,
-               section->section_number, section->last_section_number);
-    TS_Text_Printf("\n  ");
-}
-
-// The CRC_32 line that closes a long-form section.
-void TS_PrivateSection_PrintCRC(const TS_PrivateSection *section)
-{
-    if (section->section_syntax_indicator)
-        TS_Text_Printf("  CRC32:0x%08X\n", section->CRC_32);
-}
 
 }  // namespace
 
@@ -79,34 +44,6 @@ int TS_Section_PrivateFromPreSection(TS_PrivateSection *section, const TS_PreSec
         section->CRC_32 = TS_Section_ReadCRC(s, extent);
     }
     section->u8Valid = 1;
-    return 0;
-}
-
-// Prints the header line, the private_data_bytes, and for the long form the CRC_32.
-int TS_Section_PrintPrivate(const TS_PrivateSection *section)
-{
-    if (section == nullptr)
-        return -1;
-    TS_PrivateSection_PrintHeader("Private", section);
-    TS_Text_PrintBytes(section->lu8Data, int(TS_PrivateSection_DataLength(section)));
-    TS_PrivateSection_PrintCRC(section);
-    return 0;
-}
-
-// Prints an EMM: the header line, the card ID of the first six data bytes in decimal and in
-// hexadecimal, the data bytes after it, and for the long form the CRC_32.
-int TS_Section_PrintEMM(const TS_PrivateSection *section)
-{
-    if (section == nullptr)
-        return -1;
-    TS_PrivateSection_PrintHeader("EMM", section);
-    u64 card_id = 0;
-    TS_Section_GetCardIdFromEMM(&card_id, section);
-    TS_Text_Printf("CardID:%lld(0x%llx)\n  ", static_cast<long long>(card_id),
-           static_cast<unsigned long long>(card_id));
-    const u32 length = TS_PrivateSection_DataLength(section);
-    TS_Text_PrintBytes(section->lu8Data + 6, length > 6 ? int(length - 6) : 0);
-    TS_PrivateSection_PrintCRC(section);
     return 0;
 }
 
