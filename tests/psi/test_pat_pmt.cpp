@@ -80,6 +80,32 @@ TEST(PAT, ProgramsBeyondSixteenAreDropped)
     EXPECT_EQ(pat.CRC_32, Crc32Mpeg2(section->lu8Section, section->u16Length - 4));
 }
 
+// A record holding fewer bytes than its section_length declares (as a caller may load one):
+// the PAT reads only the bytes it holds, like the CAT and the PMT, and never the stale bytes of
+// the buffer behind them. Entries still start up to the last byte before the CRC_32's place.
+TEST(PAT, DeclaredLengthPastTheBytesHeldIsCutToThem)
+{
+    const Bytes sealed = PATSection(0x7FE0, 4, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}});
+    ASSERT_EQ(sealed.size(), 24u);
+    Bytes bytes = sealed;
+    bytes[1] = 0xBF;  // section_length 4095
+    bytes[2] = 0xFF;
+    auto section = MakePreSection(bytes);
+    std::memset(section->lu8Section + bytes.size(), 0x47, 200);
+    TS_PAT pat = {};
+    ASSERT_EQ(TS_PAT_FromPreSection(&pat, section.get()), 0);
+    EXPECT_EQ(pat.section_length, 4095);
+    EXPECT_EQ(pat.transport_stream_id, 0x7FE0);
+    // The three programs, then an entry made of the four CRC_32 bytes that close the bytes held.
+    ASSERT_EQ(pat.u16ProgramCount, 4);
+    EXPECT_EQ(pat.ltProgram[2].program_number, 0x0401);
+    EXPECT_EQ(pat.ltProgram[2].PID, 0x01F1);
+    EXPECT_EQ(pat.ltProgram[3].program_number, u16(bytes[20] << 8 | bytes[21]));
+    EXPECT_EQ(pat.ltProgram[3].reserved, bytes[22] >> 5);
+    EXPECT_EQ(pat.ltProgram[3].PID, u16((bytes[22] & 0x1F) << 8 | bytes[23]));
+    EXPECT_EQ(pat.CRC_32, Crc32Mpeg2(sealed.data(), 20));
+}
+
 TEST(PMT, DecodesTheExampleProgram)
 {
     auto section = std::make_unique<TS_PreSection>();

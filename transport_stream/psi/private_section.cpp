@@ -4,14 +4,6 @@
 
 #include "psi/section.h"
 
-namespace {
-
-// Fixed bytes of the long form after private_section_length: table_id_extension to
-// last_section_number (5) and the CRC_32 (4).
-constexpr u32 kLongFormOverhead = 9;
-
-}  // namespace
-
 // Decodes a complete private section. The short form leaves the long-form fields and the
 // CRC_32 as they were. A private_section_length that reaches past the bytes collected is cut to
 // them, and a long form shorter than its 9 fixed bytes has no data.
@@ -19,29 +11,29 @@ int TS_Section_PrivateFromPreSection(TS_PrivateSection *section, const TS_PreSec
 {
     if (section == nullptr || presection == nullptr)
         return -1;
-    const u8 *s = presection->lu8Section;
-    const u32 extent = TS_PreSection_Extent(presection);
-    section->table_id = s[0];
-    section->section_syntax_indicator = s[1] >> 7;
-    section->private_indicator = (s[1] & 0x40) ? 1 : 0;
-    section->reserved1 = (s[1] & 0x30) >> 4;
-    const u32 available = extent > 3 ? extent - 3 : 0;
-    const u16 length = TS_Read12(s + 1);
-    section->private_section_length = length < available ? length : u16(available);
+    TS_ByteReader reader = TS_PreSection_Reader(presection);
+    TS_SectionHeader header = TS_Section_ReadHeader(&reader, TS_SectionForm::AsIndicated);
+    section->table_id = header.table_id;
+    section->section_syntax_indicator = header.section_syntax_indicator;
+    section->private_indicator = header.private_indicator;
+    section->reserved1 = header.reserved1;
 
-    if (!section->section_syntax_indicator) {
-        std::memcpy(section->lu8Data, s + 3, section->private_section_length);
+    // private_section_length counts the bytes after itself; the short form's are all data.
+    TS_ByteReader after_length = TS_PreSection_Reader(presection);
+    after_length.Skip(3);
+    const TS_ByteReader body = after_length.Take(header.section_length);
+    section->private_section_length = u16(body.Size());
+    if (!header.section_syntax_indicator) {
+        std::memcpy(section->lu8Data, body.Begin(), body.Size());
     } else {
-        section->table_id_extension = TS_Read16(s + 3);
-        section->reserved2 = s[5] >> 6;
-        section->version_number = (s[5] & 0x3E) >> 1;
-        section->current_next_indicator = (s[5] & 0x01) ? 1 : 0;
-        section->section_number = s[6];
-        section->last_section_number = s[7];
-        const u32 data_length = section->private_section_length > kLongFormOverhead
-            ? section->private_section_length - kLongFormOverhead : 0;
-        std::memcpy(section->lu8Data, s + 8, data_length);
-        section->CRC_32 = TS_Section_ReadCRC(s, extent);
+        section->table_id_extension = header.table_id_extension;
+        TS_Section_CopyVersion(section, header);
+        // The long form's data lies between last_section_number and the CRC_32 that closes
+        // private_section_length, as cut.
+        header.section_length = section->private_section_length;
+        const TS_ByteReader data = reader.Take(TS_Section_LoopLength(header, reader));
+        std::memcpy(section->lu8Data, data.Begin(), data.Size());
+        section->CRC_32 = TS_Section_ReadCRC(reader);
     }
     section->u8Valid = 1;
     return 0;
@@ -52,9 +44,8 @@ int TS_Section_GetCardIdFromEMM(u64 *card_id, const TS_PrivateSection *section)
 {
     if (card_id == nullptr || section == nullptr)
         return -1;
-    u64 value = 0;
-    for (int i = 0; i < 6; ++i)
-        value = (value << 8) | section->lu8Data[i];
-    *card_id = value;
+    TS_ByteReader data(section->lu8Data, 6);
+    const u64 high = data.Read16();
+    *card_id = (high << 32) | data.Read32();
     return 0;
 }

@@ -2,8 +2,6 @@
 #include <cstring>
 
 #include "psi/section.h"
-#include "descriptors/descriptors.h"
-#include "text/text.h"
 
 // Puts a reassembly buffer into its idle state: nothing collected, no counter seen.
 int TS_PreSection_Initialise(TS_PreSection *section)
@@ -70,28 +68,30 @@ int TS_PreSection_Import(TS_PreSection *section, const u8 *packet, u16 min_secti
 {
     if (section == nullptr || packet == nullptr)
         return -1;
-    const u8 payload_unit_start_indicator = (packet[1] >> 6) & 1;
-    const u8 adaptation_field_control = (packet[3] >> 4) & 0x03;
-    const u8 continuity_counter = packet[3] & 0x0F;
+    TS_ByteReader reader(packet, TS_PACKET_SIZE);
+    reader.Skip(1);  // sync_byte
+    const u8 payload_unit_start_indicator = u8((reader.Read16() >> 14) & 0x01);
+    const u8 control = reader.Read8();
+    const u8 adaptation_field_control = (control >> 4) & 0x03;
+    const u8 continuity_counter = control & 0x0F;
 
     // Payload bytes start after the header and any adaptation field.
     if (!(adaptation_field_control & 0x01))
         return -5;
-    u32 payload = 4;
     if (adaptation_field_control & 0x02)
-        payload += 1 + packet[4];
-    if (payload >= TS_PACKET_SIZE)
+        reader.Skip(reader.Read8());
+    if (reader.Remaining() == 0)
         return -5;
 
     if (payload_unit_start_indicator) {
         // The pointer_field counts the bytes (the tail of an earlier section) before the new one.
-        const u32 start = payload + 1 + packet[payload];
-        if (start >= TS_PACKET_SIZE)
+        reader.Skip(reader.Read8());
+        if (reader.Remaining() == 0)
             return TS_PreSection_Fail(section, -4);
         section->u8LastCounter = continuity_counter;
         section->u16Length = 0;
         section->u16Collected = 0;
-        return TS_PreSection_Append(section, packet + start, TS_PACKET_SIZE - start, min_section_length);
+        return TS_PreSection_Append(section, reader.Here(), reader.Remaining(), min_section_length);
     }
 
     if (section->u8Complete)
@@ -102,7 +102,7 @@ int TS_PreSection_Import(TS_PreSection *section, const u8 *packet, u16 min_secti
     if (section->u8LastCounter != 15 && continuity_counter != section->u8LastCounter + 1)
         return TS_PreSection_Fail(section, -3);
     section->u8LastCounter = continuity_counter;
-    return TS_PreSection_Append(section, packet + payload, TS_PACKET_SIZE - payload, min_section_length);
+    return TS_PreSection_Append(section, reader.Here(), reader.Remaining(), min_section_length);
 }
 
 }  // namespace
