@@ -2,7 +2,10 @@
 #ifndef PIDSIFT_TOOL_FRONT_END_H
 #define PIDSIFT_TOOL_FRONT_END_H
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,10 +21,93 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// The progress line: bytes read of the file's size, redrawn after every chunk the library reads.
-// The cursor is left at the start of the line, so that a message printed meanwhile covers it.
-inline void ShowProgress(u64 bytes_read, u64 total, void *shown)
+// The path that the library opens for a FILE argument: "-" is standard input.
+inline const char *InputPath(const char *argument) { return std::strcmp(argument, "-") == 0 ? "/dev/stdin" : argument; }
+
+// How a path is named in messages.
+inline const char *DisplayName(const char *path)
 {
+    return std::strcmp(path, "/dev/stdin") == 0 ? "standard input"
+           : std::strcmp(path, "/dev/stdout") == 0 ? "standard output" : path;
+}
+
+struct ProgressState;
+void EraseProgressLine();
+
+// The library's messages about failed system calls, as "TOOL: cannot read FILE: reason".
+inline void PrintFailure(int failure, const char *path, int error_number, void *tool)
+{
+    EraseProgressLine();
+    const char *name = static_cast<const char *>(tool);
+    if (failure == TS_FAILED_CREATE && error_number == 0) {
+        fprintf(stderr, "%s: will not write %s: it is the input file\n", name, DisplayName(path));
+        return;
+    }
+    const char *verb = failure == TS_FAILED_READ ? "read" : failure == TS_FAILED_WRITE ? "write"
+                       : failure == TS_FAILED_OPEN ? "open" : "create";
+    fprintf(stderr, "%s: cannot %s %s: %s\n", name, verb, DisplayName(path), strerror(error_number));
+}
+
+// The library's own failure messages, printed after the progress line has been erased.
+inline void PrintLibraryFailure(int failure, const char *path, int, void *)
+{
+    EraseProgressLine();
+    TS_PrintFailure(failure, path);
+}
+
+// Sends the library's failure messages through PrintFailure for the tool named.
+inline void ReportFailuresAs(const char *tool) { TS_SetMessageHook(PrintFailure, const_cast<char *>(tool)); }
+
+// A redraw at most every tenth of a second: the library reports every 128 KiB it reads.
+class ProgressThrottle {
+public:
+    static constexpr u64 kInterval = 100'000'000;  // nanoseconds
+    // Whether to draw at time now (nanoseconds): the first time, the last time (done), and then
+    // once the interval has passed since the last drawing.
+    bool Due(u64 now, bool done)
+    {
+        if (m_drawn && !done && now - m_last < kInterval)
+            return false;
+        m_drawn = true;
+        m_last = now;
+        return true;
+    }
+
+private:
+    bool m_drawn = false;
+    u64 m_last = 0;
+};
+
+inline u64 MonotonicNanoseconds()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return u64(now.tv_sec) * 1'000'000'000u + u64(now.tv_nsec);
+}
+
+struct ProgressState {
+    bool bShown = false;
+    ProgressThrottle tThrottle;
+};
+
+// The progress line on screen, if any: a message erases it first.
+inline ProgressState *g_pShownProgress = nullptr;
+
+inline void EraseProgressLine()
+{
+    if (g_pShownProgress != nullptr && g_pShownProgress->bShown)
+        fputs("\r\033[K", stderr);
+    if (g_pShownProgress != nullptr)
+        g_pShownProgress->bShown = false;
+}
+
+// The progress line: bytes read of the file's size, redrawn at most ten times a second. The
+// cursor is left at the start of the line, so that a message printed meanwhile covers it.
+inline void ShowProgress(u64 bytes_read, u64 total, void *context)
+{
+    ProgressState *state = static_cast<ProgressState *>(context);
+    if (!state->tThrottle.Due(MonotonicNanoseconds(), total > 0 && bytes_read >= total))
+        return;
     constexpr u64 kMiB = 1024 * 1024;
     if (total > 0) {
         const unsigned percent = unsigned(bytes_read >= total ? 100 : bytes_read * 100 / total);
@@ -34,7 +120,8 @@ inline void ShowProgress(u64 bytes_read, u64 total, void *shown)
     } else {
         fprintf(stderr, "\033[K%llu MiB read\r", (unsigned long long)(bytes_read / kMiB));
     }
-    *static_cast<bool *>(shown) = true;
+    state->bShown = true;
+    g_pShownProgress = state;
 }
 
 // Turns the progress line on when standard error is a terminal that nothing else writes to.
@@ -43,20 +130,22 @@ public:
     explicit Progress(bool wanted)
     {
         if (wanted && isatty(STDERR_FILENO))
-            TS_SetProgressHook(ShowProgress, &m_shown);
+            TS_SetProgressHook(ShowProgress, &m_state);
     }
     // Erases the line, before the front end prints its own report.
     void Finish()
     {
         TS_SetProgressHook(nullptr, nullptr);
-        if (m_shown)
+        if (m_state.bShown)
             fputs("\r\033[K", stderr);
-        m_shown = false;
+        m_state.bShown = false;
+        if (g_pShownProgress == &m_state)
+            g_pShownProgress = nullptr;
     }
     ~Progress() { Finish(); }
 
 private:
-    bool m_shown = false;
+    ProgressState m_state;
 };
 
 // The value of c as a digit of base 10 or 16 (either case), or -1.

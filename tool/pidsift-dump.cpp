@@ -9,7 +9,7 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: pidsift-dump [SELECTION...] FILE\n"
+    "Usage: pidsift-dump [SELECTION...] [--changes] FILE\n"
     "\n"
     "Prints what an MPEG-2 transport stream recording carries, as text on standard output:\n"
     "packet headers, the program tables, clock references, conditional-access sections and the\n"
@@ -32,15 +32,20 @@ const char kHelp[] =
     "  --all        all of the above\n"
     "  --mask N     the numbers above added up, in hexadecimal (0x10A) or decimal (266)\n"
     "\n"
+    "  --changes    print a PAT, CAT, PMT, ECM or EMM only when its section differs from the\n"
+    "               last one printed on its PID (broadcasts repeat their tables every tenth\n"
+    "               of a second); the end says how many repeats were left out\n"
+    "\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "\n"
-    "PMTs, PCRs, ECMs and stream packets are known only once a PAT has named their programs, so\n"
-    "nothing of them is printed before the first PAT.\n"
+    "FILE '-' reads standard input. PMTs, PCRs, ECMs and stream packets are known only once a PAT\n"
+    "has named their programs, so nothing of them is printed before the first PAT.\n"
     "\n"
     "Examples:\n"
     "  pidsift-dump recording.ts                  the tables and the PID list\n"
-    "  pidsift-dump --pcr --pmt recording.ts      clock references and PMT changes\n"
+    "  pidsift-dump --pcr --pmt recording.ts      clock references and PMTs\n"
+    "  pidsift-dump --changes recording.ts        the tables each time they change\n"
     "  pidsift-dump --mask 0x1FF recording.ts     everything\n"
     "\n"
     "Exit status: 0 when the whole file was read; 1 when it could not be opened or read, or the\n"
@@ -86,6 +91,7 @@ int main(int argc, char **argv)
 {
     int mask = 0;
     bool selected = false;
+    bool changes_only = false;
     const char *file = nullptr;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -118,6 +124,10 @@ int main(int argc, char **argv)
             for (const Option &option : kOptions)
                 if (std::strcmp(arg, option.name) == 0)
                     found = &option;
+            if (std::strcmp(arg, "--changes") == 0) {
+                changes_only = true;
+                continue;
+            }
             if (found == nullptr)
                 return UsageError("unknown option '%s'", arg);
             mask |= found->bits;
@@ -128,6 +138,9 @@ int main(int argc, char **argv)
         return UsageError("%s", "no FILE given");
     if (!selected)
         mask = kDefaultMask;
+    if (changes_only)
+        mask |= TS_PRINT_CHANGES;
+    front_end::ReportFailuresAs("pidsift-dump");
 
     // A dump of a long recording is megabytes of text: hand it to the system in large pieces.
     static char output_buffer[1 << 20];
@@ -135,7 +148,7 @@ int main(int argc, char **argv)
         setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     // The progress line would be torn up by the text when both go to one terminal.
     front_end::Progress progress(!isatty(STDOUT_FILENO));
-    const int result = TS_Print(file, mask);
+    const int result = TS_Print(front_end::InputPath(file), mask);
     progress.Finish();
     const bool written = front_end::FinishStandardOutput();
     return result == 0 && written ? front_end::kExitSuccess : front_end::kExitFailure;

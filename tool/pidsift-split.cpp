@@ -1,5 +1,6 @@
-// pidsift-split: cuts an MPEG-2 transport stream file into one file per program, or a
-// single-program file at the changes of its PMT.
+// pidsift-split: cuts an MPEG-2 transport stream file into one file per program, one program
+// into a file that plays on its own, or a single-program file at the changes of its PMT.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,13 +11,17 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: pidsift-split programs FILE\n"
+    "Usage: pidsift-split programs FILE [-d DIR]\n"
+    "       pidsift-split program FILE PID [-o OUT] [-d DIR]\n"
+    "       pidsift-split program FILE --program N [-o OUT] [-d DIR]\n"
     "       pidsift-split pmt-list FILE\n"
-    "       pidsift-split pmt FILE [--crc CRC] [-o OUT]\n"
+    "       pidsift-split pmt FILE [--crc CRC] [-o OUT] [-d DIR]\n"
     "\n"
     "Cuts an MPEG-2 transport stream recording into smaller recordings, copying packets as they\n"
-    "are. The new files go next to FILE and are named after it: BASE below is FILE without its\n"
-    "extension (recording.ts gives recording). Files of the same names are replaced.\n"
+    "are. The new files go next to FILE, or into DIR with -d, and are named after it: BASE below\n"
+    "is FILE without its extension (recording.ts gives recording). FILE '-' reads standard\n"
+    "input; the files are then named stdin_... in the current folder (or DIR). Files of the same\n"
+    "names are replaced.\n"
     "\n"
     "Commands:\n"
     "  programs   One file per program that the PAT (the table of programs) lists, named\n"
@@ -25,6 +30,11 @@ const char kHelp[] =
     "             <n> is 0, or 1, 2... when the PAT lists one program number several times;\n"
     "             <k> is 0, and grows when a program leaves the PAT and later comes back into\n"
     "             a new file.\n"
+    "  program    One program, chosen by the PID of its PMT (hexadecimal, 0x optional, as\n"
+    "             pidsift lists it) or by its number with --program, into one file that\n"
+    "             players take: a PAT that lists only that program comes first and again at\n"
+    "             each PAT of the input, then the program's packets as pidsift copies them.\n"
+    "             Named BASE_<program number>_0_0.ts unless -o names it.\n"
     "  pmt-list   For a recording of one program whose PMT (its list of streams) changes, lists\n"
     "             the segments: each run of one PMT, with its position in the list, the CRC_32\n"
     "             that tells that PMT apart, its index (0 the first time a PMT occurs, 1 when\n"
@@ -33,29 +43,45 @@ const char kHelp[] =
     "             that comes back continues its file. With --crc, one file only, with every\n"
     "             part of the recording under that PMT.\n"
     "\n"
-    "Options of pmt:\n"
-    "  --crc CRC          the PMT to keep, its CRC_32 as pmt-list shows it (0x optional)\n"
-    "  -o, --output OUT   with --crc, write to OUT instead of BASE_<CRC_32>.ts\n"
+    "Options:\n"
+    "  -d, --directory DIR  put the files in DIR (programs, program, pmt)\n"
+    "  --program N          program: the program with program number N (decimal)\n"
+    "  --crc CRC            pmt: the PMT to keep, its CRC_32 as pmt-list shows it (0x optional)\n"
+    "  -o, --output OUT     program, and pmt with --crc: write to OUT instead; for program, '-'\n"
+    "                       is standard output\n"
     "\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "\n"
-    "programs and pmt list the files written, with their sizes, on standard output. pmt-list\n"
-    "and pmt accept only recordings whose PAT lists a single program (and the network PID).\n"
+    "programs, program and pmt list the files written, with their sizes, on standard output.\n"
+    "pmt-list and pmt take recordings whose PAT lists a single program (with or without the\n"
+    "network PID), such as every file that programs and program write. An interrupted split\n"
+    "(Ctrl-C, SIGTERM, SIGHUP) removes the files it had not finished; those it had finished stay.\n"
     "\n"
     "Examples:\n"
-    "  pidsift-split programs recording.ts\n"
+    "  pidsift-split programs recording.ts -d parts\n"
+    "  pidsift-split program recording.ts 0x1F0 -o news.ts\n"
+    "  pidsift-split program recording.ts --program 1025 -o - | player -\n"
     "  pidsift-split pmt-list channel.ts\n"
     "  pidsift-split pmt channel.ts --crc 1A2B3C4D -o main-part.ts\n"
     "\n"
     "Exit status: 0 on success; 1 when the input cannot be opened or read, an output cannot be\n"
-    "created or written, the recording has more than one program (pmt-list, pmt) or the PMT\n"
-    "given with --crc never occurs; 2 for a usage error.\n";
+    "created or written, nothing was found to write (no PAT lists a program, or the chosen one;\n"
+    "no PMT; the PMT given with --crc never occurs), or the recording has more than one program\n"
+    "(pmt-list, pmt); 2 for a usage error.\n";
+
+constexpr char kTool[] = "pidsift-split";
 
 int UsageError(const std::string &message)
 {
-    fprintf(stderr, "pidsift-split: %s\nTry 'pidsift-split --help' for more information.\n", message.c_str());
+    fprintf(stderr, "%s: %s\nTry 'pidsift-split --help' for more information.\n", kTool, message.c_str());
     return front_end::kExitUsage;
+}
+
+int Failure(const std::string &message)
+{
+    fprintf(stderr, "%s: %s\n", kTool, message.c_str());
+    return front_end::kExitFailure;
 }
 
 // A CRC_32 of one to eight hexadecimal digits, with an optional 0x or 0X.
@@ -69,7 +95,81 @@ bool ParseCRC(const char *text, u32 *crc)
     return true;
 }
 
-void RecordOutput(const char *path, void *files) { static_cast<std::vector<std::string> *>(files)->push_back(path); }
+// ---- Files being written, and what an interruption does to them ------------------------------
+
+// Files the library has opened and not yet finished, kept where a signal handler may read them:
+// fixed slots, each a path and a state that is written last.
+constexpr int kSlots = 256;
+constexpr size_t kPathCapacity = 4096;
+char g_lstrPath[kSlots][kPathCapacity];
+volatile sig_atomic_t g_ls32Unfinished[kSlots];
+
+struct Outputs {
+    std::vector<std::string> lstrWritten;  // every file opened, in order, for the report
+};
+
+void OnOutputOpened(const char *path, void *outputs)
+{
+    static_cast<Outputs *>(outputs)->lstrWritten.push_back(path);
+    // Only files of our own are removed on an interruption, never a device or a pipe.
+    struct stat status;
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode) || std::strlen(path) >= kPathCapacity)
+        return;
+    for (int i = 0; i < kSlots; ++i) {
+        if (!g_ls32Unfinished[i]) {
+            std::memcpy(g_lstrPath[i], path, std::strlen(path) + 1);
+            g_ls32Unfinished[i] = 1;
+            return;
+        }
+    }
+}
+
+void OnOutputDone(const char *path, void *)
+{
+    for (int i = 0; i < kSlots; ++i)
+        if (g_ls32Unfinished[i] && std::strcmp(g_lstrPath[i], path) == 0)
+            g_ls32Unfinished[i] = 0;
+}
+
+void WriteToStandardError(const char *text) { (void)!write(STDERR_FILENO, text, std::strlen(text)); }
+
+// Runs on SIGINT, SIGTERM and SIGHUP: removes the unfinished files, says so, and ends the
+// process by the signal. Only async-signal-safe calls.
+void RemoveUnfinishedOnSignal(int signal_number)
+{
+    WriteToStandardError("\r\033[K");
+    for (int i = 0; i < kSlots; ++i) {
+        if (!g_ls32Unfinished[i])
+            continue;
+        unlink(g_lstrPath[i]);
+        WriteToStandardError("pidsift-split: interrupted: removed the unfinished ");
+        WriteToStandardError(g_lstrPath[i]);
+        WriteToStandardError("\n");
+    }
+    std::signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+// Follows the files of one run: reports them, and removes the unfinished ones on a signal.
+class OutputWatch {
+public:
+    OutputWatch()
+    {
+        TS_SetOutputHook(OnOutputOpened, &m_outputs);
+        TS_SetOutputDoneHook(OnOutputDone, nullptr);
+        for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+            std::signal(signal_number, RemoveUnfinishedOnSignal);
+    }
+    ~OutputWatch()
+    {
+        TS_SetOutputHook(nullptr, nullptr);
+        TS_SetOutputDoneHook(nullptr, nullptr);
+    }
+    const std::vector<std::string> &Files() const { return m_outputs.lstrWritten; }
+
+private:
+    Outputs m_outputs;
+};
 
 // The files the library created, with their sizes as they stand now.
 void PrintFiles(const std::vector<std::string> &files)
@@ -82,27 +182,58 @@ void PrintFiles(const std::vector<std::string> &files)
     }
 }
 
+int Finish(int result, const std::vector<std::string> &files)
+{
+    if (!files.empty())
+        PrintFiles(files);
+    const bool written = front_end::FinishStandardOutput();
+    return result == 0 && written ? front_end::kExitSuccess : front_end::kExitFailure;
+}
+
 int MoreThanOneProgram(const char *file)
 {
-    fprintf(stderr, "Error: the PAT of %s lists more than one program; split it with 'pidsift-split programs' first.\n",
-            file);
-    return front_end::kExitFailure;
+    return Failure(std::string("the PAT of ") + front_end::DisplayName(file) +
+                   " lists more than one program; split it with 'pidsift-split programs' first");
 }
+
+int NoProgram(const char *file)
+{
+    return Failure(std::string("no file written: no PAT of ") + front_end::DisplayName(file) + " lists a program");
+}
+
+// ---- Commands ----------------------------------------------------------------------------
 
 int RunPrograms(const char *file)
 {
-    std::vector<std::string> files;
-    TS_SetOutputHook(RecordOutput, &files);
+    OutputWatch watch;
     front_end::Progress progress(true);
     const int result = TS_ProgramSplitFile(file);
     progress.Finish();
-    TS_SetOutputHook(nullptr, nullptr);
-    if (!files.empty())
-        PrintFiles(files);
-    else if (result == 0)
-        printf("No file written: %s has no PAT that lists a program.\n", file);
-    const bool written = front_end::FinishStandardOutput();
-    return result == 0 && written ? front_end::kExitSuccess : front_end::kExitFailure;
+    if (watch.Files().empty() && result == 0)
+        return NoProgram(file);
+    return Finish(result, watch.Files());
+}
+
+int RunProgram(const char *file, u16 pid, u16 program_number, const char *output)
+{
+    const bool to_standard_output = output != nullptr && std::strcmp(output, "-") == 0;
+    if (output != nullptr && !to_standard_output && front_end::IsSameFile(file, output))
+        return Failure(std::string("will not write ") + output + ": it is the input file");
+    OutputWatch watch;
+    front_end::Progress progress(true);
+    const int result = TS_ProgramExtractFile(to_standard_output ? "/dev/stdout" : output, file, pid, program_number);
+    progress.Finish();
+    if (result == -4) {
+        char chosen[64];
+        if (pid != TS_NO_PID)
+            snprintf(chosen, sizeof chosen, "a program on PMT PID 0x%04X", pid);
+        else
+            snprintf(chosen, sizeof chosen, "program %u", unsigned(program_number));
+        return Failure(std::string("no file written: no PAT of ") + front_end::DisplayName(file) + " lists " + chosen);
+    }
+    // The recording itself went to standard output: no report there.
+    return to_standard_output ? (result == 0 ? front_end::kExitSuccess : front_end::kExitFailure)
+                              : Finish(result, watch.Files());
 }
 
 int RunPMTList(const char *file)
@@ -115,41 +246,56 @@ int RunPMTList(const char *file)
         return MoreThanOneProgram(file);
     if (result != 0)
         return front_end::kExitFailure;
-    if (list.u16Count == 0) {
-        printf("No PMT found: %s has no PAT that lists a program, or its PMT never comes.\n", file);
-    } else {
-        printf("Position  CRC_32      Index  Bytes\n");
-        for (u16 i = 0; i < list.u16Count; ++i)
-            printf("%8u  0x%08X  %5u  %llu\n", unsigned(i), list.ltSplit[i].u32CRC, unsigned(list.ltSplit[i].u16Index),
-                   (unsigned long long)list.ltSplit[i].u64Bytes);
-    }
+    if (list.u16Count == 0)
+        return Failure(std::string("no PMT found: ") + front_end::DisplayName(file) +
+                       " has no PAT that lists a program, or its PMT never comes");
+    printf("Position  CRC_32      Index  Bytes\n");
+    for (u16 i = 0; i < list.u16Count; ++i)
+        printf("%8u  0x%08X  %5u  %llu\n", unsigned(i), list.ltSplit[i].u32CRC, unsigned(list.ltSplit[i].u16Index),
+               (unsigned long long)list.ltSplit[i].u64Bytes);
     return front_end::FinishStandardOutput() ? front_end::kExitSuccess : front_end::kExitFailure;
 }
 
 int RunPMT(const char *file, bool single, u32 crc, const char *output)
 {
-    if (output != nullptr && front_end::IsSameFile(file, output)) {
-        fprintf(stderr, "Error: %s is the input file.\n", output);
-        return front_end::kExitFailure;
-    }
-    std::vector<std::string> files;
-    TS_SetOutputHook(RecordOutput, &files);
+    if (output != nullptr && front_end::IsSameFile(file, output))
+        return Failure(std::string("will not write ") + output + ": it is the input file");
+    OutputWatch watch;
     front_end::Progress progress(true);
     const int result = TS_PMTSplitFile(file, single ? 0 : 1, crc, output);
     progress.Finish();
-    TS_SetOutputHook(nullptr, nullptr);
     if (result == -3)
         return MoreThanOneProgram(file);
-    if (!files.empty()) {
-        PrintFiles(files);
-    } else if (result == 0 && single) {
-        fprintf(stderr, "Error: no PMT with CRC_32 0x%08X in %s.\n", crc, file);
-        return front_end::kExitFailure;
-    } else if (result == 0) {
-        printf("No file written: %s has no PAT that lists a program, or its PMT never comes.\n", file);
+    if (watch.Files().empty() && result == 0) {
+        if (single) {
+            char text[32];
+            snprintf(text, sizeof text, "0x%08X", crc);
+            return Failure(std::string("no file written: no PMT with CRC_32 ") + text + " in " +
+                           front_end::DisplayName(file));
+        }
+        return Failure(std::string("no file written: ") + front_end::DisplayName(file) +
+                       " has no PAT that lists a program, or its PMT never comes");
     }
-    const bool written = front_end::FinishStandardOutput();
-    return result == 0 && written ? front_end::kExitSuccess : front_end::kExitFailure;
+    return Finish(result, watch.Files());
+}
+
+// The base name of the outputs when they do not go next to FILE: in DIR, or in the current
+// folder for standard input.
+bool SetOutputBase(const char *file, const char *directory)
+{
+    const bool from_standard_input = std::strcmp(file, "-") == 0;
+    if (directory == nullptr && !from_standard_input)
+        return true;
+    std::string name = "stdin";
+    if (!from_standard_input) {
+        const char *slash = std::strrchr(file, '/');
+        static char base[65536];
+        if (GetBaseFileName(base, slash != nullptr ? slash + 1 : file) != 0)
+            return false;
+        name = base;
+    }
+    const std::string path = directory != nullptr ? std::string(directory) + "/" + name : name;
+    return TS_SetSplitBaseName(path.c_str()) == 0;
 }
 
 }  // namespace
@@ -169,47 +315,85 @@ int main(int argc, char **argv)
         }
     }
     if (argc < 2)
-        return UsageError("no command given: programs, pmt-list or pmt");
+        return UsageError("no command given: programs, program, pmt-list or pmt");
     const std::string command = argv[1];
-    if (command != "programs" && command != "pmt-list" && command != "pmt")
-        return UsageError("unknown command '" + command + "': programs, pmt-list or pmt");
+    if (command != "programs" && command != "program" && command != "pmt-list" && command != "pmt")
+        return UsageError("unknown command '" + command + "': programs, program, pmt-list or pmt");
 
-    const char *file = nullptr;
+    std::vector<const char *> operands;
     const char *crc_text = nullptr;
     const char *output = nullptr;
+    const char *directory = nullptr;
+    const char *program_text = nullptr;
     bool options_done = false;
     for (int i = 2; i < argc; ++i) {
         const char *arg = argv[i];
         const bool option = !options_done && arg[0] == '-' && arg[1] != '\0';
+        auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
         if (option && std::strcmp(arg, "--") == 0) {
             options_done = true;
         } else if (option && command == "pmt" && std::strcmp(arg, "--crc") == 0) {
-            if (i + 1 >= argc)
+            if ((crc_text = value()) == nullptr)
                 return UsageError("--crc needs the CRC_32 of a PMT");
-            crc_text = argv[++i];
-        } else if (option && command == "pmt" && (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--output") == 0)) {
-            if (i + 1 >= argc)
+        } else if (option && command == "program" && std::strcmp(arg, "--program") == 0) {
+            if ((program_text = value()) == nullptr)
+                return UsageError("--program needs a program number");
+        } else if (option && (command == "pmt" || command == "program") &&
+                   (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--output") == 0)) {
+            if ((output = value()) == nullptr)
                 return UsageError(std::string(arg) + " needs a file name");
-            output = argv[++i];
+        } else if (option && command != "pmt-list" && (std::strcmp(arg, "-d") == 0 || std::strcmp(arg, "--directory") == 0)) {
+            if ((directory = value()) == nullptr)
+                return UsageError(std::string(arg) + " needs a folder");
         } else if (option) {
             return UsageError("unknown option '" + std::string(arg) + "' for " + command);
-        } else if (file != nullptr) {
-            return UsageError("one FILE only; '" + std::string(arg) + "' is a second one");
         } else {
-            file = arg;
+            operands.push_back(arg);
         }
     }
-    if (file == nullptr)
+    const size_t wanted = command == "program" && program_text == nullptr ? 2 : 1;
+    if (operands.empty())
         return UsageError(command + " needs a FILE");
+    if (operands.size() < wanted)
+        return UsageError("program needs the PMT PID of the program, or --program N");
+    if (operands.size() > wanted)
+        return UsageError("one FILE only; '" + std::string(operands[wanted]) + "' is one too many");
+
+    const char *file = operands[0];
+    if (directory != nullptr) {
+        struct stat status;
+        if (stat(directory, &status) != 0)
+            return Failure(std::string("cannot use folder ") + directory + ": " + strerror(errno));
+        if (!S_ISDIR(status.st_mode))
+            return Failure(std::string("cannot use folder ") + directory + ": " + strerror(ENOTDIR));
+    }
+    if (!SetOutputBase(file, directory))
+        return Failure(std::string("cannot name the files of ") + file + ": the name is too long");
+    front_end::ReportFailuresAs(kTool);
+    const char *input = front_end::InputPath(file);
 
     if (command == "programs")
-        return RunPrograms(file);
+        return RunPrograms(input);
     if (command == "pmt-list")
-        return RunPMTList(file);
+        return RunPMTList(input);
+    if (command == "program") {
+        u16 pid = TS_NO_PID;
+        u64 number = 0;
+        if (program_text != nullptr) {
+            if (!front_end::ParseNumber(program_text, 10, 0xFFFF, &number) || number == 0)
+                return UsageError("invalid program number '" + std::string(program_text) + "': 1 to 65535");
+        } else {
+            u64 value = 0;
+            if (!front_end::ParseNumber(front_end::SkipHexPrefix(operands[1]), 16, 0x1FFF, &value))
+                return UsageError("invalid PID '" + std::string(operands[1]) + "': hexadecimal, 0 to 0x1FFF");
+            pid = u16(value);
+        }
+        return RunProgram(input, pid, u16(number), output);
+    }
     u32 crc = 0;
     if (crc_text != nullptr && !ParseCRC(crc_text, &crc))
         return UsageError("invalid CRC_32 '" + std::string(crc_text) + "': up to eight hexadecimal digits");
     if (output != nullptr && crc_text == nullptr)
         return UsageError("-o needs --crc: without it every PMT gets a file named after its CRC_32");
-    return RunPMT(file, crc_text != nullptr, crc, output);
+    return RunPMT(input, crc_text != nullptr, crc, output);
 }

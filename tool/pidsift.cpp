@@ -17,15 +17,13 @@ namespace {
 constexpr int kExitInvalidPID = -1;  // the shell sees 255
 constexpr int kExitFailure = front_end::kExitFailure;
 
-void PrintUsage()
-{
-    static const char kUsage[] =
-        "=== Pidsift === v1.00\n"
-        "Filt to one program from multi-program MPEG-2 TS file and output file.\n"
-        "Usage: pidsift <input TS filename> [<PID> <output TS filename>]\n"
-        "To check PID, <input TS filename> only to parameter.\n";
-    fwrite(kUsage, 1, sizeof kUsage - 1, stderr);
-}
+const char kUsage[] =
+    "=== Pidsift === v1.00\n"
+    "Filt to one program from multi-program MPEG-2 TS file and output file.\n"
+    "Usage: pidsift <input TS filename> [<PID> <output TS filename>]\n"
+    "To check PID, <input TS filename> only to parameter.\n";
+
+void PrintUsage(FILE *stream) { fwrite(kUsage, 1, sizeof kUsage - 1, stream); }
 
 void PrintInvalidPID() { fwrite("Error: invalid PID.\n", 1, 20, stderr); }
 
@@ -133,7 +131,9 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging)
     std::signal(SIGHUP, RemoveStagingOnSignal);
     TS_ProgramList list = {};
     int split = 1;
+    front_end::Progress progress(true);
     const int listed = TS_GetProgramListAndSplit(&list, input, pid, OpenStaging, staging, &split);
+    progress.Finish();
     const char *output = staging->strOutput.c_str();
     if (listed == -5) {
         RemoveStaging();
@@ -179,7 +179,10 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging)
 int FilterInTwoPasses(const char *input, u16 pid, const char *output)
 {
     TS_ProgramList list = {};
-    if (TS_GetProgramList(&list, input) == -5)
+    front_end::Progress listing_progress(true);
+    const int listed = TS_GetProgramList(&list, input);
+    listing_progress.Finish();
+    if (listed == -5)
         return kExitFailure;
     if (!IsListedPMTPID(list, pid)) {
         PrintInvalidPID();
@@ -189,6 +192,7 @@ int FilterInTwoPasses(const char *input, u16 pid, const char *output)
         fprintf(stderr, "Error: %s is the input file.\n", output);
         return kExitFailure;
     }
+    front_end::Progress progress(true);
     return TS_ProgramSplitStream(output, input, pid) == 0 ? 0 : kExitFailure;
 }
 
@@ -197,10 +201,20 @@ int FilterInTwoPasses(const char *input, u16 pid, const char *output)
 int main(int argc, char **argv)
 {
     if (argc != 2 && argc != 4) {
-        PrintUsage();
+        PrintUsage(stderr);
         return 0;
     }
     const char *input = argv[1];
+    if (argc == 2 && std::strcmp(input, "--help") == 0) {
+        PrintUsage(stdout);
+        return front_end::FinishStandardOutput() ? 0 : kExitFailure;
+    }
+    if (argc == 2 && std::strcmp(input, "--version") == 0) {
+        fputs("pidsift " PIDSIFT_VERSION "\n", stdout);
+        return front_end::FinishStandardOutput() ? 0 : kExitFailure;
+    }
+    // The library's messages keep their text; a progress line on screen is erased first.
+    TS_SetMessageHook(front_end::PrintLibraryFailure, nullptr);
 
     if (argc == 2) {
         TS_ProgramList list = {};

@@ -140,10 +140,10 @@ TEST_F(FrontEnds, DumpFailures)
     const std::string missing = dir.File("missing.ts");
     CommandResult result = Dump(Quote(missing));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Error: Failed open " + missing + ".\n");
+    EXPECT_EQ(result.err, "pidsift-dump: cannot open " + missing + ": No such file or directory\n");
     result = Dump(Quote(dir.path()));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Error: Failed read " + dir.path() + ".\n");
+    EXPECT_EQ(result.err, "pidsift-dump: cannot read " + dir.path() + ": Is a directory\n");
     // The text cannot be written: a failure, not success.
     const std::string input = Write("in.ts", Generate(SampleBroadcast(500)).bytes());
     result = RunCommand("{ " + Quote(ToolBinary("pidsift-dump")) + " --all " + Quote(input) + " >/dev/full; }");
@@ -161,11 +161,12 @@ TEST_F(FrontEnds, SplitProgramsListsTheFilesWritten)
                               FileLine(dir.File("rec_1032_0_0.ts")));
     EXPECT_NE(Size(dir.File("rec_1025_0_0.ts")), "0");
 
-    // Nothing to split: said so, and still a success.
+    // Nothing to split: a failure that a script notices, said on standard error.
     const std::string empty = Write("empty.ts", {});
     const CommandResult nothing = Split("programs " + Quote(empty));
-    EXPECT_EQ(nothing.status, 0);
-    EXPECT_EQ(nothing.out, "No file written: " + empty + " has no PAT that lists a program.\n");
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_EQ(nothing.out, "");
+    EXPECT_EQ(nothing.err, "pidsift-split: no file written: no PAT of " + empty + " lists a program\n");
 }
 
 TEST_F(FrontEnds, SplitPMTListAndPMT)
@@ -205,13 +206,13 @@ TEST_F(FrontEnds, SplitPMTListAndPMT)
     result = Split("pmt " + Quote(input) + " --crc deadbeef");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "Error: no PMT with CRC_32 0xDEADBEEF in " + input + ".\n");
+    EXPECT_EQ(result.err, "pidsift-split: no file written: no PMT with CRC_32 0xDEADBEEF in " + input + "\n");
 
     // The input named as output is refused before it could be touched.
     const Bytes before = ReadBytes(input);
     result = Split("pmt --crc " + std::string(first) + " " + Quote(input) + " --output " + Quote(dir.path() + "/./one.ts"));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Error: " + dir.path() + "/./one.ts is the input file.\n");
+    EXPECT_EQ(result.err, "pidsift-split: will not write " + dir.path() + "/./one.ts: it is the input file\n");
     EXPECT_TRUE(ReadBytes(input) == before);
 
     // A multiplex of several programs is refused by both.
@@ -219,8 +220,8 @@ TEST_F(FrontEnds, SplitPMTListAndPMT)
     for (const char *command : {"pmt-list ", "pmt "}) {
         result = Split(command + Quote(multi));
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, "Error: the PAT of " + multi +
-                                  " lists more than one program; split it with 'pidsift-split programs' first.\n");
+        EXPECT_EQ(result.err, "pidsift-split: the PAT of " + multi +
+                                  " lists more than one program; split it with 'pidsift-split programs' first\n");
     }
 }
 
@@ -232,7 +233,7 @@ TEST_F(FrontEnds, ReadOnlyOutputFolder)
     // Reached through /proc, the input's folder takes no new file, whoever runs the tool.
     CommandResult result = Split("programs /proc/self/fd/3 3<" + Quote(input));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Error: Failed open /proc/self/fd/3_1024_0_0.ts.\n");
+    EXPECT_EQ(result.err, "pidsift-split: cannot create /proc/self/fd/3_1024_0_0.ts: No such file or directory\n");
     EXPECT_EQ(result.out, "");
     auto list = std::make_unique<TS_PMTSplitList>();
     ASSERT_EQ(TS_CheckPMTSplit(list.get(), single.c_str()), 0);
@@ -240,7 +241,7 @@ TEST_F(FrontEnds, ReadOnlyOutputFolder)
     snprintf(name, sizeof name, "/proc/self/fd/3_%08X.ts", list->ltSplit[0].u32CRC);
     result = Split("pmt /proc/self/fd/3 3<" + Quote(single));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Error: Failed open " + std::string(name) + ".\n");
+    EXPECT_EQ(result.err, "pidsift-split: cannot create " + std::string(name) + ": No such file or directory\n");
 
     // A folder without write permission, the tool run by an ordinary user.
     const std::string folder = dir.File("readonly");
@@ -258,7 +259,7 @@ TEST_F(FrontEnds, ReadOnlyOutputFolder)
     }
     result = RunCommand(as_user + Quote(ToolBinary("pidsift-split")) + " programs " + Quote(locked));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Error: Failed open " + folder + "/rec_1024_0_0.ts.\n");
+    EXPECT_EQ(result.err, "pidsift-split: cannot create " + folder + "/rec_1024_0_0.ts: Permission denied\n");
     chmod(folder.c_str(), 0755);
 }
 

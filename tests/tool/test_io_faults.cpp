@@ -259,7 +259,7 @@ TEST_F(IOFaults, FrontEndsExitWithOneOnFaults)
     // list is that of the bytes read before it.
     CommandResult result = Tool("pidsift-dump", {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "100000"}}, "--all in.ts >/dev/null");
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("Error: Failed read in.ts.\n"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err, "pidsift-dump: cannot read in.ts: Input/output error\n");
     const Bytes whole = ReadBytes(input);
     ASSERT_TRUE(WriteFile(dir.File("head.ts"), Bytes(whole.begin(), whole.begin() + 100000)));
     result = Tool("pidsift-dump", {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "100000"}}, "--pids in.ts");
@@ -272,18 +272,18 @@ TEST_F(IOFaults, FrontEndsExitWithOneOnFaults)
     // The program split: one output that cannot be written, and a read error.
     result = Tool("pidsift-split", {{"PATH", "in_1032_0_0.ts"}, {"WRITE_LIMIT", "4096"}}, "programs in.ts");
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("Error: Failed write in_1032_0_0.ts.\n"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err, "pidsift-split: cannot write in_1032_0_0.ts: No space left on device\n");
     result = Tool("pidsift-split", {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", "100000"}}, "programs in.ts");
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("Error: Failed read in.ts.\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("pidsift-split: cannot read in.ts: Input/output error\n"), std::string::npos) << result.err;
 
     // The PMT split and its segment list.
     result = Tool("pidsift-split", {{"PATH", "channel_"}, {"WRITE_FAIL_AT", "2"}, {"WRITE_SHORT", "188"}}, "pmt channel.ts");
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("Error: Failed write channel_"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("pidsift-split: cannot write channel_"), std::string::npos) << result.err;
     result = Tool("pidsift-split", {{"PATH", "channel.ts"}, {"READ_FAIL_AFTER", "1000"}}, "pmt-list channel.ts");
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("Error: Failed read channel.ts.\n"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err, "pidsift-split: cannot read channel.ts: Input/output error\n");
 }
 
 }  // namespace

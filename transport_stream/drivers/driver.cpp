@@ -1,4 +1,5 @@
 // Pieces shared by the whole-stream drivers: PMT tracks, the PID role map, output files.
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,11 @@ namespace {
 
 TS_OutputHook g_pfnOutputHook = nullptr;
 void *g_pOutputContext = nullptr;
+TS_OutputHook g_pfnOutputDoneHook = nullptr;
+void *g_pOutputDoneContext = nullptr;
+// The base name set by TS_SetSplitBaseName; unset: the input's.
+char g_strSplitBase[65536];
+bool g_bSplitBaseSet = false;
 
 // Keeps a packet. Capacities are chosen so that a section the reassembly buffer accepts never
 // needs more; a packet beyond them would mean a broken invariant, and is refused.
@@ -140,13 +146,18 @@ bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_
     va_end(arguments);
     TS_Writer *writer = &file->tWriter;
     bool opened = false;
-    if (length >= 0 && u32(length) < sizeof file->lstrName && !TS_Output_IsInput(g_strString2, input_fd)) {
-        std::memcpy(file->lstrName, g_strString2, u32(length) + 1);
-        opened = TS_Writer_Open(writer, file->lstrName, block, capacity) == 0;
+    int error_number = ENAMETOOLONG;
+    if (length >= 0 && u32(length) < sizeof file->lstrName) {
+        error_number = 0;  // the input itself
+        if (!TS_Output_IsInput(g_strString2, input_fd)) {
+            std::memcpy(file->lstrName, g_strString2, u32(length) + 1);
+            opened = TS_Writer_Open(writer, file->lstrName, block, capacity) == 0;
+            error_number = errno;
+        }
     }
     if (!opened) {
         writer->s32FD = -1;
-        fprintf(stderr, "Error: Failed open %s.\n", g_strString2);
+        TS_Report(TS_FAILED_CREATE, g_strString2, error_number);
         return false;
     }
     if (g_pfnOutputHook != nullptr)
@@ -154,10 +165,64 @@ bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_
     return true;
 }
 
+int TS_OutputFile_Close(TS_OutputFile *file)
+{
+    const bool open = TS_Writer_IsOpen(&file->tWriter);
+    const int result = TS_Writer_Close(&file->tWriter);
+    if (open && result == 0 && g_pfnOutputDoneHook != nullptr)
+        g_pfnOutputDoneHook(file->lstrName, g_pOutputDoneContext);
+    return result;
+}
+
 void TS_Split_SetBaseName(const char *path)
 {
-    if (GetBaseFileName(g_strString1, path) != 0)
+    if (g_bSplitBaseSet)
+        std::memcpy(g_strString1, g_strSplitBase, std::strlen(g_strSplitBase) + 1);
+    else if (GetBaseFileName(g_strString1, path) != 0)
         g_strString1[0] = '\0';
+}
+
+int TS_SetSplitBaseName(const char *base)
+{
+    if (base == nullptr) {
+        g_bSplitBaseSet = false;
+        return 0;
+    }
+    const size_t length = std::strlen(base);
+    if (length >= sizeof g_strSplitBase)
+        return -2;
+    std::memcpy(g_strSplitBase, base, length + 1);
+    g_bSplitBaseSet = true;
+    return 0;
+}
+
+void TS_PAT_ReducedPacket(u8 *out, const TS_PAT &pat, const TS_PATProgram &program, const u8 *pat_packet)
+{
+    const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
+    TS_PAT reduced = pat;
+    reduced.u16ProgramCount = 0;
+    for (u16 p = 0; p < count; ++p) {
+        if (pat.ltProgram[p].program_number == 0) {
+            reduced.ltProgram[reduced.u16ProgramCount++] = pat.ltProgram[p];
+            break;
+        }
+    }
+    reduced.ltProgram[reduced.u16ProgramCount++] = program;
+    // section_length: the header after the length, the loop and the CRC_32.
+    reduced.section_length = u16(5 + 4 * reduced.u16ProgramCount + 4);
+    TS_Packet header;
+    TS_Packet_Get(&header, pat_packet);
+    header.transport_error_indicator = 0;
+    header.payload_unit_start_indicator = 1;
+    header.adaptation_field_control = 1;
+    TS_PAT_ToPacket(out, &header, &reduced);
+}
+
+int TS_SetOutputDoneHook(TS_OutputHook hook, void *context)
+{
+    g_pfnOutputDoneHook = hook;
+    g_pOutputDoneContext = context;
+    return 0;
 }
 
 int TS_SetOutputHook(TS_OutputHook hook, void *context)

@@ -187,8 +187,18 @@ inline void TS_OutputFile_Reset(TS_OutputFile *file)
 bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_fd, const char *format, ...)
     __attribute__((format(printf, 5, 6)));
 
-// The base name of a split's outputs: path without its extension, into g_strString1 (empty
-// when path is too long for it; such a path cannot be opened either).
+// Closes the file; 0, or -6 when anything written to it failed. A file closed whole is reported
+// to the output-done hook.
+int TS_OutputFile_Close(TS_OutputFile *file);
+
+// The base name of a split's outputs into g_strString1: the one set by TS_SetSplitBaseName, or
+// path without its extension (empty when path is too long for it; such a path cannot be opened
+// either).
 void TS_Split_SetBaseName(const char *path);
+
+// The PAT of a one-program recording: the received PAT with its network entry, if it has one,
+// and the program's entry, under a fresh CRC_32. The packet carries the section from its start
+// and has no adaptation field, whatever the received packet had.
+void TS_PAT_ReducedPacket(u8 *out, const TS_PAT &pat, const TS_PATProgram &program, const u8 *pat_packet);
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_DRIVER_H

@@ -25,6 +25,22 @@ struct TS_Dump {
 
 TS_Dump g_tDump;
 
+// With TS_PRINT_CHANGES: the last section printed on each PID, so that the repeats (tables come
+// again every 100 ms or so in a broadcast) are left out. PIDs beyond the table's capacity have
+// every section printed.
+struct TS_DumpRepeats {
+    struct Last {
+        u16 u16PID;
+        u16 u16Length;
+        u8 lu8Section[TS_SECTION_CAPACITY];
+    };
+    u16 u16Count;
+    Last ltLast[64];
+    u64 u64LeftOut;
+};
+
+TS_DumpRepeats g_tRepeats;
+
 // Where a section that fails the gate is decoded to be printed: it is shown as it came, but
 // the PID roles and the tables in force stay those of the sections before it.
 union TS_DumpScratch {
@@ -50,6 +66,34 @@ const TS_Packet *TS_Dump_Begin(TS_Dump *dump)
 
 // The header line that heads a table block: the packet that completed the section.
 void TS_Dump_Header(TS_Dump *dump) { TS_Packet_PrintHeader(TS_Dump_Begin(dump)); }
+
+// Whether the table block of the section completed on pid is to be printed: always, unless
+// only changes are printed and its bytes are those of the last section printed on pid.
+bool TS_Dump_Wanted(TS_Dump *dump, u16 pid, const TS_PreSection *section)
+{
+    if (!(dump->s32Mask & TS_PRINT_CHANGES))
+        return true;
+    TS_DumpRepeats *repeats = &g_tRepeats;
+    const u32 length = TS_PreSection_Extent(section);
+    u16 i = 0;
+    while (i < repeats->u16Count && repeats->ltLast[i].u16PID != pid)
+        ++i;
+    if (i == repeats->u16Count) {
+        if (repeats->u16Count >= sizeof repeats->ltLast / sizeof repeats->ltLast[0])
+            return true;
+        ++repeats->u16Count;
+        repeats->ltLast[i].u16PID = pid;
+        repeats->ltLast[i].u16Length = 0xFFFF;  // nothing printed yet
+    }
+    TS_DumpRepeats::Last &last = repeats->ltLast[i];
+    if (last.u16Length == length && std::memcmp(last.lu8Section, section->lu8Section, length) == 0) {
+        ++repeats->u64LeftOut;
+        return false;
+    }
+    last.u16Length = u16(length);
+    std::memcpy(last.lu8Section, section->lu8Section, length);
+    return true;
+}
 
 // The tracks follow what the new PAT announces at each position; a position whose program or
 // PMT PID changed starts its reassembly afresh. Decoded PMTs stay until replaced.
@@ -88,7 +132,7 @@ void TS_Dump_OnTable(TS_Dump *dump, TS_Data *state, u16 pid, const TS_PreSection
     decode(table, section);
     if (trusted)
         on_new(dump, state);
-    if (dump->s32Mask & print_bit) {
+    if ((dump->s32Mask & print_bit) && TS_Dump_Wanted(dump, pid, section)) {
         TS_Dump_Header(dump);
         print(table);
     }
@@ -109,7 +153,7 @@ void TS_Dump_OnPMTPacket(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pi
         const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, &state->ltPMTSection[k]);
         TS_PMT *pmt = trusted ? &state->ltPMT[k] : &g_tScratch.tPMT;
         TS_PMT_FromPreSection(pmt, &state->ltPMTSection[k], pid);
-        if (!printed && (dump->s32Mask & TS_PRINT_PMT)) {
+        if (!printed && (dump->s32Mask & TS_PRINT_PMT) && TS_Dump_Wanted(dump, pid, &state->ltPMTSection[k])) {
             TS_Dump_Header(dump);
             TS_PMT_Print(pmt);
         }
@@ -171,7 +215,8 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
 
     // One buffer serves every program's CA PID: a section named by two PMTs prints once.
     if ((mask & TS_PRINT_ECM) && roles.u16CA != 0 &&
-        TS_Section_ImportPreSection(&state->tPrivateSection, packet) >= 0 && state->tPrivateSection.u8Complete) {
+        TS_Section_ImportPreSection(&state->tPrivateSection, packet) >= 0 && state->tPrivateSection.u8Complete &&
+        TS_Dump_Wanted(dump, pid, &state->tPrivateSection)) {
         TS_Section_PrivateFromPreSection(&state->tPrivate, &state->tPrivateSection);
         TS_Dump_Header(dump);
         TS_Section_PrintPrivate(&state->tPrivate);
@@ -179,7 +224,8 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
 
     // Every section on the CAT's CA PID counts as an EMM, whatever its table_id.
     if ((mask & TS_PRINT_EMM) && state->tCAT.u8Valid && pid == dump->u16EMMPID &&
-        TS_Section_ImportPreSection(&state->tEMMSection, packet) >= 0 && state->tEMMSection.u8Complete) {
+        TS_Section_ImportPreSection(&state->tEMMSection, packet) >= 0 && state->tEMMSection.u8Complete &&
+        TS_Dump_Wanted(dump, pid, &state->tEMMSection)) {
         TS_Section_PrivateFromPreSection(&state->tEMM, &state->tEMMSection);
         TS_Dump_Header(dump);
         TS_Section_PrintEMM(&state->tEMM);
@@ -203,6 +249,8 @@ int TS_Print(const char *path, int mask)
     dump->u16EMMPID = TS_NO_PID;
     for (TS_PMTTrack &track : dump->ltTrack)
         TS_PMTTrack_Start(&track, nullptr, 0);
+    g_tRepeats.u16Count = 0;
+    g_tRepeats.u64LeftOut = 0;
 
     const int fd = TS_Input_Open(path);
     if (fd < 0)
@@ -220,6 +268,10 @@ int TS_Print(const char *path, int mask)
         TS_Text_Puts("PID List:");
         for (u16 i = 0; i < state->u16PIDCount; ++i)
             TS_Text_Printf("  0x%04X,\n", state->lu16PID[i]);
+    }
+    if (mask & TS_PRINT_CHANGES) {
+        TS_Text_Puts(kSeparator);
+        TS_Text_Printf("Repeated tables left out: %llu\n", (unsigned long long)g_tRepeats.u64LeftOut);
     }
     return result;
 }

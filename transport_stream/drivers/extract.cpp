@@ -1,6 +1,6 @@
 // The program listing and the single-program extraction: the programs of the last PAT, and one
 // program's PMT, PCR, ECM and elementary-stream packets copied byte for byte to an output file.
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 
 #include "drivers/driver.h"
@@ -10,13 +10,17 @@ namespace {
 u8 g_lu8FilterBlock[TS_WRITER_BLOCK];
 
 struct TS_Filter {
-    u16 u16PMTPID;
+    bool bFiltering;       // a program is extracted (not the listing alone)
+    bool bByNumber;        // chosen by program_number rather than by PMT PID
+    bool bPlayable;        // the output gets a reduced PAT at every PAT of the input
+    u16 u16PMTPID;         // the PMT PID of the program (as last listed, when chosen by number)
     u16 u16ProgramNumber;  // of the PAT entry whose PMT is followed
     const char *strDestination;
     // Opens the output for the single-pass front end; null: open strDestination.
     int (*pfnOpenOutput)(void *context);
     void *pOpenContext;
-    TS_Writer tWriter;
+    int s32Input;
+    TS_OutputFile tOutput;
     int s32Result;  // 0, -3 (output not opened) or -6 (write failed)
     bool bOpened;   // the output has been opened
     bool bEnded;    // the program left the PAT after the output was opened, or output failed
@@ -36,11 +40,13 @@ TS_Filter *TS_Filter_Start(TS_SimpleData *state, u16 pid, const char *destinatio
     TS_SimpleData_Reset(state);
     TS_Filter *filter = &g_tFilter;
     std::memset(filter, 0, sizeof *filter);
+    filter->bFiltering = pid != TS_NO_PID;
     filter->u16PMTPID = pid;
     filter->strDestination = destination;
     filter->pfnOpenOutput = open_output;
     filter->pOpenContext = context;
-    filter->tWriter.s32FD = -1;
+    filter->s32Input = -1;
+    TS_OutputFile_Reset(&filter->tOutput);
     TS_PMTTrack_Start(&filter->tTrack, nullptr, 0);
     return filter;
 }
@@ -54,34 +60,45 @@ bool TS_Filter_End(TS_Filter *filter, int result)
 
 bool TS_Filter_Write(TS_Filter *filter, const u8 *packet)
 {
-    return TS_Writer_Put(&filter->tWriter, packet) == 0 || TS_Filter_End(filter, -6);
+    return TS_Writer_Put(&filter->tOutput.tWriter, packet) == 0 || TS_Filter_End(filter, -6);
 }
 
 bool TS_Filter_OpenOutput(TS_Filter *filter)
 {
+    if (filter->bPlayable) {
+        const bool opened = filter->strDestination != nullptr
+            ? TS_OutputFile_Open(&filter->tOutput, g_lu8FilterBlock, sizeof g_lu8FilterBlock, filter->s32Input, "%s",
+                                 filter->strDestination)
+            : TS_OutputFile_Open(&filter->tOutput, g_lu8FilterBlock, sizeof g_lu8FilterBlock, filter->s32Input,
+                                 "%s_%d_0_0.ts", g_strString1, filter->u16ProgramNumber);
+        return opened ? (filter->bOpened = true) : TS_Filter_End(filter, -3);
+    }
     if (filter->pfnOpenOutput == nullptr) {
-        if (TS_Writer_Open(&filter->tWriter, filter->strDestination, g_lu8FilterBlock, sizeof g_lu8FilterBlock) == 0)
+        if (TS_Writer_Open(&filter->tOutput.tWriter, filter->strDestination, g_lu8FilterBlock, sizeof g_lu8FilterBlock) == 0)
             return filter->bOpened = true;
-        fprintf(stderr, "error - failed on _open(%s) [dest]\n", filter->strDestination);
+        TS_Report(TS_FAILED_DESTINATION, filter->strDestination, errno);
     } else {
         const int fd = filter->pfnOpenOutput(filter->pOpenContext);
         if (fd >= 0) {
-            TS_Writer_Attach(&filter->tWriter, fd, nullptr, g_lu8FilterBlock, sizeof g_lu8FilterBlock);
+            TS_Writer_Attach(&filter->tOutput.tWriter, fd, nullptr, g_lu8FilterBlock, sizeof g_lu8FilterBlock);
             return filter->bOpened = true;
         }
     }
     return TS_Filter_End(filter, -3);
 }
 
-// A PAT section completed: find the chosen PMT PID among its programs. The filter ends when the
+// A PAT section completed: find the chosen program among its entries. The filter ends when the
 // program has left the PAT or the output cannot be opened.
-void TS_Filter_OnPAT(TS_Filter *filter, TS_SimpleData *state)
+void TS_Filter_OnPAT(TS_Filter *filter, TS_SimpleData *state, const u8 *pat_packet)
 {
     const TS_PAT *pat = &state->tPAT;
     const TS_PATProgram *entry = nullptr;
-    for (u16 i = 0; i < pat->u16ProgramCount && entry == nullptr; ++i)
-        if (pat->ltProgram[i].program_number != 0 && pat->ltProgram[i].PID == filter->u16PMTPID)
-            entry = &pat->ltProgram[i];
+    for (u16 i = 0; i < pat->u16ProgramCount && entry == nullptr; ++i) {
+        const TS_PATProgram &program = pat->ltProgram[i];
+        if (filter->bByNumber ? program.program_number == filter->u16ProgramNumber
+                              : program.program_number != 0 && program.PID == filter->u16PMTPID)
+            entry = &program;
+    }
     if (entry == nullptr) {
         // Before the output is open the program may still start later in the recording.
         if (filter->bOpened)
@@ -89,9 +106,15 @@ void TS_Filter_OnPAT(TS_Filter *filter, TS_SimpleData *state)
         return;
     }
     filter->u16ProgramNumber = entry->program_number;
+    filter->u16PMTPID = entry->PID;
     TS_PMTTrack_Follow(&filter->tTrack, &state->tPMTSection, filter->u16PMTPID, filter->u16ProgramNumber);
-    if (!filter->bOpened)
-        TS_Filter_OpenOutput(filter);
+    if (!filter->bOpened && !TS_Filter_OpenOutput(filter))
+        return;
+    if (filter->bPlayable) {
+        u8 reduced[TS_PACKET_SIZE];
+        TS_PAT_ReducedPacket(reduced, *pat, *entry, pat_packet);
+        TS_Filter_Write(filter, reduced);
+    }
 }
 
 bool TS_Filter_IsSelected(const TS_Filter *filter, const TS_SimpleData *state, u16 pid)
@@ -174,7 +197,8 @@ int TS_Filter_Run(TS_Filter *filter, TS_SimpleData *state, const char *source, T
     const int fd = TS_Input_Open(source);
     if (fd < 0)
         return -2;
-    const bool filtering = filter->u16PMTPID != TS_NO_PID;
+    filter->s32Input = fd;
+    const bool filtering = filter->bFiltering;
     const int read_result = TS_Stream_Run(fd, source, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
         const u16 pid = TS_Read13(packet + 1);
         if (pid == 0x0000) {
@@ -182,14 +206,14 @@ int TS_Filter_Run(TS_Filter *filter, TS_SimpleData *state, const char *source, T
                 if (list != nullptr)
                     TS_ProgramList_FromPAT(list, &state->tPAT);
                 if (filtering && !filter->bEnded)
-                    TS_Filter_OnPAT(filter, state);
+                    TS_Filter_OnPAT(filter, state, packet);
             }
         } else if (filtering && !filter->bEnded) {
             TS_Filter_OnPacket(filter, state, packet, pid);
         }
         return whole_input || !filter->bEnded;
     });
-    const int close_result = TS_Writer_Close(&filter->tWriter);
+    const int close_result = TS_OutputFile_Close(&filter->tOutput);
     if (close_result < 0 && read_result == 0)
         TS_Run_Fail(&filter->s32Result, close_result);
     TS_Input_Close(fd);
@@ -214,6 +238,25 @@ int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid)
     TS_Filter *filter = TS_Filter_Start(state, pid, destination, nullptr, nullptr);
     const int read_result = TS_Filter_Run(filter, state, source, nullptr, false);
     return filter->s32Result < 0 ? filter->s32Result : read_result;
+}
+
+int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, u16 program_number)
+{
+    if (source == nullptr)
+        return -1;
+    TS_SimpleData *state = &g_tSimpleData;
+    TS_Filter *filter = TS_Filter_Start(state, pid, destination, nullptr, nullptr);
+    filter->bFiltering = true;
+    filter->bPlayable = true;
+    filter->bByNumber = pid == TS_NO_PID;
+    filter->u16ProgramNumber = program_number;
+    TS_Split_SetBaseName(source);
+    const int read_result = TS_Filter_Run(filter, state, source, nullptr, false);
+    if (filter->s32Result < 0)
+        return filter->s32Result;
+    if (read_result < 0)
+        return read_result;
+    return filter->bOpened ? 0 : -4;
 }
 
 int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid, int (*open_output)(void *context),

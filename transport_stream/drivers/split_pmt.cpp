@@ -167,7 +167,7 @@ void TS_PMTSplit_CloseAll(TS_PMTSplit *split)
 {
     bool written = TS_PMTSplit_Flush(split);
     for (u16 e = 0; e < split->u16Count; ++e)
-        written = TS_Writer_Close(&split->ltFile[e].tWriter) == 0 && written;
+        written = TS_OutputFile_Close(&split->ltFile[e]) == 0 && written;
     split->u16Owner = kNone;
     if (!written)
         TS_Run_Fail(&split->s32Result, -6);

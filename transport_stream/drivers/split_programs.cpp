@@ -49,30 +49,9 @@ bool TS_Split_Write(TS_ProgramSplit *split, u8 e, const u8 *packet)
 
 bool TS_Split_Close(TS_ProgramSplit *split, u8 e)
 {
-    const int result = TS_Writer_Close(TS_Split_Writer(split, e));
+    const int result = TS_OutputFile_Close(&split->ltFile[e]);
     g_tPNSplitData.ltSplit[e].s32FD = -1;
     return result == 0 || TS_Run_Fail(&split->s32Result, result);
-}
-
-// The PAT of one program's file: the received PAT with its network entry, if it has one, and the
-// program's entry, under a fresh CRC_32. The packet carries the section from its start and has
-// no adaptation field, whatever the received packet had.
-void TS_Split_ReducedPAT(u8 *out, const TS_PAT &pat, const TS_PATProgram *network,
-                         const TS_PATProgram &program, const u8 *pat_packet)
-{
-    TS_PAT reduced = pat;
-    u16 count = 0;
-    if (network != nullptr)
-        reduced.ltProgram[count++] = *network;
-    reduced.ltProgram[count++] = program;
-    reduced.u16ProgramCount = count;
-    reduced.section_length = u16(5 + 4 * count + 4);  // header after the length, loop, CRC_32
-    TS_Packet header;
-    TS_Packet_Get(&header, pat_packet);
-    header.transport_error_indicator = 0;
-    header.payload_unit_start_indicator = 1;
-    header.adaptation_field_control = 1;
-    TS_PAT_ToPacket(out, &header, &reduced);
 }
 
 // A PAT section completed: every program it lists gets its file (created, or reopened under a
@@ -82,10 +61,6 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
     const TS_PAT &pat = state->tPAT;
     TS_PNSplitList *table = &g_tPNSplitData;
     const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
-    const TS_PATProgram *network = nullptr;
-    for (u16 p = 0; p < count && network == nullptr; ++p)
-        if (pat.ltProgram[p].program_number == 0)
-            network = &pat.ltProgram[p];
 
     u32 listed = 0;  // bit e: entry e is listed by this PAT
     for (u16 p = 0; p < count; ++p) {
@@ -125,7 +100,7 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
         split->lu8PositionEntry[p] = e;
         listed |= 1u << e;
         u8 reduced[TS_PACKET_SIZE];
-        TS_Split_ReducedPAT(reduced, pat, network, program, pat_packet);
+        TS_PAT_ReducedPacket(reduced, pat, program, pat_packet);
         if (!TS_Split_Write(split, e, reduced))
             return false;
     }

@@ -13,6 +13,8 @@ namespace {
 
 TS_ProgressHook g_pfnProgressHook = nullptr;
 void *g_pProgressContext = nullptr;
+TS_MessageHook g_pfnMessageHook = nullptr;
+void *g_pMessageContext = nullptr;
 
 constexpr u64 kPageSize = 4096;
 
@@ -23,6 +25,32 @@ int TS_SetProgressHook(TS_ProgressHook hook, void *context)
     g_pfnProgressHook = hook;
     g_pProgressContext = context;
     return 0;
+}
+
+int TS_SetMessageHook(TS_MessageHook hook, void *context)
+{
+    g_pfnMessageHook = hook;
+    g_pMessageContext = context;
+    return 0;
+}
+
+void TS_PrintFailure(int failure, const char *path)
+{
+    if (failure == TS_FAILED_DESTINATION) {
+        fprintf(stderr, "error - failed on _open(%s) [dest]\n", path);
+        return;
+    }
+    const char *verb = failure == TS_FAILED_READ ? "read" : failure == TS_FAILED_WRITE ? "write" : "open";
+    fprintf(stderr, "Error: Failed %s %s.\n", verb, path);
+}
+
+void TS_Report(int failure, const char *path, int error_number)
+{
+    if (g_pfnMessageHook != nullptr) {
+        g_pfnMessageHook(failure, path, error_number, g_pMessageContext);
+        return;
+    }
+    TS_PrintFailure(failure, path);
 }
 
 void TS_Progress_Report(u64 bytes_read, u64 total)
@@ -38,7 +66,7 @@ int TS_Input_Open(const char *path)
         fd = open(path, O_RDONLY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        fprintf(stderr, "Error: Failed open %s.\n", path);
+        TS_Report(TS_FAILED_OPEN, path, errno);
         return -2;
     }
     return fd;
@@ -76,7 +104,7 @@ long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *po
         got = read(fd, stream + start, room);
     while (got < 0 && errno == EINTR);
     if (got < 0) {
-        fprintf(stderr, "Error: Failed read %s.\n", path);
+        TS_Report(TS_FAILED_READ, path, errno);
         return -5;
     }
     *size = start + u64(got);

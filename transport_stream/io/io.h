@@ -4,6 +4,10 @@
 
 #include <pidsift/ts.h>
 
+// Reports a failed system call on path through the message hook, or prints the library's
+// message for it on standard error. error_number: the call's errno (0 for a refusal of ours).
+void TS_Report(int failure, const char *path, int error_number);
+
 // ---------------------------------------------------------------------------------------------
 // Output: packets collected in large blocks, so that a run pays few write system calls while
 // the bytes on disk stay those of one 188-byte write per packet.

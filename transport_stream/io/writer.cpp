@@ -16,6 +16,8 @@ bool TS_WriteAll(int fd, const u8 *bytes, u64 count)
         const ssize_t written = write(fd, bytes, count);
         if (written < 0 && errno == EINTR)
             continue;
+        if (written == 0)
+            errno = ENOSPC;  // a write that takes nothing: the device is full
         if (written <= 0)
             return false;
         bytes += written;
@@ -27,7 +29,7 @@ bool TS_WriteAll(int fd, const u8 *bytes, u64 count)
 int TS_Writer_Fail(TS_Writer *writer)
 {
     if (!writer->u8Failed && writer->strPath != nullptr)
-        fprintf(stderr, "Error: Failed write %s.\n", writer->strPath);
+        TS_Report(TS_FAILED_WRITE, writer->strPath, errno);
     writer->u8Failed = 1;
     return -6;
 }

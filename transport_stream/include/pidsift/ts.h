@@ -507,6 +507,32 @@ int TS_SetProgressHook(TS_ProgressHook hook, void *context);
 // right after it has been opened. A null hook turns reporting off.
 using TS_OutputHook = void (*)(const char *strPath, void *context);
 int TS_SetOutputHook(TS_OutputHook hook, void *context);
+// Optional report of the split drivers' output files that are finished: called with the path
+// once the file has been closed with everything written to it. A null hook turns it off.
+int TS_SetOutputDoneHook(TS_OutputHook hook, void *context);
+
+// Where the split drivers put their files: the text before "_<...>.ts" in their names. A null
+// base (the default) means the input's path without its extension, so that the files go next
+// to the input. The text is copied (at most 65,535 bytes; -2 for a longer one, nothing changed).
+int TS_SetSplitBaseName(const char *base);
+
+// The library's messages about failed system calls. By default each is printed on standard
+// error: "Error: Failed open %s.\n" (an input or a split's output that cannot be opened, or
+// an output that is the input file itself), "Error: Failed read %s.\n", "Error: Failed write
+// %s.\n", and for the output of TS_ProgramSplitStream "error - failed on _open(%s) [dest]\n".
+// A hook replaces the printing; it receives the failure, the path and the errno value of the
+// failed call (0 for an output refused because it is the input file).
+enum TS_Failure {
+    TS_FAILED_OPEN = 1,         // an input
+    TS_FAILED_READ = 2,
+    TS_FAILED_WRITE = 3,
+    TS_FAILED_CREATE = 4,       // an output of the split drivers or TS_ProgramExtractFile
+    TS_FAILED_DESTINATION = 5,  // the output of TS_ProgramSplitStream
+};
+using TS_MessageHook = void (*)(int s32Failure, const char *strPath, int s32Errno, void *context);
+int TS_SetMessageHook(TS_MessageHook hook, void *context);
+// Prints the library's own message for a failure, as it does without a hook.
+void TS_PrintFailure(int s32Failure, const char *strPath);
 
 // ---------------------------------------------------------------------------------------------
 // Drivers
@@ -538,6 +564,17 @@ int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid);
 int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
                               int (*open_output)(void *context), void *context, int *split_result);
 
+// Copies one program as TS_ProgramSplitStream does, into a recording that plays on its own: the
+// output opens with a PAT that lists only that program (and the input PAT's network entry when
+// it has one), and the same reduced PAT follows every PAT of the input. The program is chosen by
+// its PMT PID, or, when pid is TS_NO_PID, by program_number (the first PAT entry with it).
+// destination null: "%s_%d_0_0.ts" from the split base name and the program_number, as the
+// per-program split names its files. The output is created at the first PAT that lists the
+// program; the copy ends when a later PAT no longer lists it.
+// -2: source cannot be opened. -3: destination cannot be opened (or is the source). -4: no PAT
+// listed the program (no output created). -5: read error. -6: write error.
+int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, u16 program_number);
+
 // Dump selection bits of TS_Print.
 constexpr int TS_PRINT_PACKETS = 0x001;
 constexpr int TS_PRINT_PAT = 0x002;
@@ -548,6 +585,9 @@ constexpr int TS_PRINT_EMM = 0x020;
 constexpr int TS_PRINT_ES = 0x040;
 constexpr int TS_PRINT_PIDS = 0x080;
 constexpr int TS_PRINT_PCR = 0x100;
+// With the bits above: a PAT, CAT, PMT, ECM or EMM is printed only when its section bytes differ
+// from the last section printed for its PID; the run ends with the number of repeats left out.
+constexpr int TS_PRINT_CHANGES = 0x1000;
 
 // -2: the input cannot be opened. -5: read error.
 int TS_Print(const char *path, int mask);
