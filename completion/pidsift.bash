@@ -52,6 +52,8 @@ __pidsift_count_positional()
         elif [[ $word == -- ]]; then
             __pidsift_after_dashes=1
         elif [[ $takes_value == *" $word "* ]]; then
+            # bash splits --mask=3 into --mask, = and 3.
+            [[ ${COMP_WORDS[i + 1]} == = ]] && i=$((i + 1))
             i=$((i + 1))
         elif [[ $word != -?* ]]; then
             __pidsift_positional=$((__pidsift_positional + 1))
@@ -83,7 +85,7 @@ _pidsift_dump()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
-    [[ $prev == --mask ]] && return 0
+    [[ $prev == --mask || ($prev == = && ${COMP_WORDS[COMP_CWORD - 2]} == --mask) ]] && return 0
     __pidsift_count_positional "--mask" 1
     if [[ $cur == -* && -z $__pidsift_after_dashes ]]; then
         __pidsift_words "--packets --pat --cat --pmt --ecm --emm --es --pids --pcr --all --mask

@@ -105,7 +105,8 @@ TEST(ManPages, RenderWithoutWarnings)
         EXPECT_EQ(groff.status, 0);
         EXPECT_EQ(groff.err, "");
         if (Have("man")) {
-            const CommandResult man = RunCommand("LC_ALL=C.UTF-8 MANWIDTH=80 man -l --warnings=all " + Quote(ManPage(tool)));
+            const CommandResult man =
+                RunCommand("LC_ALL=C.UTF-8 MANWIDTH=80 man -l --warnings=all " + Quote(ManPage(tool)));
             EXPECT_EQ(man.status, 0);
             EXPECT_EQ(man.err, "");
             EXPECT_TRUE(HasWord(man.out, tool));
@@ -120,16 +121,19 @@ TEST(ManPages, HaveTheirSectionsAndNameTheirTool)
     for (const char *tool : kTools) {
         SCOPED_TRACE(tool);
         const std::string page = RenderedPage(tool);
-        for (const char *heading : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "EXAMPLES", "SEE ALSO"})
+        for (const char *heading :
+             {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "EXAMPLES", "SEE ALSO"})
             EXPECT_NE(Section(page, heading), "") << heading;
         EXPECT_EQ(Section(page, "NAME").find(std::string(tool) + " - "), Section(page, "NAME").find_first_not_of(' '));
         EXPECT_TRUE(HasWord(Section(page, "SYNOPSIS"), tool));
         // Every page leads to the three others, and to no page that is not there.
         const std::string see_also = Section(page, "SEE ALSO");
         for (const char *other : kTools)
-            EXPECT_TRUE(std::string(other) == tool || see_also.find(std::string(other) + "(1)") != std::string::npos) << other;
+            EXPECT_TRUE(std::string(other) == tool || see_also.find(std::string(other) + "(1)") != std::string::npos)
+                << other;
         static const std::regex reference("([a-z-]+)\\(1\\)");
-        for (auto it = std::sregex_iterator(see_also.begin(), see_also.end(), reference); it != std::sregex_iterator(); ++it)
+        for (auto it = std::sregex_iterator(see_also.begin(), see_also.end(), reference); it != std::sregex_iterator();
+             ++it)
             EXPECT_EQ(access(ManPage((*it)[1]).c_str(), R_OK), 0) << (*it)[0];
     }
 }
@@ -174,19 +178,20 @@ protected:
             GTEST_SKIP() << "bash is not installed";
         // Runs the function that completion/pidsift.bash registers for the command (the first
         // word), with the cursor at the end of the last word, in the folder given first.
-        std::ofstream(m_script) << "source \"$1\" || exit 3\n"
-                                   "cd \"$2\" || exit 3\n"
-                                   "shift 2\n"
-                                   "spec=$(complete -p \"$1\") || exit 4\n"
-                                   "function=${spec#*-F }\n"
-                                   "function=${function%% *}\n"
-                                   "COMP_WORDS=(\"$@\")\n"
-                                   "COMP_CWORD=$(($# - 1))\n"
-                                   "COMP_LINE=\"$*\"\n"
-                                   "COMP_POINT=${#COMP_LINE}\n"
-                                   "COMPREPLY=()\n"
-                                   "\"$function\" \"$1\" \"${COMP_WORDS[COMP_CWORD]}\" \"${COMP_WORDS[COMP_CWORD - 1]}\" || exit 5\n"
-                                   "((${#COMPREPLY[@]} == 0)) || printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+        std::ofstream(m_script)
+            << "source \"$1\" || exit 3\n"
+               "cd \"$2\" || exit 3\n"
+               "shift 2\n"
+               "spec=$(complete -p \"$1\") || exit 4\n"
+               "function=${spec#*-F }\n"
+               "function=${function%% *}\n"
+               "COMP_WORDS=(\"$@\")\n"
+               "COMP_CWORD=$(($# - 1))\n"
+               "COMP_LINE=\"$*\"\n"
+               "COMP_POINT=${#COMP_LINE}\n"
+               "COMPREPLY=()\n"
+               "\"$function\" \"$1\" \"${COMP_WORDS[COMP_CWORD]}\" \"${COMP_WORDS[COMP_CWORD - 1]}\" || exit 5\n"
+               "((${#COMPREPLY[@]} == 0)) || printf '%s\\n' \"${COMPREPLY[@]}\"\n";
         // Files of every kind a FILE may be, one with a space in its name.
         for (const char *file : {"rec one.ts", "rec2.ts", "notes.svg", "-dash.ts"})
             std::ofstream(files.File(file)) << "x";
@@ -238,6 +243,7 @@ TEST_F(Completion, CommandsAndOptions)
         {{"pidsift-dump", "--pat", "--e"}, {"--ecm", "--emm", "--es"}},
         {{"pidsift-dump", "--mask", ""}, {}},
         {{"pidsift-dump", "--mask", "-"}, {}},
+        {{"pidsift-dump", "--mask", "=", ""}, {}},
         {{"pidsift-check", "--"}, {"--help", "--json", "--quiet", "--svg", "--version"}},
         {{"pidsift-check", "in.ts", "--q"}, {"--quiet"}},
         {{"pidsift", "--"}, {"--help", "--version"}},
@@ -263,14 +269,15 @@ TEST_F(Completion, FilesWhereAFileGoesAndFoldersAfterD)
         {{"pidsift", "rec2.ts", "0x1F0", "out.ts", ""}, {}},
         {{"pidsift-dump", "rec"}, recordings},
         {{"pidsift-dump", "--pcr", "--mask", "3", "rec"}, recordings},
-        {{"pidsift-dump", "rec2.ts", ""}, {}},  // one FILE only
+        {{"pidsift-dump", "--mask", "=", "3", "rec"}, recordings},  // --mask=3, as bash splits it
+        {{"pidsift-dump", "rec2.ts", ""}, {}},                      // one FILE only
         {{"pidsift-dump", "--", "-d"}, {"-dash.ts"}},
         {{"pidsift-split", "programs", "rec"}, recordings},
         {{"pidsift-split", "programs", "-d", "rec"}, {"recordings"}},
         {{"pidsift-split", "programs", "rec2.ts", "--directory", ""}, {"recordings"}},
         {{"pidsift-split", "programs", "rec2.ts", ""}, {}},
         {{"pidsift-split", "program", "--directory", "recordings", "rec"}, recordings},  // FILE after DIR
-        {{"pidsift-split", "program", "rec2.ts", ""}, {}},                     // the PMT PID
+        {{"pidsift-split", "program", "rec2.ts", ""}, {}},                               // the PMT PID
         {{"pidsift-split", "program", "rec2.ts", "--program", "1024", "-o", "n"}, {"notes.svg"}},
         {{"pidsift-split", "pmt", "rec2.ts", "--crc", "1A2B3C4D", "--output", "rec2"}, {"rec2.ts"}},
         {{"pidsift-split", "pmt-list", "rec"}, recordings},
@@ -324,8 +331,8 @@ TEST(Install, ManPagesCompletionAndPkgConfig)
 {
     TempDir dir;
     const std::string prefix = dir.File("prefix");
-    CommandResult result =
-        RunCommand(Quote(PIDSIFT_CMAKE_COMMAND) + " --install " + Quote(PIDSIFT_BINARY_DIR) + " --prefix " + Quote(prefix));
+    CommandResult result = RunCommand(Quote(PIDSIFT_CMAKE_COMMAND) + " --install " + Quote(PIDSIFT_BINARY_DIR) +
+                                      " --prefix " + Quote(prefix));
     ASSERT_EQ(result.status, 0) << result.out << result.err;
 
     std::string completion;
