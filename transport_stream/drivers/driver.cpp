@@ -5,14 +5,13 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "common/hook.h"
 #include "drivers/driver.h"
 
 namespace {
 
-TS_OutputHook g_pfnOutputHook = nullptr;
-void *g_pOutputContext = nullptr;
-TS_OutputHook g_pfnOutputDoneHook = nullptr;
-void *g_pOutputDoneContext = nullptr;
+TS_Hook<TS_OutputHook> g_tOutputHook;
+TS_Hook<TS_OutputHook> g_tOutputDoneHook;
 // The base name set by TS_SetSplitBaseName; unset: the input's.
 char g_strSplitBase[65536];
 bool g_bSplitBaseSet = false;
@@ -160,8 +159,7 @@ bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_
         TS_Report(TS_FAILED_CREATE, g_strString2, error_number);
         return false;
     }
-    if (g_pfnOutputHook != nullptr)
-        g_pfnOutputHook(file->lstrName, g_pOutputContext);
+    g_tOutputHook(static_cast<const char *>(file->lstrName));
     return true;
 }
 
@@ -169,8 +167,8 @@ int TS_OutputFile_Close(TS_OutputFile *file)
 {
     const bool open = TS_Writer_IsOpen(&file->tWriter);
     const int result = TS_Writer_Close(&file->tWriter);
-    if (open && result == 0 && g_pfnOutputDoneHook != nullptr)
-        g_pfnOutputDoneHook(file->lstrName, g_pOutputDoneContext);
+    if (open && result == 0)
+        g_tOutputDoneHook(static_cast<const char *>(file->lstrName));
     return result;
 }
 
@@ -218,16 +216,5 @@ void TS_PAT_ReducedPacket(u8 *out, const TS_PAT &pat, const TS_PATProgram &progr
     TS_PAT_ToPacket(out, &header, &reduced);
 }
 
-int TS_SetOutputDoneHook(TS_OutputHook hook, void *context)
-{
-    g_pfnOutputDoneHook = hook;
-    g_pOutputDoneContext = context;
-    return 0;
-}
-
-int TS_SetOutputHook(TS_OutputHook hook, void *context)
-{
-    g_pfnOutputHook = hook;
-    g_pOutputContext = context;
-    return 0;
-}
+int TS_SetOutputDoneHook(TS_OutputHook hook, void *context) { return g_tOutputDoneHook.Set(hook, context); }
+int TS_SetOutputHook(TS_OutputHook hook, void *context) { return g_tOutputHook.Set(hook, context); }

@@ -7,32 +7,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/hook.h"
 #include "io/io.h"
 
 namespace {
 
-TS_ProgressHook g_pfnProgressHook = nullptr;
-void *g_pProgressContext = nullptr;
-TS_MessageHook g_pfnMessageHook = nullptr;
-void *g_pMessageContext = nullptr;
+TS_Hook<TS_ProgressHook> g_tProgressHook;
+TS_Hook<TS_MessageHook> g_tMessageHook;
 
 constexpr u64 kPageSize = 4096;
 
 }  // namespace
 
-int TS_SetProgressHook(TS_ProgressHook hook, void *context)
-{
-    g_pfnProgressHook = hook;
-    g_pProgressContext = context;
-    return 0;
-}
+int TS_SetProgressHook(TS_ProgressHook hook, void *context) { return g_tProgressHook.Set(hook, context); }
 
-int TS_SetMessageHook(TS_MessageHook hook, void *context)
-{
-    g_pfnMessageHook = hook;
-    g_pMessageContext = context;
-    return 0;
-}
+int TS_SetMessageHook(TS_MessageHook hook, void *context) { return g_tMessageHook.Set(hook, context); }
 
 void TS_PrintFailure(int failure, const char *path)
 {
@@ -46,8 +35,8 @@ void TS_PrintFailure(int failure, const char *path)
 
 void TS_Report(int failure, const char *path, int error_number)
 {
-    if (g_pfnMessageHook != nullptr) {
-        g_pfnMessageHook(failure, path, error_number, g_pMessageContext);
+    if (g_tMessageHook) {
+        g_tMessageHook(failure, path, error_number);
         return;
     }
     TS_PrintFailure(failure, path);
@@ -55,8 +44,7 @@ void TS_Report(int failure, const char *path, int error_number)
 
 void TS_Progress_Report(u64 bytes_read, u64 total)
 {
-    if (g_pfnProgressHook != nullptr)
-        g_pfnProgressHook(bytes_read, total, g_pProgressContext);
+    g_tProgressHook(bytes_read, total);
 }
 
 int TS_Input_Open(const char *path)
