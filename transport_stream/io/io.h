@@ -70,9 +70,19 @@ u64 TS_Input_Size(int fd);
 // the input has ended. The read position rests at the end of the last packet, so that a lost
 // sync is hunted from there: the bytes of a 192- or 204-byte unit after the packet are searched
 // too, and nothing is carried but what follows the packet.
+//
+// The tallies below the first two members are kept off the per-packet path (only a hunt and a
+// lost packet touch them), for callers that report on the input; the other drivers ignore them.
 struct TS_Sync {
     u32 u32Spacing;  // 0 while hunting
     u32 u32Gap;      // bytes between a packet's end and the next packet: spacing - 188
+    u32 u32Unit;     // the spacing of the last lock, kept when the lock is lost; 0 before any
+    u32 u32LostSpacing;  // the spacing the hunt in progress lost; 0 for the hunt at the start
+    u64 u64BytesRead;    // bytes the read loop has read
+    u64 u64Skipped;      // bytes passed over by hunts, less the prefix or parity of a unit
+    u64 u64Losses;       // times no sync byte stood where the next packet was due
+    u64 u64BadSyncBytes;  // units due on the locked spacing whose first byte was not 0x47
+    u64 u64Hunted;       // bytes the hunt in progress has passed over, from the last packet's end
 };
 
 // Finds the next packet at or after *pos. Returns its offset, or -1 when more data is needed
@@ -80,36 +90,56 @@ struct TS_Sync {
 long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end);
 
 // Runs the read/sync loop over fd, calling on_packet(const u8 *packet) for each packet until it
-// returns false or the input ends. Returns 0, or -5 on a read error.
+// returns false or the input ends. Returns 0, or -5 on a read error. sync: zero-initialised by
+// the caller, which may read its tallies during and after the run.
 template <class PacketFn>
-int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet)
+int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet)
 {
-    TS_Sync sync = {0, 0};
     const u64 total = TS_Input_Size(fd);
-    u64 bytes_read = 0;
     for (;;) {
         const long long got = TS_Input_Read(fd, path, stream, size, pos, TS_STREAM_CAPACITY);
         if (got < 0)
             return -5;
-        bytes_read += u64(got);
-        TS_Progress_Report(bytes_read, total);
+        sync->u64BytesRead += u64(got);
+        TS_Progress_Report(sync->u64BytesRead, total);
         const bool at_end = got == 0;
+        // The position, the end of the data and the spacing are held in locals while the packets
+        // of this read are visited: no store of a handler can reach them, so they stay in
+        // registers. *pos is brought up to date when the loop reads again or returns.
+        const u64 end = *size;
+        u64 at = *pos;
+        u32 spacing = sync->u32Spacing;
+        u32 gap = sync->u32Gap;
         for (;;) {
             // Locked onto the packet spacing, the next packet is simply one spacing on.
-            u64 packet = *pos + sync.u32Gap;
-            if (!(sync.u32Spacing != 0 && packet + TS_PACKET_SIZE <= *size && stream[packet] == TS_SYNC_BYTE)) {
-                const long long found = TS_Sync_Next(&sync, stream, *size, pos, at_end);
+            u64 packet = at + gap;
+            if (!(spacing != 0 && packet + TS_PACKET_SIZE <= end && stream[packet] == TS_SYNC_BYTE)) {
+                u64 hunt = at;
+                const long long found = TS_Sync_Next(sync, stream, end, &hunt, at_end);
+                at = hunt;
+                spacing = sync->u32Spacing;
+                gap = sync->u32Gap;
                 if (found < 0)
                     break;
                 packet = u64(found);
             }
-            if (!on_packet(stream + packet))
+            if (!on_packet(stream + packet)) {
+                *pos = at;
                 return 0;
-            *pos = packet + TS_PACKET_SIZE;
+            }
+            at = packet + TS_PACKET_SIZE;
         }
+        *pos = at;
         if (at_end)
             return 0;
     }
+}
+
+template <class PacketFn>
+int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet)
+{
+    TS_Sync sync = {};
+    return TS_Stream_Run(&sync, fd, path, stream, size, pos, on_packet);
 }
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_IO_IO_H

@@ -37,6 +37,42 @@ bool TS_Sync_Judge(const u8 *stream, u64 size, u64 candidate, u32 *spacing, u32 
     return *spacing != 0;
 }
 
+// The bytes of a unit that stand between two packets: the timestamp prefix of a 192-byte unit
+// before its packet, the parity of a 204-byte packet after it.
+constexpr u32 kPrefix192 = 4;
+constexpr u32 kParity204 = 16;
+
+// The hunt has passed from the end of the last packet to *pos: the tallies take the distance.
+void TS_Sync_Pass(TS_Sync *sync, u64 from, u64 to) { sync->u64Hunted += to - from; }
+
+// A hunt that ends without a packet (the input is over): every byte it passed was skipped.
+void TS_Sync_GiveUp(TS_Sync *sync)
+{
+    sync->u64Skipped += sync->u64Hunted;
+    sync->u64Hunted = 0;
+    sync->u32LostSpacing = 0;
+}
+
+// The hunt found a packet: the bytes it passed were skipped, less those that belong to the
+// units on either side (the parity after the last packet, the prefix before this one). When
+// the packet stands on the spacing that was lost, every unit due in between had a bad sync
+// byte; otherwise the packets moved, and one sync byte was found bad where a packet was due.
+void TS_Sync_Lock(TS_Sync *sync, u32 spacing)
+{
+    const u64 hunted = sync->u64Hunted;
+    const u32 lost = sync->u32LostSpacing;
+    const u64 framing = (lost == 204 ? kParity204 : 0) + (spacing == 192 ? kPrefix192 : 0);
+    sync->u64Skipped += hunted > framing ? hunted - framing : 0;
+    const u64 lost_gap = lost > TS_PACKET_SIZE ? lost - TS_PACKET_SIZE : 0;
+    if (lost != 0 && spacing == lost && hunted > lost_gap && (hunted - lost_gap) % lost == 0)
+        sync->u64BadSyncBytes += (hunted - lost_gap) / lost - 1;  // the first was counted at the loss
+    sync->u64Hunted = 0;
+    sync->u32LostSpacing = 0;
+    sync->u32Spacing = spacing;
+    sync->u32Gap = spacing - TS_PACKET_SIZE;
+    sync->u32Unit = spacing;
+}
+
 }  // namespace
 
 long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end)
@@ -48,9 +84,14 @@ long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool
         if (stream[expected] == TS_SYNC_BYTE)
             return (long long)expected;
         // Lost: hunt from the end of the last packet.
+        ++sync->u64Losses;
+        ++sync->u64BadSyncBytes;
+        sync->u32LostSpacing = sync->u32Spacing;
+        sync->u64Hunted = 0;
         sync->u32Spacing = 0;
         sync->u32Gap = 0;
     }
+    const u64 from = *pos;
     const u64 lookahead = u64(kConfirmations + 1) * kSpacings[2];
     for (u64 candidate = *pos; candidate < size; ++candidate) {
         if (stream[candidate] != TS_SYNC_BYTE)
@@ -58,6 +99,7 @@ long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool
         if (!at_end && candidate + lookahead >= size) {
             // Too close to the end of the buffer to be judged: wait for the next chunk.
             *pos = candidate;
+            TS_Sync_Pass(sync, from, candidate);
             return -1;
         }
         u32 spacing = 0;
@@ -83,12 +125,18 @@ long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool
             }
         }
         *pos = start;
-        if (start + TS_PACKET_SIZE > size)
+        TS_Sync_Pass(sync, from, start);
+        if (start + TS_PACKET_SIZE > size) {
+            if (at_end)
+                TS_Sync_GiveUp(sync);
             return -1;
-        sync->u32Spacing = spacing;
-        sync->u32Gap = spacing - TS_PACKET_SIZE;
+        }
+        TS_Sync_Lock(sync, spacing);
         return (long long)start;
     }
     *pos = size;
+    TS_Sync_Pass(sync, from, size);
+    if (at_end)
+        TS_Sync_GiveUp(sync);
     return -1;
 }
