@@ -1,0 +1,140 @@
+// The JSON writer: exact text for strings of every kind of byte, numbers across the whole u64
+// range and nested containers, each document read back by an independent JSON parser.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+#include "capture.h"
+#include "text/json.h"
+
+namespace {
+
+using nlohmann::json;
+using testsupport::CaptureStdout;
+
+// What the writer prints for one string value made of bytes.
+std::string Quoted(const std::string &bytes)
+{
+    TS_Json writer;
+    TS_Json_Start(&writer);
+    return CaptureStdout(
+        [&] { TS_Json_StringBytes(&writer, reinterpret_cast<const u8 *>(bytes.data()), bytes.size()); });
+}
+
+TEST(JsonWriter, StringsAreEscapedAndReadBack)
+{
+    const struct {
+        std::string bytes;
+        std::string written;
+        std::string read;  // as a parser gives it back, in UTF-8
+    } cases[] = {
+        {"", "\"\"", ""},
+        {"jpn", "\"jpn\"", "jpn"},
+        {"a\"b\\c/d", R"("a\"b\\c/d")", "a\"b\\c/d"},
+        {std::string("\x00\x01\t\n\r\x1f\x20\x7f", 8),
+         R"("\u0000\u0001\u0009\u000a\u000d\u001f )"
+         "\x7f\"",
+         std::string("\x00\x01\t\n\r\x1f\x20\x7f", 8)},
+        // Valid UTF-8 passes as it stands, up to U+10FFFF.
+        {"\xe6\x97\xa5\xe6\x9c\xac \xc3\xa9 \xf0\x9f\x93\xba \xf4\x8f\xbf\xbf",
+         "\"\xe6\x97\xa5\xe6\x9c\xac \xc3\xa9 \xf0\x9f\x93\xba \xf4\x8f\xbf\xbf\"",
+         "\xe6\x97\xa5\xe6\x9c\xac \xc3\xa9 \xf0\x9f\x93\xba \xf4\x8f\xbf\xbf"},
+        // Bytes outside valid UTF-8 become the code point of their value (their ISO 8859-1
+        // reading); what follows them is judged afresh.
+        {"d\xfct", R"("d\u00fct")", "d\xc3\xbct"},
+        {"\x80\xbf", R"("\u0080\u00bf")", "\xc2\x80\xc2\xbf"},  // stray continuations
+        {"\xc0\xaf\xc1\x81", R"("\u00c0\u00af\u00c1\u0081")", "\xc3\x80\xc2\xaf\xc3\x81\xc2\x81"},  // overlong
+        {"\xe0\x80\x80", R"("\u00e0\u0080\u0080")", "\xc3\xa0\xc2\x80\xc2\x80"},                    // overlong, 3 bytes
+        {"\xed\xa0\x80", R"("\u00ed\u00a0\u0080")", "\xc3\xad\xc2\xa0\xc2\x80"},                    // a surrogate
+        {"\xf4\x90\x80\x80", R"("\u00f4\u0090\u0080\u0080")", "\xc3\xb4\xc2\x90\xc2\x80\xc2\x80"},  // past U+10FFFF
+        {"\xf5\xff", R"("\u00f5\u00ff")", "\xc3\xb5\xc3\xbf"},
+        {"\xc3"
+         "A\xe6\x97",
+         R"("\u00c3A\u00e6\u0097")",
+         "\xc3\x83"
+         "A\xc3\xa6\xc2\x97"},  // cut short
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.written);
+        const std::string written = Quoted(c.bytes);
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(json::parse(written).get<std::string>(), c.read);
+    }
+}
+
+TEST(JsonWriter, NumbersAndHexCoverTheirWholeRange)
+{
+    TS_Json writer;
+    TS_Json_Start(&writer);
+    const u8 bytes[] = {0x00, 0x0f, 0xa5, 0xff};
+    const std::string text = CaptureStdout([&] {
+        TS_Json_ArrayBegin(&writer);
+        for (u64 value : {u64(0), u64(9), u64(10), u64(4294967296), ~u64(0)})
+            TS_Json_Number(&writer, value);
+        TS_Json_Hex(&writer, bytes, sizeof bytes);
+        TS_Json_Hex(&writer, nullptr, 0);
+        TS_Json_Bool(&writer, true);
+        TS_Json_Bool(&writer, false);
+        TS_Json_Null(&writer);
+        TS_Json_ArrayEnd(&writer);
+    });
+    EXPECT_EQ(text, R"([0,9,10,4294967296,18446744073709551615,"000fa5ff","",true,false,null])");
+    EXPECT_EQ(json::parse(text)[4].get<u64>(), 18446744073709551615u);
+}
+
+TEST(JsonWriter, CommasFollowTheNestingAndEachLineStandsAlone)
+{
+    TS_Json writer;
+    TS_Json_Start(&writer);
+    const std::string text = CaptureStdout([&] {
+        TS_Json_ObjectBegin(&writer);
+        TS_Json_StringField(&writer, "type", "pmt");
+        TS_Json_Key(&writer, "streams");
+        TS_Json_ArrayBegin(&writer);
+        for (u64 pid : {0x0111, 0x0112}) {
+            TS_Json_ObjectBegin(&writer);
+            TS_Json_NumberField(&writer, "elementary_pid", pid);
+            TS_Json_Key(&writer, "descriptors");
+            TS_Json_ArrayBegin(&writer);
+            TS_Json_ArrayEnd(&writer);
+            TS_Json_ObjectEnd(&writer);
+        }
+        TS_Json_ArrayEnd(&writer);
+        TS_Json_Key(&writer, "empty");
+        TS_Json_ObjectBegin(&writer);
+        TS_Json_ObjectEnd(&writer);
+        TS_Json_BoolField(&writer, "crc_ok", true);
+        TS_Json_ObjectEnd(&writer);
+        TS_Json_EndLine(&writer);
+        // The next line starts without a comma.
+        TS_Json_ObjectBegin(&writer);
+        TS_Json_NumberField(&writer, "n", 1);
+        TS_Json_ObjectEnd(&writer);
+        TS_Json_EndLine(&writer);
+        // As deep as the writer keeps track of: one array in another, each with a second member.
+        for (u32 depth = 0; depth < TS_JSON_MAX_DEPTH; ++depth)
+            TS_Json_ArrayBegin(&writer);
+        for (u32 depth = 0; depth < TS_JSON_MAX_DEPTH; ++depth) {
+            TS_Json_Number(&writer, depth);
+            TS_Json_ArrayEnd(&writer);
+        }
+        TS_Json_EndLine(&writer);
+    });
+    std::string deep(TS_JSON_MAX_DEPTH, '[');
+    for (u32 depth = 0; depth < TS_JSON_MAX_DEPTH; ++depth)
+        deep += (depth == 0 ? "" : ",") + std::to_string(depth) + "]";
+    EXPECT_EQ(text, R"({"type":"pmt","streams":[{"elementary_pid":273,"descriptors":[]},)"
+                    R"({"elementary_pid":274,"descriptors":[]}],"empty":{},"crc_ok":true})"
+                    "\n{\"n\":1}\n" +
+                        deep + "\n");
+    size_t start = 0;
+    for (int line = 0; line < 3; ++line) {
+        const size_t end = text.find('\n', start);
+        EXPECT_TRUE(json::accept(text.substr(start, end - start))) << line;
+        start = end + 1;
+    }
+}
+
+}  // namespace
