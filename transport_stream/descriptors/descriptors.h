@@ -7,6 +7,8 @@
 
 #include <pidsift/ts.h>
 
+#include "text/json.h"
+
 // The tags of the descriptors decoded into a kind of their own. Tags 0x00 and 0x01 are reserved,
 // 0x13 and above belong to other standards and to the broadcasters: those are kept raw.
 constexpr u8 TS_TAG_VIDEO_STREAM = 0x02;
@@ -29,8 +31,35 @@ constexpr u8 TS_TAG_IBP = 0x12;
 
 using TS_DescriptorDecoder = int (*)(TS_Descriptor *, const u8 *);
 using TS_DescriptorPrinter = int (*)(const TS_Descriptor *);
+// Writes a decoded descriptor as one JSON object: tag, length, name and the kind's fields.
+using TS_DescriptorJSON = int (*)(TS_Json *, const TS_Descriptor *);
 
-// A kind of descriptor: its tag, how many bytes its decoder reads, and its decoder and printer.
+// The JSON forms of the kinds, as TS_DescriptorJSON: -1 for a null pointer, -2 for a record of
+// another kind (nothing written), else 0. Identifiers come as numbers, the bytes behind them and
+// the body of a raw descriptor as hexadecimal strings, a language code as a string.
+int TS_Descriptor_PrintRAWJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintVideoStreamJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintAudioStreamJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintHierarchyJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintRegistrationJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintDataStreamAlignmentJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintTargetBackgroundGridJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintVideoWindowJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintConditionalAccessJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintISO639LanguageJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintSystemClockJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintMultiplexBufferUtilizationJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintCopyrightJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintMaximumBitrateJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintPrivateDataIndicatorJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintSmoothingBufferJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintSTDJSON(TS_Json *json, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintIBPJSON(TS_Json *json, const TS_Descriptor *descriptor);
+// Writes a decoded descriptor with the JSON form its tag selects: the kind it was decoded as.
+int TS_Descriptor_PrintJSON(TS_Json *json, const TS_Descriptor *descriptor);
+
+// A kind of descriptor: its tag, how many bytes its decoder reads, its decoder and printer, and
+// its JSON form.
 struct TS_DescriptorKind {
     u8 u8Tag;
     // Bytes the decoder reads from the tag byte on, whatever descriptor_length says: tag, length
@@ -39,6 +68,7 @@ struct TS_DescriptorKind {
     u8 u8FixedSize;
     TS_DescriptorDecoder pfnGet;
     TS_DescriptorPrinter pfnPrint;
+    TS_DescriptorJSON pfnJSON;
     // Bits of the first body byte that, when any is set, leave that byte the whole fixed part:
     // the video stream descriptor drops its two MPEG-2 bytes when MPEG_1_only_flag is set.
     u8 u8ShortFormFlags = 0;
@@ -46,29 +76,42 @@ struct TS_DescriptorKind {
 
 // Every kind with a decoder and a printer of its own, in tag order without gaps.
 inline constexpr TS_DescriptorKind TS_DESCRIPTOR_KINDS[] = {
-    {TS_TAG_VIDEO_STREAM, 5, TS_Descriptor_GetVideoStream, TS_Descriptor_PrintVideoStream, 0x04},
-    {TS_TAG_AUDIO_STREAM, 3, TS_Descriptor_GetAudioStream, TS_Descriptor_PrintAudioStream},
-    {TS_TAG_HIERARCHY, 6, TS_Descriptor_GetHierarchy, TS_Descriptor_PrintHierarchy},
-    {TS_TAG_REGISTRATION, 6, TS_Descriptor_GetRegistration, TS_Descriptor_PrintRegistration},
-    {TS_TAG_DATA_STREAM_ALIGNMENT, 3, TS_Descriptor_GetDataStreamAlignment, TS_Descriptor_PrintDataStreamAlignment},
-    {TS_TAG_TARGET_BACKGROUND_GRID, 6, TS_Descriptor_GetTargetBackgroundGrid, TS_Descriptor_PrintTargetBackgroundGrid},
-    {TS_TAG_VIDEO_WINDOW, 6, TS_Descriptor_GetVideoWindow, TS_Descriptor_PrintVideoWindow},
-    {TS_TAG_CONDITIONAL_ACCESS, 6, TS_Descriptor_GetConditionalAccess, TS_Descriptor_PrintConditionalAccess},
+    {TS_TAG_VIDEO_STREAM, 5, TS_Descriptor_GetVideoStream, TS_Descriptor_PrintVideoStream,
+     TS_Descriptor_PrintVideoStreamJSON, 0x04},
+    {TS_TAG_AUDIO_STREAM, 3, TS_Descriptor_GetAudioStream, TS_Descriptor_PrintAudioStream,
+     TS_Descriptor_PrintAudioStreamJSON},
+    {TS_TAG_HIERARCHY, 6, TS_Descriptor_GetHierarchy, TS_Descriptor_PrintHierarchy, TS_Descriptor_PrintHierarchyJSON},
+    {TS_TAG_REGISTRATION, 6, TS_Descriptor_GetRegistration, TS_Descriptor_PrintRegistration,
+     TS_Descriptor_PrintRegistrationJSON},
+    {TS_TAG_DATA_STREAM_ALIGNMENT, 3, TS_Descriptor_GetDataStreamAlignment, TS_Descriptor_PrintDataStreamAlignment,
+     TS_Descriptor_PrintDataStreamAlignmentJSON},
+    {TS_TAG_TARGET_BACKGROUND_GRID, 6, TS_Descriptor_GetTargetBackgroundGrid, TS_Descriptor_PrintTargetBackgroundGrid,
+     TS_Descriptor_PrintTargetBackgroundGridJSON},
+    {TS_TAG_VIDEO_WINDOW, 6, TS_Descriptor_GetVideoWindow, TS_Descriptor_PrintVideoWindow,
+     TS_Descriptor_PrintVideoWindowJSON},
+    {TS_TAG_CONDITIONAL_ACCESS, 6, TS_Descriptor_GetConditionalAccess, TS_Descriptor_PrintConditionalAccess,
+     TS_Descriptor_PrintConditionalAccessJSON},
     // Whole 4-byte language entries only, as many as descriptor_length holds: no fixed part.
-    {TS_TAG_ISO_639_LANGUAGE, 2, TS_Descriptor_GetISO639Language, TS_Descriptor_PrintISO639Language},
-    {TS_TAG_SYSTEM_CLOCK, 4, TS_Descriptor_GetSystemClock, TS_Descriptor_PrintSystemClock},
+    {TS_TAG_ISO_639_LANGUAGE, 2, TS_Descriptor_GetISO639Language, TS_Descriptor_PrintISO639Language,
+     TS_Descriptor_PrintISO639LanguageJSON},
+    {TS_TAG_SYSTEM_CLOCK, 4, TS_Descriptor_GetSystemClock, TS_Descriptor_PrintSystemClock,
+     TS_Descriptor_PrintSystemClockJSON},
     {TS_TAG_MULTIPLEX_BUFFER_UTILIZATION, 6, TS_Descriptor_GetMultiplexBufferUtilization,
-     TS_Descriptor_PrintMultiplexBufferUtilization},
-    {TS_TAG_COPYRIGHT, 6, TS_Descriptor_GetCopyright, TS_Descriptor_PrintCopyright},
-    {TS_TAG_MAXIMUM_BITRATE, 5, TS_Descriptor_GetMaximumBitrate, TS_Descriptor_PrintMaximumBitrate},
-    {TS_TAG_PRIVATE_DATA_INDICATOR, 6, TS_Descriptor_GetPrivateDataIndicator, TS_Descriptor_PrintPrivateDataIndicator},
-    {TS_TAG_SMOOTHING_BUFFER, 8, TS_Descriptor_GetSmoothingBuffer, TS_Descriptor_PrintSmoothingBuffer},
-    {TS_TAG_STD, 3, TS_Descriptor_GetSTD, TS_Descriptor_PrintSTD},
-    {TS_TAG_IBP, 4, TS_Descriptor_GetIBP, TS_Descriptor_PrintIBP},
+     TS_Descriptor_PrintMultiplexBufferUtilization, TS_Descriptor_PrintMultiplexBufferUtilizationJSON},
+    {TS_TAG_COPYRIGHT, 6, TS_Descriptor_GetCopyright, TS_Descriptor_PrintCopyright, TS_Descriptor_PrintCopyrightJSON},
+    {TS_TAG_MAXIMUM_BITRATE, 5, TS_Descriptor_GetMaximumBitrate, TS_Descriptor_PrintMaximumBitrate,
+     TS_Descriptor_PrintMaximumBitrateJSON},
+    {TS_TAG_PRIVATE_DATA_INDICATOR, 6, TS_Descriptor_GetPrivateDataIndicator, TS_Descriptor_PrintPrivateDataIndicator,
+     TS_Descriptor_PrintPrivateDataIndicatorJSON},
+    {TS_TAG_SMOOTHING_BUFFER, 8, TS_Descriptor_GetSmoothingBuffer, TS_Descriptor_PrintSmoothingBuffer,
+     TS_Descriptor_PrintSmoothingBufferJSON},
+    {TS_TAG_STD, 3, TS_Descriptor_GetSTD, TS_Descriptor_PrintSTD, TS_Descriptor_PrintSTDJSON},
+    {TS_TAG_IBP, 4, TS_Descriptor_GetIBP, TS_Descriptor_PrintIBP, TS_Descriptor_PrintIBPJSON},
 };
 
 // Every other tag: tag, length and the body bytes as they stand.
-inline constexpr TS_DescriptorKind TS_DESCRIPTOR_RAW_KIND = {0x00, 2, TS_Descriptor_GetRAW, TS_Descriptor_PrintRAW};
+inline constexpr TS_DescriptorKind TS_DESCRIPTOR_RAW_KIND = {0x00, 2, TS_Descriptor_GetRAW, TS_Descriptor_PrintRAW,
+                                                             TS_Descriptor_PrintRAWJSON};
 
 // Bytes behind a 4-byte identifier (registration, copyright, CA system and PID) in a descriptor
 // of the given length: none when the descriptor is too short even for the identifier.
