@@ -1,4 +1,6 @@
-// One-line text forms of a decoded packet header and the hex dump of a raw packet.
+// One-line text forms of a decoded packet header and the hex dump of a raw packet, and the
+// header's JSON form.
+#include "packet/print.h"
 #include "text/text.h"
 
 namespace {
@@ -34,6 +36,17 @@ int TS_Packet_Print(const TS_Packet *packet)
     if (packet->adaptation_field_control & 0x02)
         TS_Packet_PrintAdaptationField(&packet->adaptation_field);
     return 0;
+}
+
+void TS_Packet_PrintJSON(TS_Json *json, const TS_Packet *packet)
+{
+    TS_Json_NumberField(json, "transport_error_indicator", packet->transport_error_indicator);
+    TS_Json_NumberField(json, "payload_unit_start_indicator", packet->payload_unit_start_indicator);
+    TS_Json_NumberField(json, "transport_priority", packet->transport_priority);
+    TS_Json_NumberField(json, "pid", packet->PID);
+    TS_Json_NumberField(json, "transport_scrambling_control", packet->transport_scrambling_control);
+    TS_Json_NumberField(json, "adaptation_field_control", packet->adaptation_field_control);
+    TS_Json_NumberField(json, "continuity_counter", packet->continuity_counter);
 }
 
 // The adaptation field has no text form yet; this is where it will be printed.

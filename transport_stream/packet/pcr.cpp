@@ -1,6 +1,7 @@
 // Program clock reference (ISO/IEC 13818-1 2.4.3.5): decoding from the adaptation field and the
-// text form with the 90 kHz base as a time of day.
+// text form with the 90 kHz base as a time of day, and the JSON form.
 #include "packet/clock_reference.h"
+#include "packet/print.h"
 #include "text/text.h"
 
 // bytes[0] is the lead byte (the adaptation field's flag byte when the stream dump calls it),
@@ -41,4 +42,11 @@ int TS_PCR_Print(const TS_PCR *pcr)
                    TS_Name_TableId(pcr->u8Lead), static_cast<long long>(pcr->program_clock_reference_base), hours,
                    minutes, seconds, milliseconds, pcr->reserved, int(pcr->program_clock_reference_extension));
     return 0;
+}
+
+// The two parts as they stand: a reader adds base * 300 + extension for the 27 MHz count.
+void TS_PCR_PrintJSON(TS_Json *json, const TS_PCR *pcr)
+{
+    TS_Json_NumberField(json, "program_clock_reference_base", pcr->program_clock_reference_base);
+    TS_Json_NumberField(json, "program_clock_reference_extension", pcr->program_clock_reference_extension);
 }

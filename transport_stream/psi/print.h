@@ -4,6 +4,7 @@
 
 #include <pidsift/ts.h>
 
+#include "text/json.h"
 #include "text/text.h"
 
 // The header line of the PAT and the CAT, whose records bear the same header fields (bytes 3-4
@@ -23,5 +24,39 @@ void TS_Section_PrintDescriptors(const TS_Descriptor *list, u16 count);
 
 // The line of a table's CRC_32, as it stands in the record.
 void TS_Section_PrintCRC(u32 crc);
+
+// ---------------------------------------------------------------------------------------------
+// JSON forms: the members of a table, written into the object the caller has opened, under the
+// syntax element names in lower case (reserved bits left out). crc_ok tells whether the CRC_32
+// checks over the section as collected; the record holds only the CRC_32 as it stands.
+// ---------------------------------------------------------------------------------------------
+
+// "programs": [{"program_number", "pid"}], the network_PID as the pid of program_number 0.
+void TS_PAT_PrintJSON(TS_Json *json, const TS_PAT *pat, bool crc_ok);
+void TS_CAT_PrintJSON(TS_Json *json, const TS_CAT *cat, bool crc_ok);
+// "descriptors" of the program loop, "streams": [{"stream_type", "elementary_pid",
+// "es_info_length", "descriptors"}].
+void TS_PMT_PrintJSON(TS_Json *json, const TS_PMT *pmt, bool crc_ok);
+// "private_data_byte" in hexadecimal. A section of the short form has no CRC_32: no "crc_32",
+// and "crc_ok" is null.
+void TS_Section_PrintPrivateJSON(TS_Json *json, const TS_PrivateSection *section, bool crc_ok);
+// As a private section, with "card_id" from the first six data bytes.
+void TS_Section_PrintEMMJSON(TS_Json *json, const TS_PrivateSection *section, bool crc_ok);
+
+// "descriptors": the first count descriptors of a loop, never more than its capacity.
+void TS_Section_PrintDescriptorsJSON(TS_Json *json, const TS_Descriptor *list, u16 count);
+// "crc_32" and "crc_ok".
+void TS_Section_PrintCRCJSON(TS_Json *json, u32 crc, bool crc_ok);
+
+// The fields from version_number to last_section_number, which every long-form record names
+// alike.
+template <class Table>
+void TS_Section_PrintVersionJSON(TS_Json *json, const Table &table)
+{
+    TS_Json_NumberField(json, "version_number", table.version_number);
+    TS_Json_NumberField(json, "current_next_indicator", table.current_next_indicator);
+    TS_Json_NumberField(json, "section_number", table.section_number);
+    TS_Json_NumberField(json, "last_section_number", table.last_section_number);
+}
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_PSI_PRINT_H

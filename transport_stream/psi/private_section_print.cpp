@@ -1,4 +1,5 @@
-// Text form of a decoded private section, and of an EMM with its card ID in front of the data.
+// Text and JSON forms of a decoded private section, and of an EMM with its card ID in front of
+// the data.
 #include "psi/print.h"
 
 namespace {
@@ -37,6 +38,32 @@ void TS_PrivateSection_PrintCRC(const TS_PrivateSection *section)
         TS_Section_PrintCRC(section->CRC_32);
 }
 
+// The JSON members of a private section or an EMM up to its data: the long form adds its
+// extension fields.
+void TS_PrivateSection_PrintHeaderJSON(TS_Json *json, const TS_PrivateSection *section)
+{
+    TS_Json_NumberField(json, "table_id", section->table_id);
+    TS_Json_NumberField(json, "section_syntax_indicator", section->section_syntax_indicator);
+    TS_Json_NumberField(json, "private_indicator", section->private_indicator);
+    TS_Json_NumberField(json, "private_section_length", section->private_section_length);
+    if (section->section_syntax_indicator) {
+        TS_Json_NumberField(json, "table_id_extension", section->table_id_extension);
+        TS_Section_PrintVersionJSON(json, *section);
+    }
+}
+
+// The data bytes, then the CRC_32 of the long form; the short form has none to check.
+void TS_PrivateSection_PrintDataJSON(TS_Json *json, const TS_PrivateSection *section, bool crc_ok)
+{
+    TS_Json_HexField(json, "private_data_byte", section->lu8Data, TS_PrivateSection_DataLength(section));
+    if (section->section_syntax_indicator) {
+        TS_Section_PrintCRCJSON(json, section->CRC_32, crc_ok);
+    } else {
+        TS_Json_Key(json, "crc_ok");
+        TS_Json_Null(json);
+    }
+}
+
 }  // namespace
 
 // Prints the header line, the private_data_bytes, and for the long form the CRC_32.
@@ -65,4 +92,20 @@ int TS_Section_PrintEMM(const TS_PrivateSection *section)
     TS_Text_PrintBytes(section->lu8Data + 6, length > 6 ? int(length - 6) : 0);
     TS_PrivateSection_PrintCRC(section);
     return 0;
+}
+
+void TS_Section_PrintPrivateJSON(TS_Json *json, const TS_PrivateSection *section, bool crc_ok)
+{
+    TS_PrivateSection_PrintHeaderJSON(json, section);
+    TS_PrivateSection_PrintDataJSON(json, section, crc_ok);
+}
+
+// The card ID comes before the data, which is written whole, the card ID's six bytes included.
+void TS_Section_PrintEMMJSON(TS_Json *json, const TS_PrivateSection *section, bool crc_ok)
+{
+    TS_PrivateSection_PrintHeaderJSON(json, section);
+    u64 card_id = 0;
+    TS_Section_GetCardIdFromEMM(&card_id, section);
+    TS_Json_NumberField(json, "card_id", card_id);
+    TS_PrivateSection_PrintDataJSON(json, section, crc_ok);
 }
