@@ -8,8 +8,8 @@
 // fill caller-owned records in place and never allocate.
 //
 // The drivers (TS_GetProgramList, TS_ProgramSplitStream, TS_Print, TS_ProgramSplitFile,
-// TS_CheckPMTSplit, TS_PMTSplitFile) keep their state in the process-wide records declared at
-// the end of this header: they are not re-entrant, and only one may run at a time.
+// TS_CheckPMTSplit, TS_PMTSplitFile, TS_CheckFile) keep their state in the process-wide records
+// declared at the end of this header: they are not re-entrant, and only one may run at a time.
 #ifndef PIDSIFT_TRANSPORT_STREAM_TS_H
 #define PIDSIFT_TRANSPORT_STREAM_TS_H
 
@@ -626,6 +626,152 @@ int TS_CheckPMTSplit(TS_PMTSplitList *list, const char *path);
 // is crc, into output (or "%s_%08X.ts" when output is null). -2, -3 as above; -4: an output
 // cannot be opened. -5: read error. -6: write error.
 int TS_PMTSplitFile(const char *path, u8 all_mode, u32 crc, const char *output);
+
+// ---------------------------------------------------------------------------------------------
+// Checking a recording
+// ---------------------------------------------------------------------------------------------
+
+// What TS_CheckFile counts against a recording, as indexes of TS_CheckReport::ltCheck. The
+// intervals are measured on the check's clock (see TS_CheckEvent::u64Time); without any PCR
+// they are not measured, and those checks count only what needs no clock.
+constexpr int TS_CHECK_SYNC_LOSS = 0;    // no sync byte where the next packet was due: the read
+                                         // loop lost the packet spacing and hunted for it
+constexpr int TS_CHECK_SYNC_BYTE = 1;    // units due on the spacing whose first byte was not 0x47
+                                         // (a run of them before the spacing is found again
+                                         // counts each)
+constexpr int TS_CHECK_PAT = 2;          // more than 0.5 s without a PAT, a section other than a
+                                         // PAT on PID 0x0000, a scrambled packet on PID 0x0000
+constexpr int TS_CHECK_CONTINUITY = 3;   // continuity_counter breaks (TS_CheckPID)
+constexpr int TS_CHECK_PMT = 4;          // more than 0.5 s without a program's PMT section, a
+                                         // scrambled packet on a PMT PID
+constexpr int TS_CHECK_PID = 5;          // more than 5 s without a packet on the PCR PID or a
+                                         // video or audio stream that a PMT in force names
+constexpr int TS_CHECK_TRANSPORT = 6;    // packets with transport_error_indicator set
+constexpr int TS_CHECK_CRC = 7;          // sections whose CRC_32 failed
+constexpr int TS_CHECK_COUNT = 8;
+
+// Each late table or absent PID counts once per silence, when the silence passes its limit.
+constexpr u64 TS_CHECK_TABLE_INTERVAL = 13500000;   // 0.5 s in 27 MHz ticks
+constexpr u64 TS_CHECK_PID_INTERVAL = 135000000;    // 5 s: captions and data may be sparse, so
+                                                    // only PCR, video and audio PIDs are watched
+
+struct TS_CheckCount {
+    u64 u64Count;
+    u64 u64FirstPacket;  // index of the packet at which the first was found (0: the file's first
+                         // packet; the packet count: at the end of the file); 0 when none
+};
+
+// What a PID carries for the tables of the end of the run (the last PAT, its PMTs, the last
+// CAT), or by its number. A PID with several roles takes the first of this order.
+constexpr u8 TS_ROLE_UNREFERENCED = 0;  // named by no table and reserved for nothing
+constexpr u8 TS_ROLE_PAT = 1;           // 0x0000
+constexpr u8 TS_ROLE_CAT = 2;           // 0x0001
+constexpr u8 TS_ROLE_PMT = 3;           // a PMT PID of the PAT
+constexpr u8 TS_ROLE_VIDEO = 4;         // an elementary stream of a video stream_type
+constexpr u8 TS_ROLE_AUDIO = 5;         // an elementary stream of an audio stream_type
+constexpr u8 TS_ROLE_DATA = 6;          // any other elementary stream (captions, data, private)
+constexpr u8 TS_ROLE_PCR = 7;           // the PCR_PID of a PMT, carrying no stream of it
+constexpr u8 TS_ROLE_ECM = 8;           // the CA_PID of a PMT's conditional-access descriptor
+constexpr u8 TS_ROLE_EMM = 9;           // the CA_PID of the CAT
+constexpr u8 TS_ROLE_NIT = 10;          // the network_PID of the PAT
+constexpr u8 TS_ROLE_SI = 11;           // 0x0002-0x002F: reserved for tables by number
+constexpr u8 TS_ROLE_NULL = 12;         // 0x1FFF
+
+struct TS_CheckPID {
+    u64 u64Packets;
+    u64 u64ContinuityErrors;  // continuity_counter breaks on packets with payload (see TS_CheckFile)
+    u64 u64TransportErrors;   // packets with transport_error_indicator set
+    u64 u64Scrambled;         // packets with transport_scrambling_control other than 0
+    u64 u64PCRs;              // packets carrying a PCR
+    u64 u64CRCErrors;         // complete sections whose CRC_32 failed (see TS_CheckFile)
+    u8 u8Role;                // TS_ROLE_...
+    u8 u8StreamType;          // stream_type, for the video, audio and data roles
+    u16 u16Program;           // program_number, for the roles TS_ROLE_PMT to TS_ROLE_ECM
+    u16 u16OtherPrograms;     // further programs of the PAT that give the PID a role
+};
+
+struct TS_CheckStream {
+    u16 u16PID;
+    u8 u8StreamType;
+};
+
+struct TS_CheckProgram {
+    u16 u16ProgramNumber;
+    u16 u16PMTPID;
+    u8 u8HasPMT;          // a PMT of the program came for this PAT entry; else the rest is empty
+    u8 u8Scrambled;       // a packet on its PMT, PCR, ECM or stream PIDs was scrambled
+    u16 u16PCRPID;        // PCR_PID of the PMT (0x1FFF: the program has no PCR)
+    u16 u16ECMPID;        // CA_PID of its first program-level conditional-access descriptor, or
+                          // TS_NO_PID
+    u16 u16StreamCount;
+    TS_CheckStream ltStream[TS_MAX_STREAMS];
+};
+
+struct TS_CheckReport {
+    u64 u64Bytes;         // bytes read
+    u32 u32UnitSize;      // 188, 192 or 204: the spacing of the last packets; 0 when none found
+    u64 u64Packets;
+    u64 u64SkippedBytes;  // bytes outside packets passed over while hunting for the spacing
+    u64 u64SyncLosses;    // times the spacing was lost (as ltCheck[TS_CHECK_SYNC_LOSS])
+    // Duration and mean bitrate, from the PCRs of the first program of the last PAT whose PCR
+    // PID carried at least two (without one, of the first PID that did).
+    u8 u8Timed;           // 1 when they are known
+    u16 u16ClockPID;
+    u16 u16ClockProgram;  // 0: the PID is no program's PCR_PID
+    u64 u64Duration;      // 27 MHz ticks from its first to its last PCR, its jumps left out
+    u64 u64BitRate;       // bits per second of the 188-byte packets between those two PCRs
+    u64 u64ClockJumps;    // PCR steps left out of the duration: backwards, over 1 s, or at a
+                          // discontinuity_indicator
+    u8 u8IntervalsTimed;  // the interval checks had a clock: a PCR came
+    u16 u16NetworkPID;    // network_PID of the last PAT, TS_NO_PID without one
+    u16 u16EMMPID;        // CA_PID of the last CAT, TS_NO_PID without one
+    u16 u16ProgramCount;  // programs of the last PAT, the network entry left out
+    TS_CheckProgram ltProgram[TS_MAX_PROGRAMS];
+    TS_CheckCount ltCheck[TS_CHECK_COUNT];
+    TS_CheckPID ltPID[8192];
+};
+
+// Reads a recording once, through the same read loop as the other drivers, and fills report.
+// Continuity: on each PID but 0x1FFF, a packet with payload must carry the counter after the
+// last one with payload; one repetition of the last counter (a duplicate packet) is allowed,
+// packets without payload are not counted, and a discontinuity_indicator starts afresh. Every
+// other counter is one break. CRC_32: sections are collected on PIDs 0x0000 (PAT), 0x0001
+// (CAT), 0x0010-0x0014, 0x001E, 0x001F, the network PID, the PMT PIDs, ECM and EMM PIDs,
+// several in a packet or cut across packets; a complete section is checked when it has a
+// CRC_32: the PAT, CAT and PMT, sections with section_syntax_indicator set, and the TOT.
+// -2: the input cannot be opened. -5: read error (the report holds what was read before it).
+int TS_CheckFile(TS_CheckReport *report, const char *path);
+
+// What TS_CheckFile met, as it met it, for a caller that draws the recording.
+constexpr u8 TS_CHECK_EVENT_CONTINUITY = 1;  // a continuity break on u16PID
+constexpr u8 TS_CHECK_EVENT_TRANSPORT = 2;   // a packet of u16PID with transport_error_indicator
+constexpr u8 TS_CHECK_EVENT_SCRAMBLED = 3;   // a scrambled packet of u16PID after clear ones
+constexpr u8 TS_CHECK_EVENT_CLEAR = 4;       // a clear packet of u16PID after scrambled ones, or
+                                             // the end of the file during a scrambled stretch
+constexpr u8 TS_CHECK_EVENT_SECOND = 5;      // the clock passed a whole second, or the file
+                                             // ended: the packets of each program since the last
+                                             // (at the end, those up to the last PCR of the
+                                             // clock: later ones have no time)
+
+struct TS_CheckEvent {
+    u8 u8Kind;
+    u16 u16PID;
+    u64 u64Packet;  // index of the packet (the packet count at the end of the file)
+    // 27 MHz ticks on the check's clock: the PCRs of the first PID that carried one, jumps left
+    // out, taken over by another PCR PID when that one falls silent for a second. 0 before the
+    // first PCR; it stands at the last PCR until the next.
+    u64 u64Time;
+    // TS_CHECK_EVENT_SECOND: the programs of the PATs in force since the last such event, and
+    // their packets (PMT, PCR, ECM and stream PIDs; a packet shared counts for each program).
+    u16 u16ProgramCount;
+    u16 lu16ProgramNumber[2 * TS_MAX_PROGRAMS];
+    u64 lu64ProgramPackets[2 * TS_MAX_PROGRAMS];
+};
+
+// The hook TS_CheckFile calls with each event; a null hook (the default) turns events off, and
+// with them the per-program packet counts they need.
+using TS_CheckHook = void (*)(const TS_CheckEvent *event, void *context);
+int TS_SetCheckHook(TS_CheckHook hook, void *context);
 
 // ---------------------------------------------------------------------------------------------
 // Process-wide state of the drivers
