@@ -1,5 +1,5 @@
 // pidsift-dump: prints the packets, tables and clock references of an MPEG-2 transport stream
-// file as text.
+// file as text, or as JSON Lines.
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 namespace {
 
 const char kHelp[] =
-    "Usage: pidsift-dump [SELECTION...] [--changes] FILE\n"
+    "Usage: pidsift-dump [SELECTION...] [--changes] [--json] FILE\n"
     "\n"
     "Prints what an MPEG-2 transport stream recording carries, as text on standard output:\n"
     "packet headers, the program tables, clock references, conditional-access sections and the\n"
@@ -35,6 +35,7 @@ const char kHelp[] =
     "  --changes    print a PAT, CAT, PMT, ECM or EMM only when its section differs from the\n"
     "               last one printed on its PID (broadcasts repeat their tables every tenth\n"
     "               of a second); the end says how many repeats were left out\n"
+    "  --json       the same as JSON Lines: one object on a line for each block of text\n"
     "\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
@@ -47,6 +48,7 @@ const char kHelp[] =
     "  pidsift-dump --pcr --pmt recording.ts      clock references and PMTs\n"
     "  pidsift-dump --changes recording.ts        the tables each time they change\n"
     "  pidsift-dump --mask 0x1FF recording.ts     everything\n"
+    "  pidsift-dump --pmt --json recording.ts     each PMT as one line of JSON\n"
     "\n"
     "Exit status: 0 when the whole file was read; 1 when it could not be opened or read, or the\n"
     "text could not be written; 2 for a usage error.\n";
@@ -92,6 +94,7 @@ int main(int argc, char **argv)
     int mask = 0;
     bool selected = false;
     bool changes_only = false;
+    bool json = false;
     const char *file = nullptr;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -128,6 +131,10 @@ int main(int argc, char **argv)
                 changes_only = true;
                 continue;
             }
+            if (std::strcmp(arg, "--json") == 0) {
+                json = true;
+                continue;
+            }
             if (found == nullptr)
                 return UsageError("unknown option '%s'", arg);
             mask |= found->bits;
@@ -140,6 +147,8 @@ int main(int argc, char **argv)
         mask = kDefaultMask;
     if (changes_only)
         mask |= TS_PRINT_CHANGES;
+    if (json)
+        mask |= TS_PRINT_JSON;
     front_end::ReportFailuresAs("pidsift-dump");
 
     // A dump of a long recording is megabytes of text: hand it to the system in large pieces.

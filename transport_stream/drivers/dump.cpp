@@ -1,9 +1,12 @@
 // Stream dump: the packets, tables, clock references and conditional-access sections of a whole
-// recording printed as text, under a selection mask, following every program of the PAT at once.
+// recording printed as text, under a selection mask, following every program of the PAT at once;
+// with TS_PRINT_JSON the same blocks as JSON Lines.
 #include <cstdio>
 #include <cstring>
 
 #include "drivers/driver.h"
+#include "packet/print.h"
+#include "psi/print.h"
 
 namespace {
 
@@ -21,6 +24,13 @@ struct TS_Dump {
     TS_Packet tPacket;
     bool bDecoded;
     bool bSeparatorPending;
+    // Where the packet in hand stands, for the JSON blocks: its index among the packets read
+    // (from 0), and the file offset of its sync byte, worked out from the read loop's count of
+    // bytes read and the packet's place in the stream buffer, which holds the last bytes read.
+    u64 u64Index;
+    const TS_Sync *pSync;
+    const TS_Data *pState;
+    TS_Json tJson;
 };
 
 TS_Dump g_tDump;
@@ -50,7 +60,8 @@ union TS_DumpScratch {
 };
 TS_DumpScratch g_tScratch;
 
-// Starts a block of output for the packet in hand: one separator before its first block.
+// Starts a block of output for the packet in hand: one separator before its first block (the
+// JSON blocks have none).
 const TS_Packet *TS_Dump_Begin(TS_Dump *dump)
 {
     if (dump->bSeparatorPending) {
@@ -64,8 +75,51 @@ const TS_Packet *TS_Dump_Begin(TS_Dump *dump)
     return &dump->tPacket;
 }
 
-// The header line that heads a table block: the packet that completed the section.
-void TS_Dump_Header(TS_Dump *dump) { TS_Packet_PrintHeader(TS_Dump_Begin(dump)); }
+bool TS_Dump_InJSON(const TS_Dump *dump) { return (dump->s32Mask & TS_PRINT_JSON) != 0; }
+
+u64 TS_Dump_Offset(const TS_Dump *dump)
+{
+    const TS_Data *state = dump->pState;
+    return dump->pSync->u64BytesRead - state->u64Size + u64(dump->lu8Bytes - state->lu8Stream);
+}
+
+// A block for the packet in hand. Text: the header line of the packet when the block is a
+// table or a clock reference (the packet that completed the section or carried the PCR), then
+// text(). JSON: one object on a line with the block's type, where the packet stands, its header
+// fields, and what json(TS_Json *) writes.
+template <class Text, class Json>
+void TS_Dump_Block(TS_Dump *dump, const char *type, bool header_line, Text &&text, Json &&json)
+{
+    const TS_Packet *packet = TS_Dump_Begin(dump);
+    if (!TS_Dump_InJSON(dump)) {
+        if (header_line)
+            TS_Packet_PrintHeader(packet);
+        text();
+        return;
+    }
+    TS_Json *out = &dump->tJson;
+    TS_Json_ObjectBegin(out);
+    TS_Json_StringField(out, "type", type);
+    TS_Json_NumberField(out, "packet_index", dump->u64Index);
+    TS_Json_NumberField(out, "byte_offset", TS_Dump_Offset(dump));
+    TS_Packet_PrintJSON(out, packet);
+    json(out);
+    TS_Json_ObjectEnd(out);
+    TS_Json_EndLine(out);
+}
+
+// A packet reported for its own sake (every packet, or a stream's).
+void TS_Dump_Packet(TS_Dump *dump)
+{
+    TS_Dump_Block(dump, "packet", false, [dump] { TS_Packet_Print(&dump->tPacket); }, [](TS_Json *) {});
+}
+
+// Whether the CRC_32 of a complete section checks: over a whole section, its own CRC_32
+// included, it leaves 0.
+bool TS_Dump_CRCHolds(const TS_PreSection *section)
+{
+    return GetCRC32(0xFFFFFFFF, section->lu8Section, TS_PreSection_Extent(section)) == 0;
+}
 
 // Whether the table block of the section completed on pid is to be printed: always, unless
 // only changes are printed and its bytes are those of the last section printed on pid.
@@ -120,23 +174,41 @@ void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
     dump->u16EMMPID = emm_pid;
 }
 
+// What the dump does with a PAT or a CAT: its block's JSON type and selection bit, its decoder,
+// its text and JSON forms, and what follows a new table in force.
+template <class Table>
+struct TS_DumpTable {
+    const char *strType;  // the JSON block's type
+    int s32PrintBit;
+    int (*pfnDecode)(Table *, const TS_PreSection *);
+    int (*pfnPrint)(const Table *);
+    void (*pfnPrintJSON)(TS_Json *, const Table *, bool);
+    void (*pfnOnNew)(TS_Dump *, TS_Data *);
+};
+
 // A PAT or CAT section completed on pid. One that passes the gate becomes the table in force
-// (on_new follows it); one that fails is decoded aside, only to be printed as it came.
+// (pfnOnNew follows it); one that fails is decoded aside, only to be printed as it came.
 template <class Table>
 void TS_Dump_OnTable(TS_Dump *dump, TS_Data *state, u16 pid, const TS_PreSection *section, Table *in_force,
-                     Table *scratch, int (*decode)(Table *, const TS_PreSection *), int (*print)(const Table *),
-                     int print_bit, void (*on_new)(TS_Dump *, TS_Data *))
+                     Table *scratch, const TS_DumpTable<Table> &kind)
 {
     const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, section);
     Table *table = trusted ? in_force : scratch;
-    decode(table, section);
+    kind.pfnDecode(table, section);
     if (trusted)
-        on_new(dump, state);
-    if ((dump->s32Mask & print_bit) && TS_Dump_Wanted(dump, pid, section)) {
-        TS_Dump_Header(dump);
-        print(table);
-    }
+        kind.pfnOnNew(dump, state);
+    if ((dump->s32Mask & kind.s32PrintBit) && TS_Dump_Wanted(dump, pid, section))
+        TS_Dump_Block(
+            dump, kind.strType, true, [&] { kind.pfnPrint(table); },
+            [&](TS_Json *json) { kind.pfnPrintJSON(json, table, TS_Dump_CRCHolds(section)); });
 }
+
+constexpr TS_DumpTable<TS_PAT> kDumpPAT = {
+    "pat", TS_PRINT_PAT, TS_PAT_FromPreSection, TS_PAT_Print, TS_PAT_PrintJSON, TS_Dump_OnPAT,
+};
+constexpr TS_DumpTable<TS_CAT> kDumpCAT = {
+    "cat", TS_PRINT_CAT, TS_CAT_FromPreSection, TS_CAT_Print, TS_CAT_PrintJSON, TS_Dump_OnCAT,
+};
 
 // A packet on the PMT PID of the positions given. Each position takes only its own program's
 // sections; the PMT is printed once even when two positions decode the same section.
@@ -153,10 +225,11 @@ void TS_Dump_OnPMTPacket(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pi
         const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, &state->ltPMTSection[k]);
         TS_PMT *pmt = trusted ? &state->ltPMT[k] : &g_tScratch.tPMT;
         TS_PMT_FromPreSection(pmt, &state->ltPMTSection[k], pid);
-        if (!printed && (dump->s32Mask & TS_PRINT_PMT) && TS_Dump_Wanted(dump, pid, &state->ltPMTSection[k])) {
-            TS_Dump_Header(dump);
-            TS_PMT_Print(pmt);
-        }
+        const TS_PreSection *section = &state->ltPMTSection[k];
+        if (!printed && (dump->s32Mask & TS_PRINT_PMT) && TS_Dump_Wanted(dump, pid, section))
+            TS_Dump_Block(
+                dump, "pmt", true, [pmt] { TS_PMT_Print(pmt); },
+                [pmt, section](TS_Json *json) { TS_PMT_PrintJSON(json, pmt, TS_Dump_CRCHolds(section)); });
         printed = true;
         decoded = decoded || trusted;
     }
@@ -175,9 +248,10 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
 {
     const int mask = dump->s32Mask;
     const u16 pid = TS_Read13(packet + 1);
+    ++dump->u64Index;  // from ~0: the first packet is 0
     dump->lu8Bytes = packet;
     dump->bDecoded = false;
-    dump->bSeparatorPending = true;
+    dump->bSeparatorPending = !TS_Dump_InJSON(dump);
 
     if ((mask & TS_PRINT_PIDS) && !dump->lu8Listed[pid]) {
         dump->lu8Listed[pid] = 1;
@@ -186,17 +260,15 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
             state->lu16PID[state->u16PIDCount++] = pid;
     }
     if (mask & TS_PRINT_PACKETS)
-        TS_Packet_Print(TS_Dump_Begin(dump));
+        TS_Dump_Packet(dump);
 
     if (pid == 0x0000) {
         if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete)
-            TS_Dump_OnTable(dump, state, pid, &state->tPATSection, &state->tPAT, &g_tScratch.tPAT, TS_PAT_FromPreSection,
-                            TS_PAT_Print, TS_PRINT_PAT, TS_Dump_OnPAT);
+            TS_Dump_OnTable(dump, state, pid, &state->tPATSection, &state->tPAT, &g_tScratch.tPAT, kDumpPAT);
         return;
     }
     if (pid == 0x0001 && TS_CAT_ImportPreSection(&state->tCATSection, packet) >= 0 && state->tCATSection.u8Complete)
-        TS_Dump_OnTable(dump, state, pid, &state->tCATSection, &state->tCAT, &g_tScratch.tCAT, TS_CAT_FromPreSection,
-                        TS_CAT_Print, TS_PRINT_CAT, TS_Dump_OnCAT);
+        TS_Dump_OnTable(dump, state, pid, &state->tCATSection, &state->tCAT, &g_tScratch.tCAT, kDumpCAT);
     // Programs are known only from a PAT.
     if (!state->tPAT.u8Valid)
         return;
@@ -209,8 +281,8 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
         // The clock of the first program in PAT order that names this PCR_PID.
         TS_PCR *pcr = &state->ltPCR[TS_FirstPosition(roles.u16PCR)];
         TS_PCR_Import(pcr, packet + 5);
-        TS_Dump_Header(dump);
-        TS_PCR_Print(pcr);
+        TS_Dump_Block(
+            dump, "pcr", true, [pcr] { TS_PCR_Print(pcr); }, [pcr](TS_Json *json) { TS_PCR_PrintJSON(json, pcr); });
     }
 
     // One buffer serves every program's CA PID: a section named by two PMTs prints once.
@@ -218,8 +290,11 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
         TS_Section_ImportPreSection(&state->tPrivateSection, packet) >= 0 && state->tPrivateSection.u8Complete &&
         TS_Dump_Wanted(dump, pid, &state->tPrivateSection)) {
         TS_Section_PrivateFromPreSection(&state->tPrivate, &state->tPrivateSection);
-        TS_Dump_Header(dump);
-        TS_Section_PrintPrivate(&state->tPrivate);
+        TS_Dump_Block(
+            dump, "ecm", true, [state] { TS_Section_PrintPrivate(&state->tPrivate); },
+            [state](TS_Json *json) {
+                TS_Section_PrintPrivateJSON(json, &state->tPrivate, TS_Dump_CRCHolds(&state->tPrivateSection));
+            });
     }
 
     // Every section on the CAT's CA PID counts as an EMM, whatever its table_id.
@@ -227,12 +302,53 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
         TS_Section_ImportPreSection(&state->tEMMSection, packet) >= 0 && state->tEMMSection.u8Complete &&
         TS_Dump_Wanted(dump, pid, &state->tEMMSection)) {
         TS_Section_PrivateFromPreSection(&state->tEMM, &state->tEMMSection);
-        TS_Dump_Header(dump);
-        TS_Section_PrintEMM(&state->tEMM);
+        TS_Dump_Block(
+            dump, "emm", true, [state] { TS_Section_PrintEMM(&state->tEMM); },
+            [state](TS_Json *json) {
+                TS_Section_PrintEMMJSON(json, &state->tEMM, TS_Dump_CRCHolds(&state->tEMMSection));
+            });
     }
 
     if ((mask & TS_PRINT_ES) && roles.u16Stream != 0)
-        TS_Packet_Print(TS_Dump_Begin(dump));
+        TS_Dump_Packet(dump);
+}
+
+// The end of the run: the PID list, and with TS_PRINT_CHANGES the count of repeats left out.
+void TS_Dump_Finish(TS_Dump *dump, const TS_Data *state)
+{
+    const int mask = dump->s32Mask;
+    if (TS_Dump_InJSON(dump)) {
+        TS_Json *json = &dump->tJson;
+        if (mask & TS_PRINT_PIDS) {
+            TS_Json_ObjectBegin(json);
+            TS_Json_StringField(json, "type", "pids");
+            TS_Json_Key(json, "pids");
+            TS_Json_ArrayBegin(json);
+            for (u16 i = 0; i < state->u16PIDCount; ++i)
+                TS_Json_Number(json, state->lu16PID[i]);
+            TS_Json_ArrayEnd(json);
+            TS_Json_ObjectEnd(json);
+            TS_Json_EndLine(json);
+        }
+        if (mask & TS_PRINT_CHANGES) {
+            TS_Json_ObjectBegin(json);
+            TS_Json_StringField(json, "type", "summary");
+            TS_Json_NumberField(json, "repeats_left_out", g_tRepeats.u64LeftOut);
+            TS_Json_ObjectEnd(json);
+            TS_Json_EndLine(json);
+        }
+        return;
+    }
+    if (mask & TS_PRINT_PIDS) {
+        TS_Text_Puts(kSeparator);
+        TS_Text_Puts("PID List:");
+        for (u16 i = 0; i < state->u16PIDCount; ++i)
+            TS_Text_Printf("  0x%04X,\n", state->lu16PID[i]);
+    }
+    if (mask & TS_PRINT_CHANGES) {
+        TS_Text_Puts(kSeparator);
+        TS_Text_Printf("Repeated tables left out: %llu\n", (unsigned long long)g_tRepeats.u64LeftOut);
+    }
 }
 
 }  // namespace
@@ -247,6 +363,8 @@ int TS_Print(const char *path, int mask)
     std::memset(dump, 0, sizeof *dump);
     dump->s32Mask = mask;
     dump->u16EMMPID = TS_NO_PID;
+    dump->u64Index = ~u64(0);
+    TS_Json_Start(&dump->tJson);
     for (TS_PMTTrack &track : dump->ltTrack)
         TS_PMTTrack_Start(&track, nullptr, 0);
     g_tRepeats.u16Count = 0;
@@ -255,7 +373,10 @@ int TS_Print(const char *path, int mask)
     const int fd = TS_Input_Open(path);
     if (fd < 0)
         return -2;
-    const int result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
+    TS_Sync sync = {};
+    dump->pSync = &sync;
+    dump->pState = state;
+    const int result = TS_Stream_Run(&sync, fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
         [&](const u8 *packet) {
             TS_Dump_OnPacket(dump, state, packet);
             return true;
@@ -263,15 +384,6 @@ int TS_Print(const char *path, int mask)
     TS_Input_Close(fd);
 
     // A read error ends the run as the end of the file would: the PIDs met so far are listed.
-    if (mask & TS_PRINT_PIDS) {
-        TS_Text_Puts(kSeparator);
-        TS_Text_Puts("PID List:");
-        for (u16 i = 0; i < state->u16PIDCount; ++i)
-            TS_Text_Printf("  0x%04X,\n", state->lu16PID[i]);
-    }
-    if (mask & TS_PRINT_CHANGES) {
-        TS_Text_Puts(kSeparator);
-        TS_Text_Printf("Repeated tables left out: %llu\n", (unsigned long long)g_tRepeats.u64LeftOut);
-    }
+    TS_Dump_Finish(dump, state);
     return result;
 }

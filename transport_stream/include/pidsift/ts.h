@@ -588,6 +588,19 @@ constexpr int TS_PRINT_PCR = 0x100;
 // With the bits above: a PAT, CAT, PMT, ECM or EMM is printed only when its section bytes differ
 // from the last section printed for its PID; the run ends with the number of repeats left out.
 constexpr int TS_PRINT_CHANGES = 0x1000;
+// With the bits above: the same selection as JSON Lines instead of text, one object on a line for
+// each block the text would print, none of its separators. Every block of a packet has "type"
+// ("packet", "pat", "cat", "pmt", "ecm", "emm", "pcr"), "packet_index" (from 0, among the
+// packets read), "byte_offset" (of the packet's sync byte in the file, past any prefix of a
+// 192-byte unit), the packet header's fields ("pid", "continuity_counter", ...), then the fields
+// of its record under the syntax element names in lower case ("table_id", "program_number",
+// "elementary_pid", "crc_32"; reserved bits left out), and for a section "crc_ok": whether its
+// CRC_32 checks (null for a private section of the short form, which has none). A PAT lists
+// "programs" ({"program_number", "pid"}), a PMT "streams" ({"stream_type", "elementary_pid",
+// "es_info_length", "descriptors"}); a descriptor is {"tag", "length", "name", its fields}, its
+// bytes in hexadecimal when it has no decoder of its own. The end is {"type":"pids","pids":[...]}
+// and, with TS_PRINT_CHANGES, {"type":"summary","repeats_left_out":N}.
+constexpr int TS_PRINT_JSON = 0x2000;
 
 // -2: the input cannot be opened. -5: read error.
 int TS_Print(const char *path, int mask);
