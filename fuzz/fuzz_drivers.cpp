@@ -1,9 +1,17 @@
 // The whole-stream drivers on the input written to a file: the dump with every selection bit,
-// the per-program split, and the PMT-change check and split in both modes. Outputs go to the
-// scratch folder beside the input and are removed after each input.
+// as text and as JSON Lines, the per-program split, and the PMT-change check and split in both
+// modes. Outputs go to the scratch folder beside the input and are removed after each input.
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "support.h"
 
@@ -31,6 +39,60 @@ void CheckOutputs(int *files)
     closedir(dir);
 }
 
+// Runs the dump with standard output in a scratch file, and returns what it printed.
+std::string CapturedDump(const std::string &input, int mask)
+{
+    const std::string path = fuzzsupport::ScratchFile("dump.out");
+    fflush(stdout);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    Check(fd >= 0 && dup2(fd, STDOUT_FILENO) >= 0, "dump output redirected");
+    close(fd);
+    Check(TS_Print(input.c_str(), mask) == 0, "the dump reads the whole file");
+    fflush(stdout);
+    fuzzsupport::SilenceStdout();
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    unlink(path.c_str());
+    return text.str();
+}
+
+// The JSON dump prints one valid object a line for each block of the text dump, and each block
+// of a packet names a packet of the input: a sync byte at its offset, in input order.
+void CheckJSONDump(const std::string &input, const uint8_t *data, size_t size)
+{
+    const std::string text = CapturedDump(input, 0x1FF);
+    const std::string lines = CapturedDump(input, 0x1FF | TS_PRINT_JSON);
+    const std::pair<const char *, const char *> kBlocks[] = {
+        {"packet", "[TS Packet] "}, {"pat", "[PAT] "}, {"cat", "[CAT] "}, {"pmt", "[PMT] "},
+        {"ecm", "[Private] "},      {"emm", "[EMM] "}, {"pcr", "[PCR] "}, {"pids", "PID List:"}};
+    std::map<std::string, size_t> text_blocks, json_blocks;
+    std::istringstream text_lines(text);
+    for (std::string line; std::getline(text_lines, line);)
+        for (const auto &block : kBlocks)
+            text_blocks[block.first] += line.rfind(block.second, 0) == 0;
+    std::istringstream json_lines(lines);
+    bool seen = false;
+    u64 last_index = 0, last_offset = 0;
+    for (std::string line; std::getline(json_lines, line);) {
+        const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+        Check(object.is_object() && object.contains("type") && object["type"].is_string(), "a JSON object a line");
+        ++json_blocks[object["type"].get<std::string>()];
+        if (!object.contains("byte_offset"))
+            continue;
+        const u64 index = object["packet_index"].get<u64>(), offset = object["byte_offset"].get<u64>();
+        Check(offset + TS_PACKET_SIZE <= size && data[offset] == TS_SYNC_BYTE, "a block's offset is a packet's");
+        Check(!seen || (index > last_index ? offset > last_offset : index == last_index && offset == last_offset),
+              "blocks in input order");
+        Check(offset >= index * TS_PACKET_SIZE, "an index is never ahead of its offset");
+        seen = true;
+        last_index = index;
+        last_offset = offset;
+    }
+    for (const auto &block : kBlocks)
+        Check(text_blocks[block.first] == json_blocks[block.first], "as many JSON blocks as text blocks");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -44,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string input = fuzzsupport::ScratchFile("rec.ts");
     Check(fuzzsupport::WriteWhole(input, data, size), "input written");
 
-    Check(TS_Print(input.c_str(), 0x1FF) == 0, "the dump reads the whole file");
+    CheckJSONDump(input, data, size);
     Check(g_tData.u16PIDCount <= 256, "PID list within its capacity");
 
     const int split = TS_ProgramSplitFile(input.c_str());
