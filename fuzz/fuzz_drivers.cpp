@@ -1,11 +1,13 @@
 // The whole-stream drivers on the input written to a file: the dump with every selection bit,
-// as text and as JSON Lines, the per-program split, and the PMT-change check and split in both
-// modes. Outputs go to the scratch folder beside the input and are removed after each input.
+// as text and as JSON Lines, the per-program split, the PMT-change check and split in both
+// modes, and the recording check with and without its events. Outputs go to the scratch folder
+// beside the input and are removed after each input.
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -95,6 +97,87 @@ void CheckJSONDump(const std::string &input, const uint8_t *data, size_t size)
 
 }  // namespace
 
+// What the recording check's events add up to.
+struct CheckEvents {
+    u64 u64Breaks = 0;
+    u64 u64Damaged = 0;
+    u64 u64Scrambled = 0;
+    u64 u64Clear = 0;
+    u64 u64Seconds = 0;
+    u64 u64LastTime = 0;
+    bool bOrdered = true;
+};
+
+void CountCheckEvent(const TS_CheckEvent *event, void *context)
+{
+    CheckEvents &events = *static_cast<CheckEvents *>(context);
+    switch (event->u8Kind) {
+    case TS_CHECK_EVENT_CONTINUITY: ++events.u64Breaks; break;
+    case TS_CHECK_EVENT_TRANSPORT: ++events.u64Damaged; break;
+    case TS_CHECK_EVENT_SCRAMBLED: ++events.u64Scrambled; break;
+    case TS_CHECK_EVENT_CLEAR: ++events.u64Clear; break;
+    case TS_CHECK_EVENT_SECOND:
+        ++events.u64Seconds;
+        events.bOrdered = events.bOrdered && event->u64Time >= events.u64LastTime &&
+                          event->u16ProgramCount <= 2 * TS_MAX_PROGRAMS;
+        events.u64LastTime = event->u64Time;
+        break;
+    default: Check(false, "a known event kind"); break;
+    }
+}
+
+TS_CheckReport g_tCheckReport;
+TS_CheckReport g_tCheckReportWithEvents;
+
+// The recording check: its counts agree with each other and with the input, and the events
+// change nothing in the report and match its counts.
+void CheckTheCheck(const std::string &input, size_t size)
+{
+    TS_CheckReport &report = g_tCheckReport;
+    Check(TS_CheckFile(&report, input.c_str()) == 0, "the check reads the whole file");
+    Check(report.u64Bytes == size, "the check counts every byte read");
+    Check(report.u64Packets * TS_PACKET_SIZE + report.u64SkippedBytes <= size, "packets and skipped bytes fit the file");
+    Check(report.u32UnitSize == 0 || report.u32UnitSize == 188 || report.u32UnitSize == 192 || report.u32UnitSize == 204,
+          "a unit size of the three");
+    Check(report.u64SyncLosses == report.ltCheck[TS_CHECK_SYNC_LOSS].u64Count, "sync losses counted once");
+    Check(report.ltCheck[TS_CHECK_SYNC_BYTE].u64Count >= report.u64SyncLosses, "a loss has a bad sync byte");
+    u64 packets = 0, breaks = 0, damaged = 0, crc = 0;
+    for (const TS_CheckPID &pid : report.ltPID) {
+        packets += pid.u64Packets;
+        breaks += pid.u64ContinuityErrors;
+        damaged += pid.u64TransportErrors;
+        crc += pid.u64CRCErrors;
+        Check(pid.u64ContinuityErrors <= pid.u64Packets && pid.u64TransportErrors <= pid.u64Packets &&
+                  pid.u64Scrambled <= pid.u64Packets && pid.u64PCRs <= pid.u64Packets,
+              "per-PID counts within its packets");
+        Check(pid.u8Role <= TS_ROLE_NULL, "a known role");
+    }
+    Check(packets == report.u64Packets, "every packet on one PID");
+    Check(breaks == report.ltCheck[TS_CHECK_CONTINUITY].u64Count, "continuity check is the PIDs' sum");
+    Check(damaged == report.ltCheck[TS_CHECK_TRANSPORT].u64Count, "transport check is the PIDs' sum");
+    Check(crc == report.ltCheck[TS_CHECK_CRC].u64Count, "CRC check is the PIDs' sum");
+    for (const TS_CheckCount &count : report.ltCheck)
+        Check(count.u64Count == 0 || count.u64FirstPacket <= report.u64Packets, "first packet within the file");
+    Check(report.u16ProgramCount <= TS_MAX_PROGRAMS, "programs within their capacity");
+    for (u16 i = 0; i < report.u16ProgramCount; ++i)
+        Check(report.ltProgram[i].u16StreamCount <= TS_MAX_STREAMS, "streams within their capacity");
+    if (report.u8Timed) {
+        Check(report.u16ClockPID < 8192 && report.u64Duration > 0, "a clock that ran");
+        // Steps over a second are left out: the duration never exceeds a second a PCR.
+        Check(report.u64Duration <= report.ltPID[report.u16ClockPID].u64PCRs * 27000000ull, "duration within its PCRs");
+    }
+
+    CheckEvents events;
+    TS_SetCheckHook(CountCheckEvent, &events);
+    const int with_events = TS_CheckFile(&g_tCheckReportWithEvents, input.c_str());
+    TS_SetCheckHook(nullptr, nullptr);
+    Check(with_events == 0, "the check with events reads the whole file");
+    Check(std::memcmp(&report, &g_tCheckReportWithEvents, sizeof report) == 0, "events change nothing in the report");
+    Check(events.u64Breaks == breaks && events.u64Damaged == damaged, "an event for each break and damaged packet");
+    Check(events.u64Scrambled == events.u64Clear, "every scrambled stretch ends");
+    Check(events.u64Seconds >= 1 && events.bOrdered, "seconds in order, one at the end");
+}
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzzsupport::SilenceStdout();
@@ -108,6 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     CheckJSONDump(input, data, size);
     Check(g_tData.u16PIDCount <= 256, "PID list within its capacity");
+
+    CheckTheCheck(input, size);
 
     const int split = TS_ProgramSplitFile(input.c_str());
     Check(split == 0, "the per-program split reads the whole file");
