@@ -506,6 +506,36 @@ TEST_F(CheckTool, ProgressLineOnlyOnATerminal)
     EXPECT_NE(result.out.find("\r\033[KFile " + input), std::string::npos) << result.out;
 }
 
+// README.md shows the sample's report and JSON as the tool prints them.
+TEST(CheckReadme, ShowsTheToolsOwnOutput)
+{
+    std::string readme;
+    ASSERT_TRUE(ReadFile(std::string(PIDSIFT_SOURCE_DIR) + "/README.md", &readme));
+    const std::string prompt = "$ pidsift-check samples/sample.ts\n";
+    const size_t start = readme.find(prompt);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = readme.find("  ...\n", start);
+    ASSERT_NE(end, std::string::npos);
+    const std::string shown = readme.substr(start + prompt.size(), end - start - prompt.size());
+    const std::string tool = Quote(ToolBinary("pidsift-check"));
+    const CommandResult text = RunCommand("cd " + Quote(PIDSIFT_SOURCE_DIR) + " && " + tool + " samples/sample.ts");
+    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(text.out.substr(0, shown.size()), shown);
+
+    const CommandResult json = RunCommand("cd " + Quote(PIDSIFT_SOURCE_DIR) + " && " + tool + " --json samples/sample.ts");
+    const Json parsed = Json::parse(json.out);
+    const Json picked = {{"packets", parsed["packets"]},
+                         {"duration_s", parsed["duration_s"]},
+                         {"bitrate_bps", parsed["bitrate_bps"]},
+                         {"checks", parsed["checks"]},
+                         {"ok", parsed["ok"]}};
+    const std::string line = Json(picked).dump();
+    // jq -c keeps the order asked for; the comparison does not depend on it.
+    const size_t at = readme.find("{\"packets\":");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(Json::parse(readme.substr(at, readme.find('\n', at) - at)), picked) << line;
+}
+
 TEST(CheckInstall, InstalledBesideTheOtherTools)
 {
 #ifdef PIDSIFT_SANITIZED
