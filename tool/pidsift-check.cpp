@@ -65,11 +65,16 @@ int UsageError(const std::string &message)
 std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char *format, ...)
 {
-    char text[512];
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
+    va_list again;
+    va_copy(again, arguments);
+    const int length = vsnprintf(nullptr, 0, format, arguments);
     va_end(arguments);
+    std::string text(length > 0 ? size_t(length) : 0, '\0');
+    if (length > 0)
+        vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
     return text;
 }
 
