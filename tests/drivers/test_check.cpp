@@ -650,41 +650,29 @@ TEST(CheckFile, EverySectionOfPackedSIIsChecked)
         EXPECT_EQ(report->ltCheck[TS_CHECK_CRC].u64Count, damaged < sections.size() ? 1u : 0u);
         EXPECT_EQ(report->ltCheck[TS_CHECK_CONTINUITY].u64Count, 0u);
     }
-    // A section whose tail stands behind the pointer_field of the packet that starts the next.
+    // A section whose tail stands behind the pointer_field of the packet that starts the next
+    // (were that tail dropped, the first section would never be checked), and the section after.
     const Bytes first = LongSection(0x4E, 7, 0, Bytes(250, 0x44));
     const Bytes second = LongSection(0x4E, 8, 0, Bytes(30, 0x55));
-    for (bool damaged : {false, true}) {
+    for (int damaged = 0; damaged < 3; ++damaged) {
         SCOPED_TRACE(damaged);
-        Bytes sent = first;
-        if (damaged)
-            sent[100] ^= 0x80;
+        Bytes one = first, two = second;
+        if (damaged == 1)
+            one[100] ^= 0x80;
+        if (damaged == 2)
+            two[12] ^= 0x01;
         PacketBuilder builder;
-        std::vector<Packet> packets = PackedSections(&builder, 0x0012, {sent});
+        std::vector<Packet> packets = PackedSections(&builder, 0x0012, {one});
         ASSERT_EQ(packets.size(), 2u);
-        // The second packet starts a section: pointer_field counts the first one's last bytes.
-        const size_t tail = sent.size() - 183;  // the first packet took 183 bytes after pointer_field
+        const size_t tail = one.size() - 183;  // the first packet took 183 bytes after pointer_field
         Packet &start = packets[1];
         std::fill(start.begin() + 4, start.end(), 0xFF);
         start[1] |= 0x40;
         start[4] = u8(tail);
-        std::copy(sent.end() - long(tail), sent.end(), start.begin() + 5);
-        std::copy(second.begin(), second.end(), start.begin() + 5 + long(tail));
-        const auto report = Check(packets);
-        EXPECT_EQ(report->ltPID[0x0012].u64CRCErrors, damaged ? 1u : 0u);
+        std::copy(one.end() - long(tail), one.end(), start.begin() + 5);
+        std::copy(two.begin(), two.end(), start.begin() + 5 + long(tail));
+        EXPECT_EQ(Check(packets)->ltPID[0x0012].u64CRCErrors, damaged != 0 ? 1u : 0u);
     }
-    // Were the tail dropped, neither section would be checked: one damaged second shows it.
-    Bytes broken = second;
-    broken[12] ^= 0x01;
-    PacketBuilder builder;
-    std::vector<Packet> packets = PackedSections(&builder, 0x0012, {first});
-    Packet &start = packets[1];
-    const size_t tail = first.size() - 183;
-    std::fill(start.begin() + 4, start.end(), 0xFF);
-    start[1] |= 0x40;
-    start[4] = u8(tail);
-    std::copy(first.end() - long(tail), first.end(), start.begin() + 5);
-    std::copy(broken.begin(), broken.end(), start.begin() + 5 + long(tail));
-    EXPECT_EQ(Check(packets)->ltPID[0x0012].u64CRCErrors, 1u);
 }
 
 TEST(CheckFile, NoPCRMeansNoTimeAndNoIntervals)
