@@ -27,8 +27,9 @@ inline const char *InputPath(const char *argument) { return std::strcmp(argument
 // How a path is named in messages.
 inline const char *DisplayName(const char *path)
 {
-    return std::strcmp(path, "/dev/stdin") == 0 ? "standard input"
-           : std::strcmp(path, "/dev/stdout") == 0 ? "standard output" : path;
+    return std::strcmp(path, "/dev/stdin") == 0    ? "standard input"
+           : std::strcmp(path, "/dev/stdout") == 0 ? "standard output"
+                                                   : path;
 }
 
 struct ProgressState;
@@ -43,8 +44,10 @@ inline void PrintFailure(int failure, const char *path, int error_number, void *
         fprintf(stderr, "%s: will not write %s: it is the input file\n", name, DisplayName(path));
         return;
     }
-    const char *verb = failure == TS_FAILED_READ ? "read" : failure == TS_FAILED_WRITE ? "write"
-                       : failure == TS_FAILED_OPEN ? "open" : "create";
+    const char *verb = failure == TS_FAILED_READ    ? "read"
+                       : failure == TS_FAILED_WRITE ? "write"
+                       : failure == TS_FAILED_OPEN  ? "open"
+                                                    : "create";
     fprintf(stderr, "%s: cannot %s %s: %s\n", name, verb, DisplayName(path), strerror(error_number));
 }
 

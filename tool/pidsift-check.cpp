@@ -22,39 +22,38 @@ constexpr char kTool[] = "pidsift-check";
 constexpr int kExitErrorsFound = 1;
 constexpr int kExitUnreadable = 3;
 
-const char kHelp[] =
-    "Usage: pidsift-check [--json] [--quiet] [--svg FILE.svg] FILE...\n"
-    "\n"
-    "Reads each MPEG-2 transport stream recording once and reports how whole it is:\n"
-    "  - the file: size, unit size, packets, bytes skipped while hunting for sync and the times\n"
-    "    sync was lost, duration and mean bitrate from the program clock reference (PCR);\n"
-    "  - the programs of the last PAT (the table of programs): the PIDs of each program's PMT\n"
-    "    (its table of streams), PCR and ECM (its keys), its streams, whether it was scrambled;\n"
-    "  - one line per PID (packet identifier): packets, continuity breaks (drop), packets\n"
-    "    marked damaged (error), scrambled packets, PCRs, sections whose CRC_32 failed, role;\n"
-    "  - the first-priority checks, each with its count and the first packet where it failed.\n"
-    "\n"
-    "Options:\n"
-    "  --json           one JSON object per file on standard output, one line each\n"
-    "  --quiet          report only the files in which errors were found\n"
-    "  --svg FILE.svg   also draw the recording: each program's bitrate over time, and a mark\n"
-    "                   at each continuity break, transport error and scrambled stretch on its\n"
-    "                   PID's row (one FILE only)\n"
-    "  -h, --help       show this help and exit\n"
-    "  -V, --version    show the version and exit\n"
-    "\n"
-    "A FILE given as - is read from standard input. Intervals (the PAT and each PMT at least\n"
-    "every 0.5 s, PCR, video and audio PIDs at least every 5 s) are timed by the PCR; a\n"
-    "recording without one is not timed.\n"
-    "\n"
-    "Examples:\n"
-    "  pidsift-check recording.ts\n"
-    "  pidsift-check --quiet /srv/tv/*.ts\n"
-    "  pidsift-check --svg recording.svg --json recording.ts > recording.json\n"
-    "\n"
-    "Exit status: 0 when nothing was found; 1 when a recording has errors (a check counted\n"
-    "something); 2 for a usage error; 3 when a file cannot be opened, read or written. With\n"
-    "several files, the highest.\n";
+const char kHelp[] = "Usage: pidsift-check [--json] [--quiet] [--svg FILE.svg] FILE...\n"
+                     "\n"
+                     "Reads each MPEG-2 transport stream recording once and reports how whole it is:\n"
+                     "  - the file: size, unit size, packets, bytes skipped while hunting for sync and the times\n"
+                     "    sync was lost, duration and mean bitrate from the program clock reference (PCR);\n"
+                     "  - the programs of the last PAT (the table of programs): the PIDs of each program's PMT\n"
+                     "    (its table of streams), PCR and ECM (its keys), its streams, whether it was scrambled;\n"
+                     "  - one line per PID (packet identifier): packets, continuity breaks (drop), packets\n"
+                     "    marked damaged (error), scrambled packets, PCRs, sections whose CRC_32 failed, role;\n"
+                     "  - the first-priority checks, each with its count and the first packet where it failed.\n"
+                     "\n"
+                     "Options:\n"
+                     "  --json           one JSON object per file on standard output, one line each\n"
+                     "  --quiet          report only the files in which errors were found\n"
+                     "  --svg FILE.svg   also draw the recording: each program's bitrate over time, and a mark\n"
+                     "                   at each continuity break, transport error and scrambled stretch on its\n"
+                     "                   PID's row (one FILE only)\n"
+                     "  -h, --help       show this help and exit\n"
+                     "  -V, --version    show the version and exit\n"
+                     "\n"
+                     "A FILE given as - is read from standard input. Intervals (the PAT and each PMT at least\n"
+                     "every 0.5 s, PCR, video and audio PIDs at least every 5 s) are timed by the PCR; a\n"
+                     "recording without one is not timed.\n"
+                     "\n"
+                     "Examples:\n"
+                     "  pidsift-check recording.ts\n"
+                     "  pidsift-check --quiet /srv/tv/*.ts\n"
+                     "  pidsift-check --svg recording.svg --json recording.ts > recording.json\n"
+                     "\n"
+                     "Exit status: 0 when nothing was found; 1 when a recording has errors (a check counted\n"
+                     "something); 2 for a usage error; 3 when a file cannot be opened, read or written. With\n"
+                     "several files, the highest.\n";
 
 int UsageError(const std::string &message)
 {
@@ -136,10 +135,10 @@ struct ReservedPID {
 };
 
 constexpr ReservedPID kReservedPIDs[] = {
-    {0x0002, "TSDT"}, {0x0003, "IPMP"},     {0x0010, "NIT"},  {0x0011, "SDT/BAT"}, {0x0012, "EIT"},
-    {0x0013, "RST"},  {0x0014, "TDT/TOT"},  {0x001E, "DIT"},  {0x001F, "SIT"},     {0x0020, "LIT"},
-    {0x0021, "ERT"},  {0x0022, "PCAT"},     {0x0023, "SDTT"}, {0x0024, "BIT"},     {0x0025, "NBIT/LDT"},
-    {0x0026, "EIT"},  {0x0027, "EIT"},      {0x0028, "SDTT"}, {0x0029, "CDT"},
+    {0x0002, "TSDT"}, {0x0003, "IPMP"},    {0x0010, "NIT"},  {0x0011, "SDT/BAT"}, {0x0012, "EIT"},
+    {0x0013, "RST"},  {0x0014, "TDT/TOT"}, {0x001E, "DIT"},  {0x001F, "SIT"},     {0x0020, "LIT"},
+    {0x0021, "ERT"},  {0x0022, "PCAT"},    {0x0023, "SDTT"}, {0x0024, "BIT"},     {0x0025, "NBIT/LDT"},
+    {0x0026, "EIT"},  {0x0027, "EIT"},     {0x0028, "SDTT"}, {0x0029, "CDT"},
 };
 
 // The abbreviations a text uses, for the key.
@@ -182,19 +181,38 @@ std::string RoleText(u16 pid, const TS_CheckPID &entry)
 {
     std::string role;
     switch (entry.u8Role) {
-    case TS_ROLE_PAT: return "PAT";
-    case TS_ROLE_CAT: return "CAT";
-    case TS_ROLE_EMM: return "EMM";
-    case TS_ROLE_NIT: return "NIT";
-    case TS_ROLE_SI: return ReservedName(pid);
-    case TS_ROLE_NULL: return "null";
-    case TS_ROLE_PMT: role = "PMT"; break;
-    case TS_ROLE_VIDEO: role = "video"; break;
-    case TS_ROLE_AUDIO: role = "audio"; break;
-    case TS_ROLE_DATA: role = "data"; break;
-    case TS_ROLE_PCR: role = "PCR"; break;
-    case TS_ROLE_ECM: role = "ECM"; break;
-    default: return "unreferenced";
+    case TS_ROLE_PAT:
+        return "PAT";
+    case TS_ROLE_CAT:
+        return "CAT";
+    case TS_ROLE_EMM:
+        return "EMM";
+    case TS_ROLE_NIT:
+        return "NIT";
+    case TS_ROLE_SI:
+        return ReservedName(pid);
+    case TS_ROLE_NULL:
+        return "null";
+    case TS_ROLE_PMT:
+        role = "PMT";
+        break;
+    case TS_ROLE_VIDEO:
+        role = "video";
+        break;
+    case TS_ROLE_AUDIO:
+        role = "audio";
+        break;
+    case TS_ROLE_DATA:
+        role = "data";
+        break;
+    case TS_ROLE_PCR:
+        role = "PCR";
+        break;
+    case TS_ROLE_ECM:
+        role = "ECM";
+        break;
+    default:
+        return "unreferenced";
     }
     role += " of " + std::to_string(entry.u16Program);
     if (entry.u16OtherPrograms == 1)
@@ -304,10 +322,14 @@ std::string BitRate(u64 bits_per_second)
 std::string UnitText(u32 unit)
 {
     switch (unit) {
-    case 188: return "188 bytes (plain packets)";
-    case 192: return "192 bytes (a 4-byte timestamp before each packet)";
-    case 204: return "204 bytes (16 bytes of parity after each packet)";
-    default: return "none: no packet found";
+    case 188:
+        return "188 bytes (plain packets)";
+    case 192:
+        return "192 bytes (a 4-byte timestamp before each packet)";
+    case 204:
+        return "204 bytes (16 bytes of parity after each packet)";
+    default:
+        return "none: no packet found";
     }
 }
 
@@ -330,7 +352,8 @@ void PrintText(const char *name, const TS_CheckReport &report, Abbreviations *us
     facts.Add({"Sync lost", std::to_string(report.u64SyncLosses) + (report.u64SyncLosses == 1 ? " time" : " times")});
     if (report.u8Timed) {
         std::string source = report.u16ClockProgram != 0
-                                 ? "from the PCRs of program " + std::to_string(report.u16ClockProgram) + " on PID " + Hex(report.u16ClockPID)
+                                 ? "from the PCRs of program " + std::to_string(report.u16ClockProgram) + " on PID " +
+                                       Hex(report.u16ClockPID)
                                  : "from the PCRs on PID " + Hex(report.u16ClockPID);
         if (report.u64ClockJumps != 0)
             source += Format(", %llu jump%s of the clock left out", (unsigned long long)report.u64ClockJumps,
@@ -399,7 +422,8 @@ void PrintText(const char *name, const TS_CheckReport &report, Abbreviations *us
     checks.Add({"Check", "Count", "First at packet", "What it counts"});
     for (int i = 0; i < TS_CHECK_COUNT; ++i) {
         const TS_CheckCount &count = report.ltCheck[i];
-        const std::string what = std::string(kChecks[i].what) + (kChecks[i].timed && !report.u8IntervalsTimed ? " *" : "");
+        const std::string what =
+            std::string(kChecks[i].what) + (kChecks[i].timed && !report.u8IntervalsTimed ? " *" : "");
         checks.Add({kChecks[i].title, std::to_string(count.u64Count),
                     count.u64Count != 0 ? std::to_string(count.u64FirstPacket) : "-", what});
     }
@@ -528,7 +552,8 @@ void OnCheckEvent(const TS_CheckEvent *event, void *context)
     case TS_CHECK_EVENT_SCRAMBLED:
         if (timeline.scrambled.size() < Timeline::kMaxMarks) {
             timeline.open[event->u16PID] = timeline.scrambled.size();
-            timeline.scrambled.push_back({event->u16PID, event->u64Packet, event->u64Time, event->u64Packet, event->u64Time});
+            timeline.scrambled.push_back(
+                {event->u16PID, event->u64Packet, event->u64Time, event->u64Packet, event->u64Time});
         }
         break;
     case TS_CHECK_EVENT_CLEAR: {
@@ -568,12 +593,23 @@ std::string XmlText(const std::string &text)
             continue;
         }
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out.append(text, i, length);
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out.append(text, i, length);
         }
         i += length;
     }
@@ -638,7 +674,7 @@ public:
 
 private:
     static constexpr int kWidth = 1200;
-    static constexpr double kLeft = 190;    // where the plot starts: labels to its left
+    static constexpr double kLeft = 190;  // where the plot starts: labels to its left
     static constexpr double kRight = 1180;
     static constexpr double kBandHeight = 56;
     static constexpr double kRowHeight = 14;
@@ -768,8 +804,9 @@ private:
             if (row == nullptr)
                 continue;
             const double x = X(mark.time, mark.packet);
-            m_marks[row] += Format("<path class=\"transport-error\" data-pid=\"%u\" d=\"M %.1f %.1f l 4 10 l -8 0 z\"/>\n",
-                                   unsigned(mark.pid), x, row->top + 2);
+            m_marks[row] +=
+                Format("<path class=\"transport-error\" data-pid=\"%u\" d=\"M %.1f %.1f l 4 10 l -8 0 z\"/>\n",
+                       unsigned(mark.pid), x, row->top + 2);
         }
     }
 
@@ -793,7 +830,8 @@ private:
     {
         std::string svg = "<g class=\"time-axis\">\n";
         const double top = 80;
-        svg += Format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" class=\"axis\"/>\n", kLeft, top, kRight, top);
+        svg +=
+            Format("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" class=\"axis\"/>\n", kLeft, top, kRight, top);
         const double units = m_timed ? m_span / 27e6 : m_span;
         // 1, 2 or 5 times a power of ten: the smallest that gives at most eight steps.
         double step = 1;
@@ -869,9 +907,9 @@ private:
         double peak = 0;
         const std::string path = m_timed ? BitratePath(band, &peak) : "";
         svg += path;
-        svg += Format("<text x=\"10\" y=\"%.1f\" class=\"label\" font-weight=\"bold\">Program %u</text>\n", band.top + 16,
-                      unsigned(band.program));
-        const std::string scale = !m_timed ? "bitrate unknown: no PCR"
+        svg += Format("<text x=\"10\" y=\"%.1f\" class=\"label\" font-weight=\"bold\">Program %u</text>\n",
+                      band.top + 16, unsigned(band.program));
+        const std::string scale = !m_timed       ? "bitrate unknown: no PCR"
                                   : path.empty() ? "no packets"
                                                  : "peak " + BitRate(u64(peak));
         svg += Format("<text x=\"10\" y=\"%.1f\" class=\"note\">%s</text>\n", band.top + 32, XmlText(scale).c_str());

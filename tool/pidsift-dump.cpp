@@ -8,50 +8,49 @@
 
 namespace {
 
-const char kHelp[] =
-    "Usage: pidsift-dump [SELECTION...] [--changes] [--json] FILE\n"
-    "\n"
-    "Prints what an MPEG-2 transport stream recording carries, as text on standard output:\n"
-    "packet headers, the program tables, clock references, conditional-access sections and the\n"
-    "PIDs met. Every packet that prints something is preceded by a line of 40 '=' signs; a table\n"
-    "is printed when its last packet arrives, under the header line of that packet.\n"
-    "\n"
-    "Selection (any number of them; without one: --pat --cat --pmt --pids):\n"
-    "  --packets    every packet's header line                                    (0x001)\n"
-    "  --pat        every PAT, the Program Association Table: the programs and\n"
-    "               the PIDs of their PMTs                                        (0x002)\n"
-    "  --cat        every CAT, the Conditional Access Table: the EMM PID          (0x004)\n"
-    "  --pmt        every PMT, a program's Program Map Table: its streams, its\n"
-    "               PCR PID and its ECM PID                                       (0x008)\n"
-    "  --ecm        every section on the ECM PID that a PMT names                 (0x010)\n"
-    "  --emm        every section on the EMM PID that the CAT names, with its\n"
-    "               card ID                                                       (0x020)\n"
-    "  --es         every packet of a program's audio, video and data streams     (0x040)\n"
-    "  --pids       at the end, every PID met, in the order first met             (0x080)\n"
-    "  --pcr        every program clock reference (PCR), as a time of day         (0x100)\n"
-    "  --all        all of the above\n"
-    "  --mask N     the numbers above added up, in hexadecimal (0x10A) or decimal (266)\n"
-    "\n"
-    "  --changes    print a PAT, CAT, PMT, ECM or EMM only when its section differs from the\n"
-    "               last one printed on its PID (broadcasts repeat their tables every tenth\n"
-    "               of a second); the end says how many repeats were left out\n"
-    "  --json       the same as JSON Lines: one object on a line for each block of text\n"
-    "\n"
-    "  -h, --help     show this help and exit\n"
-    "  -V, --version  show the version and exit\n"
-    "\n"
-    "FILE '-' reads standard input. PMTs, PCRs, ECMs and stream packets are known only once a PAT\n"
-    "has named their programs, so nothing of them is printed before the first PAT.\n"
-    "\n"
-    "Examples:\n"
-    "  pidsift-dump recording.ts                  the tables and the PID list\n"
-    "  pidsift-dump --pcr --pmt recording.ts      clock references and PMTs\n"
-    "  pidsift-dump --changes recording.ts        the tables each time they change\n"
-    "  pidsift-dump --mask 0x1FF recording.ts     everything\n"
-    "  pidsift-dump --pmt --json recording.ts     each PMT as one line of JSON\n"
-    "\n"
-    "Exit status: 0 when the whole file was read; 1 when it could not be opened or read, or the\n"
-    "text could not be written; 2 for a usage error.\n";
+const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] FILE\n"
+                     "\n"
+                     "Prints what an MPEG-2 transport stream recording carries, as text on standard output:\n"
+                     "packet headers, the program tables, clock references, conditional-access sections and the\n"
+                     "PIDs met. Every packet that prints something is preceded by a line of 40 '=' signs; a table\n"
+                     "is printed when its last packet arrives, under the header line of that packet.\n"
+                     "\n"
+                     "Selection (any number of them; without one: --pat --cat --pmt --pids):\n"
+                     "  --packets    every packet's header line                                    (0x001)\n"
+                     "  --pat        every PAT, the Program Association Table: the programs and\n"
+                     "               the PIDs of their PMTs                                        (0x002)\n"
+                     "  --cat        every CAT, the Conditional Access Table: the EMM PID          (0x004)\n"
+                     "  --pmt        every PMT, a program's Program Map Table: its streams, its\n"
+                     "               PCR PID and its ECM PID                                       (0x008)\n"
+                     "  --ecm        every section on the ECM PID that a PMT names                 (0x010)\n"
+                     "  --emm        every section on the EMM PID that the CAT names, with its\n"
+                     "               card ID                                                       (0x020)\n"
+                     "  --es         every packet of a program's audio, video and data streams     (0x040)\n"
+                     "  --pids       at the end, every PID met, in the order first met             (0x080)\n"
+                     "  --pcr        every program clock reference (PCR), as a time of day         (0x100)\n"
+                     "  --all        all of the above\n"
+                     "  --mask N     the numbers above added up, in hexadecimal (0x10A) or decimal (266)\n"
+                     "\n"
+                     "  --changes    print a PAT, CAT, PMT, ECM or EMM only when its section differs from the\n"
+                     "               last one printed on its PID (broadcasts repeat their tables every tenth\n"
+                     "               of a second); the end says how many repeats were left out\n"
+                     "  --json       the same as JSON Lines: one object on a line for each block of text\n"
+                     "\n"
+                     "  -h, --help     show this help and exit\n"
+                     "  -V, --version  show the version and exit\n"
+                     "\n"
+                     "FILE '-' reads standard input. PMTs, PCRs, ECMs and stream packets are known only once a PAT\n"
+                     "has named their programs, so nothing of them is printed before the first PAT.\n"
+                     "\n"
+                     "Examples:\n"
+                     "  pidsift-dump recording.ts                  the tables and the PID list\n"
+                     "  pidsift-dump --pcr --pmt recording.ts      clock references and PMTs\n"
+                     "  pidsift-dump --changes recording.ts        the tables each time they change\n"
+                     "  pidsift-dump --mask 0x1FF recording.ts     everything\n"
+                     "  pidsift-dump --pmt --json recording.ts     each PMT as one line of JSON\n"
+                     "\n"
+                     "Exit status: 0 when the whole file was read; 1 when it could not be opened or read, or the\n"
+                     "text could not be written; 2 for a usage error.\n";
 
 constexpr int kDefaultMask = TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_PIDS;
 constexpr int kAllMask = 0x1FF;
@@ -81,10 +80,9 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
-    {"--packets", TS_PRINT_PACKETS}, {"--pat", TS_PRINT_PAT}, {"--cat", TS_PRINT_CAT},
-    {"--pmt", TS_PRINT_PMT},         {"--ecm", TS_PRINT_ECM}, {"--emm", TS_PRINT_EMM},
-    {"--es", TS_PRINT_ES},           {"--pids", TS_PRINT_PIDS}, {"--pcr", TS_PRINT_PCR},
-    {"--all", kAllMask},
+    {"--packets", TS_PRINT_PACKETS}, {"--pat", TS_PRINT_PAT}, {"--cat", TS_PRINT_CAT}, {"--pmt", TS_PRINT_PMT},
+    {"--ecm", TS_PRINT_ECM},         {"--emm", TS_PRINT_EMM}, {"--es", TS_PRINT_ES},   {"--pids", TS_PRINT_PIDS},
+    {"--pcr", TS_PRINT_PCR},         {"--all", kAllMask},
 };
 
 }  // namespace

@@ -17,11 +17,10 @@ namespace {
 constexpr int kExitInvalidPID = -1;  // the shell sees 255
 constexpr int kExitFailure = front_end::kExitFailure;
 
-const char kUsage[] =
-    "=== Pidsift === v1.00\n"
-    "Filt to one program from multi-program MPEG-2 TS file and output file.\n"
-    "Usage: pidsift <input TS filename> [<PID> <output TS filename>]\n"
-    "To check PID, <input TS filename> only to parameter.\n";
+const char kUsage[] = "=== Pidsift === v1.00\n"
+                      "Filt to one program from multi-program MPEG-2 TS file and output file.\n"
+                      "Usage: pidsift <input TS filename> [<PID> <output TS filename>]\n"
+                      "To check PID, <input TS filename> only to parameter.\n";
 
 void PrintUsage(FILE *stream) { fwrite(kUsage, 1, sizeof kUsage - 1, stream); }
 

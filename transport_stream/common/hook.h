@@ -2,8 +2,7 @@
 #ifndef PIDSIFT_TRANSPORT_STREAM_COMMON_HOOK_H
 #define PIDSIFT_TRANSPORT_STREAM_COMMON_HOOK_H
 
-template <class Function>
-struct TS_Hook {
+template <class Function> struct TS_Hook {
     Function pfnCall = nullptr;  // null: nothing is called
     void *pContext = nullptr;
 
@@ -14,8 +13,7 @@ struct TS_Hook {
         return 0;
     }
     // Calls the hook, when there is one, with the arguments and the context.
-    template <class... Arguments>
-    void operator()(Arguments... arguments) const
+    template <class... Arguments> void operator()(Arguments... arguments) const
     {
         if (pfnCall != nullptr)
             pfnCall(arguments..., pContext);

@@ -56,10 +56,10 @@ constexpr u32 kSectionMax = 3 + 0xFFF;
 // follows in the packet, as SI tables are packed back to back: each complete section is checked
 // once.
 struct TS_CheckSection {
-    u16 u16Length;     // 3 + section_length, 0 while the first three bytes are not all in
+    u16 u16Length;  // 3 + section_length, 0 while the first three bytes are not all in
     u16 u16Collected;
-    u8 u8Counter;      // continuity_counter of the last packet with payload; 0xFF before any
-    u8 u8Busy;         // a section is in progress
+    u8 u8Counter;  // continuity_counter of the last packet with payload; 0xFF before any
+    u8 u8Busy;     // a section is in progress
     u8 lu8Bytes[kSectionMax];
 };
 
@@ -100,8 +100,7 @@ void TS_CheckSection_Begin(TS_CheckSection *section)
 
 // Takes one packet of the collector's PID. A packet that repeats the last counter is a
 // duplicate and adds nothing; any other break of the counter drops the section in progress.
-template <class OnSection>
-void TS_CheckSection_Feed(TS_CheckSection *section, const u8 *packet, OnSection &&on_section)
+template <class OnSection> void TS_CheckSection_Feed(TS_CheckSection *section, const u8 *packet, OnSection &&on_section)
 {
     const u8 control = packet[3];
     if ((control & 0x10) == 0)
@@ -162,8 +161,8 @@ constexpr u64 kPIDScanInterval = kTicksPerSecond / 2;
 // The PCRs of one PID, laid end to end.
 struct TS_CheckClock {
     u16 u16PID;
-    u64 u64Last;         // the last PCR, in 27 MHz ticks
-    u64 u64Elapsed;      // ticks since the first, jumps left out
+    u64 u64Last;     // the last PCR, in 27 MHz ticks
+    u64 u64Elapsed;  // ticks since the first, jumps left out
     u64 u64Count;
     u64 u64FirstPacket;
     u64 u64LastPacket;
@@ -202,10 +201,10 @@ constexpr u8 kScrambled = 0x40;  // the last packet was scrambled
 // What each packet reads and writes of its PID, in one place.
 struct TS_CheckHot {
     u64 u64Packets;
-    u8 u8State;  // kCounterBits, kSeen, kRepeated, kScrambled
-    u8 u8Kind;   // what the PID's sections are collected for, 0 for nothing
-    u8 u8Slot;   // 1 + the collector of the PID, 0 for none yet
-    u8 u8Clock;  // 1 + the clock of the PID, 0 for none yet
+    u8 u8State;   // kCounterBits, kSeen, kRepeated, kScrambled
+    u8 u8Kind;    // what the PID's sections are collected for, 0 for nothing
+    u8 u8Slot;    // 1 + the collector of the PID, 0 for none yet
+    u8 u8Clock;   // 1 + the clock of the PID, 0 for none yet
     u32 u32PCRs;  // at 25 a second, 5 years of them
 };
 
@@ -229,10 +228,10 @@ struct TS_Check {
     u32 u32Clocks;
     TS_CheckClock ltClock[kClocks];
     TS_CheckClock *pReference;  // the clock that times the checks, null before the first PCR
-    u64 u64Base;        // time at which the reference took over
-    u64 u64RefAnchor;   // the reference's elapsed then
+    u64 u64Base;                // time at which the reference took over
+    u64 u64RefAnchor;           // the reference's elapsed then
     u64 u64Now;
-    u64 u64TableDue;   // the earliest limit of the tables' silences
+    u64 u64TableDue;  // the earliest limit of the tables' silences
     u64 u64PIDScan;
 
     // The tables in force.
@@ -295,7 +294,16 @@ void TS_Check_Emit(TS_Check *check, u8 kind, u16 pid, u64 packet)
 bool TS_Check_IsVideo(u8 stream_type)
 {
     switch (stream_type) {
-    case 0x01: case 0x02: case 0x10: case 0x1B: case 0x1E: case 0x1F: case 0x20: case 0x21: case 0x24: case 0x25:
+    case 0x01:
+    case 0x02:
+    case 0x10:
+    case 0x1B:
+    case 0x1E:
+    case 0x1F:
+    case 0x20:
+    case 0x21:
+    case 0x24:
+    case 0x25:
         return true;
     default:
         return false;
@@ -305,7 +313,15 @@ bool TS_Check_IsVideo(u8 stream_type)
 bool TS_Check_IsAudio(u8 stream_type)
 {
     switch (stream_type) {
-    case 0x03: case 0x04: case 0x0F: case 0x11: case 0x1C: case 0x2D: case 0x2E: case 0x81: case 0x87:
+    case 0x03:
+    case 0x04:
+    case 0x0F:
+    case 0x11:
+    case 0x1C:
+    case 0x2D:
+    case 0x2E:
+    case 0x81:
+    case 0x87:
         return true;
     default:
         return false;
@@ -364,7 +380,8 @@ void TS_Check_ScanTables(TS_Check *check)
     };
     look(&check->tPATWatch, TS_CHECK_PAT);
     const TS_PAT &pat = check->tPAT;
-    const u16 programs = pat.u8Valid ? (pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS) : 0;
+    const u16 programs =
+        pat.u8Valid ? (pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS) : 0;
     for (u16 k = 0; k < programs; ++k)
         if (pat.ltProgram[k].program_number != 0)
             look(&check->ltPMTWatch[k], TS_CHECK_PMT);
@@ -440,7 +457,8 @@ void TS_Check_Tick(TS_Check *check)
         }
         const TS_CheckEvent &event = check->tEvent;
         check->u16AtTick = event.u16ProgramCount;
-        std::memcpy(check->lu64AtTick, event.lu64ProgramPackets, event.u16ProgramCount * sizeof event.lu64ProgramPackets[0]);
+        std::memcpy(check->lu64AtTick, event.lu64ProgramPackets,
+                    event.u16ProgramCount * sizeof event.lu64ProgramPackets[0]);
     }
     if (check->u64Now > check->u64TableDue)
         TS_Check_ScanTables(check);
@@ -619,7 +637,8 @@ void TS_Check_OnPAT(TS_Check *check)
     TS_PAT_FromPreSection(&fresh, &check->tSection);
     TS_Check_Arrive(check, &check->tPATWatch, TS_CHECK_TABLE_INTERVAL, TS_CHECK_PAT);
     TS_PAT &pat = check->tPAT;
-    const u16 old_count = pat.u8Valid ? (pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS) : 0;
+    const u16 old_count =
+        pat.u8Valid ? (pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS) : 0;
     const u16 new_count = fresh.u16ProgramCount < TS_MAX_PROGRAMS ? fresh.u16ProgramCount : TS_MAX_PROGRAMS;
     bool same = pat.u8Valid && old_count == new_count;
     for (u16 k = 0; k < TS_MAX_PROGRAMS; ++k) {
@@ -784,8 +803,7 @@ void TS_Check_OnSyncLoss(TS_Check *check)
 
 // kEvents: a hook takes events, so each packet also counts for its programs.
 // index: the packet's, kept by the caller; the paths off the common one find it in u64Index.
-template <bool kEvents>
-inline void TS_Check_OnPacket(TS_Check *check, const u8 *packet, u64 index)
+template <bool kEvents> inline void TS_Check_OnPacket(TS_Check *check, const u8 *packet, u64 index)
 {
     const u8 header1 = packet[1];
     const u8 control = packet[3];
@@ -892,7 +910,8 @@ void TS_Check_Programs(TS_Check *check)
 {
     TS_CheckReport *report = check->pReport;
     const TS_PAT &pat = check->tPAT;
-    const u16 programs = pat.u8Valid ? (pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS) : 0;
+    const u16 programs =
+        pat.u8Valid ? (pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS) : 0;
     report->u16NetworkPID = check->u16NetworkPID;
     report->u16EMMPID = check->u16EMMPID;
     for (u16 k = 0; k < programs; ++k) {
@@ -1114,10 +1133,11 @@ int TS_CheckFile(TS_CheckReport *report, const char *path)
     TS_SimpleData_Reset(state);
     u64 index = 0;
     auto run = [&](auto events) {
-        return TS_Stream_Run(&check->tSync, fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
-            TS_Check_OnPacket<decltype(events)::value>(check, packet, index++);
-            return true;
-        });
+        return TS_Stream_Run(&check->tSync, fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
+                             [&](const u8 *packet) {
+                                 TS_Check_OnPacket<decltype(events)::value>(check, packet, index++);
+                                 return true;
+                             });
     };
     const int result = g_tCheckHook ? run(std::true_type{}) : run(std::false_type{});
     check->u64Index = index;

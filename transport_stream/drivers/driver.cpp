@@ -114,7 +114,8 @@ void TS_PIDMap_Build(TS_PIDMap *map, const TS_PAT *pat, const TS_PMT *pmts)
         if (pat->ltProgram[k].program_number != 0 && pmt_pid != 0x0000 && pmt_pid != 0x1FFF)
             TS_PIDMap_Set(map, pmt_pid, &TS_PIDRoles::u16PMT, k);
         if (pmts[k].u8Valid)
-            TS_PMT_ForEachMember(pmts[k], [&](u16 pid, TS_MemberRole role) { TS_PIDMap_Set(map, pid, kRoleOf[role], k); });
+            TS_PMT_ForEachMember(pmts[k],
+                                 [&](u16 pid, TS_MemberRole role) { TS_PIDMap_Set(map, pid, kRoleOf[role], k); });
     }
 }
 

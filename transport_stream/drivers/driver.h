@@ -34,8 +34,7 @@ enum TS_MemberRole { TS_MEMBER_PCR, TS_MEMBER_CA, TS_MEMBER_STREAM };
 // PMT: PCR_PID, the CA_PID of its first program-level conditional-access descriptor (the ECM
 // PID), and every elementary_PID. 0x0000 carries the PAT and 0x1FFF null packets (it is also
 // the PCR_PID of a program without PCR): they belong to no program.
-template <class Member>
-void TS_PMT_ForEachMember(const TS_PMT &pmt, Member &&member)
+template <class Member> void TS_PMT_ForEachMember(const TS_PMT &pmt, Member &&member)
 {
     auto offer = [&](u16 pid, TS_MemberRole role) {
         pid &= 0x1FFF;

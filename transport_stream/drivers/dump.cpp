@@ -16,9 +16,9 @@ struct TS_Dump {
     int s32Mask;
     TS_PIDMap tMap;
     TS_PMTTrack ltTrack[TS_MAX_PROGRAMS];  // element k follows the PMT of PAT position k
-    TS_SectionGate tGate;     // PAT, CAT and PMT sections whose CRC_32 fails
-    u16 u16EMMPID;            // CA_PID of the last CAT, TS_NO_PID while there is none
-    u8 lu8Listed[8192];       // PIDs already met, for the PID list
+    TS_SectionGate tGate;                  // PAT, CAT and PMT sections whose CRC_32 fails
+    u16 u16EMMPID;                         // CA_PID of the last CAT, TS_NO_PID while there is none
+    u8 lu8Listed[8192];                    // PIDs already met, for the PID list
     // The packet in hand: its header is decoded only when something is printed for it.
     const u8 *lu8Bytes;
     TS_Packet tPacket;
@@ -111,7 +111,8 @@ void TS_Dump_Block(TS_Dump *dump, const char *type, bool header_line, Text &&tex
 // A packet reported for its own sake (every packet, or a stream's).
 void TS_Dump_Packet(TS_Dump *dump)
 {
-    TS_Dump_Block(dump, "packet", false, [dump] { TS_Packet_Print(&dump->tPacket); }, [](TS_Json *) {});
+    TS_Dump_Block(
+        dump, "packet", false, [dump] { TS_Packet_Print(&dump->tPacket); }, [](TS_Json *) {});
 }
 
 // Whether the CRC_32 of a complete section checks: over a whole section, its own CRC_32
@@ -176,8 +177,7 @@ void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
 
 // What the dump does with a PAT or a CAT: its block's JSON type and selection bit, its decoder,
 // its text and JSON forms, and what follows a new table in force.
-template <class Table>
-struct TS_DumpTable {
+template <class Table> struct TS_DumpTable {
     const char *strType;  // the JSON block's type
     int s32PrintBit;
     int (*pfnDecode)(Table *, const TS_PreSection *);
@@ -376,8 +376,8 @@ int TS_Print(const char *path, int mask)
     TS_Sync sync = {};
     dump->pSync = &sync;
     dump->pState = state;
-    const int result = TS_Stream_Run(&sync, fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
-        [&](const u8 *packet) {
+    const int result =
+        TS_Stream_Run(&sync, fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
             TS_Dump_OnPacket(dump, state, packet);
             return true;
         });

@@ -66,15 +66,17 @@ bool TS_Filter_Write(TS_Filter *filter, const u8 *packet)
 bool TS_Filter_OpenOutput(TS_Filter *filter)
 {
     if (filter->bPlayable) {
-        const bool opened = filter->strDestination != nullptr
-            ? TS_OutputFile_Open(&filter->tOutput, g_lu8FilterBlock, sizeof g_lu8FilterBlock, filter->s32Input, "%s",
-                                 filter->strDestination)
-            : TS_OutputFile_Open(&filter->tOutput, g_lu8FilterBlock, sizeof g_lu8FilterBlock, filter->s32Input,
-                                 "%s_%d_0_0.ts", g_strString1, filter->u16ProgramNumber);
+        const bool opened =
+            filter->strDestination != nullptr
+                ? TS_OutputFile_Open(&filter->tOutput, g_lu8FilterBlock, sizeof g_lu8FilterBlock, filter->s32Input,
+                                     "%s", filter->strDestination)
+                : TS_OutputFile_Open(&filter->tOutput, g_lu8FilterBlock, sizeof g_lu8FilterBlock, filter->s32Input,
+                                     "%s_%d_0_0.ts", g_strString1, filter->u16ProgramNumber);
         return opened ? (filter->bOpened = true) : TS_Filter_End(filter, -3);
     }
     if (filter->pfnOpenOutput == nullptr) {
-        if (TS_Writer_Open(&filter->tOutput.tWriter, filter->strDestination, g_lu8FilterBlock, sizeof g_lu8FilterBlock) == 0)
+        if (TS_Writer_Open(&filter->tOutput.tWriter, filter->strDestination, g_lu8FilterBlock,
+                           sizeof g_lu8FilterBlock) == 0)
             return filter->bOpened = true;
         TS_Report(TS_FAILED_DESTINATION, filter->strDestination, errno);
     } else {
@@ -199,20 +201,21 @@ int TS_Filter_Run(TS_Filter *filter, TS_SimpleData *state, const char *source, T
         return -2;
     filter->s32Input = fd;
     const bool filtering = filter->bFiltering;
-    const int read_result = TS_Stream_Run(fd, source, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
-        const u16 pid = TS_Read13(packet + 1);
-        if (pid == 0x0000) {
-            if (TS_State_TakePAT(state, &filter->tGate, packet)) {
-                if (list != nullptr)
-                    TS_ProgramList_FromPAT(list, &state->tPAT);
-                if (filtering && !filter->bEnded)
-                    TS_Filter_OnPAT(filter, state, packet);
+    const int read_result =
+        TS_Stream_Run(fd, source, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
+            const u16 pid = TS_Read13(packet + 1);
+            if (pid == 0x0000) {
+                if (TS_State_TakePAT(state, &filter->tGate, packet)) {
+                    if (list != nullptr)
+                        TS_ProgramList_FromPAT(list, &state->tPAT);
+                    if (filtering && !filter->bEnded)
+                        TS_Filter_OnPAT(filter, state, packet);
+                }
+            } else if (filtering && !filter->bEnded) {
+                TS_Filter_OnPacket(filter, state, packet, pid);
             }
-        } else if (filtering && !filter->bEnded) {
-            TS_Filter_OnPacket(filter, state, packet, pid);
-        }
-        return whole_input || !filter->bEnded;
-    });
+            return whole_input || !filter->bEnded;
+        });
     const int close_result = TS_OutputFile_Close(&filter->tOutput);
     if (close_result < 0 && read_result == 0)
         TS_Run_Fail(&filter->s32Result, close_result);

@@ -13,12 +13,12 @@ constexpr u16 kNone = 0xFFFF;
 // The scan that both operations share: the PAT, the PMT of its program, and the PIDs that PMT
 // names.
 struct TS_PMTScan {
-    TS_PMTTrack tTrack;       // keeps every packet of a PMT section until it completes
-    TS_SectionGate tGate;     // PAT and PMT sections whose CRC_32 fails
+    TS_PMTTrack tTrack;                                 // keeps every packet of a PMT section until it completes
+    TS_SectionGate tGate;                               // PAT and PMT sections whose CRC_32 fails
     u8 lu8Section[TS_SECTION_PACKETS][TS_PACKET_SIZE];  // the packets of the section in progress
-    u8 lu8PAT[TS_PACKET_SIZE];  // the packet that completed the last PAT section
-    TS_PIDSet tMembers;       // the members of the PMT in force
-    int s32Input;             // the input's descriptor while the scan runs
+    u8 lu8PAT[TS_PACKET_SIZE];                          // the packet that completed the last PAT section
+    TS_PIDSet tMembers;                                 // the members of the PMT in force
+    int s32Input;                                       // the input's descriptor while the scan runs
     int s32Result;
 };
 
@@ -53,8 +53,8 @@ int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, OnPMT &&on_pmt, OnMember 
     if (fd < 0)
         return -2;
     scan->s32Input = fd;
-    const int read_result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
-        [&](const u8 *packet) {
+    const int read_result =
+        TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
             const u16 pid = TS_Read13(packet + 1);
             if (pid == 0x0000) {
                 if (TS_PAT_ImportPreSection(&state->tPATSection, packet) < 0 || !state->tPATSection.u8Complete ||
@@ -125,8 +125,8 @@ struct TS_PMTSplit {
     u16 u16Count;
     u32 lu32CRC[TS_MAX_PMT_SEGMENTS];
     TS_OutputFile ltFile[TS_MAX_PMT_SEGMENTS];  // element e is the file of lu32CRC[e]
-    u16 u16Owner;           // the entry whose packets are in the block
-    u16 u16Active;          // the entry of the PMT in force, kNone when nothing is written
+    u16 u16Owner;                               // the entry whose packets are in the block
+    u16 u16Active;                              // the entry of the PMT in force, kNone when nothing is written
     int s32Result;
 };
 
@@ -150,9 +150,10 @@ bool TS_PMTSplit_Activate(TS_PMTSplit *split, u16 e, int input_fd)
         TS_OutputFile *file = &split->ltFile[e];
         const bool chosen_name = !split->u8AllMode && split->strOutput != nullptr;
         const bool opened = TS_Writer_IsOpen(&file->tWriter) ||
-            (chosen_name ? TS_OutputFile_Open(file, g_lu8PMTSplitBlock, TS_WRITER_BLOCK, input_fd, "%s", split->strOutput)
-                         : TS_OutputFile_Open(file, g_lu8PMTSplitBlock, TS_WRITER_BLOCK, input_fd, "%s_%08X.ts",
-                                              g_strString1, split->lu32CRC[e]));
+                            (chosen_name ? TS_OutputFile_Open(file, g_lu8PMTSplitBlock, TS_WRITER_BLOCK, input_fd, "%s",
+                                                              split->strOutput)
+                                         : TS_OutputFile_Open(file, g_lu8PMTSplitBlock, TS_WRITER_BLOCK, input_fd,
+                                                              "%s_%08X.ts", g_strString1, split->lu32CRC[e]));
         if (!opened) {
             split->u16Owner = kNone;
             return TS_Run_Fail(&split->s32Result, -4);
@@ -216,8 +217,9 @@ int TS_CheckPMTSplit(TS_PMTSplitList *list, const char *path)
     u16 current = kNone;
     bool any = false;
     u32 last_crc = 0;
-    return TS_PMTScan_Run(scan, path,
-        [&](u32 crc, const u8 (*)[TS_PACKET_SIZE], u32 count) {
+    return TS_PMTScan_Run(
+        scan, path,
+        [&](u32 crc, const u8(*)[TS_PACKET_SIZE], u32 count) {
             if (!any || crc != last_crc) {
                 current = kNone;
                 if (list->u16Count < TS_MAX_PMT_SEGMENTS) {
@@ -260,8 +262,9 @@ int TS_PMTSplitFile(const char *path, u8 all_mode, u32 crc, const char *output)
         TS_OutputFile_Reset(&file);
     TS_Split_SetBaseName(path);
 
-    const int scanned = TS_PMTScan_Run(scan, path,
-        [&](u32 pmt_crc, const u8 (*packets)[TS_PACKET_SIZE], u32 count) {
+    const int scanned = TS_PMTScan_Run(
+        scan, path,
+        [&](u32 pmt_crc, const u8(*packets)[TS_PACKET_SIZE], u32 count) {
             return TS_PMTSplit_OnPMT(split, scan->lu8PAT, pmt_crc, packets, count, scan->s32Input) ||
                    TS_Run_Fail(&scan->s32Result, split->s32Result);
         },

@@ -14,12 +14,12 @@ u8 g_lu8SplitBlock[TS_MAX_PROGRAMS][TS_WRITER_BLOCK];
 
 struct TS_ProgramSplit {
     TS_PIDMap tMap;
-    TS_PMTTrack ltTrack[TS_MAX_PROGRAMS];    // element k follows the PMT of PAT position k
-    TS_SectionGate tGate;                    // PAT and PMT sections whose CRC_32 fails
-    TS_OutputFile ltFile[TS_MAX_PROGRAMS];   // element e is the file of split entry e
-    u32 lu32FileNo[TS_MAX_PROGRAMS];         // file counters; u16FileNo of the entry mirrors them
-    u8 lu8PositionEntry[TS_MAX_PROGRAMS];    // split entry of each position of the last PAT
-    u8 lu8SlotEntry[TS_MAX_PROGRAMS];        // split entry of the program whose PMT fills slot k
+    TS_PMTTrack ltTrack[TS_MAX_PROGRAMS];   // element k follows the PMT of PAT position k
+    TS_SectionGate tGate;                   // PAT and PMT sections whose CRC_32 fails
+    TS_OutputFile ltFile[TS_MAX_PROGRAMS];  // element e is the file of split entry e
+    u32 lu32FileNo[TS_MAX_PROGRAMS];        // file counters; u16FileNo of the entry mirrors them
+    u8 lu8PositionEntry[TS_MAX_PROGRAMS];   // split entry of each position of the last PAT
+    u8 lu8SlotEntry[TS_MAX_PROGRAMS];       // split entry of the program whose PMT fills slot k
     int s32Input;
     int s32Result;
 };
@@ -210,7 +210,7 @@ int TS_ProgramSplitFile(const char *path)
         return -2;
     split->s32Input = fd;
     const int read_result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
-        [&](const u8 *packet) { return TS_Split_OnPacket(split, state, packet); });
+                                          [&](const u8 *packet) { return TS_Split_OnPacket(split, state, packet); });
     if (read_result < 0)
         TS_Run_Fail(&split->s32Result, read_result);
     // Every way out closes what is open, so the files keep what was written before a failure.

@@ -1,8 +1,8 @@
 // Reading the input: opening it, page-aligned reads behind the carried tail, progress reports.
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,10 +42,7 @@ void TS_Report(int failure, const char *path, int error_number)
     TS_PrintFailure(failure, path);
 }
 
-void TS_Progress_Report(u64 bytes_read, u64 total)
-{
-    g_tProgressHook(bytes_read, total);
-}
+void TS_Progress_Report(u64 bytes_read, u64 total) { g_tProgressHook(bytes_read, total); }
 
 int TS_Input_Open(const char *path)
 {
@@ -98,4 +95,3 @@ long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *po
     *size = start + u64(got);
     return got;
 }
-

@@ -14,12 +14,12 @@ void TS_Report(int failure, const char *path, int error_number);
 // ---------------------------------------------------------------------------------------------
 
 struct TS_Writer {
-    int s32FD;         // -1 when closed
+    int s32FD;  // -1 when closed
     const char *strPath;
-    u8 *lu8Block;      // caller-owned block buffer
-    u32 u32Capacity;   // a multiple of 188
+    u8 *lu8Block;     // caller-owned block buffer
+    u32 u32Capacity;  // a multiple of 188
     u32 u32Used;
-    u8 u8Failed;       // a write failed; reported once
+    u8 u8Failed;  // a write failed; reported once
 };
 
 constexpr u32 TS_WRITER_BLOCK = 188 * 5577;  // about 1 MiB
@@ -74,15 +74,15 @@ u64 TS_Input_Size(int fd);
 // The tallies below the first two members are kept off the per-packet path (only a hunt and a
 // lost packet touch them), for callers that report on the input; the other drivers ignore them.
 struct TS_Sync {
-    u32 u32Spacing;  // 0 while hunting
-    u32 u32Gap;      // bytes between a packet's end and the next packet: spacing - 188
-    u32 u32Unit;     // the spacing of the last lock, kept when the lock is lost; 0 before any
-    u32 u32LostSpacing;  // the spacing the hunt in progress lost; 0 for the hunt at the start
-    u64 u64BytesRead;    // bytes the read loop has read
-    u64 u64Skipped;      // bytes passed over by hunts, less the prefix or parity of a unit
-    u64 u64Losses;       // times no sync byte stood where the next packet was due
+    u32 u32Spacing;       // 0 while hunting
+    u32 u32Gap;           // bytes between a packet's end and the next packet: spacing - 188
+    u32 u32Unit;          // the spacing of the last lock, kept when the lock is lost; 0 before any
+    u32 u32LostSpacing;   // the spacing the hunt in progress lost; 0 for the hunt at the start
+    u64 u64BytesRead;     // bytes the read loop has read
+    u64 u64Skipped;       // bytes passed over by hunts, less the prefix or parity of a unit
+    u64 u64Losses;        // times no sync byte stood where the next packet was due
     u64 u64BadSyncBytes;  // units due on the locked spacing whose first byte was not 0x47
-    u64 u64Hunted;       // bytes the hunt in progress has passed over, from the last packet's end
+    u64 u64Hunted;        // bytes the hunt in progress has passed over, from the last packet's end
 };
 
 // Finds the next packet at or after *pos. Returns its offset, or -1 when more data is needed

@@ -9,8 +9,7 @@
 namespace {
 
 // Moves the unconsumed tail to the front of the stream buffer and appends length bytes.
-template <class State>
-int TS_Stream_Append(State *state, const u8 *data, u64 length)
+template <class State> int TS_Stream_Append(State *state, const u8 *data, u64 length)
 {
     if (state == nullptr || data == nullptr)
         return -1;
@@ -25,8 +24,7 @@ int TS_Stream_Append(State *state, const u8 *data, u64 length)
 }
 
 // Clears the whole record, stream buffer included, then resets it.
-template <class State>
-int TS_Stream_Initialise(State *state, void (*reset)(State *))
+template <class State> int TS_Stream_Initialise(State *state, void (*reset)(State *))
 {
     if (state == nullptr)
         return -1;
@@ -39,7 +37,10 @@ int TS_Stream_Initialise(State *state, void (*reset)(State *))
 
 int TS_InitialiseSimple(TS_SimpleData *state) { return TS_Stream_Initialise(state, TS_SimpleData_Reset); }
 int TS_Initialise(TS_Data *state) { return TS_Stream_Initialise(state, TS_Data_Reset); }
-int TS_AddStreamSimple(TS_SimpleData *state, const u8 *data, u64 length) { return TS_Stream_Append(state, data, length); }
+int TS_AddStreamSimple(TS_SimpleData *state, const u8 *data, u64 length)
+{
+    return TS_Stream_Append(state, data, length);
+}
 int TS_AddStream(TS_Data *state, const u8 *data, u64 length) { return TS_Stream_Append(state, data, length); }
 
 // Clearing 32 MiB of stream buffer would cost a driver run as much as reading a small file,

@@ -9,10 +9,9 @@ namespace {
 void TS_Packet_PrintFields(const char *tag, const TS_Packet *packet)
 {
     TS_Text_Printf("[%s] TEI:%d PUSI:%d TP:%d PID:0x%04X(%s) TSC:%d AFC:%d CN:%d\n", tag,
-                   packet->transport_error_indicator, packet->payload_unit_start_indicator,
-                   packet->transport_priority, packet->PID, TS_Name_PID(packet->PID),
-                   packet->transport_scrambling_control, packet->adaptation_field_control,
-                   packet->continuity_counter);
+                   packet->transport_error_indicator, packet->payload_unit_start_indicator, packet->transport_priority,
+                   packet->PID, TS_Name_PID(packet->PID), packet->transport_scrambling_control,
+                   packet->adaptation_field_control, packet->continuity_counter);
 }
 
 }  // namespace
@@ -50,10 +49,7 @@ void TS_Packet_PrintJSON(TS_Json *json, const TS_Packet *packet)
 }
 
 // The adaptation field has no text form yet; this is where it will be printed.
-void TS_Packet_PrintAdaptationField(const TS_AdaptationField *field)
-{
-    (void)field;
-}
+void TS_Packet_PrintAdaptationField(const TS_AdaptationField *field) { (void)field; }
 
 // Dumps the 188 bytes of a packet: the four header bytes and the pointer_field on one line, then
 // the rest with a line break after every byte whose index in the packet ends in 0xF.

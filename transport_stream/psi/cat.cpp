@@ -1,7 +1,7 @@
 // Conditional access section decoding (ISO/IEC 13818-1 2.4.4.6), and the EMM PID that its CA
 // descriptors name.
-#include "psi/section.h"
 #include "descriptors/descriptors.h"
+#include "psi/section.h"
 
 // Decodes a complete CAT section. The header is read with the PAT's layout, so bytes 3-4
 // (reserved in a CAT) land in transport_stream_id. The descriptor loop runs up to the CRC_32;
@@ -12,8 +12,8 @@ int TS_CAT_FromPreSection(TS_CAT *cat, const TS_PreSection *section)
     return TS_Section_DecodeTable(cat, section, [cat](const TS_SectionHeader &header, TS_ByteReader &reader) {
         cat->transport_stream_id = header.table_id_extension;
         const TS_ByteReader loop = reader.Take(TS_Section_LoopLength(header, reader));
-        cat->u16DescriptorCount = TS_Descriptor_DecodeLoop(cat->ltDescriptor, TS_MAX_DESCRIPTORS, loop.Begin(),
-                                                           loop.End(), reader.End());
+        cat->u16DescriptorCount =
+            TS_Descriptor_DecodeLoop(cat->ltDescriptor, TS_MAX_DESCRIPTORS, loop.Begin(), loop.End(), reader.End());
     });
 }
 

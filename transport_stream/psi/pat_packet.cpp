@@ -13,25 +13,22 @@ int TS_PAT_ToPacket(u8 *packet, const TS_Packet *header, const TS_PAT *pat)
     std::memset(packet, 0xFF, TS_PACKET_SIZE);
 
     packet[0] = header->sync_byte;
-    packet[1] = u8((header->transport_error_indicator << 7) |
-                   ((header->payload_unit_start_indicator & 1) << 6) |
+    packet[1] = u8((header->transport_error_indicator << 7) | ((header->payload_unit_start_indicator & 1) << 6) |
                    ((header->transport_priority & 1) << 5) | ((header->PID >> 8) & 0x1F));
     packet[2] = u8(header->PID & 0xFF);
-    packet[3] = u8((header->transport_scrambling_control << 6) |
-                   ((header->adaptation_field_control & 0x03) << 4) |
+    packet[3] = u8((header->transport_scrambling_control << 6) | ((header->adaptation_field_control & 0x03) << 4) |
                    (header->continuity_counter & 0x0F));
     packet[4] = 0x00;  // pointer_field: the section starts right after it
 
     u8 *section = packet + 5;
     section[0] = pat->table_id;
     // Bit 6 is the '0' bit of the PAT.
-    section[1] = u8((pat->section_syntax_indicator << 7) | ((pat->reserved1 & 0x03) << 4) |
-                    ((pat->section_length >> 8) & 0x0F));
+    section[1] =
+        u8((pat->section_syntax_indicator << 7) | ((pat->reserved1 & 0x03) << 4) | ((pat->section_length >> 8) & 0x0F));
     section[2] = u8(pat->section_length & 0xFF);
     section[3] = u8(pat->transport_stream_id >> 8);
     section[4] = u8(pat->transport_stream_id & 0xFF);
-    section[5] = u8((pat->reserved2 << 6) | ((pat->version_number & 0x1F) << 1) |
-                    (pat->current_next_indicator & 0x01));
+    section[5] = u8((pat->reserved2 << 6) | ((pat->version_number & 0x1F) << 1) | (pat->current_next_indicator & 0x01));
     section[6] = pat->section_number;
     section[7] = pat->last_section_number;
 

@@ -12,8 +12,7 @@ int TS_PAT_Print(const TS_PAT *pat)
     for (u16 i = 0; i < count; ++i) {
         const TS_PATProgram *program = &pat->ltProgram[i];
         // program_number 0 carries the network_PID instead of a program_map_PID.
-        TS_Text_Printf(program->program_number == 0 ? "  PN:%d R3:%d NETPID:0x%04X\n"
-                                                    : "  PN:%d R3:%d PMTPID:0x%04X\n",
+        TS_Text_Printf(program->program_number == 0 ? "  PN:%d R3:%d NETPID:0x%04X\n" : "  PN:%d R3:%d PMTPID:0x%04X\n",
                        program->program_number, program->reserved, program->PID);
     }
     TS_Section_PrintCRC(pat->CRC_32);

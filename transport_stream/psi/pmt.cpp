@@ -1,6 +1,6 @@
 // Program map section decoding and stream membership (ISO/IEC 13818-1 2.4.4.8).
-#include "psi/section.h"
 #include "descriptors/descriptors.h"
+#include "psi/section.h"
 
 namespace {
 
@@ -42,8 +42,8 @@ int TS_PMT_FromPreSection(TS_PMT *pmt, const TS_PreSection *section, u16 pid)
         // The stream loop starts where program_info_length says, even when the program loop's
         // last descriptor overran it.
         const TS_ByteReader program_loop = reader.Take(pmt->program_info_length);
-        pmt->u16DescriptorCount = TS_Descriptor_DecodeLoop(pmt->ltDescriptor, TS_MAX_DESCRIPTORS,
-                                                           program_loop.Begin(), program_loop.End(), reader.End());
+        pmt->u16DescriptorCount = TS_Descriptor_DecodeLoop(pmt->ltDescriptor, TS_MAX_DESCRIPTORS, program_loop.Begin(),
+                                                           program_loop.End(), reader.End());
 
         // A stream entry starts before the CRC_32 and has its five fixed bytes in the section.
         u16 count = 0;

@@ -9,8 +9,7 @@
 
 // The header line of the PAT and the CAT, whose records bear the same header fields (bytes 3-4
 // as transport_stream_id, reserved in a CAT): "[tag] TI:... LSN:...".
-template <class Table>
-void TS_Section_PrintHeaderLine(const char *tag, const Table &table)
+template <class Table> void TS_Section_PrintHeaderLine(const char *tag, const Table &table)
 {
     TS_Text_Printf("[%s] TI:0x%02X(%s) SSI:%d R1:%d SL:%d TSI:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n", tag,
                    table.table_id, TS_Name_TableId(table.table_id), int(table.section_syntax_indicator),
@@ -50,8 +49,7 @@ void TS_Section_PrintCRCJSON(TS_Json *json, u32 crc, bool crc_ok);
 
 // The fields from version_number to last_section_number, which every long-form record names
 // alike.
-template <class Table>
-void TS_Section_PrintVersionJSON(TS_Json *json, const Table &table)
+template <class Table> void TS_Section_PrintVersionJSON(TS_Json *json, const Table &table)
 {
     TS_Json_NumberField(json, "version_number", table.version_number);
     TS_Json_NumberField(json, "current_next_indicator", table.current_next_indicator);

@@ -22,12 +22,12 @@ u32 TS_PrivateSection_DataLength(const TS_PrivateSection *section)
 void TS_PrivateSection_PrintHeader(const char *tag, const TS_PrivateSection *section)
 {
     TS_Text_Printf("[%s] TI:0x%02X(%s) SSI:%d PI:%d R1:%d PSL:%d", tag, section->table_id,
-                   TS_Name_TableId(section->table_id), section->section_syntax_indicator,
-                   section->private_indicator, section->reserved1, section->private_section_length);
+                   TS_Name_TableId(section->table_id), section->section_syntax_indicator, section->private_indicator,
+                   section->reserved1, section->private_section_length);
     if (section->section_syntax_indicator)
-        TS_Text_Printf(" TE:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d", section->table_id_extension,
-                       section->reserved2, section->version_number, section->current_next_indicator,
-                       section->section_number, section->last_section_number);
+        TS_Text_Printf(" TE:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d", section->table_id_extension, section->reserved2,
+                       section->version_number, section->current_next_indicator, section->section_number,
+                       section->last_section_number);
     TS_Text_Printf("\n  ");
 }
 

@@ -29,7 +29,7 @@ struct TS_SectionHeader {
     u8 section_syntax_indicator;
     u8 private_indicator;  // the '0' bit of the PAT, CAT and PMT
     u8 reserved1;
-    u16 section_length;    // as declared: it may reach past the bytes collected
+    u16 section_length;  // as declared: it may reach past the bytes collected
     u16 table_id_extension;
     u8 reserved2;
     u8 version_number;
@@ -58,8 +58,7 @@ u32 TS_Section_LoopLength(const TS_SectionHeader &header, const TS_ByteReader &s
 u32 TS_Section_ReadCRC(const TS_ByteReader &section);
 
 // The fields from reserved2 to last_section_number, which every long-form record names alike.
-template <class Record>
-void TS_Section_CopyVersion(Record *record, const TS_SectionHeader &header)
+template <class Record> void TS_Section_CopyVersion(Record *record, const TS_SectionHeader &header)
 {
     record->reserved2 = header.reserved2;
     record->version_number = header.version_number;
@@ -93,8 +92,7 @@ int TS_Section_DecodeTable(Table *table, const TS_PreSection *section, ReadBody 
 // The CA_PID of the first conditional-access descriptor (tag 0x09) in the descriptor loop of a
 // CAT (the EMM PID) or in the program loop of a PMT (the ECM PID), or TS_NO_PID. ca_pid is set
 // before the record is looked at; -1 when either pointer is null.
-template <class Table>
-int TS_Section_GetCAPID(u16 *ca_pid, const Table *table)
+template <class Table> int TS_Section_GetCAPID(u16 *ca_pid, const Table *table)
 {
     if (ca_pid == nullptr)
         return -1;

@@ -183,8 +183,7 @@ constexpr TS_NameRange kDescriptorTags[] = {
 };
 
 // The name of value in a table of ranges, or "?" when no range holds it.
-template <size_t N>
-const char *TS_Name_Find(const TS_NameRange (&table)[N], u8 value)
+template <size_t N> const char *TS_Name_Find(const TS_NameRange (&table)[N], u8 value)
 {
     for (const TS_NameRange &range : table)
         if (value >= range.u8First && value <= range.u8Last)

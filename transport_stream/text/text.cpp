@@ -12,8 +12,8 @@ namespace {
 
 // Writes value in base 10 or 16 into out, at least width digits (padded with zeros or
 // blanks), with a minus sign when negative. Returns the characters written.
-size_t TS_Text_FormatNumber(char *out, unsigned long long value, bool negative, unsigned base, bool upper,
-                            int width, bool zero_pad)
+size_t TS_Text_FormatNumber(char *out, unsigned long long value, bool negative, unsigned base, bool upper, int width,
+                            bool zero_pad)
 {
     const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char reversed[24];
@@ -73,15 +73,18 @@ int TS_Text_Printf(const char *format, ...)
         }
         switch (*f) {
         case 'd': {
-            const long long value = longs >= 2 ? va_arg(args, long long) : longs == 1 ? va_arg(args, long) : va_arg(args, int);
-            const unsigned long long magnitude = value < 0 ? 0ull - (unsigned long long)value : (unsigned long long)value;
+            const long long value = longs >= 2   ? va_arg(args, long long)
+                                    : longs == 1 ? va_arg(args, long)
+                                                 : va_arg(args, int);
+            const unsigned long long magnitude =
+                value < 0 ? 0ull - (unsigned long long)value : (unsigned long long)value;
             n += TS_Text_FormatNumber(out + n, magnitude, value < 0, 10, false, width, zero_pad);
             break;
         }
         case 'u':
         case 'x':
         case 'X': {
-            const unsigned long long value = longs >= 2 ? va_arg(args, unsigned long long)
+            const unsigned long long value = longs >= 2   ? va_arg(args, unsigned long long)
                                              : longs == 1 ? va_arg(args, unsigned long)
                                                           : va_arg(args, unsigned int);
             n += TS_Text_FormatNumber(out + n, value, false, *f == 'u' ? 10 : 16, *f == 'X', width, zero_pad);

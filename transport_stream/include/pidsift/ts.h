@@ -24,18 +24,18 @@ using i8 = std::int8_t;
 
 constexpr u32 TS_PACKET_SIZE = 188;
 constexpr u8 TS_SYNC_BYTE = 0x47;
-constexpr u32 TS_SECTION_CAPACITY = 2928;          // 16 x 183 bytes
+constexpr u32 TS_SECTION_CAPACITY = 2928;  // 16 x 183 bytes
 // g_lu8Buffer and the stream buffer are sized for chunks of 32 MiB, the most a caller of
 // TS_AddStream may append at once. The drivers read far smaller blocks (TS_READ_BLOCK, private).
-constexpr u32 TS_READ_CHUNK = 33554432;            // 32 MiB
+constexpr u32 TS_READ_CHUNK = 33554432;             // 32 MiB
 constexpr u32 TS_STREAM_CAPACITY = 33554432 + 188;  // one chunk and one packet of carry-over
-constexpr u16 TS_NO_PID = 0xFFFF;                  // no 13-bit PID takes this value
+constexpr u16 TS_NO_PID = 0xFFFF;                   // no 13-bit PID takes this value
 
 // Capacities of the records: what a table lists beyond them is dropped, never written past.
-constexpr u16 TS_MAX_PROGRAMS = 16;      // PAT entries, program lists and per-program tables
-constexpr u16 TS_MAX_STREAMS = 16;       // elementary streams of a PMT
-constexpr u16 TS_MAX_DESCRIPTORS = 32;   // descriptors of one loop
-constexpr u16 TS_MAX_LISTED_PIDS = 256;  // PIDs of the dump's PID list
+constexpr u16 TS_MAX_PROGRAMS = 16;       // PAT entries, program lists and per-program tables
+constexpr u16 TS_MAX_STREAMS = 16;        // elementary streams of a PMT
+constexpr u16 TS_MAX_DESCRIPTORS = 32;    // descriptors of one loop
+constexpr u16 TS_MAX_LISTED_PIDS = 256;   // PIDs of the dump's PID list
 constexpr u16 TS_MAX_PMT_SEGMENTS = 256;  // segments and files of the PMT-change split
 
 // ---------------------------------------------------------------------------------------------
@@ -523,7 +523,7 @@ int TS_SetSplitBaseName(const char *base);
 // A hook replaces the printing; it receives the failure, the path and the errno value of the
 // failed call (0 for an output refused because it is the input file).
 enum TS_Failure {
-    TS_FAILED_OPEN = 1,         // an input
+    TS_FAILED_OPEN = 1,  // an input
     TS_FAILED_READ = 2,
     TS_FAILED_WRITE = 3,
     TS_FAILED_CREATE = 4,       // an output of the split drivers or TS_ProgramExtractFile
@@ -561,8 +561,8 @@ int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid);
 // *split_result 0 (output opened and written), 1 (no PAT listed pid: no output opened),
 // -3 (open_output failed) or -6 (a write failed). The caller closes nothing: the descriptor is
 // closed here.
-int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
-                              int (*open_output)(void *context), void *context, int *split_result);
+int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid, int (*open_output)(void *context),
+                              void *context, int *split_result);
 
 // Copies one program as TS_ProgramSplitStream does, into a recording that plays on its own: the
 // output opens with a PAT that lists only that program (and the input PAT's network entry when
@@ -647,26 +647,26 @@ int TS_PMTSplitFile(const char *path, u8 all_mode, u32 crc, const char *output);
 // What TS_CheckFile counts against a recording, as indexes of TS_CheckReport::ltCheck. The
 // intervals are measured on the check's clock (see TS_CheckEvent::u64Time); without any PCR
 // they are not measured, and those checks count only what needs no clock.
-constexpr int TS_CHECK_SYNC_LOSS = 0;    // no sync byte where the next packet was due: the read
-                                         // loop lost the packet spacing and hunted for it
-constexpr int TS_CHECK_SYNC_BYTE = 1;    // units due on the spacing whose first byte was not 0x47
-                                         // (a run of them before the spacing is found again
-                                         // counts each)
-constexpr int TS_CHECK_PAT = 2;          // more than 0.5 s without a PAT, a section other than a
-                                         // PAT on PID 0x0000, a scrambled packet on PID 0x0000
-constexpr int TS_CHECK_CONTINUITY = 3;   // continuity_counter breaks (TS_CheckPID)
-constexpr int TS_CHECK_PMT = 4;          // more than 0.5 s without a program's PMT section, a
-                                         // scrambled packet on a PMT PID
-constexpr int TS_CHECK_PID = 5;          // more than 5 s without a packet on the PCR PID or a
-                                         // video or audio stream that a PMT in force names
-constexpr int TS_CHECK_TRANSPORT = 6;    // packets with transport_error_indicator set
-constexpr int TS_CHECK_CRC = 7;          // sections whose CRC_32 failed
+constexpr int TS_CHECK_SYNC_LOSS = 0;   // no sync byte where the next packet was due: the read
+                                        // loop lost the packet spacing and hunted for it
+constexpr int TS_CHECK_SYNC_BYTE = 1;   // units due on the spacing whose first byte was not 0x47
+                                        // (a run of them before the spacing is found again
+                                        // counts each)
+constexpr int TS_CHECK_PAT = 2;         // more than 0.5 s without a PAT, a section other than a
+                                        // PAT on PID 0x0000, a scrambled packet on PID 0x0000
+constexpr int TS_CHECK_CONTINUITY = 3;  // continuity_counter breaks (TS_CheckPID)
+constexpr int TS_CHECK_PMT = 4;         // more than 0.5 s without a program's PMT section, a
+                                        // scrambled packet on a PMT PID
+constexpr int TS_CHECK_PID = 5;         // more than 5 s without a packet on the PCR PID or a
+                                        // video or audio stream that a PMT in force names
+constexpr int TS_CHECK_TRANSPORT = 6;   // packets with transport_error_indicator set
+constexpr int TS_CHECK_CRC = 7;         // sections whose CRC_32 failed
 constexpr int TS_CHECK_COUNT = 8;
 
 // Each late table or absent PID counts once per silence, when the silence passes its limit.
-constexpr u64 TS_CHECK_TABLE_INTERVAL = 13500000;   // 0.5 s in 27 MHz ticks
-constexpr u64 TS_CHECK_PID_INTERVAL = 135000000;    // 5 s: captions and data may be sparse, so
-                                                    // only PCR, video and audio PIDs are watched
+constexpr u64 TS_CHECK_TABLE_INTERVAL = 13500000;  // 0.5 s in 27 MHz ticks
+constexpr u64 TS_CHECK_PID_INTERVAL = 135000000;   // 5 s: captions and data may be sparse, so
+                                                   // only PCR, video and audio PIDs are watched
 
 struct TS_CheckCount {
     u64 u64Count;
@@ -711,24 +711,24 @@ struct TS_CheckStream {
 struct TS_CheckProgram {
     u16 u16ProgramNumber;
     u16 u16PMTPID;
-    u8 u8HasPMT;          // a PMT of the program came for this PAT entry; else the rest is empty
-    u8 u8Scrambled;       // a packet on its PMT, PCR, ECM or stream PIDs was scrambled
-    u16 u16PCRPID;        // PCR_PID of the PMT (0x1FFF: the program has no PCR)
-    u16 u16ECMPID;        // CA_PID of its first program-level conditional-access descriptor, or
-                          // TS_NO_PID
+    u8 u8HasPMT;     // a PMT of the program came for this PAT entry; else the rest is empty
+    u8 u8Scrambled;  // a packet on its PMT, PCR, ECM or stream PIDs was scrambled
+    u16 u16PCRPID;   // PCR_PID of the PMT (0x1FFF: the program has no PCR)
+    u16 u16ECMPID;   // CA_PID of its first program-level conditional-access descriptor, or
+                     // TS_NO_PID
     u16 u16StreamCount;
     TS_CheckStream ltStream[TS_MAX_STREAMS];
 };
 
 struct TS_CheckReport {
-    u64 u64Bytes;         // bytes read
-    u32 u32UnitSize;      // 188, 192 or 204: the spacing of the last packets; 0 when none found
+    u64 u64Bytes;     // bytes read
+    u32 u32UnitSize;  // 188, 192 or 204: the spacing of the last packets; 0 when none found
     u64 u64Packets;
     u64 u64SkippedBytes;  // bytes outside packets passed over while hunting for the spacing
     u64 u64SyncLosses;    // times the spacing was lost (as ltCheck[TS_CHECK_SYNC_LOSS])
     // Duration and mean bitrate, from the PCRs of the first program of the last PAT whose PCR
     // PID carried at least two (without one, of the first PID that did).
-    u8 u8Timed;           // 1 when they are known
+    u8 u8Timed;  // 1 when they are known
     u16 u16ClockPID;
     u16 u16ClockProgram;  // 0: the PID is no program's PCR_PID
     u64 u64Duration;      // 27 MHz ticks from its first to its last PCR, its jumps left out
