@@ -772,9 +772,9 @@ Bytes RunDump(const std::string &input, int mask)
 // program split are those of the recording without it; only the PAT dump shows it.
 TEST_F(BadInput, DamagedPATAfterGoodOnesChangesNothing)
 {
-    BroadcastSpec spec = SampleBroadcast(4000);
-    spec.psi_interval = 200;
-    const Recording clean = Generate(spec);
+    BroadcastSpec mux = SampleBroadcast(4000);
+    mux.psi_interval = 200;
+    const Recording clean = Generate(mux);
     Recording damaged;
     PacketBuilder builder;
     int pats = 0;
