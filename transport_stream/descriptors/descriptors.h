@@ -34,27 +34,38 @@ using TS_DescriptorPrinter = int (*)(const TS_Descriptor *);
 // Writes a decoded descriptor as one JSON object: tag, length, name and the kind's fields.
 using TS_DescriptorJSON = int (*)(TS_Json *, const TS_Descriptor *);
 
+// Every kind with a decoder and a printer of its own, in tag order without gaps:
+// X(Name, TAG, fixed size, short-form flags). Name gives TS_Descriptor_GetName,
+// TS_Descriptor_PrintName (both in ts.h) and TS_Descriptor_PrintNameJSON; the fixed size and the
+// flags are TS_DescriptorKind's. ISO 639 language has no fixed part: whole 4-byte language
+// entries only, as many as descriptor_length holds.
+#define TS_DESCRIPTOR_KIND_LIST(X)                                  \
+    X(VideoStream, VIDEO_STREAM, 5, 0x04)                           \
+    X(AudioStream, AUDIO_STREAM, 3, 0)                              \
+    X(Hierarchy, HIERARCHY, 6, 0)                                   \
+    X(Registration, REGISTRATION, 6, 0)                             \
+    X(DataStreamAlignment, DATA_STREAM_ALIGNMENT, 3, 0)             \
+    X(TargetBackgroundGrid, TARGET_BACKGROUND_GRID, 6, 0)           \
+    X(VideoWindow, VIDEO_WINDOW, 6, 0)                              \
+    X(ConditionalAccess, CONDITIONAL_ACCESS, 6, 0)                  \
+    X(ISO639Language, ISO_639_LANGUAGE, 2, 0)                       \
+    X(SystemClock, SYSTEM_CLOCK, 4, 0)                              \
+    X(MultiplexBufferUtilization, MULTIPLEX_BUFFER_UTILIZATION, 6, 0) \
+    X(Copyright, COPYRIGHT, 6, 0)                                   \
+    X(MaximumBitrate, MAXIMUM_BITRATE, 5, 0)                        \
+    X(PrivateDataIndicator, PRIVATE_DATA_INDICATOR, 6, 0)           \
+    X(SmoothingBuffer, SMOOTHING_BUFFER, 8, 0)                      \
+    X(STD, STD, 3, 0)                                               \
+    X(IBP, IBP, 4, 0)
+
 // The JSON forms of the kinds, as TS_DescriptorJSON: -1 for a null pointer, -2 for a record of
 // another kind (nothing written), else 0. Identifiers come as numbers, the bytes behind them and
 // the body of a raw descriptor as hexadecimal strings, a language code as a string.
 int TS_Descriptor_PrintRAWJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintVideoStreamJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintAudioStreamJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintHierarchyJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintRegistrationJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintDataStreamAlignmentJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintTargetBackgroundGridJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintVideoWindowJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintConditionalAccessJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintISO639LanguageJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintSystemClockJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintMultiplexBufferUtilizationJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintCopyrightJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintMaximumBitrateJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintPrivateDataIndicatorJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintSmoothingBufferJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintSTDJSON(TS_Json *json, const TS_Descriptor *descriptor);
-int TS_Descriptor_PrintIBPJSON(TS_Json *json, const TS_Descriptor *descriptor);
+#define TS_DESCRIPTOR_DECLARE_JSON(Name, TAG, fixed_size, short_form_flags) \
+    int TS_Descriptor_Print##Name##JSON(TS_Json *json, const TS_Descriptor *descriptor);
+TS_DESCRIPTOR_KIND_LIST(TS_DESCRIPTOR_DECLARE_JSON)
+#undef TS_DESCRIPTOR_DECLARE_JSON
 // Writes a decoded descriptor with the JSON form its tag selects: the kind it was decoded as.
 int TS_Descriptor_PrintJSON(TS_Json *json, const TS_Descriptor *descriptor);
 
@@ -74,39 +85,12 @@ struct TS_DescriptorKind {
     u8 u8ShortFormFlags = 0;
 };
 
-// Every kind with a decoder and a printer of its own, in tag order without gaps.
 inline constexpr TS_DescriptorKind TS_DESCRIPTOR_KINDS[] = {
-    {TS_TAG_VIDEO_STREAM, 5, TS_Descriptor_GetVideoStream, TS_Descriptor_PrintVideoStream,
-     TS_Descriptor_PrintVideoStreamJSON, 0x04},
-    {TS_TAG_AUDIO_STREAM, 3, TS_Descriptor_GetAudioStream, TS_Descriptor_PrintAudioStream,
-     TS_Descriptor_PrintAudioStreamJSON},
-    {TS_TAG_HIERARCHY, 6, TS_Descriptor_GetHierarchy, TS_Descriptor_PrintHierarchy, TS_Descriptor_PrintHierarchyJSON},
-    {TS_TAG_REGISTRATION, 6, TS_Descriptor_GetRegistration, TS_Descriptor_PrintRegistration,
-     TS_Descriptor_PrintRegistrationJSON},
-    {TS_TAG_DATA_STREAM_ALIGNMENT, 3, TS_Descriptor_GetDataStreamAlignment, TS_Descriptor_PrintDataStreamAlignment,
-     TS_Descriptor_PrintDataStreamAlignmentJSON},
-    {TS_TAG_TARGET_BACKGROUND_GRID, 6, TS_Descriptor_GetTargetBackgroundGrid, TS_Descriptor_PrintTargetBackgroundGrid,
-     TS_Descriptor_PrintTargetBackgroundGridJSON},
-    {TS_TAG_VIDEO_WINDOW, 6, TS_Descriptor_GetVideoWindow, TS_Descriptor_PrintVideoWindow,
-     TS_Descriptor_PrintVideoWindowJSON},
-    {TS_TAG_CONDITIONAL_ACCESS, 6, TS_Descriptor_GetConditionalAccess, TS_Descriptor_PrintConditionalAccess,
-     TS_Descriptor_PrintConditionalAccessJSON},
-    // Whole 4-byte language entries only, as many as descriptor_length holds: no fixed part.
-    {TS_TAG_ISO_639_LANGUAGE, 2, TS_Descriptor_GetISO639Language, TS_Descriptor_PrintISO639Language,
-     TS_Descriptor_PrintISO639LanguageJSON},
-    {TS_TAG_SYSTEM_CLOCK, 4, TS_Descriptor_GetSystemClock, TS_Descriptor_PrintSystemClock,
-     TS_Descriptor_PrintSystemClockJSON},
-    {TS_TAG_MULTIPLEX_BUFFER_UTILIZATION, 6, TS_Descriptor_GetMultiplexBufferUtilization,
-     TS_Descriptor_PrintMultiplexBufferUtilization, TS_Descriptor_PrintMultiplexBufferUtilizationJSON},
-    {TS_TAG_COPYRIGHT, 6, TS_Descriptor_GetCopyright, TS_Descriptor_PrintCopyright, TS_Descriptor_PrintCopyrightJSON},
-    {TS_TAG_MAXIMUM_BITRATE, 5, TS_Descriptor_GetMaximumBitrate, TS_Descriptor_PrintMaximumBitrate,
-     TS_Descriptor_PrintMaximumBitrateJSON},
-    {TS_TAG_PRIVATE_DATA_INDICATOR, 6, TS_Descriptor_GetPrivateDataIndicator, TS_Descriptor_PrintPrivateDataIndicator,
-     TS_Descriptor_PrintPrivateDataIndicatorJSON},
-    {TS_TAG_SMOOTHING_BUFFER, 8, TS_Descriptor_GetSmoothingBuffer, TS_Descriptor_PrintSmoothingBuffer,
-     TS_Descriptor_PrintSmoothingBufferJSON},
-    {TS_TAG_STD, 3, TS_Descriptor_GetSTD, TS_Descriptor_PrintSTD, TS_Descriptor_PrintSTDJSON},
-    {TS_TAG_IBP, 4, TS_Descriptor_GetIBP, TS_Descriptor_PrintIBP, TS_Descriptor_PrintIBPJSON},
+#define TS_DESCRIPTOR_KIND_ENTRY(Name, TAG, fixed_size, short_form_flags)                                  \
+    {TS_TAG_##TAG, fixed_size, TS_Descriptor_Get##Name, TS_Descriptor_Print##Name, TS_Descriptor_Print##Name##JSON, \
+     short_form_flags},
+    TS_DESCRIPTOR_KIND_LIST(TS_DESCRIPTOR_KIND_ENTRY)
+#undef TS_DESCRIPTOR_KIND_ENTRY
 };
 
 // Every other tag: tag, length and the body bytes as they stand.
