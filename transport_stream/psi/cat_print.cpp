@@ -18,10 +18,7 @@ int TS_CAT_Print(const TS_CAT *cat)
 // Bytes 3-4 are reserved in a CAT: they are left out with the other reserved bits.
 void TS_CAT_PrintJSON(TS_Json *json, const TS_CAT *cat, bool crc_ok)
 {
-    TS_Json_NumberField(json, "table_id", cat->table_id);
-    TS_Json_NumberField(json, "section_syntax_indicator", cat->section_syntax_indicator);
-    TS_Json_NumberField(json, "section_length", cat->section_length);
-    TS_Section_PrintVersionJSON(json, *cat);
-    TS_Section_PrintDescriptorsJSON(json, cat->ltDescriptor, cat->u16DescriptorCount);
-    TS_Section_PrintCRCJSON(json, cat->CRC_32, crc_ok);
+    TS_Section_PrintTableJSON(json, *cat, nullptr, 0, crc_ok, [json, cat] {
+        TS_Section_PrintDescriptorsJSON(json, cat->ltDescriptor, cat->u16DescriptorCount);
+    });
 }

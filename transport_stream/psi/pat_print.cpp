@@ -21,20 +21,11 @@ int TS_PAT_Print(const TS_PAT *pat)
 
 void TS_PAT_PrintJSON(TS_Json *json, const TS_PAT *pat, bool crc_ok)
 {
-    TS_Json_NumberField(json, "table_id", pat->table_id);
-    TS_Json_NumberField(json, "section_syntax_indicator", pat->section_syntax_indicator);
-    TS_Json_NumberField(json, "section_length", pat->section_length);
-    TS_Json_NumberField(json, "transport_stream_id", pat->transport_stream_id);
-    TS_Section_PrintVersionJSON(json, *pat);
-    TS_Json_Key(json, "programs");
-    TS_Json_ArrayBegin(json);
-    const u16 count = pat->u16ProgramCount < TS_MAX_PROGRAMS ? pat->u16ProgramCount : TS_MAX_PROGRAMS;
-    for (u16 i = 0; i < count; ++i) {
-        TS_Json_ObjectBegin(json);
-        TS_Json_NumberField(json, "program_number", pat->ltProgram[i].program_number);
-        TS_Json_NumberField(json, "pid", pat->ltProgram[i].PID);
-        TS_Json_ObjectEnd(json);
-    }
-    TS_Json_ArrayEnd(json);
-    TS_Section_PrintCRCJSON(json, pat->CRC_32, crc_ok);
+    TS_Section_PrintTableJSON(json, *pat, "transport_stream_id", pat->transport_stream_id, crc_ok, [json, pat] {
+        const u16 count = pat->u16ProgramCount < TS_MAX_PROGRAMS ? pat->u16ProgramCount : TS_MAX_PROGRAMS;
+        TS_Json_ObjectArrayField(json, "programs", count, [json, pat](u32 i) {
+            TS_Json_NumberField(json, "program_number", pat->ltProgram[i].program_number);
+            TS_Json_NumberField(json, "pid", pat->ltProgram[i].PID);
+        });
+    });
 }

@@ -31,26 +31,17 @@ int TS_PMT_Print(const TS_PMT *pmt)
 
 void TS_PMT_PrintJSON(TS_Json *json, const TS_PMT *pmt, bool crc_ok)
 {
-    TS_Json_NumberField(json, "table_id", pmt->table_id);
-    TS_Json_NumberField(json, "section_syntax_indicator", pmt->section_syntax_indicator);
-    TS_Json_NumberField(json, "section_length", pmt->section_length);
-    TS_Json_NumberField(json, "program_number", pmt->program_number);
-    TS_Section_PrintVersionJSON(json, *pmt);
-    TS_Json_NumberField(json, "pcr_pid", pmt->PCR_PID);
-    TS_Json_NumberField(json, "program_info_length", pmt->program_info_length);
-    TS_Section_PrintDescriptorsJSON(json, pmt->ltDescriptor, pmt->u16DescriptorCount);
-    TS_Json_Key(json, "streams");
-    TS_Json_ArrayBegin(json);
-    const u16 streams = pmt->u16StreamCount < TS_MAX_STREAMS ? pmt->u16StreamCount : TS_MAX_STREAMS;
-    for (u16 i = 0; i < streams; ++i) {
-        const TS_PMTStream *stream = &pmt->ltStream[i];
-        TS_Json_ObjectBegin(json);
-        TS_Json_NumberField(json, "stream_type", stream->stream_type);
-        TS_Json_NumberField(json, "elementary_pid", stream->elementary_PID);
-        TS_Json_NumberField(json, "es_info_length", stream->ES_info_length);
-        TS_Section_PrintDescriptorsJSON(json, stream->ltDescriptor, stream->u16DescriptorCount);
-        TS_Json_ObjectEnd(json);
-    }
-    TS_Json_ArrayEnd(json);
-    TS_Section_PrintCRCJSON(json, pmt->CRC_32, crc_ok);
+    TS_Section_PrintTableJSON(json, *pmt, "program_number", pmt->program_number, crc_ok, [json, pmt] {
+        TS_Json_NumberField(json, "pcr_pid", pmt->PCR_PID);
+        TS_Json_NumberField(json, "program_info_length", pmt->program_info_length);
+        TS_Section_PrintDescriptorsJSON(json, pmt->ltDescriptor, pmt->u16DescriptorCount);
+        const u16 streams = pmt->u16StreamCount < TS_MAX_STREAMS ? pmt->u16StreamCount : TS_MAX_STREAMS;
+        TS_Json_ObjectArrayField(json, "streams", streams, [json, pmt](u32 i) {
+            const TS_PMTStream *stream = &pmt->ltStream[i];
+            TS_Json_NumberField(json, "stream_type", stream->stream_type);
+            TS_Json_NumberField(json, "elementary_pid", stream->elementary_PID);
+            TS_Json_NumberField(json, "es_info_length", stream->ES_info_length);
+            TS_Section_PrintDescriptorsJSON(json, stream->ltDescriptor, stream->u16DescriptorCount);
+        });
+    });
 }

@@ -57,4 +57,21 @@ template <class Table> void TS_Section_PrintVersionJSON(TS_Json *json, const Tab
     TS_Json_NumberField(json, "last_section_number", table.last_section_number);
 }
 
+// The JSON form of a long-form table, in section order: the header fields every table names
+// alike, the table's own identifier of bytes 3-4 under its name (none for a CAT, where they are
+// reserved), the version fields, the table's body, and the CRC_32.
+template <class Table, class Body>
+void TS_Section_PrintTableJSON(TS_Json *json, const Table &table, const char *identifier_name, u16 identifier,
+                               bool crc_ok, Body body)
+{
+    TS_Json_NumberField(json, "table_id", table.table_id);
+    TS_Json_NumberField(json, "section_syntax_indicator", table.section_syntax_indicator);
+    TS_Json_NumberField(json, "section_length", table.section_length);
+    if (identifier_name != nullptr)
+        TS_Json_NumberField(json, identifier_name, identifier);
+    TS_Section_PrintVersionJSON(json, table);
+    body();
+    TS_Section_PrintCRCJSON(json, table.CRC_32, crc_ok);
+}
+
 #endif  // PIDSIFT_TRANSPORT_STREAM_PSI_PRINT_H

@@ -74,4 +74,17 @@ inline void TS_Json_HexField(TS_Json *json, const char *key, const u8 *bytes, si
     TS_Json_Hex(json, bytes, count);
 }
 
+// "key": [{...}, ...]: one object for each index below count, its members written by member(i).
+template <class Members> void TS_Json_ObjectArrayField(TS_Json *json, const char *key, u32 count, Members member)
+{
+    TS_Json_Key(json, key);
+    TS_Json_ArrayBegin(json);
+    for (u32 i = 0; i < count; ++i) {
+        TS_Json_ObjectBegin(json);
+        member(i);
+        TS_Json_ObjectEnd(json);
+    }
+    TS_Json_ArrayEnd(json);
+}
+
 #endif  // PIDSIFT_TRANSPORT_STREAM_TEXT_JSON_H
