@@ -237,6 +237,20 @@ void TS_Dump_OnPMTPacket(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pi
         TS_PIDMap_Build(&dump->tMap, &state->tPAT, state->ltPMT);
 }
 
+// A packet of an ECM or EMM PID: the section it completes, if wanted, decoded and printed.
+void TS_Dump_OnPrivatePacket(TS_Dump *dump, u16 pid, const u8 *packet, TS_PreSection *section,
+                             TS_PrivateSection *record, const char *type, int (*print)(const TS_PrivateSection *),
+                             void (*print_json)(TS_Json *, const TS_PrivateSection *, bool))
+{
+    if (TS_Section_ImportPreSection(section, packet) < 0 || !section->u8Complete ||
+        !TS_Dump_Wanted(dump, pid, section))
+        return;
+    TS_Section_PrivateFromPreSection(record, section);
+    TS_Dump_Block(
+        dump, type, true, [&] { print(record); },
+        [&](TS_Json *json) { print_json(json, record, TS_Dump_CRCHolds(section)); });
+}
+
 // A PCR is there only when the adaptation field is present, long enough for its flags byte and
 // the six PCR bytes, and has PCR_flag set (ISO/IEC 13818-1 2.4.3.4).
 bool TS_Dump_CarriesPCR(const u8 *packet)
@@ -286,28 +300,13 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
     }
 
     // One buffer serves every program's CA PID: a section named by two PMTs prints once.
-    if ((mask & TS_PRINT_ECM) && roles.u16CA != 0 &&
-        TS_Section_ImportPreSection(&state->tPrivateSection, packet) >= 0 && state->tPrivateSection.u8Complete &&
-        TS_Dump_Wanted(dump, pid, &state->tPrivateSection)) {
-        TS_Section_PrivateFromPreSection(&state->tPrivate, &state->tPrivateSection);
-        TS_Dump_Block(
-            dump, "ecm", true, [state] { TS_Section_PrintPrivate(&state->tPrivate); },
-            [state](TS_Json *json) {
-                TS_Section_PrintPrivateJSON(json, &state->tPrivate, TS_Dump_CRCHolds(&state->tPrivateSection));
-            });
-    }
-
+    if ((mask & TS_PRINT_ECM) && roles.u16CA != 0)
+        TS_Dump_OnPrivatePacket(dump, pid, packet, &state->tPrivateSection, &state->tPrivate, "ecm",
+                                TS_Section_PrintPrivate, TS_Section_PrintPrivateJSON);
     // Every section on the CAT's CA PID counts as an EMM, whatever its table_id.
-    if ((mask & TS_PRINT_EMM) && state->tCAT.u8Valid && pid == dump->u16EMMPID &&
-        TS_Section_ImportPreSection(&state->tEMMSection, packet) >= 0 && state->tEMMSection.u8Complete &&
-        TS_Dump_Wanted(dump, pid, &state->tEMMSection)) {
-        TS_Section_PrivateFromPreSection(&state->tEMM, &state->tEMMSection);
-        TS_Dump_Block(
-            dump, "emm", true, [state] { TS_Section_PrintEMM(&state->tEMM); },
-            [state](TS_Json *json) {
-                TS_Section_PrintEMMJSON(json, &state->tEMM, TS_Dump_CRCHolds(&state->tEMMSection));
-            });
-    }
+    if ((mask & TS_PRINT_EMM) && state->tCAT.u8Valid && pid == dump->u16EMMPID)
+        TS_Dump_OnPrivatePacket(dump, pid, packet, &state->tEMMSection, &state->tEMM, "emm", TS_Section_PrintEMM,
+                                TS_Section_PrintEMMJSON);
 
     if ((mask & TS_PRINT_ES) && roles.u16Stream != 0)
         TS_Dump_Packet(dump);
@@ -351,15 +350,10 @@ void TS_Dump_Finish(TS_Dump *dump, const TS_Data *state)
     }
 }
 
-}  // namespace
-
-int TS_Print(const char *path, int mask)
+// A fresh dump for the mask; the PIDs and the tables of the run before are forgotten.
+void TS_Dump_Start(TS_Dump *dump, TS_Data *state, int mask)
 {
-    if (path == nullptr)
-        return -1;
-    TS_Data *state = &g_tData;
     TS_Data_Reset(state);
-    TS_Dump *dump = &g_tDump;
     std::memset(dump, 0, sizeof *dump);
     dump->s32Mask = mask;
     dump->u16EMMPID = TS_NO_PID;
@@ -369,6 +363,17 @@ int TS_Print(const char *path, int mask)
         TS_PMTTrack_Start(&track, nullptr, 0);
     g_tRepeats.u16Count = 0;
     g_tRepeats.u64LeftOut = 0;
+}
+
+}  // namespace
+
+int TS_Print(const char *path, int mask)
+{
+    if (path == nullptr)
+        return -1;
+    TS_Data *state = &g_tData;
+    TS_Dump *dump = &g_tDump;
+    TS_Dump_Start(dump, state, mask);
 
     const int fd = TS_Input_Open(path);
     if (fd < 0)
