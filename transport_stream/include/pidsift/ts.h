@@ -109,6 +109,18 @@ int TS_Section_TagToString_ISO(char *name, u8 table_id);
 int TS_Header_StreamTypeToString(char *name, u8 stream_type);
 int TS_DescriptorTagToString(char *name, u8 descriptor_tag);
 
+// Text of the names and descriptions that SI tables carry (service, network, event names), in
+// the character coding of one broadcast family: DVB (EN 300 468 Annex A, the first byte
+// choosing the character table) or ARIB STD-B24 8-unit code (ESC designations, locking and
+// single shifts, the character size controls).
+enum TS_TextFamily : int { TS_TEXT_DVB = 0, TS_TEXT_ARIB = 1 };
+// Converts length bytes of such a text to UTF-8 in out, NUL-terminated whenever capacity > 0
+// and cut only between whole characters when out is too short. Bytes that decode to nothing
+// give U+FFFD; control codes give nothing, the line-break ones "\n". Never reads past length.
+// Returns the bytes written less the NUL; -1 when out is null, bytes is null with length > 0,
+// length or capacity is negative, or family is not a TS_TextFamily (nothing written).
+int TS_Text_ToUTF8(char *out, int capacity, const u8 *bytes, int length, int family);
+
 // CRC-32/MPEG-2 (polynomial 0x04C11DB7, MSB first, no final XOR). Start with 0xFFFFFFFF.
 extern const u32 g_lu32CRC32Table[256];
 u32 GetCRC32(u32 crc, const u8 *data, size_t length);
