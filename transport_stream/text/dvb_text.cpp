@@ -1,0 +1,259 @@
+// DVB text fields (EN 300 468 Annex A). A first byte of 0x20 or more is already text in the
+// default table, ISO/IEC 6937 with the euro sign at 0xA4; a lower first byte chooses the table:
+//   0x01 to 0x0B   ISO/IEC 8859-5 to 8859-15 (0x08, for 8859-12, chooses nothing)
+//   0x10 0x00 N    ISO/IEC 8859-N, N from 1 to 15 (12 again excepted)
+//   0x11           ISO/IEC 10646 Basic Multilingual Plane as two bytes a character, big-endian
+//   0x12           KS X 1001 in its EUC-KR form
+//   0x13           GB2312 in its EUC-CN form
+//   0x14           Big5
+//   0x15           UTF-8
+// Every other first byte (0x00, 0x0C to 0x0F, 0x16 to 0x1F, the last being the compressed
+// texts of encoding_type_id) names no table this decoder has: the field gives one U+FFFD.
+//
+// The control codes are 0x80 to 0x9F in the one-byte tables and U+E080 to U+E09F in the
+// Unicode ones: 0x86 and 0x87 switch emphasis on and off (dropped), 0x8A is a line break
+// ("\n"), the rest are dropped with the C0 codes and DEL. The C1 code points U+0080 to
+// U+009F of the Unicode tables are treated as the one-byte codes they copy.
+#include "text/si_text.h"
+
+namespace {
+
+// The upper half of ISO/IEC 6937 as DVB uses it, 0xA0 to 0xFF; 0 where the table is empty,
+// and for 0xC1 to 0xCF, the non-spacing diacritical marks written ahead of their letter.
+// 0xA4 is the euro sign that DVB places there; 0xA6 is the number sign of the 1983 table;
+// 0xD0 is the horizontal bar; 0xE2 is the capital D with stroke (which in 6937 also serves as
+// the capital eth), pairing with 0xF2, the small one.
+constexpr u16 k6937High[96] = {
+    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x20AC, 0x00A5, 0x0023, 0x00A7,  // A0
+    0x00A4, 0x2018, 0x201C, 0x00AB, 0x2190, 0x2191, 0x2192, 0x2193,  // A8
+    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00D7, 0x00B5, 0x00B6, 0x00B7,  // B0
+    0x00F7, 0x2019, 0x201D, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,  // B8
+    0,      0,      0,      0,      0,      0,      0,      0,       // C0
+    0,      0,      0,      0,      0,      0,      0,      0,       // C8
+    0x2015, 0x00B9, 0x00AE, 0x00A9, 0x2122, 0x266A, 0x00AC, 0x00A6,  // D0
+    0,      0,      0,      0,      0x215B, 0x215C, 0x215D, 0x215E,  // D8
+    0x2126, 0x00C6, 0x0110, 0x00AA, 0x0126, 0,      0x0132, 0x013F,  // E0
+    0x0141, 0x00D8, 0x0152, 0x00BA, 0x00DE, 0x0166, 0x014A, 0x0149,  // E8
+    0x0138, 0x00E6, 0x0111, 0x00F0, 0x0127, 0x0131, 0x0133, 0x0140,  // F0
+    0x0142, 0x00F8, 0x0153, 0x00DF, 0x00FE, 0x0167, 0x014B, 0x00AD,  // F8
+};
+
+// The diacritical marks 0xC1 to 0xCF: the combining mark, and the spacing form that the mark
+// followed by a space stands for. 0xC9 is the umlaut of the 1983 table, drawn as the
+// diaeresis of 0xC8; 0xCC has no mark.
+struct TS_Diacritic {
+    u16 u16Combining;
+    u16 u16Spacing;
+};
+constexpr TS_Diacritic k6937Diacritics[15] = {
+    {0x0300, 0x0060}, {0x0301, 0x00B4}, {0x0302, 0x005E}, {0x0303, 0x007E}, {0x0304, 0x00AF},
+    {0x0306, 0x02D8}, {0x0307, 0x02D9}, {0x0308, 0x00A8}, {0x0308, 0x00A8}, {0x030A, 0x02DA},
+    {0x0327, 0x00B8}, {0, 0},           {0x030B, 0x02DD}, {0x0328, 0x02DB}, {0x030C, 0x02C7},
+};
+
+// A decoded code point: the control codes as the header describes, the rest as they are.
+void TS_DVBText_Put(TS_TextOut *out, u32 code_point)
+{
+    const bool c0 = code_point < 0x20 || code_point == 0x7F;
+    const bool c1 = (code_point >= 0x80 && code_point <= 0x9F) || (code_point >= 0xE080 && code_point <= 0xE09F);
+    if (c1 && (code_point & 0xFF) == 0x8A)
+        TS_TextOut_Bytes(out, "\n", 1);
+    else if (!c0 && !c1)
+        TS_TextOut_CodePoint(out, code_point);
+}
+
+bool TS_DVBText_IsLetter(u8 byte) { return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z'); }
+
+// ISO/IEC 6937: one byte a character but for a diacritical mark, which is written ahead of
+// the letter it goes on. A letter with a precomposed form in Unicode gives that form (iconv
+// knows which do); another letter gives itself and the combining mark; a space gives the
+// mark's spacing form; a mark before anything else, or at the end, gives U+FFFD alone.
+void TS_DVBText_Latin(TS_TextOut *out, const u8 *bytes, int length)
+{
+    for (int i = 0; i < length && !out->bFull; ++i) {
+        const u8 byte = bytes[i];
+        if (byte < 0xA0) {
+            TS_DVBText_Put(out, byte);
+            continue;
+        }
+        if (byte < 0xC1 || byte > 0xCF) {
+            const u16 code_point = k6937High[byte - 0xA0];
+            TS_DVBText_Put(out, code_point != 0 ? code_point : TS_TEXT_REPLACEMENT);
+            continue;
+        }
+        const TS_Diacritic &mark = k6937Diacritics[byte - 0xC1];
+        const u8 next = i + 1 < length ? bytes[i + 1] : 0;
+        if (mark.u16Combining == 0 || (next != ' ' && !TS_DVBText_IsLetter(next))) {
+            TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+            continue;
+        }
+        ++i;
+        if (next == ' ') {
+            TS_TextOut_CodePoint(out, mark.u16Spacing);
+            continue;
+        }
+        const u8 pair[2] = {u8(byte == 0xC9 ? 0xC8 : byte), next};
+        char utf8[16];
+        const int count = TS_Text_Iconv(TS_CHARSET_ISO6937, pair, 2, utf8);
+        if (count > 0) {
+            TS_TextOut_Bytes(out, utf8, count);
+        } else {
+            // Letter and mark together, all or nothing.
+            const int letter = TS_Text_EncodeUTF8(utf8, next);
+            TS_TextOut_Bytes(out, utf8, letter + TS_Text_EncodeUTF8(utf8 + letter, mark.u16Combining));
+        }
+    }
+}
+
+// ISO/IEC 8859-N: ASCII and the control codes below 0xA0, iconv's table above.
+void TS_DVBText_ISO8859(TS_TextOut *out, int charset, const u8 *bytes, int length)
+{
+    for (int i = 0; i < length && !out->bFull; ++i) {
+        if (bytes[i] < 0xA0) {
+            TS_DVBText_Put(out, bytes[i]);
+            continue;
+        }
+        char utf8[16];
+        const int count = TS_Text_Iconv(charset, bytes + i, 1, utf8);
+        if (count > 0)
+            TS_TextOut_Bytes(out, utf8, count);
+        else
+            TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+    }
+}
+
+// Two bytes a character, big-endian. UCS-2 has no surrogates; a pair of them is still read as
+// UTF-16 would read it, a lone one and an odd last byte give U+FFFD.
+void TS_DVBText_UCS2(TS_TextOut *out, const u8 *bytes, int length)
+{
+    int i = 0;
+    for (; i + 1 < length && !out->bFull; i += 2) {
+        u32 code_point = u32(bytes[i] << 8 | bytes[i + 1]);
+        if (code_point >= 0xD800 && code_point <= 0xDBFF && i + 3 < length) {
+            const u32 low = u32(bytes[i + 2] << 8 | bytes[i + 3]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        TS_DVBText_Put(out, code_point);  // a surrogate left alone comes out as U+FFFD
+    }
+    if (i < length)
+        TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+}
+
+// UTF-8: every byte that does not begin a valid sequence (stray continuation, cut sequence,
+// overlong form, surrogate, past U+10FFFF) gives U+FFFD and decoding goes on at the next byte.
+void TS_DVBText_UTF8(TS_TextOut *out, const u8 *bytes, int length)
+{
+    for (int i = 0; i < length && !out->bFull;) {
+        const u8 lead = bytes[i];
+        int count = 0;
+        u8 low = 0x80;
+        u8 high = 0xBF;
+        u32 code_point = 0;
+        if (lead < 0x80) {
+            count = 1;
+            code_point = lead;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            count = 2;
+            code_point = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            count = 3;
+            code_point = lead & 0x0F;
+            low = lead == 0xE0 ? 0xA0 : 0x80;   // below: overlong
+            high = lead == 0xED ? 0x9F : 0xBF;  // above: surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            count = 4;
+            code_point = lead & 0x07;
+            low = lead == 0xF0 ? 0x90 : 0x80;   // below: overlong
+            high = lead == 0xF4 ? 0x8F : 0xBF;  // above: past U+10FFFF
+        }
+        bool valid = count > 0 && count <= length - i;
+        for (int k = 1; valid && k < count; ++k) {
+            const u8 next = bytes[i + k];
+            valid = k == 1 ? next >= low && next <= high : (next & 0xC0) == 0x80;
+            code_point = code_point << 6 | (next & 0x3F);
+        }
+        if (!valid) {
+            TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+            ++i;
+            continue;
+        }
+        TS_DVBText_Put(out, code_point);
+        i += count;
+    }
+}
+
+// The two-byte sets in their EUC and Big5 forms: ASCII and the control codes below 0x80 and
+// 0x80 to 0x9F, a character of two bytes from a lead byte of 0xA1 to 0xFE. Two bytes of the
+// right forms that the set leaves empty give one U+FFFD; a lead byte without its trail byte
+// gives U+FFFD, and decoding goes on at the byte after it.
+void TS_DVBText_DoubleByte(TS_TextOut *out, int charset, const u8 *bytes, int length)
+{
+    for (int i = 0; i < length && !out->bFull;) {
+        const u8 lead = bytes[i];
+        if (lead < 0xA0) {
+            TS_DVBText_Put(out, lead);
+            ++i;
+            continue;
+        }
+        const u8 trail = i + 1 < length ? bytes[i + 1] : 0;
+        const bool trail_ok = charset == TS_CHARSET_BIG5
+                                  ? (trail >= 0x40 && trail <= 0x7E) || (trail >= 0xA1 && trail <= 0xFE)
+                                  : trail >= 0xA1 && trail <= 0xFE;
+        if (lead == 0xA0 || lead == 0xFF || !trail_ok) {
+            TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+            ++i;
+            continue;
+        }
+        char utf8[16];
+        const int count = TS_Text_Iconv(charset, bytes + i, 2, utf8);
+        if (count > 0)
+            TS_TextOut_Bytes(out, utf8, count);
+        else
+            TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+        i += 2;
+    }
+}
+
+}  // namespace
+
+void TS_Text_DecodeDVB(TS_TextOut *out, const u8 *bytes, int length)
+{
+    const u8 first = bytes[0];
+    if (first >= 0x20) {
+        TS_DVBText_Latin(out, bytes, length);
+        return;
+    }
+    int part = 0;  // the N of ISO/IEC 8859-N, 0 for the other tables
+    if (first >= 0x01 && first <= 0x0B)
+        part = first + 4;
+    else if (first == 0x10 && length >= 3 && bytes[1] == 0x00 && bytes[2] >= 1 && bytes[2] <= 15)
+        part = bytes[2];
+    if (part != 0 && part != 12) {
+        const int skip = first == 0x10 ? 3 : 1;
+        TS_DVBText_ISO8859(out, TS_CHARSET_ISO8859_1 + part - 1, bytes + skip, length - skip);
+        return;
+    }
+    switch (first) {
+    case 0x11:
+        TS_DVBText_UCS2(out, bytes + 1, length - 1);
+        return;
+    case 0x12:
+        TS_DVBText_DoubleByte(out, TS_CHARSET_EUC_KR, bytes + 1, length - 1);
+        return;
+    case 0x13:
+        TS_DVBText_DoubleByte(out, TS_CHARSET_GB2312, bytes + 1, length - 1);
+        return;
+    case 0x14:
+        TS_DVBText_DoubleByte(out, TS_CHARSET_BIG5, bytes + 1, length - 1);
+        return;
+    case 0x15:
+        TS_DVBText_UTF8(out, bytes + 1, length - 1);
+        return;
+    default:
+        TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+        return;
+    }
+}
