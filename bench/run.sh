@@ -315,6 +315,18 @@ header() {
         'x read' 'x copy' 'peak MiB' target result seconds 'x read' 'peak MiB' seconds 'x read' 'peak MiB'
 }
 
+# peer_commands PIDS PROGRAM_NUMBER PACKETS: what each peer was asked to do.
+peer_commands() {
+    echo "peer commands (in.ts and out.ts stand for the files above):"
+    echo "  filter   tsfilter -i in.ts -o out.ts $1 (the program's PIDs given by hand);"
+    echo "           ffmpeg -i in.ts -map 0:p:$2 -c copy -f mpegts out.ts"
+    echo "  listing  tsinfo -max $3 in.ts (every packet: by default it reads 10000);"
+    echo "           ffprobe -count_packets -show_programs in.ts (every packet: by default it reads the head)"
+    echo "  dump     tsreport -v in.ts (a line per packet, the PAT and PMTs decoded at each repeat: like"
+    echo "           pidsift-dump --packets --pat --cat --pmt, more than the tables alone)"
+    echo "  --pids   tsreport in.ts (the packets counted)"
+}
+
 single_size() {
     local megabytes=${1:-1500}
     runs=${2:-5}
@@ -384,14 +396,11 @@ single_size() {
         "$target_check" read
     echo
     echo "targets: $missed missed; split wrote $(ratio "$((split_bytes * 100))" "$bytes") % of the bytes"
-    echo "peer commands (in.ts and out.ts stand for the files above):"
-    echo "  filter   tsfilter -i in.ts -o out.ts $pids (the program's PIDs given by hand);"
-    echo "           ffmpeg -i in.ts -map 0:p:$number -c copy -f mpegts out.ts"
-    echo "  listing  tsinfo -max $packets in.ts (every packet: by default it reads 10000);"
-    echo "           ffprobe -count_packets -show_programs in.ts (every packet: by default it reads the head)"
-    echo "  dump     tsreport -v in.ts (a line per packet, the PAT and PMTs decoded at each repeat: like"
-    echo "           pidsift-dump --packets --pat --cat --pmt, more than the tables alone)"
-    echo "  --pids   tsreport in.ts (the packets counted)"
+    if [ -z "$ffmpeg_cmd$ffprobe_cmd$tsinfo_cmd$tsfilter_cmd$tsreport_cmd" ]; then
+        echo "peer commands: no peer installed"
+    else
+        peer_commands "$pids" "$number" "$packets"
+    fi
     cat "$work/notes"
     echo
     echo "micro-benchmarks (ns per packet or section):"

@@ -69,6 +69,7 @@ for job in 'cat in.ts >/dev/null' 'cat in.ts > copy.ts' 'dd bs=128K' 'pidsift-du
 done
 expect "split target against dd" "$out" '^pidsift-split .*<= 1.00 x dd +(met|missed) \([0-9.]+ x dd\)'
 expect "targets counted" "$out" '^targets: [0-5] missed; split wrote (8[5-9]|9[0-9])\.[0-9]+ % of the bytes'
+expect "peer commands listed" "$out" '^  filter   tsfilter -i in.ts -o out.ts 0x01F0 0x0111 0x0112 '
 expect "micro-benchmarks reached" "$out" '^BM_PacketHeader'
 
 # No peers: a line says so and every peer cell says skipped.
@@ -78,6 +79,7 @@ out="$scratch/none"
 expect "skip line" "$out" '^peers: PIDSIFT_BENCH_NO_PEERS=1, ffmpeg/ffprobe and tstools skipped$'
 expect "synthetic recording" "$out" '^recording: bench/make_recording '
 expect "listing peers skipped" "$out" '^pidsift in.ts \(listing\) .*\| +skipped +- +- \| +skipped +- +-$'
+expect "no peer commands listed" "$out" '^peer commands: no peer installed$'
 expect "micro-benchmarks reached without peers" "$out" '^BM_PacketHeader'
 
 # Scaling: a line per size and job, then the flatness lines.
