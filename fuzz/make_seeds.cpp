@@ -169,6 +169,32 @@ void DescriptorSeeds()
     Seed("fuzz_descriptor", "loop", loop);
 }
 
+// SI texts for fuzz_text: the first byte chooses the family (0 DVB, 1 ARIB), the text follows.
+void TextSeeds()
+{
+    const auto text = [](u8 family, const std::string &field) {
+        Bytes bytes = {family};
+        bytes.insert(bytes.end(), field.begin(), field.end());
+        return bytes;
+    };
+    Seed("fuzz_text", "dvb-latin", text(0, "Caf\xC2" "e \x86" "BBC\x87 10\xA4\x8A\xC8" "b"));
+    Seed("fuzz_text", "dvb-8859-5", text(0, "\x01\xBC\xDE\xE1\xDA\xD2\xD0"));
+    Seed("fuzz_text", "dvb-8859-2", text(0, std::string("\x10\x00\x02\xA3\xF3" "d\xBC", 7)));
+    Seed("fuzz_text", "dvb-ucs2", text(0, std::string("\x11\x00" "A\x30\x42\xE0\x8A\xD8\x3D\xDE\x00", 11)));
+    Seed("fuzz_text", "dvb-euc-kr", text(0, "\x12\xC7\xD1\xB1\xB9 KBS"));
+    Seed("fuzz_text", "dvb-gb2312", text(0, "\x13\xD6\xD0\xB9\xFA"));
+    Seed("fuzz_text", "dvb-big5", text(0, "\x14\xA4\xA4\xA4\xE5"));
+    Seed("fuzz_text", "dvb-utf8", text(0, "\x15\xC3\x96" "1 \xEE\x82\x8A\xE2\x82"));
+    Seed("fuzz_text", "arib-kanji", text(1, "\x23\x4E\x23\x48\x23\x4B\x41\x6D\x39\x67\x23\x31\x21\x26\x45\x6C\x35\x7E"));
+    Seed("fuzz_text", "arib-sizes", text(1, "\x0E\x89" "BS\x8A\x0F\x46\x7C\x1B\x7C\xC6\xEC\x89\xAC\x7A\x50"));
+    Seed("fuzz_text", "arib-designations",
+         text(1, "\x1B\x24\x29\x42\x0E\x41\x6D\x1B\x29\x49\x36\x5E\x1B\x24\x3A\x21\x21\x1B\x24\x3B\x76\x46"
+                 "\x1B\x24\x39\x24\x77\x19\x24\x1D\x24\x1B\x6E\x24\x1B\x7D\xA4"));
+    Seed("fuzz_text", "arib-controls",
+         text(1, "\x90\x20\x41\x92\x51\x9B\x31\x3B\x32\x20\x53\x95\x40\x41\x95\x4F\x9D\x20\x41\x1C\x41\x42\x0D"
+                 "\x1B\x28\x20\x41\x21\x1B\x40\xFF"));
+}
+
 // The chunked loop takes two seed bytes after the stream.
 Bytes WithChunkSeed(Bytes stream, u16 seed)
 {
@@ -259,6 +285,7 @@ int main(int argc, char **argv)
     PacketSeeds(sample_head);
     SectionSeeds();
     DescriptorSeeds();
+    TextSeeds();
     StreamSeeds(sample_head);
     FilterRecipeSeeds();
     return 0;
