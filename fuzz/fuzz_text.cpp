@@ -49,8 +49,9 @@ size_t SequenceLength(const u8 *text, size_t available)
     return length;
 }
 
-// A mark that the decoders write after its letter as one unit (a combining diacritic, the
-// combining kana sound marks, the half-width sound marks): a cut never falls before one of them.
+// A code point that the decoders may write after another as one unit, so that a cut never
+// falls before it: a combining diacritic, the combining kana sound marks, the half-width sound
+// marks, and the tone letters that JIS X 0213 pairs with each other.
 bool IsMark(const u8 *text, size_t length)
 {
     u32 code_point = 0;
@@ -58,8 +59,8 @@ bool IsMark(const u8 *text, size_t length)
         code_point = u32(text[0] & 0x1F) << 6 | (text[1] & 0x3F);
     else if (length == 3)
         code_point = u32(text[0] & 0x0F) << 12 | u32(text[1] & 0x3F) << 6 | (text[2] & 0x3F);
-    return (code_point >= 0x0300 && code_point <= 0x036F) || code_point == 0x3099 || code_point == 0x309A ||
-           code_point == 0xFF9E || code_point == 0xFF9F;
+    return (code_point >= 0x0300 && code_point <= 0x036F) || (code_point >= 0x02E5 && code_point <= 0x02E9) ||
+           code_point == 0x3099 || code_point == 0x309A || code_point == 0xFF9E || code_point == 0xFF9F;
 }
 
 // Bytes of the character at text[0]: its code point and the marks that follow it.
