@@ -166,6 +166,10 @@ TEST(AribText, CapacityCutsBetweenWholeCharactersOnce)
     // A voiced half-width letter is one character of two code points: both or neither.
     EXPECT_EQ(Arib("\x89\x1B\x7C\xAC\xA2", 4), "");
     EXPECT_EQ(Arib("\x89\x1B\x7C\xAC\xA2", 7), "ｶﾞ");
+    // So is a JIS X 0213 cell of two code points: か and the semi-voiced mark, two tone letters.
+    EXPECT_EQ(Arib("\x24\x77\x2B\x65", 6), "");
+    EXPECT_EQ(Arib("\x24\x77\x2B\x65", 10), "か\xE3\x82\x9A");
+    EXPECT_EQ(Arib("\x24\x77\x2B\x65", 11), "か\xE3\x82\x9A˩˥");
     // Every capacity of a mixed text gives a prefix of the whole that ends on a character.
     const std::string mixed = "\x0E\x89" "BS\x8A\x0F\x46\x7C\x1B\x7C\xC6\xEC\x7A\x50";
     const std::string whole = Arib(mixed);
