@@ -137,13 +137,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             capacities.push_back(int(whole.size()) + 1 - cut);
     capacities.push_back(int(whole.size()) + 1);
     for (int capacity : capacities) {
-        const std::string part = Convert(bytes, length, family, capacity);
-        Check(whole.compare(0, part.size(), part) == 0, "a cut text is a prefix of the whole");
-        if (part.size() < whole.size()) {
+        const std::string prefix = Convert(bytes, length, family, capacity);
+        Check(whole.compare(0, prefix.size(), prefix) == 0, "a cut text is a prefix of the whole");
+        if (prefix.size() < whole.size()) {
             // The character after the cut (with the marks that go with it) would not have fitted.
-            const size_t next = CharacterLength(whole, part.size());
+            const size_t next = CharacterLength(whole, prefix.size());
             Check(next > 0, "cut on a character boundary");
-            Check(part.size() + next + 1 > size_t(capacity), "cut only where the next character does not fit");
+            Check(prefix.size() + next + 1 > size_t(capacity), "cut only where the next character does not fit");
         }
     }
     return 0;

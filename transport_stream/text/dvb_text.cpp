@@ -226,14 +226,14 @@ void TS_Text_DecodeDVB(TS_TextOut *out, const u8 *bytes, int length)
         TS_DVBText_Latin(out, bytes, length);
         return;
     }
-    int part = 0;  // the N of ISO/IEC 8859-N, 0 for the other tables
+    int latin = 0;  // the N of ISO/IEC 8859-N, 0 for the other tables
     if (first >= 0x01 && first <= 0x0B)
-        part = first + 4;
+        latin = first + 4;
     else if (first == 0x10 && length >= 3 && bytes[1] == 0x00 && bytes[2] >= 1 && bytes[2] <= 15)
-        part = bytes[2];
-    if (part != 0 && part != 12) {
+        latin = bytes[2];
+    if (latin != 0 && latin != 12) {
         const int skip = first == 0x10 ? 3 : 1;
-        TS_DVBText_ISO8859(out, TS_CHARSET_ISO8859_1 + part - 1, bytes + skip, length - skip);
+        TS_DVBText_ISO8859(out, TS_CHARSET_ISO8859_1 + latin - 1, bytes + skip, length - skip);
         return;
     }
     switch (first) {
