@@ -1,10 +1,14 @@
 // Section importers followed by their table decoders and printers. The input is a sequence of
 // 188-byte packets; the first byte of each (where the sync byte stands) chooses the reassembly
-// buffer it goes to, PAT, CAT, PMT or private section, and is then set to 0x47. Each completed
-// section is decoded, printed and checked against the record's capacities.
+// buffer it goes to, and is then set to 0x47: its low two bits PAT, CAT, PMT or the rest, and
+// for the rest bits 3-4 a private section, an SDT or a NIT (0x47 stays a private section, 0x4F
+// is an SDT, 0x57 a NIT). Each completed section is decoded, printed (as text in both text
+// families and as JSON) and checked against the record's capacities; the SDT sections are also
+// gathered as the drivers gather them.
 #include <cstring>
 #include <vector>
 
+#include "psi/si.h"
 #include "support.h"
 
 using fuzzsupport::Check;
@@ -13,11 +17,14 @@ namespace {
 
 // The decoded tables are large; static storage keeps them off the stack, as the drivers do.
 struct Tables {
-    TS_PreSection tPATSection, tCATSection, tPMTSection, tPrivateSection;
+    TS_PreSection tPATSection, tCATSection, tPMTSection, tPrivateSection, tSDTSection, tNITSection;
     TS_PAT tPAT;
     TS_CAT tCAT;
     TS_PMT tPMT;
     TS_PrivateSection tPrivate;
+    TS_SDT tSDT;
+    TS_NIT tNIT;
+    TS_SDTServices tServices;
 } g_tTables;
 
 void CheckImport(int result, const TS_PreSection &section)
@@ -99,6 +106,78 @@ void OnPrivate()
     Check(card_id < (u64(1) << 48), "card ID has 48 bits");
 }
 
+void CheckTags(const u8 *tags, u16 count)
+{
+    Check(count <= TS_MAX_DESCRIPTORS, "at most 32 descriptor tags per loop");
+    for (u16 i = 0; i < count; ++i) {
+        char name[256];
+        TS_DescriptorTagToString(name, tags[i]);
+    }
+}
+
+template <class Table>
+void PrintSI(const Table *table, int (*print)(const Table *, int),
+             void (*print_json)(TS_Json *, const Table *, bool, int))
+{
+    for (int family : {TS_TEXT_DVB, TS_TEXT_ARIB}) {
+        print(table, family);
+        TS_Json json;
+        TS_Json_Start(&json);
+        TS_Json_ObjectBegin(&json);
+        print_json(&json, table, family == TS_TEXT_ARIB, family);
+        TS_Json_ObjectEnd(&json);
+        TS_Json_EndLine(&json);
+        Check(json.u32Depth == 0, "JSON closes every container it opens");
+    }
+}
+
+void OnSDT()
+{
+    TS_SDT &sdt = g_tTables.tSDT;
+    Check(TS_SDT_FromPreSection(&sdt, &g_tTables.tSDTSection) == 0, "SDT decodes");
+    Check(sdt.u16ServiceCount <= TS_MAX_SERVICES, "at most TS_MAX_SERVICES services");
+    for (u16 i = 0; i < sdt.u16ServiceCount; ++i) {
+        const TS_SDTService &service = sdt.ltService[i];
+        CheckTags(service.lu8DescriptorTag, service.u16DescriptorCount);
+        Check(service.u8ProviderNameCount <= service.service_provider_name_length &&
+                  service.u8ServiceNameCount <= service.service_name_length,
+              "names hold no more than their declared lengths");
+        Check(service.u8HasServiceDescriptor || (service.u8ProviderNameCount == 0 && service.u8ServiceNameCount == 0),
+              "names only from a service descriptor");
+        Check(service.u8SectionNumber == sdt.section_number, "services carry their section_number");
+        char name[256];
+        TS_ServiceTypeToString(name, service.service_type, TS_TEXT_ARIB);
+    }
+    PrintSI(&sdt, TS_SDT_Print, TS_SDT_PrintJSON);
+
+    // Gathered: each section's services by section_number, none beyond the capacity, every one
+    // found by its service_id.
+    TS_SDTServices &services = g_tTables.tServices;
+    const int added = TS_SDTServices_Add(&services, &sdt);
+    const bool sdt_table = (sdt.table_id == 0x42 || sdt.table_id == 0x46) && sdt.current_next_indicator;
+    Check(sdt_table ? (added == 0 || added == 1) : added == -2, "gathering result");
+    Check(services.u16ServiceCount <= TS_MAX_SERVICES, "gathered services fit the record");
+    for (u16 i = 0; i < services.u16ServiceCount; ++i) {
+        Check(i == 0 || services.ltService[i - 1].u8SectionNumber <= services.ltService[i].u8SectionNumber,
+              "gathered services in section order");
+        const TS_SDTService *found = TS_SDTServices_Find(&services, services.ltService[i].service_id);
+        Check(found != nullptr && found->service_id == services.ltService[i].service_id, "a gathered service is found");
+    }
+    TS_SDTServices_Complete(&services);
+}
+
+void OnNIT()
+{
+    TS_NIT &nit = g_tTables.tNIT;
+    Check(TS_NIT_FromPreSection(&nit, &g_tTables.tNITSection) == 0, "NIT decodes");
+    CheckTags(nit.lu8DescriptorTag, nit.u16DescriptorCount);
+    Check(nit.u16TransportStreamCount <= TS_MAX_TRANSPORT_STREAMS, "at most TS_MAX_TRANSPORT_STREAMS entries");
+    for (u16 i = 0; i < nit.u16TransportStreamCount; ++i)
+        CheckTags(nit.ltTransportStream[i].lu8DescriptorTag, nit.ltTransportStream[i].u16DescriptorCount);
+    Check(nit.u8HasNetworkName || nit.u8NetworkNameCount == 0, "a network name only from its descriptor");
+    PrintSI(&nit, TS_NIT_Print, TS_NIT_PrintJSON);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -113,12 +192,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TS_PreSection_Initialise(&g_tTables.tCATSection);
     TS_PreSection_Initialise(&g_tTables.tPMTSection);
     TS_PreSection_Initialise(&g_tTables.tPrivateSection);
+    TS_PreSection_Initialise(&g_tTables.tSDTSection);
+    TS_PreSection_Initialise(&g_tTables.tNITSection);
+    TS_SDTServices_Initialise(&g_tTables.tServices);
 
     // Bounded work per input: at most 64 packets.
     std::vector<u8> packet(TS_PACKET_SIZE);
     for (size_t at = 0, count = 0; at + TS_PACKET_SIZE <= size && count < 64; at += TS_PACKET_SIZE, ++count) {
         std::memcpy(packet.data(), data + at, TS_PACKET_SIZE);
-        const u8 kind = packet[0] & 0x03;
+        const u8 kind = (packet[0] & 0x03) == 3 ? u8(3 + ((packet[0] >> 3) & 0x03) % 3) : u8(packet[0] & 0x03);
         packet[0] = TS_SYNC_BYTE;
         TS_Packet header;
         Check(TS_Packet_Get(&header, packet.data()) == 0, "packet decodes");
@@ -141,6 +223,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             CheckImport(result, g_tTables.tPMTSection);
             if (result >= 0 && g_tTables.tPMTSection.u8Complete)
                 OnPMT(header.PID);
+            break;
+        case 4:
+            result = TS_SDT_ImportPreSection(&g_tTables.tSDTSection, packet.data());
+            CheckImport(result, g_tTables.tSDTSection);
+            if (result >= 0 && g_tTables.tSDTSection.u8Complete)
+                OnSDT();
+            break;
+        case 5:
+            result = TS_NIT_ImportPreSection(&g_tTables.tNITSection, packet.data());
+            CheckImport(result, g_tTables.tNITSection);
+            if (result >= 0 && g_tTables.tNITSection.u8Complete)
+                OnNIT();
             break;
         default:
             result = TS_Section_ImportPreSection(&g_tTables.tPrivateSection, packet.data());

@@ -102,7 +102,8 @@ void PacketSeeds(const Bytes &sample_head)
 }
 
 // Section seeds: the first byte of each packet picks the buffer (low two bits: PAT, CAT, PMT,
-// private), so PAT packets start 0x44, CAT 0x45, PMT 0x46 and private sections keep 0x47.
+// private), so PAT packets start 0x44, CAT 0x45, PMT 0x46 and private sections keep 0x47; with
+// bits 3-4 on the last, SDT packets start 0x4F and NIT packets 0x57.
 void SectionSeeds()
 {
     PacketBuilder builder;
@@ -132,6 +133,20 @@ void SectionSeeds()
     Seed("fuzz_sections", "tables", all);
     Seed("fuzz_sections", "pmt-two-packets", Flatten(mark(builder.Section(0x01F0, pmt), 0x46)));
     Seed("fuzz_sections", "pat", Flatten(mark(builder.Section(0x0000, pat), 0x44)));
+    // Service information: an ISDB SDT in the Kanji set, a DVB one with a selector byte, a NIT.
+    const Bytes isdb_sdt =
+        SDTSection(0x42, 0x7FE0, 0x7FE0, 0,
+                   {{0x400, Concat({ServiceDescriptor(0x01, Arib("ＮＨＫ"), Arib("ＮＨＫ総合")), Descriptor(0xC1, {0x84, 0xFF})})},
+                    {0x401, ServiceDescriptor(0xC0, Arib("ＮＨＫ"), Arib("NHK ワンセグ"))}});
+    const Bytes dvb_sdt = SDTSection(0x42, 0x1004, 0x233A, 3,
+                                     {{0x1044, ServiceDescriptor(0x19, Text("BBC"), Text("BBC NEWS"))},
+                                      {0x1045, ServiceDescriptor(0x01, Text("\x05TRT"), Text("\x05" "Ba\xFEka Kanal"))}},
+                                     1, 2);
+    const Bytes nit = NITSection(0x40, 0x7FE0, 0, Concat({Descriptor(0x40, Arib("見本ネットワーク")), Descriptor(0xFE, {0x03, 0x01})}),
+                                 {{0x7FE0, 0x7FE0, Descriptor(0xCD, {0x01, 0x00})}, {0x7FE1, 0x7FE0, {}}});
+    Seed("fuzz_sections", "sdt-isdb", Flatten(mark(builder.Section(0x0011, isdb_sdt), 0x4F)));
+    Seed("fuzz_sections", "sdt-dvb", Flatten(mark(builder.Section(0x0011, dvb_sdt), 0x4F)));
+    Seed("fuzz_sections", "nit", Flatten(mark(builder.Section(0x0010, nit), 0x57)));
     // A long private section over many packets.
     Seed("fuzz_sections", "private-long", Flatten(builder.Section(0x0130, PrivateSection(0x80, 1, 0, Bytes(1500, 0x3C)))));
 }

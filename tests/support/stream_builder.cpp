@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iconv.h>
 #include <iterator>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -113,6 +114,110 @@ Bytes LongSection(u8 table_id, u16 table_id_extension, u8 version, const Bytes &
     Bytes section = LongHeader(table_id, table_id_extension, version);
     section[1] = 0xF0;  // private_indicator set, as ISDB and DVB SI sections carry it
     AppendBytes(&section, body);
+    Finish(&section);
+    return section;
+}
+
+Bytes Arib(const std::string &utf8)
+{
+    Bytes out;
+    bool alphanumeric = false;  // G1 invoked into GL by LS1
+    iconv_t to_euc = iconv_open("EUC-JP", "UTF-8");
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char lead = (unsigned char)utf8[i];
+        if (lead < 0x80) {
+            if (!alphanumeric) {
+                out.push_back(0x89);  // MSZ: half-width, as broadcasters send letters and digits
+                out.push_back(0x0E);  // LS1
+            }
+            alphanumeric = true;
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        std::string character = utf8.substr(i, length);
+        i += length;
+        char euc[8];
+        char *in = character.data();
+        size_t in_left = character.size();
+        char *at = euc;
+        size_t out_left = sizeof euc;
+        if (to_euc == (iconv_t)-1 || iconv(to_euc, &in, &in_left, &at, &out_left) == size_t(-1) || at - euc != 2)
+            continue;  // not in JIS X 0208: left out
+        if (alphanumeric) {
+            out.push_back(0x8A);  // NSZ
+            out.push_back(0x0F);  // LS0
+        }
+        alphanumeric = false;
+        out.push_back(u8((unsigned char)euc[0] - 0x80));
+        out.push_back(u8((unsigned char)euc[1] - 0x80));
+    }
+    if (to_euc != (iconv_t)-1)
+        iconv_close(to_euc);
+    return out;
+}
+
+Bytes Text(const std::string &text) { return Bytes(text.begin(), text.end()); }
+
+Bytes ServiceDescriptor(u8 service_type, const Bytes &provider, const Bytes &name)
+{
+    Bytes body = {service_type, u8(provider.size())};
+    AppendBytes(&body, provider);
+    body.push_back(u8(name.size()));
+    AppendBytes(&body, name);
+    return Descriptor(0x48, body);
+}
+
+namespace {
+
+void SetSectionNumbers(Bytes *section, u8 number, u8 last)
+{
+    (*section)[6] = number;
+    (*section)[7] = last;
+}
+
+}  // namespace
+
+Bytes SDTSection(u8 table_id, u16 transport_stream_id, u16 original_network_id, u8 version,
+                 const std::vector<ServiceSpec> &services, u8 section_number, u8 last_section_number)
+{
+    Bytes section = LongHeader(table_id, transport_stream_id, version);
+    section[1] = 0xF0;
+    SetSectionNumbers(&section, section_number, last_section_number);
+    AppendBytes(&section, {u8(original_network_id >> 8), u8(original_network_id), 0xFF});
+    for (const ServiceSpec &service : services) {
+        section.push_back(u8(service.service_id >> 8));
+        section.push_back(u8(service.service_id));
+        section.push_back(u8(0xFC | (service.eit_schedule ? 0x02 : 0) | (service.eit_present_following ? 0x01 : 0)));
+        const size_t length = service.descriptors.size();
+        section.push_back(u8((service.running_status << 5) | (service.free_ca ? 0x10 : 0) | ((length >> 8) & 0x0F)));
+        section.push_back(u8(length));
+        AppendBytes(&section, service.descriptors);
+    }
+    Finish(&section);
+    return section;
+}
+
+Bytes NITSection(u8 table_id, u16 network_id, u8 version, const Bytes &network_descriptors,
+                 const std::vector<NITStreamSpec> &streams, u8 section_number, u8 last_section_number)
+{
+    Bytes section = LongHeader(table_id, network_id, version);
+    section[1] = 0xF0;
+    SetSectionNumbers(&section, section_number, last_section_number);
+    section.push_back(u8(0xF0 | ((network_descriptors.size() >> 8) & 0x0F)));
+    section.push_back(u8(network_descriptors.size()));
+    AppendBytes(&section, network_descriptors);
+    Bytes loop;
+    for (const NITStreamSpec &stream : streams) {
+        AppendBytes(&loop, {u8(stream.transport_stream_id >> 8), u8(stream.transport_stream_id),
+                            u8(stream.original_network_id >> 8), u8(stream.original_network_id),
+                            u8(0xF0 | ((stream.descriptors.size() >> 8) & 0x0F)), u8(stream.descriptors.size())});
+        AppendBytes(&loop, stream.descriptors);
+    }
+    section.push_back(u8(0xF0 | ((loop.size() >> 8) & 0x0F)));
+    section.push_back(u8(loop.size()));
+    AppendBytes(&section, loop);
     Finish(&section);
     return section;
 }

@@ -53,6 +53,42 @@ void LoadSection(TS_PreSection *section, const Bytes &bytes);
 // bytes with their CRC_32 appended, computed by the library's GetCRC32.
 Bytes Sealed(Bytes bytes);
 
+// ---- Service information (SDT, NIT) -----------------------------------------------------------
+
+// A name in the ARIB STD-B24 coding of ISDB broadcasts, from UTF-8: characters of JIS X 0208
+// (kanji, kana, full-width letters) in the Kanji set, which the text starts in, printable ASCII
+// in the alphanumeric set shifted in with LS1 in middle size (MSZ, half-width), and NSZ and LS0
+// back before the next kanji. Coded through
+// the C library's EUC-JP converter, apart from the library's decoder.
+Bytes Arib(const std::string &utf8);
+// A string's bytes as they stand (DVB names in the default table, or behind a selector byte).
+Bytes Text(const std::string &text);
+
+// A service descriptor (tag 0x48): service_type, the provider's name and the service's name.
+Bytes ServiceDescriptor(u8 service_type, const Bytes &provider, const Bytes &name);
+
+struct ServiceSpec {
+    u16 service_id;
+    Bytes descriptors;  // the descriptor loop, raw: a ServiceDescriptor and any others
+    u8 running_status = 4;  // running
+    bool free_ca = false;
+    bool eit_schedule = false;
+    bool eit_present_following = true;
+};
+
+// An SDT section (table_id 0x42 or 0x46) of the services given.
+Bytes SDTSection(u8 table_id, u16 transport_stream_id, u16 original_network_id, u8 version,
+                 const std::vector<ServiceSpec> &services, u8 section_number = 0, u8 last_section_number = 0);
+
+struct NITStreamSpec {
+    u16 transport_stream_id;
+    u16 original_network_id;
+    Bytes descriptors;
+};
+// A NIT section (table_id 0x40 or 0x41).
+Bytes NITSection(u8 table_id, u16 network_id, u8 version, const Bytes &network_descriptors,
+                 const std::vector<NITStreamSpec> &streams, u8 section_number = 0, u8 last_section_number = 0);
+
 // ---- Descriptors ----------------------------------------------------------------------------
 
 Bytes Descriptor(u8 tag, const Bytes &body);

@@ -37,6 +37,12 @@ constexpr u16 TS_MAX_STREAMS = 16;        // elementary streams of a PMT
 constexpr u16 TS_MAX_DESCRIPTORS = 32;    // descriptors of one loop
 constexpr u16 TS_MAX_LISTED_PIDS = 256;   // PIDs of the dump's PID list
 constexpr u16 TS_MAX_PMT_SEGMENTS = 256;  // segments and files of the PMT-change split
+// Services of one SDT section, and of a whole SDT gathered from its sections. A section holds at
+// most about 40 services with their names (1,021 bytes), and a big satellite transponder lists
+// 30 to 100 over all its sections: 128 leaves room. Services beyond are dropped.
+constexpr u16 TS_MAX_SERVICES = 128;
+constexpr u16 TS_MAX_TRANSPORT_STREAMS = 64;  // transport stream entries of one NIT section
+constexpr u16 TS_MAX_NAME_BYTES = 255;        // a name in a descriptor's body: never cut by a record
 
 // ---------------------------------------------------------------------------------------------
 // Packet header and adaptation field
@@ -468,6 +474,140 @@ struct TS_PCR {
 // bytes: the lead byte followed by the six bytes of the PCR field.
 int TS_PCR_Import(TS_PCR *pcr, const u8 *bytes);
 int TS_PCR_Print(const TS_PCR *pcr);
+
+// ---------------------------------------------------------------------------------------------
+// Service information: the SDT and the NIT
+// ---------------------------------------------------------------------------------------------
+
+// Their names are kept as the raw bytes of the broadcast, in the character set of the recording:
+// ARIB STD-B24 in ISDB broadcasts, EN 300 468 in DVB ones. The bytes do not tell which (a DVB name
+// in plain ASCII reads as pairs of kanji in ARIB): the printers take the family to decode them
+// with (TS_TEXT_DVB or TS_TEXT_ARIB, see TS_Text_ToUTF8).
+
+struct TS_SDTService {
+    u16 service_id;
+    u8 reserved_future_use;  // 6 bits
+    u8 EIT_schedule_flag;
+    u8 EIT_present_following_flag;
+    u8 running_status;
+    u8 free_CA_mode;
+    u16 descriptors_loop_length;
+    u16 u16DescriptorCount;                   // descriptors of the loop decoded, at most 32
+    u8 lu8DescriptorTag[TS_MAX_DESCRIPTORS];  // their tags, in loop order
+    // From the first service descriptor (tag 0x48) of the loop; all 0 without one. The lengths
+    // are kept as declared; a name is cut where its descriptor ends (the counts of bytes held).
+    u8 u8HasServiceDescriptor;
+    u8 service_type;
+    u8 service_provider_name_length;
+    u8 service_name_length;
+    u8 u8ProviderNameCount;
+    u8 lu8ProviderName[TS_MAX_NAME_BYTES];
+    u8 u8ServiceNameCount;
+    u8 lu8ServiceName[TS_MAX_NAME_BYTES];
+    u8 u8SectionNumber;  // section_number of the section that listed the service
+};
+
+struct TS_SDT {
+    u8 table_id;  // 0x42: the SDT of this transport stream (actual), 0x46: of another one
+    u8 section_syntax_indicator;
+    u8 reserved1;
+    u16 section_length;
+    u16 transport_stream_id;
+    u8 reserved2;
+    u8 version_number;
+    u8 current_next_indicator;
+    u8 section_number;
+    u8 last_section_number;
+    u16 original_network_id;
+    u8 reserved_future_use;
+    u16 u16ServiceCount;  // at most TS_MAX_SERVICES: further entries of the section are dropped
+    TS_SDTService ltService[TS_MAX_SERVICES];
+    u32 CRC_32;
+    u8 u8Valid;
+};
+
+// Importers as those of the PAT and CAT (see there); the smallest section_length taken is 12 for
+// the SDT (up to reserved_future_use and the CRC_32) and 13 for the NIT (its two loop lengths).
+int TS_SDT_ImportPreSection(TS_PreSection *section, const u8 *packet);
+// Decodes any complete section with the SDT's layout, whatever its table_id. A service entry
+// needs its five fixed bytes before the CRC_32; a descriptor reaching past the section is not
+// decoded and ends its loop, and the next entry starts where descriptors_loop_length says.
+int TS_SDT_FromPreSection(TS_SDT *sdt, const TS_PreSection *section);
+// Prints the section with the names decoded as family: one line per service and one for its
+// service descriptor, names in double quotes (a quote or backslash in them after a backslash,
+// control characters as \xNN).
+int TS_SDT_Print(const TS_SDT *sdt, int family);
+// The name of a service_type ("digital television"), "?" for a value without one. The values
+// 0x80 to 0xFE are the broadcasters' in DVB; ARIB names some of them (TS_TEXT_ARIB only).
+int TS_ServiceTypeToString(char *name, u8 service_type, int family);
+
+// The services of one SDT gathered from its sections: one table_id, transport_stream_id,
+// original_network_id and version. A section of another of them starts the gathering afresh.
+struct TS_SDTServices {
+    u8 u8Valid;  // a section has been taken
+    u8 table_id;
+    u16 transport_stream_id;
+    u16 original_network_id;
+    u8 version_number;
+    u8 last_section_number;
+    u8 lu8Taken[32];                           // bit n % 8 of byte n / 8: section n has been taken
+    u16 u16ServiceCount;                       // at most TS_MAX_SERVICES: services beyond are dropped
+    TS_SDTService ltService[TS_MAX_SERVICES];  // by section_number, each section in loop order
+};
+
+int TS_SDTServices_Initialise(TS_SDTServices *services);
+// Takes a decoded section (current_next_indicator 1). A section of a number taken before that
+// brings the same services is a repeat; one that brings others replaces those the number had
+// brought (the good copy of a section that came damaged first). Returns 1 when the services
+// changed, 0 for a repeat, -2 for a record that is not a valid current SDT section (table_id
+// 0x42 or 0x46; nothing done).
+int TS_SDTServices_Add(TS_SDTServices *services, const TS_SDT *sdt);
+// 1 when every section from 0 to last_section_number has been taken, else 0.
+int TS_SDTServices_Complete(const TS_SDTServices *services);
+// The service of that service_id, or null.
+const TS_SDTService *TS_SDTServices_Find(const TS_SDTServices *services, u16 service_id);
+
+struct TS_NITTransportStream {
+    u16 transport_stream_id;
+    u16 original_network_id;
+    u8 reserved_future_use;  // 4 bits
+    u16 transport_descriptors_length;
+    u16 u16DescriptorCount;
+    u8 lu8DescriptorTag[TS_MAX_DESCRIPTORS];
+};
+
+struct TS_NIT {
+    u8 table_id;  // 0x40: the network of this transport stream (actual), 0x41: another one
+    u8 section_syntax_indicator;
+    u8 reserved1;
+    u16 section_length;
+    u16 network_id;
+    u8 reserved2;
+    u8 version_number;
+    u8 current_next_indicator;
+    u8 section_number;
+    u8 last_section_number;
+    u8 reserved_future_use1;  // 4 bits
+    u16 network_descriptors_length;
+    u16 u16DescriptorCount;
+    u8 lu8DescriptorTag[TS_MAX_DESCRIPTORS];
+    // The body of the first network name descriptor (tag 0x40) of the network loop.
+    u8 u8HasNetworkName;
+    u8 u8NetworkNameCount;
+    u8 lu8NetworkName[TS_MAX_NAME_BYTES];
+    u8 reserved_future_use2;  // 4 bits
+    u16 transport_stream_loop_length;
+    u16 u16TransportStreamCount;  // at most TS_MAX_TRANSPORT_STREAMS: further entries are dropped
+    TS_NITTransportStream ltTransportStream[TS_MAX_TRANSPORT_STREAMS];
+    u32 CRC_32;
+    u8 u8Valid;
+};
+
+int TS_NIT_ImportPreSection(TS_PreSection *section, const u8 *packet);
+// Decodes any complete section with the NIT's layout. The transport stream loop starts where
+// network_descriptors_length says; an entry needs its six fixed bytes before the CRC_32.
+int TS_NIT_FromPreSection(TS_NIT *nit, const TS_PreSection *section);
+int TS_NIT_Print(const TS_NIT *nit, int family);
 
 // ---------------------------------------------------------------------------------------------
 // Scan state and stream buffering

@@ -1,0 +1,165 @@
+// Service description section decoding (the SDT of EN 300 468 and ARIB STD-B10, PID 0x0011), and
+// the services of an SDT gathered over its sections.
+#include <cstring>
+
+#include "descriptors/descriptors.h"
+#include "psi/section.h"
+#include "psi/si.h"
+
+namespace {
+
+constexpr u8 kServiceDescriptor = 0x48;
+
+// service_type, the provider's name and the service's name, each name as long as its length
+// says and the descriptor holds.
+void TS_SDTService_ReadServiceDescriptor(TS_SDTService *service, const TS_Descriptor &descriptor)
+{
+    TS_ByteReader body(descriptor.lu8Raw, descriptor.descriptor_length);
+    service->u8HasServiceDescriptor = 1;
+    service->service_type = body.Read8();
+    service->service_provider_name_length = body.Read8();
+    service->u8ProviderNameCount =
+        TS_SI_CopyName(service->lu8ProviderName, body.Take(service->service_provider_name_length));
+    service->service_name_length = body.Read8();
+    service->u8ServiceNameCount = TS_SI_CopyName(service->lu8ServiceName, body.Take(service->service_name_length));
+}
+
+// One entry of the service loop: its five fixed bytes and its descriptor loop. The reader is
+// left where descriptors_loop_length says the next entry starts.
+void TS_SDTService_Read(TS_SDTService *service, TS_ByteReader *section, TS_Descriptor *scratch, u8 section_number)
+{
+    std::memset(service, 0, sizeof *service);
+    service->u8SectionNumber = section_number;
+    service->service_id = section->Read16();
+    const u8 flags = section->Read8();
+    service->reserved_future_use = u8(flags >> 2);
+    service->EIT_schedule_flag = u8((flags >> 1) & 0x01);
+    service->EIT_present_following_flag = u8(flags & 0x01);
+    const u16 status = section->Read16();
+    service->running_status = u8(status >> 13);
+    service->free_CA_mode = u8((status >> 12) & 0x01);
+    service->descriptors_loop_length = u16(status & 0x0FFF);
+    const TS_ByteReader loop = section->Take(service->descriptors_loop_length);
+    service->u16DescriptorCount = TS_SI_DecodeLoop(scratch, service->lu8DescriptorTag, loop, *section);
+    for (u16 i = 0; i < service->u16DescriptorCount; ++i) {
+        if (scratch[i].descriptor_tag == kServiceDescriptor) {
+            TS_SDTService_ReadServiceDescriptor(service, scratch[i]);
+            break;
+        }
+    }
+}
+
+bool TS_SDTServices_Has(const TS_SDTServices *services, u8 section_number)
+{
+    return (services->lu8Taken[section_number >> 3] >> (section_number & 7)) & 0x01;
+}
+
+}  // namespace
+
+int TS_SDT_FromPreSection(TS_SDT *sdt, const TS_PreSection *section)
+{
+    return TS_Section_DecodeTable(sdt, section, [sdt](const TS_SectionHeader &header, TS_ByteReader &reader) {
+        sdt->transport_stream_id = header.table_id_extension;
+        sdt->original_network_id = reader.Read16();
+        sdt->reserved_future_use = reader.Read8();
+        TS_Descriptor scratch[TS_MAX_DESCRIPTORS];
+        // An entry starts before the CRC_32 and has its five fixed bytes in the section.
+        u16 count = 0;
+        while (count < TS_MAX_SERVICES && TS_Section_LoopLength(header, reader) > 0 && reader.Remaining() >= 5)
+            TS_SDTService_Read(&sdt->ltService[count++], &reader, scratch, header.section_number);
+        sdt->u16ServiceCount = count;
+    });
+}
+
+int TS_SDTServices_Initialise(TS_SDTServices *services)
+{
+    if (services == nullptr)
+        return -1;
+    // The services themselves are left as they are: the count says how many hold anything.
+    services->u8Valid = 0;
+    services->table_id = 0;
+    services->transport_stream_id = 0;
+    services->original_network_id = 0;
+    services->version_number = 0;
+    services->last_section_number = 0;
+    std::memset(services->lu8Taken, 0, sizeof services->lu8Taken);
+    services->u16ServiceCount = 0;
+    return 0;
+}
+
+int TS_SDTServices_Add(TS_SDTServices *services, const TS_SDT *sdt)
+{
+    if (services == nullptr || sdt == nullptr)
+        return -1;
+    if (!sdt->u8Valid || (sdt->table_id != 0x42 && sdt->table_id != 0x46) || !sdt->current_next_indicator)
+        return -2;
+    const bool same = services->u8Valid && services->table_id == sdt->table_id &&
+                      services->transport_stream_id == sdt->transport_stream_id &&
+                      services->original_network_id == sdt->original_network_id &&
+                      services->version_number == sdt->version_number &&
+                      services->last_section_number == sdt->last_section_number;
+    if (!same) {
+        TS_SDTServices_Initialise(services);
+        services->u8Valid = 1;
+        services->table_id = sdt->table_id;
+        services->transport_stream_id = sdt->transport_stream_id;
+        services->original_network_id = sdt->original_network_id;
+        services->version_number = sdt->version_number;
+        services->last_section_number = sdt->last_section_number;
+    }
+    const u8 number = sdt->section_number;
+    const u16 incoming = sdt->u16ServiceCount < TS_MAX_SERVICES ? sdt->u16ServiceCount : TS_MAX_SERVICES;
+    if (TS_SDTServices_Has(services, number)) {
+        // The section's services stand together: a repeat brings the same ones. (Its CRC_32
+        // field cannot tell: a copy damaged on the way keeps the field of the good one.)
+        u16 first = 0;
+        while (first < services->u16ServiceCount && services->ltService[first].u8SectionNumber != number)
+            ++first;
+        u16 held = 0;
+        while (first + held < services->u16ServiceCount && services->ltService[first + held].u8SectionNumber == number)
+            ++held;
+        if (held == incoming &&
+            std::memcmp(&services->ltService[first], sdt->ltService, held * sizeof services->ltService[0]) == 0)
+            return 0;
+        // Another section of the same number and version: it replaces what the first brought.
+        std::memmove(&services->ltService[first], &services->ltService[first + held],
+                     (services->u16ServiceCount - first - held) * sizeof services->ltService[0]);
+        services->u16ServiceCount = u16(services->u16ServiceCount - held);
+    }
+    services->lu8Taken[number >> 3] = u8(services->lu8Taken[number >> 3] | (1u << (number & 7)));
+
+    // The section's services go behind those of the sections numbered up to it; when the record
+    // is full, the services of the highest numbers are the ones dropped.
+    u16 at = 0;
+    while (at < services->u16ServiceCount && services->ltService[at].u8SectionNumber <= number)
+        ++at;
+    const u16 room = u16(TS_MAX_SERVICES - at);
+    const u16 taken = incoming < room ? incoming : room;
+    const u16 behind = services->u16ServiceCount - at;
+    const u16 moved = behind < room - taken ? behind : u16(room - taken);
+    std::memmove(&services->ltService[at + taken], &services->ltService[at], moved * sizeof services->ltService[0]);
+    std::memcpy(&services->ltService[at], sdt->ltService, taken * sizeof services->ltService[0]);
+    services->u16ServiceCount = u16(at + taken + moved);
+    return 1;
+}
+
+int TS_SDTServices_Complete(const TS_SDTServices *services)
+{
+    if (services == nullptr || !services->u8Valid)
+        return 0;
+    for (u32 n = 0; n <= services->last_section_number; ++n)
+        if (!TS_SDTServices_Has(services, u8(n)))
+            return 0;
+    return 1;
+}
+
+const TS_SDTService *TS_SDTServices_Find(const TS_SDTServices *services, u16 service_id)
+{
+    if (services == nullptr || !services->u8Valid)
+        return nullptr;
+    const u16 count = services->u16ServiceCount < TS_MAX_SERVICES ? services->u16ServiceCount : TS_MAX_SERVICES;
+    for (u16 i = 0; i < count; ++i)
+        if (services->ltService[i].service_id == service_id)
+            return &services->ltService[i];
+    return nullptr;
+}
