@@ -80,16 +80,26 @@ _pidsift()
     return 0
 }
 
-# pidsift-dump [SELECTION...] [--changes] [--json] FILE
+# The values of --charset, after "--charset" or "--charset =" (bash splits --charset=arib).
+# Returns 1 when the current word is not such a value.
+__pidsift_charset()
+{
+    local cur=$1 prev=$2 before=$3
+    [[ $prev == --charset || ($prev == = && $before == --charset) ]] || return 1
+    __pidsift_words "auto dvb arib" "$cur"
+}
+
+# pidsift-dump [SELECTION...] [--changes] [--json] [--charset auto|dvb|arib] FILE
 _pidsift_dump()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     [[ $prev == --mask || ($prev == = && ${COMP_WORDS[COMP_CWORD - 2]} == --mask) ]] && return 0
-    __pidsift_count_positional "--mask" 1
+    __pidsift_charset "$cur" "$prev" "${COMP_WORDS[COMP_CWORD - 2]}" && return 0
+    __pidsift_count_positional "--mask --charset" 1
     if [[ $cur == -* && -z $__pidsift_after_dashes ]]; then
         __pidsift_words "--packets --pat --cat --pmt --ecm --emm --es --pids --pcr --all --mask
-                         --changes --json -h --help -V --version" "$cur"
+                         --sdt --nit --programs --changes --json --charset -h --help -V --version" "$cur"
     elif ((__pidsift_positional == 0)); then
         __pidsift_files "$cur"
     fi

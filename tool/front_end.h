@@ -186,6 +186,30 @@ inline bool ParseNumber(const char *text, unsigned base, u64 limit, u64 *value)
     return true;
 }
 
+// The value of --charset: auto, dvb or arib, as TS_SetTextFamily takes it.
+inline bool ParseTextFamily(const char *text, int *family)
+{
+    if (std::strcmp(text, "auto") == 0)
+        *family = TS_TEXT_AUTO;
+    else if (std::strcmp(text, "dvb") == 0)
+        *family = TS_TEXT_DVB;
+    else if (std::strcmp(text, "arib") == 0)
+        *family = TS_TEXT_ARIB;
+    else
+        return false;
+    return true;
+}
+
+// The value of an option given as "--name value" or "--name=value" at argv[*i] (whose name is
+// known to match, of length length), stepping over the value; null when it is missing.
+inline const char *OptionValue(int argc, char **argv, int *i, size_t length)
+{
+    const char *arg = argv[*i];
+    if (arg[length] == '=')
+        return arg + length + 1;
+    return *i + 1 < argc ? argv[++*i] : nullptr;
+}
+
 // True when both paths name one existing file.
 inline bool IsSameFile(const char *a, const char *b)
 {

@@ -8,7 +8,7 @@
 
 namespace {
 
-const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] FILE\n"
+const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] [--charset auto|dvb|arib] FILE\n"
                      "\n"
                      "Prints what an MPEG-2 transport stream recording carries, as text on standard output:\n"
                      "packet headers, the program tables, clock references, conditional-access sections and the\n"
@@ -30,11 +30,21 @@ const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] FI
                      "  --pcr        every program clock reference (PCR), as a time of day         (0x100)\n"
                      "  --all        all of the above\n"
                      "  --mask N     the numbers above added up, in hexadecimal (0x10A) or decimal (266)\n"
+                     "  --sdt        every SDT, the Service Description Table: the services of a\n"
+                     "               transport stream with their names                             (0x400)\n"
+                     "  --nit        every NIT, the Network Information Table: the network's name and\n"
+                     "               its transport streams                                         (0x800)\n"
+                     "  --programs   at the end, each program of the last PAT with its PMT PID and the\n"
+                     "               name of its service in the SDT                               (0x4000)\n"
                      "\n"
                      "  --changes    print a PAT, CAT, PMT, ECM or EMM only when its section differs from the\n"
                      "               last one printed on its PID (broadcasts repeat their tables every tenth\n"
                      "               of a second); the end says how many repeats were left out\n"
                      "  --json       the same as JSON Lines: one object on a line for each block of text\n"
+                     "  --charset auto|dvb|arib\n"
+                     "               how the names of the SDT and NIT are coded: as in DVB broadcasts, as in\n"
+                     "               ISDB ones (ARIB), or auto (the default): ARIB once the recording has\n"
+                     "               shown something only ISDB broadcasts carry, else DVB\n"
                      "\n"
                      "  -h, --help     show this help and exit\n"
                      "  -V, --version  show the version and exit\n"
@@ -48,12 +58,15 @@ const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] FI
                      "  pidsift-dump --changes recording.ts        the tables each time they change\n"
                      "  pidsift-dump --mask 0x1FF recording.ts     everything\n"
                      "  pidsift-dump --pmt --json recording.ts     each PMT as one line of JSON\n"
+                     "  pidsift-dump --programs recording.ts       the programs with their service names\n"
                      "\n"
                      "Exit status: 0 when the whole file was read; 1 when it could not be opened or read, or the\n"
                      "text could not be written; 2 for a usage error.\n";
 
 constexpr int kDefaultMask = TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_PIDS;
 constexpr int kAllMask = 0x1FF;
+// What --mask takes: the selections of --all, the SDT, the NIT and the program list.
+constexpr int kMaskBits = kAllMask | TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS;
 
 int UsageError(const char *format, const char *value)
 {
@@ -68,7 +81,7 @@ bool ParseMask(const char *text, int *mask)
 {
     const char *digits = front_end::SkipHexPrefix(text);
     u64 value = 0;
-    if (!front_end::ParseNumber(digits, digits == text ? 10 : 16, kAllMask, &value))
+    if (!front_end::ParseNumber(digits, digits == text ? 10 : 16, kMaskBits, &value) || (value & ~u64(kMaskBits)) != 0)
         return false;
     *mask = int(value);
     return true;
@@ -80,9 +93,10 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
-    {"--packets", TS_PRINT_PACKETS}, {"--pat", TS_PRINT_PAT}, {"--cat", TS_PRINT_CAT}, {"--pmt", TS_PRINT_PMT},
-    {"--ecm", TS_PRINT_ECM},         {"--emm", TS_PRINT_EMM}, {"--es", TS_PRINT_ES},   {"--pids", TS_PRINT_PIDS},
-    {"--pcr", TS_PRINT_PCR},         {"--all", kAllMask},
+    {"--packets", TS_PRINT_PACKETS},   {"--pat", TS_PRINT_PAT}, {"--cat", TS_PRINT_CAT}, {"--pmt", TS_PRINT_PMT},
+    {"--ecm", TS_PRINT_ECM},           {"--emm", TS_PRINT_EMM}, {"--es", TS_PRINT_ES},   {"--pids", TS_PRINT_PIDS},
+    {"--pcr", TS_PRINT_PCR},           {"--all", kAllMask},     {"--sdt", TS_PRINT_SDT}, {"--nit", TS_PRINT_NIT},
+    {"--programs", TS_PRINT_PROGRAMS},
 };
 
 }  // namespace
@@ -117,9 +131,17 @@ int main(int argc, char **argv)
                 return UsageError("%s needs a number", "--mask");
             int bits = 0;
             if (!ParseMask(value, &bits))
-                return UsageError("invalid mask '%s': a number from 0 to 0x1FF", value);
+                return UsageError("invalid mask '%s': the bits 0x001 to 0x100, 0x400, 0x800 and 0x4000", value);
             mask |= bits;
             selected = true;
+        } else if (std::strcmp(arg, "--charset") == 0 || std::strncmp(arg, "--charset=", 10) == 0) {
+            const char *value = front_end::OptionValue(argc, argv, &i, 9);
+            int family = TS_TEXT_AUTO;
+            if (value == nullptr)
+                return UsageError("%s needs auto, dvb or arib", "--charset");
+            if (!front_end::ParseTextFamily(value, &family))
+                return UsageError("invalid --charset '%s': auto, dvb or arib", value);
+            TS_SetTextFamily(family);
         } else {
             const Option *found = nullptr;
             for (const Option &option : kOptions)

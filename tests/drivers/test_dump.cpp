@@ -128,7 +128,7 @@ TEST_F(StreamDump, WhatEachMaskPrints)
 {
     const Recording recording = DumpRecording();
     EXPECT_EQ(Dump(recording, 0), "");
-    EXPECT_EQ(Dump(recording, 0x200 | 0x400), "");  // undefined bits are ignored
+    EXPECT_EQ(Dump(recording, 0x200 | 0x8000), "");  // undefined bits are ignored
 
     // The PAT alone: separator, the header line of the packet that completed it, the PAT; twice.
     const std::string pat = Dump(recording, TS_PRINT_PAT);

@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "drivers/driver.h"
+#include "drivers/text_family.h"
 #include "packet/print.h"
 #include "psi/print.h"
+#include "psi/si.h"
 
 namespace {
 
@@ -16,7 +18,7 @@ struct TS_Dump {
     int s32Mask;
     TS_PIDMap tMap;
     TS_PMTTrack ltTrack[TS_MAX_PROGRAMS];  // element k follows the PMT of PAT position k
-    TS_SectionGate tGate;                  // PAT, CAT and PMT sections whose CRC_32 fails
+    TS_SectionGate tGate;                  // PAT, CAT, PMT, SDT and NIT sections whose CRC_32 fails
     u16 u16EMMPID;                         // CA_PID of the last CAT, TS_NO_PID while there is none
     u8 lu8Listed[8192];                    // PIDs already met, for the PID list
     // The packet in hand: its header is decoded only when something is printed for it.
@@ -36,11 +38,13 @@ struct TS_Dump {
 TS_Dump g_tDump;
 
 // With TS_PRINT_CHANGES: the last section printed on each PID, so that the repeats (tables come
-// again every 100 ms or so in a broadcast) are left out. PIDs beyond the table's capacity have
+// again every 100 ms or so in a broadcast) are left out; on the SI PIDs, whose tables take turns,
+// the last of each table and section (the key). PIDs and keys beyond the table's capacity have
 // every section printed.
 struct TS_DumpRepeats {
     struct Last {
         u16 u16PID;
+        u32 u32Key;
         u16 u16Length;
         u8 lu8Section[TS_SECTION_CAPACITY];
     };
@@ -59,6 +63,20 @@ union TS_DumpScratch {
     TS_PMT tPMT;
 };
 TS_DumpScratch g_tScratch;
+
+// The service information the dump follows (TS_PRINT_SDT, TS_PRINT_NIT, TS_PRINT_PROGRAMS): the
+// sections on PIDs 0x0011 and 0x0010, the services of the actual SDT for the program list, and
+// the text family the names are decoded with, from what the recording has shown so far.
+struct TS_DumpSI {
+    TS_PreSection tSDTSection;
+    TS_PreSection tNITSection;
+    TS_SDT tSDT;
+    TS_NIT tNIT;
+    TS_SDTServices tServices;
+    TS_FamilyVote tFamily;
+};
+TS_DumpSI g_tDumpSI;
+constexpr int kSIBits = TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS;
 
 // Starts a block of output for the packet in hand: one separator before its first block (the
 // JSON blocks have none).
@@ -123,21 +141,22 @@ bool TS_Dump_CRCHolds(const TS_PreSection *section)
 }
 
 // Whether the table block of the section completed on pid is to be printed: always, unless
-// only changes are printed and its bytes are those of the last section printed on pid.
-bool TS_Dump_Wanted(TS_Dump *dump, u16 pid, const TS_PreSection *section)
+// only changes are printed and its bytes are those of the last section printed on pid under key.
+bool TS_Dump_Wanted(TS_Dump *dump, u16 pid, const TS_PreSection *section, u32 key = 0)
 {
     if (!(dump->s32Mask & TS_PRINT_CHANGES))
         return true;
     TS_DumpRepeats *repeats = &g_tRepeats;
     const u32 length = TS_PreSection_Extent(section);
     u16 i = 0;
-    while (i < repeats->u16Count && repeats->ltLast[i].u16PID != pid)
+    while (i < repeats->u16Count && (repeats->ltLast[i].u16PID != pid || repeats->ltLast[i].u32Key != key))
         ++i;
     if (i == repeats->u16Count) {
         if (repeats->u16Count >= sizeof repeats->ltLast / sizeof repeats->ltLast[0])
             return true;
         ++repeats->u16Count;
         repeats->ltLast[i].u16PID = pid;
+        repeats->ltLast[i].u32Key = key;
         repeats->ltLast[i].u16Length = 0xFFFF;  // nothing printed yet
     }
     TS_DumpRepeats::Last &last = repeats->ltLast[i];
@@ -225,6 +244,8 @@ void TS_Dump_OnPMTPacket(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pi
         const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, &state->ltPMTSection[k]);
         TS_PMT *pmt = trusted ? &state->ltPMT[k] : &g_tScratch.tPMT;
         TS_PMT_FromPreSection(pmt, &state->ltPMTSection[k], pid);
+        if (trusted)
+            TS_FamilyVote_NotePMT(&g_tDumpSI.tFamily, pmt);
         const TS_PreSection *section = &state->ltPMTSection[k];
         if (!printed && (dump->s32Mask & TS_PRINT_PMT) && TS_Dump_Wanted(dump, pid, section))
             TS_Dump_Block(
@@ -249,6 +270,125 @@ void TS_Dump_OnPrivatePacket(TS_Dump *dump, u16 pid, const u8 *packet, TS_PreSec
     TS_Dump_Block(
         dump, type, true, [&] { print(record); },
         [&](TS_Json *json) { print_json(json, record, TS_Dump_CRCHolds(section)); });
+}
+
+// ---- Service information --------------------------------------------------------------------
+
+// A section on an SI PID, completed and of one of the tables asked for: decoded (and, when the
+// gate passes it, taken into the text family), then printed when wanted. Returns whether the
+// gate passed it.
+template <class Table>
+bool TS_Dump_OnSISection(TS_Dump *dump, u16 pid, const TS_PreSection *section, Table *table, int print_bit,
+                         const char *type, int (*decode)(Table *, const TS_PreSection *),
+                         void (*note)(TS_FamilyVote *, const Table *), int (*print)(const Table *, int),
+                         void (*print_json)(TS_Json *, const Table *, bool, int))
+{
+    TS_DumpSI *si = &g_tDumpSI;
+    const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, section);
+    decode(table, section);
+    if (trusted)
+        note(&si->tFamily, table);
+    if (!(dump->s32Mask & print_bit))
+        return trusted;
+    // The repeats of each table and section are told apart: an SDT's sections take turns.
+    const u8 *bytes = section->lu8Section;
+    const u32 key = (u32(bytes[0]) << 24) | (u32(TS_Read16(bytes + 3)) << 8) | bytes[6];
+    if (!TS_Dump_Wanted(dump, pid, section, key))
+        return trusted;
+    const int family = TS_FamilyVote_Family(&si->tFamily);
+    TS_Dump_Block(
+        dump, type, true, [&] { print(table, family); },
+        [&](TS_Json *json) { print_json(json, table, TS_Dump_CRCHolds(section), family); });
+    return trusted;
+}
+
+// A packet of PID 0x0011 (SDT) or 0x0010 (NIT), or of a PID where ISDB broadcasts send tables of
+// their own (for the text family).
+void TS_Dump_OnSIPacket(TS_Dump *dump, u16 pid, const u8 *packet)
+{
+    TS_DumpSI *si = &g_tDumpSI;
+    if (TS_FamilyVote_WatchesPID(pid)) {
+        TS_FamilyVote_NotePacket(&si->tFamily, packet);
+        return;
+    }
+    if (pid == 0x0011) {
+        TS_PreSection *section = &si->tSDTSection;
+        // Only the SDTs: the BATs that share the PID are left alone.
+        if (TS_SDT_ImportPreSection(section, packet) < 0 || !section->u8Complete ||
+            (section->lu8Section[0] != 0x42 && section->lu8Section[0] != 0x46))
+            return;
+        const bool trusted =
+            TS_Dump_OnSISection(dump, pid, section, &si->tSDT, TS_PRINT_SDT, "sdt", TS_SDT_FromPreSection,
+                                TS_FamilyVote_NoteSDT, TS_SDT_Print, TS_SDT_PrintJSON);
+        // The actual SDT's services, for the program list.
+        if (trusted && si->tSDT.table_id == 0x42)
+            TS_SDTServices_Add(&si->tServices, &si->tSDT);
+        return;
+    }
+    TS_PreSection *section = &si->tNITSection;
+    if (TS_NIT_ImportPreSection(section, packet) < 0 || !section->u8Complete ||
+        (section->lu8Section[0] != 0x40 && section->lu8Section[0] != 0x41))
+        return;
+    TS_Dump_OnSISection(dump, pid, section, &si->tNIT, TS_PRINT_NIT, "nit", TS_NIT_FromPreSection,
+                        TS_FamilyVote_NoteNIT, TS_NIT_Print, TS_NIT_PrintJSON);
+}
+
+// The program list: each program of the last PAT, its PMT PID and the name of its service.
+void TS_Dump_PrintPrograms(TS_Dump *dump, const TS_Data *state)
+{
+    const TS_DumpSI *si = &g_tDumpSI;
+    const TS_PAT &pat = state->tPAT;
+    const int family = TS_FamilyVote_Family(&si->tFamily);
+    const bool sdt = pat.u8Valid && si->tServices.u8Valid && si->tServices.table_id == 0x42 &&
+                     si->tServices.transport_stream_id == pat.transport_stream_id;
+    const u16 count = !pat.u8Valid ? 0 : pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
+    auto service_of = [&](const TS_PATProgram &program) {
+        return sdt ? TS_SDTServices_Find(&si->tServices, program.program_number) : nullptr;
+    };
+    if (TS_Dump_InJSON(dump)) {
+        TS_Json *json = &dump->tJson;
+        TS_Json_ObjectBegin(json);
+        TS_Json_StringField(json, "type", "programs");
+        TS_Json_StringField(json, "charset", family == TS_TEXT_ARIB ? "arib" : "dvb");
+        TS_Json_Key(json, "programs");
+        TS_Json_ArrayBegin(json);
+        for (u16 k = 0; k < count; ++k) {
+            const TS_PATProgram &program = pat.ltProgram[k];
+            if (program.program_number == 0)
+                continue;
+            TS_Json_ObjectBegin(json);
+            TS_Json_NumberField(json, "program_number", program.program_number);
+            TS_Json_NumberField(json, "pmt_pid", program.PID);
+            const TS_SDTService *service = service_of(program);
+            if (service != nullptr && service->u8HasServiceDescriptor) {
+                char name[TS_SI_NAME_TEXT];
+                TS_SI_NameToUTF8(name, service->lu8ServiceName, service->u8ServiceNameCount, family);
+                TS_Json_StringField(json, "service_name", name);
+            } else {
+                TS_Json_Key(json, "service_name");
+                TS_Json_Null(json);
+            }
+            TS_Json_ObjectEnd(json);
+        }
+        TS_Json_ArrayEnd(json);
+        TS_Json_ObjectEnd(json);
+        TS_Json_EndLine(json);
+        return;
+    }
+    TS_Text_Puts(kSeparator);
+    TS_Text_Puts("Program List:");
+    for (u16 k = 0; k < count; ++k) {
+        const TS_PATProgram &program = pat.ltProgram[k];
+        if (program.program_number == 0)
+            continue;
+        TS_Text_Printf("  ProgramNumber:%d PID:0x%04X", program.program_number, program.PID);
+        const TS_SDTService *service = service_of(program);
+        if (service != nullptr && service->u8HasServiceDescriptor)
+            TS_SI_PrintName("ServiceName", service->lu8ServiceName, service->u8ServiceNameCount, family);
+        else
+            TS_Text_Printf(" ServiceName:-");
+        TS_Text_Putchar('\n');
+    }
 }
 
 // A PCR is there only when the adaptation field is present, long enough for its flags byte and
@@ -283,6 +423,8 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
     }
     if (pid == 0x0001 && TS_CAT_ImportPreSection(&state->tCATSection, packet) >= 0 && state->tCATSection.u8Complete)
         TS_Dump_OnTable(dump, state, pid, &state->tCATSection, &state->tCAT, &g_tScratch.tCAT, kDumpCAT);
+    if ((mask & kSIBits) && (pid == 0x0010 || pid == 0x0011 || TS_FamilyVote_WatchesPID(pid)))
+        TS_Dump_OnSIPacket(dump, pid, packet);
     // Programs are known only from a PAT.
     if (!state->tPAT.u8Valid)
         return;
@@ -312,10 +454,13 @@ void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
         TS_Dump_Packet(dump);
 }
 
-// The end of the run: the PID list, and with TS_PRINT_CHANGES the count of repeats left out.
+// The end of the run: the program list, the PID list, and with TS_PRINT_CHANGES the count of
+// repeats left out.
 void TS_Dump_Finish(TS_Dump *dump, const TS_Data *state)
 {
     const int mask = dump->s32Mask;
+    if (mask & TS_PRINT_PROGRAMS)
+        TS_Dump_PrintPrograms(dump, state);
     if (TS_Dump_InJSON(dump)) {
         TS_Json *json = &dump->tJson;
         if (mask & TS_PRINT_PIDS) {
@@ -363,6 +508,11 @@ void TS_Dump_Start(TS_Dump *dump, TS_Data *state, int mask)
         TS_PMTTrack_Start(&track, nullptr, 0);
     g_tRepeats.u16Count = 0;
     g_tRepeats.u64LeftOut = 0;
+    TS_DumpSI *si = &g_tDumpSI;
+    TS_PreSection_Initialise(&si->tSDTSection);
+    TS_PreSection_Initialise(&si->tNITSection);
+    TS_SDTServices_Initialise(&si->tServices);
+    TS_FamilyVote_Start(&si->tFamily);
 }
 
 }  // namespace

@@ -727,6 +727,17 @@ int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
 // listed the program (no output created). -5: read error. -6: write error.
 int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, u16 program_number);
 
+// How the drivers decode the names of the SDT and the NIT (TS_Print, TS_CheckFile): as
+// TS_TEXT_DVB, as TS_TEXT_ARIB, or, with TS_TEXT_AUTO (the default), as ARIB once the recording
+// has shown something that only ISDB broadcasts carry, and as DVB until then. What counts: a
+// descriptor of tag 0xC1, 0xC8, 0xCD, 0xCF, 0xFD or 0xFE in a PMT, SDT or NIT; an SDTT (0xC3),
+// BIT (0xC4) or CDT (0xC8) starting on PID 0x0023, 0x0024, 0x0028 or 0x0029; a name in an SDT or
+// NIT holding the ARIB controls ESC, LS0, LS1, SS2 or SS3. The dump decodes each table with what
+// it has seen up to it, the check with what it saw in the whole recording.
+// -2: another value (nothing changed).
+constexpr int TS_TEXT_AUTO = -1;
+int TS_SetTextFamily(int family);
+
 // Dump selection bits of TS_Print.
 constexpr int TS_PRINT_PACKETS = 0x001;
 constexpr int TS_PRINT_PAT = 0x002;
@@ -737,12 +748,19 @@ constexpr int TS_PRINT_EMM = 0x020;
 constexpr int TS_PRINT_ES = 0x040;
 constexpr int TS_PRINT_PIDS = 0x080;
 constexpr int TS_PRINT_PCR = 0x100;
+// Bit 0x200 is ignored.
+// Every SDT section on PID 0x0011 (table_id 0x42, this transport stream's, and 0x46, another's),
+// and every NIT section on PID 0x0010 (0x40 and 0x41), with their names as UTF-8.
+constexpr int TS_PRINT_SDT = 0x400;
+constexpr int TS_PRINT_NIT = 0x800;
 // With the bits above: a PAT, CAT, PMT, ECM or EMM is printed only when its section bytes differ
-// from the last section printed for its PID; the run ends with the number of repeats left out.
+// from the last section printed for its PID, an SDT or NIT section only when they differ from
+// the last printed of its table_id, table_id_extension and section_number; the run ends with the
+// number of repeats left out.
 constexpr int TS_PRINT_CHANGES = 0x1000;
 // With the bits above: the same selection as JSON Lines instead of text, one object on a line for
 // each block the text would print, none of its separators. Every block of a packet has "type"
-// ("packet", "pat", "cat", "pmt", "ecm", "emm", "pcr"), "packet_index" (from 0, among the
+// ("packet", "pat", "cat", "pmt", "ecm", "emm", "pcr", "sdt", "nit"), "packet_index" (from 0, among the
 // packets read), "byte_offset" (of the packet's sync byte in the file, past any prefix of a
 // 192-byte unit), the packet header's fields ("pid", "continuity_counter", ...), then the fields
 // of its record under the syntax element names in lower case ("table_id", "program_number",
@@ -753,6 +771,12 @@ constexpr int TS_PRINT_CHANGES = 0x1000;
 // bytes in hexadecimal when it has no decoder of its own. The end is {"type":"pids","pids":[...]}
 // and, with TS_PRINT_CHANGES, {"type":"summary","repeats_left_out":N}.
 constexpr int TS_PRINT_JSON = 0x2000;
+// At the end, before the PID list: each program of the last PAT with its PMT PID and the name
+// of its service, the service of the actual SDT (0x42) of the PAT's transport_stream_id whose
+// service_id is the program_number (its sections gathered as TS_SDTServices_Add does). JSON:
+// {"type":"programs","charset":...,"programs":[{"program_number","pmt_pid","service_name"}]},
+// service_name null for a program the SDT does not name.
+constexpr int TS_PRINT_PROGRAMS = 0x4000;
 
 // -2: the input cannot be opened. -5: read error.
 int TS_Print(const char *path, int mask);
