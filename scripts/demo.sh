@@ -29,6 +29,9 @@ echo
 echo "== pidsift-dump --pids $sample  (every PID, in the order first met)"
 "$build/pidsift-dump" --pids "$sample"
 echo
+echo "== pidsift-dump --programs $sample  (the programs with the names of their services, from the SDT)"
+"$build/pidsift-dump" --programs "$sample"
+echo
 built=()
 for tool in pidsift pidsift-dump pidsift-split pidsift-check; do
     [ -x "$build/$tool" ] && built+=("$tool")

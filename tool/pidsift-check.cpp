@@ -22,13 +22,15 @@ constexpr char kTool[] = "pidsift-check";
 constexpr int kExitErrorsFound = 1;
 constexpr int kExitUnreadable = 3;
 
-const char kHelp[] = "Usage: pidsift-check [--json] [--quiet] [--svg FILE.svg] FILE...\n"
+const char kHelp[] = "Usage: pidsift-check [--json] [--quiet] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...\n"
                      "\n"
                      "Reads each MPEG-2 transport stream recording once and reports how whole it is:\n"
                      "  - the file: size, unit size, packets, bytes skipped while hunting for sync and the times\n"
-                     "    sync was lost, duration and mean bitrate from the program clock reference (PCR);\n"
+                     "    sync was lost, duration and mean bitrate from the program clock reference (PCR), the\n"
+                     "    network's name from the NIT;\n"
                      "  - the programs of the last PAT (the table of programs): the PIDs of each program's PMT\n"
                      "    (its table of streams), PCR and ECM (its keys), its streams, whether it was scrambled;\n"
+                     "  - each program's service: its name, provider and type from the SDT;\n"
                      "  - one line per PID (packet identifier): packets, continuity breaks (drop), packets\n"
                      "    marked damaged (error), scrambled packets, PCRs, sections whose CRC_32 failed, role;\n"
                      "  - the first-priority checks, each with its count and the first packet where it failed.\n"
@@ -36,6 +38,10 @@ const char kHelp[] = "Usage: pidsift-check [--json] [--quiet] [--svg FILE.svg] F
                      "Options:\n"
                      "  --json           one JSON object per file on standard output, one line each\n"
                      "  --quiet          report only the files in which errors were found\n"
+                     "  --charset auto|dvb|arib\n"
+                     "                   how the names of the SDT and NIT are coded: as in DVB broadcasts, as in\n"
+                     "                   ISDB ones (ARIB), or auto (the default): ARIB when the recording carries\n"
+                     "                   something only ISDB broadcasts carry, else DVB\n"
                      "  --svg FILE.svg   also draw the recording: each program's bitrate over time, and a mark\n"
                      "                   at each continuity break, transport error and scrambled stretch on its\n"
                      "                   PID's row (one FILE only)\n"
@@ -100,6 +106,8 @@ constexpr KeyEntry kKey[] = {
     {"CRC", "cyclic redundancy check: the CRC_32 checksum at the end of a table section"},
     {"NIT", "Network Information Table: the networks and their transport streams"},
     {"SDT", "Service Description Table: the names of the services"},
+    {"ARIB", "Association of Radio Industries and Businesses: the text coding of ISDB broadcasts"},
+    {"DVB", "Digital Video Broadcasting: the text coding of European broadcasts"},
     {"BAT", "Bouquet Association Table: services grouped by provider"},
     {"EIT", "Event Information Table: the programme guide"},
     {"RST", "Running Status Table: which events are running"},
@@ -126,6 +134,16 @@ constexpr KeyEntry kKey[] = {
     {"DSM CC", "Digital Storage Media Command and Control: data carousels"},
     {"SL", "Sync Layer of MPEG-4 systems"},
     {"AMD", "amendment"},
+    {"MPEG", "Moving Picture Experts Group: the video and audio codings of ISO/IEC 11172, 13818, 14496"},
+    {"HEVC", "High Efficiency Video Coding (H.265)"},
+    {"HD", "high definition"},
+    {"SD", "standard definition"},
+    {"NVOD", "near video on demand: one programme started at several times"},
+    {"FM", "frequency modulation: a radio service of the analogue kind"},
+    {"SRM", "System Renewability Message"},
+    {"RCS", "Return Channel via Satellite"},
+    {"FLS", "Forward Link Signalling"},
+    {"MHP", "Multimedia Home Platform: interactive applications"},
 };
 
 // The tables that the PIDs 0x0002 to 0x002F are reserved for, by number.
@@ -271,6 +289,33 @@ bool HasErrors(const TS_CheckReport &report)
 // Text
 // ---------------------------------------------------------------------------------------------
 
+// The columns a text takes on a terminal: two for the wide characters of East Asian scripts, one
+// for others (and for each byte outside UTF-8).
+size_t DisplayWidth(const std::string &text)
+{
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = (unsigned char)text[i];
+        const size_t length = c < 0x80 ? 1 : (c >> 5) == 0x06 ? 2 : (c >> 4) == 0x0E ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+        if (length == 1 || i + length > text.size()) {
+            ++width;
+            ++i;
+            continue;
+        }
+        u32 code = c & (0xFF >> (length + 1));
+        for (size_t k = 1; k < length; ++k)
+            code = (code << 6) | ((unsigned char)text[i + k] & 0x3F);
+        const bool combining = code >= 0x0300 && code <= 0x036F;
+        const bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF && code != 0x303F) ||
+                          (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+                          (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
+                          (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x20000 && code <= 0x3FFFD);
+        width += combining ? 0 : wide ? 2 : 1;
+        i += length;
+    }
+    return width;
+}
+
 // Columns padded to their widest cell, two spaces apart; numbers right-aligned.
 class Table {
 public:
@@ -281,12 +326,12 @@ public:
         std::vector<size_t> widths(m_right.size(), 0);
         for (const auto &row : m_rows)
             for (size_t i = 0; i < row.size() && i < widths.size(); ++i)
-                widths[i] = std::max(widths[i], row[i].size());
+                widths[i] = std::max(widths[i], DisplayWidth(row[i]));
         std::vector<std::string> lines;
         for (const auto &row : m_rows) {
             std::string line = indent;
             for (size_t i = 0; i < row.size() && i < widths.size(); ++i) {
-                const std::string pad(widths[i] - row[i].size(), ' ');
+                const std::string pad(widths[i] - DisplayWidth(row[i]), ' ');
                 const bool last = i + 1 == row.size();
                 line += m_right[i] ? pad + row[i] : (last ? row[i] : row[i] + pad);
                 if (!last)
@@ -319,6 +364,33 @@ std::string BitRate(u64 bits_per_second)
     return Format("%.3f kbit/s", double(bits_per_second) / 1e3);
 }
 
+// A name of the SDT or NIT as UTF-8, decoded in the recording's text family.
+std::string NameText(const u8 *bytes, u8 count, int family)
+{
+    char text[4 * TS_MAX_NAME_BYTES + 1];
+    if (TS_Text_ToUTF8(text, int(sizeof text), bytes, count, family) < 0)
+        return "";
+    return text;
+}
+
+// The same for a line of text: control characters (line breaks) as spaces, and a name that is
+// empty shown as such.
+std::string NameCell(const u8 *bytes, u8 count, int family)
+{
+    std::string text = NameText(bytes, count, family);
+    for (char &c : text)
+        if ((unsigned char)c < 0x20 || c == 0x7F)
+            c = ' ';
+    return text.empty() ? "(empty)" : text;
+}
+
+std::string ServiceTypeText(u8 service_type, int family)
+{
+    char name[256];
+    TS_ServiceTypeToString(name, service_type, family);
+    return Format("0x%02X ", service_type) + name;
+}
+
 std::string UnitText(u32 unit)
 {
     switch (unit) {
@@ -335,8 +407,15 @@ std::string UnitText(u32 unit)
 
 void PrintText(const char *name, const TS_CheckReport &report, Abbreviations *used)
 {
+    // The names of the services and the network are the broadcasters' words, not the report's:
+    // their capitals are no abbreviations for the key.
+    std::vector<std::string> names;
     auto line = [&](const std::string &text) {
-        used->Note(text);
+        std::string words = text;
+        for (const std::string &name : names)
+            for (size_t at = words.find(name); !name.empty() && at != std::string::npos; at = words.find(name, at))
+                words.replace(at, name.size(), std::string(name.size(), ' '));
+        used->Note(words);
         puts(text.c_str());
     };
     auto table = [&](const Table &table) {
@@ -365,6 +444,12 @@ void PrintText(const char *name, const TS_CheckReport &report, Abbreviations *us
         facts.Add({"Duration", why});
         facts.Add({"Bitrate", why});
     }
+    const int family = report.s32TextFamily;
+    if (report.u8HasNetworkName) {
+        names.push_back(NameCell(report.lu8NetworkName, report.u8NetworkNameCount, family));
+        facts.Add({"Network", names.back() + " (network_id " + std::to_string(report.u16NetworkID) + ")"});
+    } else
+        facts.Add({"Network", "unknown: no NIT with a network name"});
     table(facts);
 
     puts("");
@@ -399,6 +484,35 @@ void PrintText(const char *name, const TS_CheckReport &report, Abbreviations *us
             }
         }
         table(programs);
+
+        puts("");
+        const std::string coding = family == TS_TEXT_ARIB ? "ARIB" : "DVB";
+        if (!report.u8HasSDT) {
+            line("Services: unknown (no SDT of transport stream " + std::to_string(report.u16TransportStreamID) + ")");
+        } else {
+            line("Services of the SDT (transport stream " + std::to_string(report.u16TransportStreamID) + ", " +
+                 coding + " text)");
+            Table services({true, false, false, false});
+            services.Add({"Program", "Service", "Provider", "Service type"});
+            for (u16 i = 0; i < report.u16ProgramCount; ++i) {
+                const TS_CheckProgram &program = report.ltProgram[i];
+                const TS_SDTService &service = program.tService;
+                const std::string number = std::to_string(program.u16ProgramNumber);
+                if (!program.u8HasService)
+                    services.Add({number, "-", "-", "not in the SDT"});
+                else if (!service.u8HasServiceDescriptor)
+                    services.Add({number, "-", "-", "no service descriptor"});
+                else
+                    services.Add({number, NameCell(service.lu8ServiceName, service.u8ServiceNameCount, family),
+                                  NameCell(service.lu8ProviderName, service.u8ProviderNameCount, family),
+                                  ServiceTypeText(service.service_type, family)});
+                if (program.u8HasService && service.u8HasServiceDescriptor) {
+                    names.push_back(NameCell(service.lu8ServiceName, service.u8ServiceNameCount, family));
+                    names.push_back(NameCell(service.lu8ProviderName, service.u8ProviderNameCount, family));
+                }
+            }
+            table(services);
+        }
     }
 
     puts("");
@@ -466,12 +580,18 @@ Json MakeJson(const char *name, const TS_CheckReport &report)
         json["duration_s"] = nullptr;
         json["bitrate_bps"] = nullptr;
     }
+    const int family = report.s32TextFamily;
+    json["network_name"] = report.u8HasNetworkName
+                               ? Json(NameText(report.lu8NetworkName, report.u8NetworkNameCount, family))
+                               : Json(nullptr);
     Json programs = Json::array();
     for (u16 i = 0; i < report.u16ProgramCount; ++i) {
         const TS_CheckProgram &program = report.ltProgram[i];
         Json streams = Json::array();
         for (u16 s = 0; s < program.u16StreamCount; ++s)
             streams.push_back({{"pid", program.ltStream[s].u16PID}, {"stream_type", program.ltStream[s].u8StreamType}});
+        const TS_SDTService &service = program.tService;
+        const bool named = program.u8HasService && service.u8HasServiceDescriptor;
         programs.push_back({
             {"program_number", program.u16ProgramNumber},
             {"pmt_pid", program.u16PMTPID},
@@ -479,6 +599,11 @@ Json MakeJson(const char *name, const TS_CheckReport &report)
             {"ecm_pid", program.u16ECMPID != TS_NO_PID ? Json(program.u16ECMPID) : Json(nullptr)},
             {"scrambled", program.u8Scrambled != 0},
             {"streams", streams},
+            {"service_name",
+             named ? Json(NameText(service.lu8ServiceName, service.u8ServiceNameCount, family)) : Json(nullptr)},
+            {"provider_name",
+             named ? Json(NameText(service.lu8ProviderName, service.u8ProviderNameCount, family)) : Json(nullptr)},
+            {"service_type", named ? Json(service.service_type) : Json(nullptr)},
         });
     }
     json["programs"] = programs;
@@ -1042,6 +1167,14 @@ int main(int argc, char **argv)
             options.json = true;
         } else if (std::strcmp(arg, "--quiet") == 0) {
             options.quiet = true;
+        } else if (std::strcmp(arg, "--charset") == 0 || std::strncmp(arg, "--charset=", 10) == 0) {
+            const char *value = front_end::OptionValue(argc, argv, &i, 9);
+            int family = TS_TEXT_AUTO;
+            if (value == nullptr)
+                return UsageError("--charset needs auto, dvb or arib");
+            if (!front_end::ParseTextFamily(value, &family))
+                return UsageError(std::string("invalid --charset '") + value + "': auto, dvb or arib");
+            TS_SetTextFamily(family);
         } else if (std::strcmp(arg, "--svg") == 0 || std::strncmp(arg, "--svg=", 6) == 0) {
             const char *value = arg[5] == '=' ? arg + 6 : (i + 1 < argc ? argv[++i] : nullptr);
             if (value == nullptr || *value == '\0')

@@ -367,20 +367,24 @@ private:
     u32 m_state;
 };
 
-Bytes ProgramPMT(const ProgramSpec &program, bool changed, u16 extra_offset)
+Bytes ProgramPMT(const ProgramSpec &program, bool changed, u16 extra_offset, bool arib)
 {
     const u16 pcr_pid = program.pcr_pid != 0 ? program.pcr_pid : program.video_pid;
     Bytes program_descriptors;
     if (program.ecm_pid != 0)
         program_descriptors = CADescriptor(0x0005, program.ecm_pid, {0x01, 0x02});
     // Digital copy control, as ISDB broadcasters put in every PMT.
-    program_descriptors = Concat({program_descriptors, Descriptor(0xC1, {0x84, 0xFF})});
+    if (arib)
+        program_descriptors = Concat({program_descriptors, Descriptor(0xC1, {0x84, 0xFF})});
     std::vector<PMTStreamSpec> streams = {
-        {0x02, program.video_pid, Concat({Descriptor(0x52, {0x00}), Descriptor(0xC8, {0x01})})},
-        {0x0F, program.audio_pid, Concat({Descriptor(0x52, {0x10}), Descriptor(0x0A, {'j', 'p', 'n', 0x00})})},
+        {0x02, program.video_pid, Concat({Descriptor(0x52, {0x00}), arib ? Descriptor(0xC8, {0x01}) : Bytes{}})},
+        {0x0F, program.audio_pid,
+         Concat({Descriptor(0x52, {0x10}), Descriptor(0x0A, {u8(arib ? 'j' : 'e'), u8(arib ? 'p' : 'n'),
+                                                             u8(arib ? 'n' : 'g'), 0x00})})},
     };
     if (changed)
-        streams.push_back({0x06, u16(program.video_pid + extra_offset), Descriptor(0xFD, {0x00, 0x08})});
+        streams.push_back({0x06, u16(program.video_pid + extra_offset),
+                           arib ? Descriptor(0xFD, {0x00, 0x08}) : Descriptor(0x52, {0x30})});
     return PMTSection(program.program_number, changed ? 1 : 0, pcr_pid, program_descriptors, streams);
 }
 
@@ -404,7 +408,15 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
         entries.push_back({program.program_number, program.pmt_pid});
     const Bytes pat = PATSection(mux.transport_stream_id, 0, entries);
     const Bytes cat = CATSection(0, mux.emm_pid != 0 ? CADescriptor(0x0005, mux.emm_pid) : Bytes{});
-    const Bytes sdt = LongSection(0x42, mux.transport_stream_id, 0, Bytes(120, 0x5A));
+    const Bytes sdt = mux.services.empty()
+                          ? LongSection(0x42, mux.transport_stream_id, 0, Bytes(120, 0x5A))
+                          : SDTSection(0x42, mux.transport_stream_id, mux.original_network_id, 0, mux.services);
+    const bool with_nit = !mux.network_descriptors.empty() && mux.network_pid != 0;
+    const Bytes nit = with_nit ? NITSection(0x40, mux.original_network_id, 0, mux.network_descriptors,
+                                            {{mux.transport_stream_id, mux.original_network_id,
+                                              mux.network_stream_descriptors}})
+                               : Bytes{};
+    unsigned si_cycle = 0;
     const Bytes eit = LongSection(0x4E, 0x0400, 0, Bytes(300, 0x3C));  // spans two packets
 
     std::vector<u64> pcr_clock(mux.programs.size(), 0);
@@ -422,9 +434,12 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
                 emit(packet, 0);
             changed = mux.pmt_change_at != 0 && emitted >= mux.pmt_change_at;
             for (const ProgramSpec &program : mux.programs)
-                for (const Packet &packet : builder.Section(program.pmt_pid, ProgramPMT(program, changed, mux.extra_stream_pid_offset)))
+                for (const Packet &packet :
+                     builder.Section(program.pmt_pid, ProgramPMT(program, changed, mux.extra_stream_pid_offset,
+                                                                 mux.arib_descriptors)))
                     emit(packet, program.program_number);
-            for (const Packet &packet : builder.Section(0x0011, sdt))
+            const bool nit_turn = with_nit && si_cycle++ % 2 == 1;
+            for (const Packet &packet : nit_turn ? builder.Section(mux.network_pid, nit) : builder.Section(0x0011, sdt))
                 emit(packet, 0);
             ++ecm_cycle;
         }
@@ -480,8 +495,22 @@ BroadcastSpec SampleBroadcast(u64 packet_count)
         {0x0408, 0x01F8, 0x0181, 0x0182, 0, 0x01FF, 4, 1},
     };
     mux.pmt_change_at = packet_count / 2;
+    const Bytes provider = Arib(kSampleProvider);
+    const u16 numbers[] = {0x0400, 0x0401, 0x0408};
+    for (int i = 0; i < 3; ++i)
+        mux.services.push_back(
+            {numbers[i], Concat({ServiceDescriptor(0x01, provider, Arib(kSampleServiceNames[i])),
+                                 Descriptor(0xC1, {0x84, 0xFF})})});
+    mux.services[1].free_ca = true;
+    // The network's name and system management; this stream's TS information.
+    mux.network_descriptors = Concat({Descriptor(0x40, Arib(kSampleNetworkName)), Descriptor(0xFE, {0x03, 0x01})});
+    mux.network_stream_descriptors = Descriptor(0xCD, {0x01, 0x00});
     return mux;
 }
+
+const char *const kSampleProvider = "見本放送";
+const char *const kSampleServiceNames[3] = {"見本テレビ１", "見本テレビ２", "見本HD"};
+const char *const kSampleNetworkName = "見本ネットワーク";
 
 Bytes Flatten(const std::vector<Packet> &packets)
 {

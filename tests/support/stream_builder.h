@@ -140,6 +140,17 @@ struct BroadcastSpec {
     unsigned si_weight = 1;        // SDT/EIT packets per cycle
     u64 pmt_change_at = 0;         // from this packet on, every PMT has version 1 and one more stream
     u16 extra_stream_pid_offset = 3;  // the added stream is video_pid + this
+    // The descriptors ISDB broadcasters put in every PMT (digital copy control, video decode
+    // control, data component); a DVB-like multiplex has none of them.
+    bool arib_descriptors = true;
+    // Service information. With services, the SDT on 0x0011 lists them (without, it is a filler
+    // section of the same size). With network_descriptors (a network name, ...), every other
+    // PSI cycle sends a NIT on network_pid in place of the SDT, so that the packets of every
+    // other PID stay where they are.
+    u16 original_network_id = 0x7FE0;
+    std::vector<ServiceSpec> services;
+    Bytes network_descriptors;
+    Bytes network_stream_descriptors;  // of this transport stream's entry in the NIT
 };
 
 // Owner of a generated packet: the program_number it belongs to, or 0 for packets of no program
@@ -151,8 +162,13 @@ using PacketSink = std::function<void(const Packet &packet, u16 owner)>;
 void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink);
 
 // A typical three-program terrestrial multiplex with a network entry, one scrambled program
-// with its ECM, a CAT with an EMM PID and a PMT change, as used by the sample and many tests.
+// with its ECM, a CAT with an EMM PID and a PMT change, as used by the sample and many tests;
+// ISDB-like: ARIB descriptors in the PMTs, an SDT and a NIT whose names are coded as ARIB's.
 BroadcastSpec SampleBroadcast(u64 packet_count);
+// The sample's services and network name, as UTF-8.
+extern const char *const kSampleProvider;
+extern const char *const kSampleServiceNames[3];  // programs 1024, 1025, 1032
+extern const char *const kSampleNetworkName;
 
 // ---- Files ----------------------------------------------------------------------------------
 

@@ -103,7 +103,7 @@ TEST_F(CheckTool, HelpAndVersion)
     for (const char *option : {"--help", "-h"}) {
         const CommandResult help = Run(option);
         EXPECT_EQ(help.status, 0);
-        EXPECT_EQ(help.out.rfind("Usage: pidsift-check [--json] [--quiet] [--svg FILE.svg] FILE...\n", 0), 0u);
+        EXPECT_EQ(help.out.rfind("Usage: pidsift-check [--json] [--quiet] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...\n", 0), 0u);
         EXPECT_NE(help.out.find("Exit status"), std::string::npos);
         EXPECT_EQ(help.err, "");
     }
@@ -202,7 +202,13 @@ TEST_F(CheckTool, NoAbbreviationLeftUnexplained)
     const CommandResult result = Run(Quote(Damaged()) + " " + Quote(Clean()));
     const size_t key_at = result.out.find("\nKey\n");
     ASSERT_NE(key_at, std::string::npos);
-    const std::string report = result.out.substr(0, key_at);
+    // The names of the services and the network are the broadcaster's words, not the report's.
+    std::string report = result.out.substr(0, key_at);
+    std::vector<std::string> names = {kSampleProvider, kSampleNetworkName};
+    names.insert(names.end(), std::begin(kSampleServiceNames), std::end(kSampleServiceNames));
+    for (const std::string &name : names)
+        for (size_t at = report.find(name); at != std::string::npos; at = report.find(name, at))
+            report.replace(at, name.size(), "name");
     std::set<std::string> explained;
     for (const std::string &line : Lines(result.out.substr(key_at + 5))) {
         std::istringstream words(line);
@@ -218,7 +224,8 @@ TEST_F(CheckTool, NoAbbreviationLeftUnexplained)
         used.insert(it->str());
     for (const std::string &word : used)
         EXPECT_TRUE(explained.count(word)) << word << " is not in the key";
-    EXPECT_TRUE(used.count("PID") && used.count("PAT") && used.count("PCR") && used.count("ECM"));
+    EXPECT_TRUE(used.count("PID") && used.count("PAT") && used.count("PCR") && used.count("ECM") && used.count("ARIB"));
+    EXPECT_FALSE(explained.count("HD"));  // in a name only
 }
 
 TEST_F(CheckTool, DamagedRecordingCountsAndExitsWithOne)
@@ -308,8 +315,9 @@ TEST_F(CheckTool, StandardInput)
 // The JSON of a file, checked key by key against the library's report.
 void ExpectJsonMatches(const Json &json, const std::string &path, const TS_CheckReport &report)
 {
-    const std::set<std::string> keys = {"file",     "bytes",      "unit_size",   "packets", "skipped_bytes", "sync_losses",
-                                        "duration_s", "bitrate_bps", "programs", "pids",    "checks",        "ok"};
+    const std::set<std::string> keys = {"file",       "bytes",       "unit_size",    "packets", "skipped_bytes",
+                                        "sync_losses", "duration_s", "bitrate_bps", "network_name", "programs",
+                                        "pids",        "checks",     "ok"};
     std::set<std::string> seen;
     for (const auto &item : json.items())
         seen.insert(item.key());
@@ -331,10 +339,24 @@ void ExpectJsonMatches(const Json &json, const std::string &path, const TS_Check
         EXPECT_TRUE(json["duration_s"].is_null());
         EXPECT_TRUE(json["bitrate_bps"].is_null());
     }
+    // The recordings of these tests are the sample multiplex, whose names are known.
+    if (report.u8HasNetworkName)
+        EXPECT_EQ(json["network_name"], kSampleNetworkName);
+    else
+        EXPECT_TRUE(json["network_name"].is_null());
     ASSERT_EQ(json["programs"].size(), report.u16ProgramCount);
     for (u16 i = 0; i < report.u16ProgramCount; ++i) {
         const Json &program = json["programs"][i];
         const TS_CheckProgram &expected = report.ltProgram[i];
+        if (expected.u8HasService) {
+            ASSERT_LT(i, 3);
+            EXPECT_EQ(program["service_name"], kSampleServiceNames[i]);
+            EXPECT_EQ(program["provider_name"], kSampleProvider);
+            EXPECT_EQ(program["service_type"], 0x01);
+        } else {
+            EXPECT_TRUE(program["service_name"].is_null() && program["provider_name"].is_null() &&
+                        program["service_type"].is_null());
+        }
         EXPECT_EQ(program["program_number"], expected.u16ProgramNumber);
         EXPECT_TRUE(program["pmt_pid"].is_number_integer());
         EXPECT_EQ(program["pmt_pid"], expected.u16PMTPID);

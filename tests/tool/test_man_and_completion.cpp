@@ -238,13 +238,17 @@ TEST_F(Completion, CommandsAndOptions)
         {{"pidsift-split", "pmt-list", "in.ts", "-"}, {}},
         {{"pidsift-split", "pmt", "in.ts", "--crc", ""}, {}},  // a CRC_32, nothing to offer
         {{"pidsift-split", "split", "in.ts", "-"}, {}},        // no such command
-        {{"pidsift-dump", "--ch"}, {"--changes"}},
-        {{"pidsift-dump", "--p"}, {"--packets", "--pat", "--pcr", "--pids", "--pmt"}},
+        {{"pidsift-dump", "--ch"}, {"--changes", "--charset"}},
+        {{"pidsift-dump", "--p"}, {"--packets", "--pat", "--pcr", "--pids", "--pmt", "--programs"}},
+        {{"pidsift-dump", "--charset", ""}, {"arib", "auto", "dvb"}},
+        {{"pidsift-dump", "--charset", "=", "a"}, {"arib", "auto"}},  // --charset=a, as bash splits it
+        {{"pidsift-dump", "--charset", "dvb", "--s"}, {"--sdt"}},
         {{"pidsift-dump", "--pat", "--e"}, {"--ecm", "--emm", "--es"}},
         {{"pidsift-dump", "--mask", ""}, {}},
         {{"pidsift-dump", "--mask", "-"}, {}},
         {{"pidsift-dump", "--mask", "=", ""}, {}},
-        {{"pidsift-check", "--"}, {"--help", "--json", "--quiet", "--svg", "--version"}},
+        {{"pidsift-check", "--"}, {"--charset", "--help", "--json", "--quiet", "--svg", "--version"}},
+        {{"pidsift-check", "--charset", "d"}, {"dvb"}},
         {{"pidsift-check", "in.ts", "--q"}, {"--quiet"}},
         {{"pidsift", "--"}, {"--help", "--version"}},
         {{"pidsift", "in.ts", ""}, {}},  // the PMT PID
@@ -271,6 +275,8 @@ TEST_F(Completion, FilesWhereAFileGoesAndFoldersAfterD)
         {{"pidsift-dump", "--pcr", "--mask", "3", "rec"}, recordings},
         {{"pidsift-dump", "--mask", "=", "3", "rec"}, recordings},  // --mask=3, as bash splits it
         {{"pidsift-dump", "rec2.ts", ""}, {}},                      // one FILE only
+        {{"pidsift-dump", "--charset", "arib", "rec"}, recordings},  // the value is no FILE
+        {{"pidsift-check", "--charset", "arib", "rec"}, recordings},
         {{"pidsift-dump", "--", "-d"}, {"-dash.ts"}},
         {{"pidsift-split", "programs", "rec"}, recordings},
         {{"pidsift-split", "programs", "-d", "rec"}, {"recordings"}},

@@ -12,6 +12,7 @@
 #include "common/hook.h"
 #include "drivers/check.h"
 #include "drivers/driver.h"
+#include "drivers/text_family.h"
 
 namespace {
 
@@ -191,6 +192,9 @@ constexpr u8 kKindPAT = 0x01;
 constexpr u8 kKindCAT = 0x02;
 constexpr u8 kKindPMT = 0x04;
 constexpr u8 kKindSections = 0x08;  // sections checked for their CRC_32 only
+constexpr u8 kKindSDT = 0x10;       // the actual SDT is decoded for the service names
+constexpr u8 kKindNIT = 0x20;       // the actual NIT is decoded for the network name
+constexpr u8 kKindFamily = 0x40;    // section starts looked at for the text family (ARIB tables)
 
 // Bits of TS_CheckHot::u8State.
 constexpr u8 kCounterBits = 0x0F;
@@ -267,6 +271,12 @@ struct TS_Check {
     TS_PreSection tSection;
     TS_PAT tNewPAT;
     TS_CAT tCAT;
+
+    // Names: the services of the actual SDT, the last network name, and the text family.
+    TS_SDT tSDT;
+    TS_SDTServices tServices;
+    TS_NIT tNIT;
+    TS_FamilyVote tFamily;
 };
 
 TS_Check g_tCheck;
@@ -555,6 +565,11 @@ void TS_Check_ResetKinds(TS_Check *check)
     check->ltHot[0x0001].u8Kind = kKindCAT;
     for (u16 pid : kFixedSectionPIDs)
         check->ltHot[pid].u8Kind = kKindSections;
+    check->ltHot[0x0010].u8Kind |= kKindNIT;
+    check->ltHot[0x0011].u8Kind |= kKindSDT;
+    for (u16 pid = 0x0020; pid < 0x0030; ++pid)
+        if (TS_FamilyVote_WatchesPID(pid))
+            check->ltHot[pid].u8Kind |= kKindFamily;
 }
 
 // The PAT, PMTs and CAT in force changed: the PID roles, what is collected where, and which
@@ -571,7 +586,7 @@ void TS_Check_Rebuild(TS_Check *check)
         if (entry.program_number == 0) {
             if (check->u16NetworkPID == TS_NO_PID)
                 check->u16NetworkPID = entry.PID & 0x1FFF;
-            TS_Check_SetKind(check, entry.PID, kKindSections);
+            TS_Check_SetKind(check, entry.PID, kKindSections | kKindNIT);
         } else {
             TS_Check_SetKind(check, entry.PID, kKindPMT);
         }
@@ -685,11 +700,35 @@ void TS_Check_OnPMT(TS_Check *check, u16 pid, const u8 *bytes, u32 crc)
         if (check->ltPMT[k].u8Valid && check->lu32PMTCRC[k] == crc)
             continue;  // the PMT in force, repeated
         TS_PMT_FromPreSection(&check->ltPMT[k], &check->tSection, pid);
+        TS_FamilyVote_NotePMT(&check->tFamily, &check->ltPMT[k]);
         check->lu32PMTCRC[k] = crc;
         changed = true;
     }
     if (changed)
         TS_Check_Rebuild(check);
+}
+
+// An actual SDT section: its services join those of its sections before.
+void TS_Check_OnSDT(TS_Check *check)
+{
+    TS_SDT_FromPreSection(&check->tSDT, &check->tSection);
+    TS_FamilyVote_NoteSDT(&check->tFamily, &check->tSDT);
+    TS_SDTServices_Add(&check->tServices, &check->tSDT);
+}
+
+// An actual NIT section: the network name, when it carries one.
+void TS_Check_OnNIT(TS_Check *check)
+{
+    TS_NIT &nit = check->tNIT;
+    TS_NIT_FromPreSection(&nit, &check->tSection);
+    TS_FamilyVote_NoteNIT(&check->tFamily, &nit);
+    if (!nit.u8HasNetworkName || !nit.current_next_indicator)
+        return;
+    TS_CheckReport *report = check->pReport;
+    report->u8HasNetworkName = 1;
+    report->u16NetworkID = nit.network_id;
+    report->u8NetworkNameCount = nit.u8NetworkNameCount;
+    std::memcpy(report->lu8NetworkName, nit.lu8NetworkName, nit.u8NetworkNameCount);
 }
 
 // A complete section collected on pid.
@@ -706,12 +745,14 @@ void TS_Check_OnSection(TS_Check *check, u16 pid, u8 kind, const u8 *bytes, u32 
         ++check->pReport->ltPID[pid].u64CRCErrors;
         TS_Check_Count(check, TS_CHECK_CRC, check->u64Index);
     }
+    const bool sdt = (kind & kKindSDT) && table_id == 0x42;
+    const bool nit = (kind & kKindNIT) && table_id == 0x40;
     if (kind & kKindPAT) {
         if (table_id != 0x00) {
             TS_Check_Count(check, TS_CHECK_PAT, check->u64Index);
             return;
         }
-    } else if (!((kind & kKindCAT) && table_id == 0x01) && !((kind & kKindPMT) && table_id == 0x02)) {
+    } else if (!((kind & kKindCAT) && table_id == 0x01) && !((kind & kKindPMT) && table_id == 0x02) && !sdt && !nit) {
         return;
     }
     // The gate of the other drivers (TS_SectionGate_Accept), on the CRC_32 computed above: once a
@@ -721,7 +762,11 @@ void TS_Check_OnSection(TS_Check *check, u16 pid, u8 kind, const u8 *bytes, u32 
         trusted = 1;
     if (!room || (!intact && trusted) || !TS_Check_Load(check, bytes, length))
         return;
-    if (table_id == 0x00)
+    if (sdt)
+        TS_Check_OnSDT(check);
+    else if (nit)
+        TS_Check_OnNIT(check);
+    else if (table_id == 0x00)
         TS_Check_OnPAT(check);
     else if (table_id == 0x01)
         TS_Check_OnCAT(check);
@@ -729,9 +774,14 @@ void TS_Check_OnSection(TS_Check *check, u16 pid, u8 kind, const u8 *bytes, u32 
         TS_Check_OnPMT(check, pid, bytes, TS_Read32(bytes + length - 4));
 }
 
-// A packet on a PID whose sections are collected.
+// A packet on a PID whose sections are collected, or looked at for the text family.
 void TS_Check_OnTablePacket(TS_Check *check, u16 pid, u8 kind, const u8 *packet)
 {
+    if (kind & kKindFamily) {
+        TS_FamilyVote_NotePacket(&check->tFamily, packet);
+        if ((kind & ~kKindFamily) == 0)
+            return;
+    }
     if ((packet[3] & 0xC0) != 0) {
         if (kind & kKindPAT)
             TS_Check_Count(check, TS_CHECK_PAT, check->u64Index);
@@ -914,6 +964,10 @@ void TS_Check_Programs(TS_Check *check)
         pat.u8Valid ? (pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS) : 0;
     report->u16NetworkPID = check->u16NetworkPID;
     report->u16EMMPID = check->u16EMMPID;
+    report->s32TextFamily = TS_FamilyVote_Family(&check->tFamily);
+    report->u16TransportStreamID = pat.u8Valid ? pat.transport_stream_id : 0;
+    report->u8HasSDT = pat.u8Valid && check->tServices.u8Valid && check->tServices.table_id == 0x42 &&
+                       check->tServices.transport_stream_id == pat.transport_stream_id;
     for (u16 k = 0; k < programs; ++k) {
         if (pat.ltProgram[k].program_number == 0)
             continue;
@@ -922,6 +976,13 @@ void TS_Check_Programs(TS_Check *check)
         program.u16PMTPID = pat.ltProgram[k].PID & 0x1FFF;
         program.u16PCRPID = 0x1FFF;
         program.u16ECMPID = TS_NO_PID;
+        if (report->u8HasSDT) {
+            const TS_SDTService *service = TS_SDTServices_Find(&check->tServices, program.u16ProgramNumber);
+            if (service != nullptr) {
+                program.u8HasService = 1;
+                program.tService = *service;
+            }
+        }
         program.u8Scrambled = report->ltPID[program.u16PMTPID].u64Scrambled != 0;
         const TS_PMT &pmt = check->ltPMT[k];
         if (!pmt.u8Valid)
@@ -1038,6 +1099,8 @@ void TS_Check_Start(TS_Check *check, TS_CheckReport *report)
     check->u16NetworkPID = TS_NO_PID;
     check->u16Dynamic = 0;
     TS_Check_ResetKinds(check);
+    TS_SDTServices_Initialise(&check->tServices);
+    TS_FamilyVote_Start(&check->tFamily);
     check->tPATWatch = TS_CheckWatch{};
     check->u16Watched = 0;
     std::memset(check->lu8Watched, 0, sizeof check->lu8Watched);

@@ -894,6 +894,10 @@ struct TS_CheckProgram {
                      // TS_NO_PID
     u16 u16StreamCount;
     TS_CheckStream ltStream[TS_MAX_STREAMS];
+    // The service whose service_id is the program_number in the actual SDT (table_id 0x42) of the
+    // report's transport stream, its sections gathered over the run; else u8HasService is 0.
+    u8 u8HasService;
+    TS_SDTService tService;
 };
 
 struct TS_CheckReport {
@@ -914,6 +918,17 @@ struct TS_CheckReport {
     u8 u8IntervalsTimed;  // the interval checks had a clock: a PCR came
     u16 u16NetworkPID;    // network_PID of the last PAT, TS_NO_PID without one
     u16 u16EMMPID;        // CA_PID of the last CAT, TS_NO_PID without one
+    // Names. The text family they are to be decoded with: the one set by TS_SetTextFamily, or
+    // the one the recording showed.
+    int s32TextFamily;
+    u16 u16TransportStreamID;  // of the last PAT (0 without one)
+    u8 u8HasSDT;               // an actual SDT section of that transport stream came
+    // The network name of the last actual NIT section (table_id 0x40) that carried one, on PID
+    // 0x0010 or the network_PID of the PAT.
+    u8 u8HasNetworkName;
+    u16 u16NetworkID;
+    u8 u8NetworkNameCount;
+    u8 lu8NetworkName[TS_MAX_NAME_BYTES];
     u16 u16ProgramCount;  // programs of the last PAT, the network entry left out
     TS_CheckProgram ltProgram[TS_MAX_PROGRAMS];
     TS_CheckCount ltCheck[TS_CHECK_COUNT];
@@ -927,7 +942,10 @@ struct TS_CheckReport {
 // other counter is one break. CRC_32: sections are collected on PIDs 0x0000 (PAT), 0x0001
 // (CAT), 0x0010-0x0014, 0x001E, 0x001F, the network PID, the PMT PIDs, ECM and EMM PIDs,
 // several in a packet or cut across packets; a complete section is checked when it has a
-// CRC_32: the PAT, CAT and PMT, sections with section_syntax_indicator set, and the TOT.
+// CRC_32: the PAT, CAT and PMT, sections with section_syntax_indicator set, and the TOT. Names:
+// the actual SDT sections (0x42) of PID 0x0011 are gathered (TS_SDTServices_Add) and the actual
+// NIT sections (0x40) of PID 0x0010 and the network PID read, both through the CRC gate of the
+// other drivers (a damaged section is not used once its PID has delivered a good one).
 // -2: the input cannot be opened. -5: read error (the report holds what was read before it).
 int TS_CheckFile(TS_CheckReport *report, const char *path);
 

@@ -1,0 +1,162 @@
+// The front ends' options for names: pidsift-dump --sdt, --nit, --programs and --charset give the
+// library's text; pidsift-check shows the services and the network in its report and JSON, and
+// says so when the recording has no SDT or NIT.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "capture.h"
+#include "recording.h"
+
+namespace {
+
+using namespace testsupport;
+using Json = nlohmann::json;
+
+class NameOptions : public ::testing::Test {
+protected:
+    void TearDown() override { TS_SetTextFamily(TS_TEXT_AUTO); }
+    std::string Write(const std::string &name, const Bytes &bytes)
+    {
+        const std::string path = dir.File(name);
+        EXPECT_TRUE(WriteFile(path, bytes));
+        return path;
+    }
+    CommandResult Dump(const std::string &arguments)
+    {
+        return RunCommand(Quote(ToolBinary("pidsift-dump")) + " " + arguments);
+    }
+    CommandResult Check(const std::string &arguments)
+    {
+        return RunCommand(Quote(ToolBinary("pidsift-check")) + " " + arguments);
+    }
+    std::string Library(const std::string &path, int mask)
+    {
+        return CaptureStdout([&] { EXPECT_EQ(TS_Print(path.c_str(), mask), 0); });
+    }
+    // The lines of a report from the one that starts with heading up to the next empty line.
+    static std::string Block(const std::string &text, const std::string &heading)
+    {
+        const size_t start = text.find("\n" + heading);
+        if (start == std::string::npos)
+            return "";
+        return text.substr(start + 1, text.find("\n\n", start + 1) - start);
+    }
+
+    TempDir dir;
+};
+
+TEST_F(NameOptions, DumpSelectionsAndCharset)
+{
+    const std::string input = Write("in.ts", Generate(SampleBroadcast(1200)).bytes());
+    const struct {
+        const char *arguments;
+        int mask;
+    } cases[] = {
+        {"--sdt", TS_PRINT_SDT},
+        {"--nit --changes", TS_PRINT_NIT | TS_PRINT_CHANGES},
+        {"--programs", TS_PRINT_PROGRAMS},
+        {"--mask 0x4C00", TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS},
+        {"--sdt --nit --programs --pids", TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS | TS_PRINT_PIDS},
+        {"--programs --json", TS_PRINT_PROGRAMS | TS_PRINT_JSON},
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.arguments);
+        const CommandResult result = Dump(std::string(each.arguments) + " " + Quote(input));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.out, Library(input, each.mask));
+    }
+    // --all keeps its selection: the SI blocks are asked for by name.
+    EXPECT_EQ(Dump("--all " + Quote(input)).out.find("[SDT]"), std::string::npos);
+
+    const std::string arib = Dump("--programs " + Quote(input)).out;
+    EXPECT_NE(arib.find("ServiceName:\"見本テレビ１\""), std::string::npos) << arib;
+    for (const char *chosen : {"--charset dvb", "--charset=dvb"}) {
+        const CommandResult dvb = Dump(std::string(chosen) + " --programs " + Quote(input));
+        EXPECT_EQ(dvb.status, 0);
+        EXPECT_NE(dvb.out.find("  ProgramNumber:1024 PID:0x01F0 ServiceName:\"8+K\\\\%F%l%S#1\"\n"), std::string::npos)
+            << dvb.out;
+    }
+    EXPECT_EQ(Dump("--charset arib --programs " + Quote(input)).out, arib);
+
+    const struct {
+        std::string arguments;
+        const char *message;
+    } errors[] = {
+        {"--programs " + Quote(input) + " --charset", "pidsift-dump: --charset needs auto, dvb or arib\n"},
+        {"--charset latin1 " + Quote(input), "pidsift-dump: invalid --charset 'latin1': auto, dvb or arib\n"},
+        {"--mask 0x8000 " + Quote(input), "pidsift-dump: invalid mask '0x8000'"},
+    };
+    for (const auto &each : errors) {
+        SCOPED_TRACE(each.arguments);
+        const CommandResult result = Dump(each.arguments);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind(each.message, 0), 0u) << result.err;
+    }
+}
+
+TEST_F(NameOptions, CheckReportsServicesAndNetwork)
+{
+    const std::string input = Write("isdb.ts", Generate(SampleBroadcast(1200)).bytes());
+    const CommandResult text = Check(Quote(input));
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("\n  Network    見本ネットワーク (network_id 32736)\n"), std::string::npos) << text.out;
+    EXPECT_EQ(Block(text.out, "Services"), "Services of the SDT (transport stream 32736, ARIB text)\n"
+                                           "  Program  Service       Provider  Service type\n"
+                                           "     1024  見本テレビ１  見本放送  0x01 digital television\n"
+                                           "     1025  見本テレビ２  見本放送  0x01 digital television\n"
+                                           "     1032  見本HD        見本放送  0x01 digital television\n");
+    EXPECT_NE(text.out.find("\n  ARIB     Association of Radio Industries and Businesses"), std::string::npos);
+
+    // Read as DVB, the same bytes give ASCII: the columns follow their width.
+    const CommandResult dvb = Check("--charset dvb " + Quote(input));
+    EXPECT_EQ(Block(dvb.out, "Services"), "Services of the SDT (transport stream 32736, DVB text)\n"
+                                          "  Program  Service       Provider  Service type\n"
+                                          "     1024  8+K\\%F%l%S#1  8+K\\J|Aw  0x01 digital television\n"
+                                          "     1025  8+K\\%F%l%S#2  8+K\\J|Aw  0x01 digital television\n"
+                                          "     1032  8+K\\HD        8+K\\J|Aw  0x01 digital television\n");
+
+    const Json json = Json::parse(Check("--json " + Quote(input)).out);
+    EXPECT_EQ(json["network_name"], kSampleNetworkName);
+    EXPECT_EQ(json["programs"][2]["service_name"], "見本HD");
+    EXPECT_EQ(json["programs"][2]["provider_name"], kSampleProvider);
+    EXPECT_EQ(json["programs"][2]["service_type"], 1);
+
+    const CommandResult refused = Check("--charset " + Quote(input));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err.rfind("pidsift-check: invalid --charset '" + input + "': auto, dvb or arib\n", 0), 0u);
+}
+
+// A recording without SDT and NIT, and one whose SDT leaves a program out.
+TEST_F(NameOptions, CheckWithoutNames)
+{
+    Bytes bare;
+    for (const Packet &packet : Generate(SampleBroadcast(800)).packets)
+        if (PacketPID(packet) != 0x0010 && PacketPID(packet) != 0x0011)
+            Append(&bare, packet);
+    const std::string input = Write("bare.ts", bare);
+    const CommandResult text = Check(Quote(input));
+    EXPECT_NE(text.out.find("\n  Network    unknown: no NIT with a network name\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\nServices: unknown (no SDT of transport stream 32736)\n"), std::string::npos);
+    const Json json = Json::parse(Check("--json " + Quote(input)).out);
+    EXPECT_TRUE(json["network_name"].is_null());
+    for (const Json &program : json["programs"])
+        EXPECT_TRUE(program["service_name"].is_null() && program["provider_name"].is_null() &&
+                    program["service_type"].is_null());
+
+    BroadcastSpec partial = SampleBroadcast(800);
+    partial.services.erase(partial.services.begin() + 1);
+    partial.services[1].descriptors = Descriptor(0xC1, {0x84, 0xFF});
+    const CommandResult some = Check(Quote(Write("partial.ts", Generate(partial).bytes())));
+    EXPECT_EQ(Block(some.out, "Services"), "Services of the SDT (transport stream 32736, ARIB text)\n"
+                                           "  Program  Service       Provider  Service type\n"
+                                           "     1024  見本テレビ１  見本放送  0x01 digital television\n"
+                                           "     1025  -             -         not in the SDT\n"
+                                           "     1032  -             -         no service descriptor\n");
+}
+
+}  // namespace
