@@ -10,19 +10,29 @@ void TS_Report(int failure, const char *path, int error_number);
 
 // ---------------------------------------------------------------------------------------------
 // Output: packets collected in large blocks, so that a run pays few write system calls while
-// the bytes on disk stay those of one 188-byte write per packet.
+// the bytes on disk stay those of one 188-byte write per packet. A full block is handed to a
+// write thread, which writes the blocks of every writer in the order they were handed over
+// while the run goes on reading; the writer fills another block meanwhile (its own again once
+// written, or one of a few spares shared by all). A failure the thread meets is reported by the run's own
+// thread, at the writer's next flush or at its close, once.
 // ---------------------------------------------------------------------------------------------
 
 struct TS_Writer {
     int s32FD;  // -1 when closed
     const char *strPath;
-    u8 *lu8Block;     // caller-owned block buffer
+    u8 *lu8Block;     // the block being filled, null until a packet comes: the caller's, or a spare
+    u8 *lu8Home;      // the caller's block
     u32 u32Capacity;  // a multiple of 188
     u32 u32Used;
     u8 u8Failed;  // a write failed; reported once
+    // Kept under the write thread's lock.
+    u32 u32Pending;    // blocks handed over and not written yet
+    int s32LateError;  // errno of a write of the thread's that failed; 0 if none
 };
 
 constexpr u32 TS_WRITER_BLOCK = 188 * 5577;  // about 1 MiB
+// Spare blocks shared by every writer: what the reading may run ahead of the writing.
+constexpr u32 TS_WRITER_SPARE_BLOCKS = 4;
 
 // Opens path write-only, created 0666 (less the umask) and truncated. -3 when it cannot be
 // opened (nothing printed: the callers' messages differ).
@@ -32,6 +42,7 @@ void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u3
 inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0; }
 // Queues one packet. -6 after a failed or short write ("Error: Failed write %s.\n" printed once).
 int TS_Writer_Put(TS_Writer *writer, const u8 *packet);
+// Hands the block filled so far to the write thread. -6 once a write has failed.
 int TS_Writer_Flush(TS_Writer *writer);
 // Flushes and closes; -6 when anything written through it failed. A closed writer gives 0.
 int TS_Writer_Close(TS_Writer *writer);
