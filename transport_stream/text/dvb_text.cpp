@@ -105,6 +105,17 @@ void TS_DVBText_Latin(TS_TextOut *out, const u8 *bytes, int length)
     }
 }
 
+// One character of count bytes through iconv's table of the charset; U+FFFD where it has none.
+void TS_DVBText_PutConverted(TS_TextOut *out, int charset, const u8 *bytes, int count)
+{
+    char utf8[16];
+    const int written = TS_Text_Iconv(charset, bytes, count, utf8);
+    if (written > 0)
+        TS_TextOut_Bytes(out, utf8, written);
+    else
+        TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+}
+
 // ISO/IEC 8859-N: ASCII and the control codes below 0xA0, iconv's table above.
 void TS_DVBText_ISO8859(TS_TextOut *out, int charset, const u8 *bytes, int length)
 {
@@ -113,12 +124,7 @@ void TS_DVBText_ISO8859(TS_TextOut *out, int charset, const u8 *bytes, int lengt
             TS_DVBText_Put(out, bytes[i]);
             continue;
         }
-        char utf8[16];
-        const int count = TS_Text_Iconv(charset, bytes + i, 1, utf8);
-        if (count > 0)
-            TS_TextOut_Bytes(out, utf8, count);
-        else
-            TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+        TS_DVBText_PutConverted(out, charset, bytes + i, 1);
     }
 }
 
@@ -207,12 +213,7 @@ void TS_DVBText_DoubleByte(TS_TextOut *out, int charset, const u8 *bytes, int le
             ++i;
             continue;
         }
-        char utf8[16];
-        const int count = TS_Text_Iconv(charset, bytes + i, 2, utf8);
-        if (count > 0)
-            TS_TextOut_Bytes(out, utf8, count);
-        else
-            TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
+        TS_DVBText_PutConverted(out, charset, bytes + i, 2);
         i += 2;
     }
 }
