@@ -2,6 +2,8 @@
 #ifndef PIDSIFT_TRANSPORT_STREAM_IO_IO_H
 #define PIDSIFT_TRANSPORT_STREAM_IO_IO_H
 
+#include <cstring>
+
 #include <pidsift/ts.h>
 
 // Reports a failed system call on path through the message hook, or prints the library's
@@ -40,8 +42,17 @@ int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity)
 // Takes over an open descriptor. A null path makes the writer quiet: failures are only returned.
 void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u32 capacity);
 inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0; }
+// Queues one packet when the block has room for it; otherwise flushes and takes an empty block.
+int TS_Writer_PutAfterFlush(TS_Writer *writer, const u8 *packet);
 // Queues one packet. -6 after a failed or short write ("Error: Failed write %s.\n" printed once).
-int TS_Writer_Put(TS_Writer *writer, const u8 *packet);
+inline int TS_Writer_Put(TS_Writer *writer, const u8 *packet)
+{
+    if (writer->lu8Block == nullptr || writer->u8Failed || writer->u32Used + TS_PACKET_SIZE > writer->u32Capacity)
+        return TS_Writer_PutAfterFlush(writer, packet);
+    std::memcpy(writer->lu8Block + writer->u32Used, packet, TS_PACKET_SIZE);
+    writer->u32Used += TS_PACKET_SIZE;
+    return 0;
+}
 // Hands the block filled so far to the write thread. -6 once a write has failed.
 int TS_Writer_Flush(TS_Writer *writer);
 // Flushes and closes; -6 when anything written through it failed. A closed writer gives 0.

@@ -221,7 +221,7 @@ int TS_Writer_Flush(TS_Writer *writer)
     return handed_over ? 0 : TS_Writer_Fail(writer);
 }
 
-int TS_Writer_Put(TS_Writer *writer, const u8 *packet)
+int TS_Writer_PutAfterFlush(TS_Writer *writer, const u8 *packet)
 {
     if (writer->u8Failed)
         return -6;
