@@ -247,4 +247,49 @@ TEST_F(StreamDump, SampleBroadcastFollowsThePMTChange)
     EXPECT_EQ(Count(text, "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0114"), extra_stream);
 }
 
+// A PID's packets print from the moment a table gives it a role, not before, however many of
+// its packets came while it had none: a stream added by a new PMT version, a PCR moved to
+// another PID, an EMM PID named by a later CAT, a PMT PID that a later PAT lists.
+TEST_F(StreamDump, PIDsPrintFromTheTableThatGivesThemARole)
+{
+    PacketBuilder builder;
+    Recording recording;
+    const Bytes pat_one = PATSection(0x7FE0, 0, {{0x0400, 0x01F0}});
+    const Bytes pat_two = PATSection(0x7FE0, 1, {{0x0400, 0x01F0}, {0x0401, 0x01F1}});
+    const Bytes pmt_v0 = PMTSection(0x0400, 0, 0x0111, {}, {{0x02, 0x0111, {}}});
+    const Bytes pmt_v1 = PMTSection(0x0400, 1, 0x0115, {}, {{0x02, 0x0111, {}}, {0x0F, 0x0114, {}}});
+    const Bytes pmt_other = PMTSection(0x0401, 0, 0x0121, {}, {{0x02, 0x0121, {}}});
+    const Bytes cat = CATSection(0, CADescriptor(0x0005, 0x0901));
+    const Bytes emm = PrivateSection(0x84, 0x0001, 0, {0x00, 0x00, 0x12, 0x34, 0x56, 0x78});
+    // Every PID's packets, three rounds before its role and three after.
+    const auto round = [&](u8 fill) {
+        recording.Add(builder.Payload(0x0114, fill, true));
+        recording.Add(builder.PCR(0x0115, 2700000 + fill, 0, false));
+        recording.Add(builder.Section(0x0901, emm));
+        recording.Add(builder.Section(0x01F1, pmt_other));
+        recording.Add(PacketBuilder::Null());
+    };
+    recording.Add(builder.Section(0x0000, pat_one));
+    recording.Add(builder.Section(0x01F0, pmt_v0));
+    for (u8 fill = 0; fill < 3; ++fill)
+        round(fill);
+    recording.Add(builder.Section(0x01F0, pmt_v1));
+    recording.Add(builder.Section(0x0001, cat));
+    recording.Add(builder.Section(0x0000, pat_two));
+    for (u8 fill = 3; fill < 6; ++fill)
+        round(fill);
+
+    const std::string text =
+        Dump(recording, TS_PRINT_PAT | TS_PRINT_PMT | TS_PRINT_ES | TS_PRINT_PCR | TS_PRINT_EMM | TS_PRINT_PIDS);
+    EXPECT_EQ(Count(text, "[TS Packet] TEI:0 PUSI:1 TP:0 PID:0x0114"), 3u);
+    EXPECT_EQ(Count(text, "[PCR]"), 3u);
+    EXPECT_EQ(Count(text, "[EMM]"), 3u);
+    // Program 0x0401's PMT: three times once its PAT entry is there.
+    EXPECT_EQ(Count(text, "[PMT]"), 2u + 3u);
+    EXPECT_EQ(Count(text, "PN:1025"), 1u);
+    EXPECT_NE(text.find("PID List:\n  0x0000,\n  0x01F0,\n  0x0114,\n  0x0115,\n  0x0901,\n  0x01F1,\n  0x1FFF,\n  0x0001,\n"),
+              std::string::npos)
+        << text;
+}
+
 }  // namespace

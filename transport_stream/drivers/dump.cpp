@@ -21,6 +21,10 @@ struct TS_Dump {
     TS_SectionGate tGate;                  // PAT, CAT, PMT, SDT and NIT sections whose CRC_32 fails
     u16 u16EMMPID;                         // CA_PID of the last CAT, TS_NO_PID while there is none
     u8 lu8Listed[8192];                    // PIDs already met, for the PID list
+    // PIDs whose packets, as things stand, neither print anything nor change anything (most of
+    // a recording: video, audio, null packets): they are only counted. Cleared whenever the
+    // PIDs' roles or the EMM PID may have changed.
+    u8 lu8Quiet[8192];
     // The packet in hand: its header is decoded only when something is printed for it.
     const u8 *lu8Bytes;
     TS_Packet tPacket;
@@ -171,6 +175,9 @@ bool TS_Dump_Wanted(TS_Dump *dump, u16 pid, const TS_PreSection *section, u32 ke
 
 // The tracks follow what the new PAT announces at each position; a position whose program or
 // PMT PID changed starts its reassembly afresh. Decoded PMTs stay until replaced.
+// The roles of the PIDs may have changed: every PID is looked at again.
+void TS_Dump_RolesChanged(TS_Dump *dump) { std::memset(dump->lu8Quiet, 0, sizeof dump->lu8Quiet); }
+
 void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
 {
     const TS_PAT &pat = state->tPAT;
@@ -183,6 +190,7 @@ void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
             TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], TS_NO_PID, 0);
     }
     TS_PIDMap_Build(&dump->tMap, &pat, state->ltPMT);
+    TS_Dump_RolesChanged(dump);
 }
 
 void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
@@ -192,6 +200,7 @@ void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
     if (emm_pid != dump->u16EMMPID)
         TS_PreSection_Initialise(&state->tEMMSection);  // an EMM in progress was on the old PID
     dump->u16EMMPID = emm_pid;
+    TS_Dump_RolesChanged(dump);
 }
 
 // What the dump does with a PAT or a CAT: its block's JSON type and selection bit, its decoder,
@@ -254,8 +263,10 @@ void TS_Dump_OnPMTPacket(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pi
         printed = true;
         decoded = decoded || trusted;
     }
-    if (decoded)
+    if (decoded) {
         TS_PIDMap_Build(&dump->tMap, &state->tPAT, state->ltPMT);
+        TS_Dump_RolesChanged(dump);
+    }
 }
 
 // A packet of an ECM or EMM PID: the section it completes, if wanted, decoded and printed.
@@ -398,11 +409,38 @@ bool TS_Dump_CarriesPCR(const u8 *packet)
     return (packet[3] & 0x20) != 0 && packet[4] >= 7 && (packet[5] & 0x10) != 0;
 }
 
-void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
+// Whether the packets of pid print nothing and change nothing under the mask, with the roles
+// and the EMM PID in force: the mirror of what TS_Dump_Take looks at.
+bool TS_Dump_IsQuiet(const TS_Dump *dump, u16 pid)
 {
     const int mask = dump->s32Mask;
+    if ((mask & TS_PRINT_PACKETS) || ((mask & TS_PRINT_PIDS) && !dump->lu8Listed[pid]) || pid == 0x0000 ||
+        pid == 0x0001)
+        return false;
+    if ((mask & kSIBits) && (pid == 0x0010 || pid == 0x0011 || TS_FamilyVote_WatchesPID(pid)))
+        return false;
+    const TS_PIDRoles roles = dump->tMap.ltRole[pid];
+    return roles.u16PMT == 0 && !((mask & TS_PRINT_PCR) && roles.u16PCR != 0) &&
+           !((mask & TS_PRINT_ECM) && roles.u16CA != 0) && !((mask & TS_PRINT_EMM) && pid == dump->u16EMMPID) &&
+           !((mask & TS_PRINT_ES) && roles.u16Stream != 0);
+}
+
+void TS_Dump_Take(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid);
+
+void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
+{
     const u16 pid = TS_Read13(packet + 1);
     ++dump->u64Index;  // from ~0: the first packet is 0
+    if (dump->lu8Quiet[pid])
+        return;
+    TS_Dump_Take(dump, state, packet, pid);
+    dump->lu8Quiet[pid] = TS_Dump_IsQuiet(dump, pid);
+}
+
+// A packet that may print something or change the tables in force.
+void TS_Dump_Take(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid)
+{
+    const int mask = dump->s32Mask;
     dump->lu8Bytes = packet;
     dump->bDecoded = false;
     dump->bSeparatorPending = !TS_Dump_InJSON(dump);
