@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "display_width.h"
 #include "front_end.h"
 
 namespace {
@@ -289,33 +290,6 @@ bool HasErrors(const TS_CheckReport &report)
 // Text
 // ---------------------------------------------------------------------------------------------
 
-// The columns a text takes on a terminal: two for the wide characters of East Asian scripts, one
-// for others (and for each byte outside UTF-8).
-size_t DisplayWidth(const std::string &text)
-{
-    size_t width = 0;
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = (unsigned char)text[i];
-        const size_t length = c < 0x80 ? 1 : (c >> 5) == 0x06 ? 2 : (c >> 4) == 0x0E ? 3 : (c >> 3) == 0x1E ? 4 : 1;
-        if (length == 1 || i + length > text.size()) {
-            ++width;
-            ++i;
-            continue;
-        }
-        u32 code = c & (0xFF >> (length + 1));
-        for (size_t k = 1; k < length; ++k)
-            code = (code << 6) | ((unsigned char)text[i + k] & 0x3F);
-        const bool combining = code >= 0x0300 && code <= 0x036F;
-        const bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF && code != 0x303F) ||
-                          (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
-                          (code >= 0xFE30 && code <= 0xFE4F) || (code >= 0xFF00 && code <= 0xFF60) ||
-                          (code >= 0xFFE0 && code <= 0xFFE6) || (code >= 0x20000 && code <= 0x3FFFD);
-        width += combining ? 0 : wide ? 2 : 1;
-        i += length;
-    }
-    return width;
-}
-
 // Columns padded to their widest cell, two spaces apart; numbers right-aligned.
 class Table {
 public:
@@ -326,12 +300,12 @@ public:
         std::vector<size_t> widths(m_right.size(), 0);
         for (const auto &row : m_rows)
             for (size_t i = 0; i < row.size() && i < widths.size(); ++i)
-                widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+                widths[i] = std::max(widths[i], front_end::DisplayWidth(row[i]));
         std::vector<std::string> lines;
         for (const auto &row : m_rows) {
             std::string line = indent;
             for (size_t i = 0; i < row.size() && i < widths.size(); ++i) {
-                const std::string pad(widths[i] - DisplayWidth(row[i]), ' ');
+                const std::string pad(widths[i] - front_end::DisplayWidth(row[i]), ' ');
                 const bool last = i + 1 == row.size();
                 line += m_right[i] ? pad + row[i] : (last ? row[i] : row[i] + pad);
                 if (!last)

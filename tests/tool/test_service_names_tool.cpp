@@ -159,4 +159,101 @@ TEST_F(NameOptions, CheckWithoutNames)
                                            "     1032  -             -         no service descriptor\n");
 }
 
+// Recordings written by ffmpeg's muxer (tests/data/README.md says how): the names as they were
+// given to it, ASCII in the default table and the others behind 0x15, UTF-8.
+std::string DataFile(const std::string &name) { return std::string(PIDSIFT_SOURCE_DIR) + "/tests/data/" + name; }
+
+TEST_F(NameOptions, NamesWrittenByAnotherMuxer)
+{
+    const std::string input = DataFile("ffmpeg_dvb_names.ts");
+    const CommandResult programs = Dump("--programs " + Quote(input));
+    EXPECT_EQ(programs.status, 0);
+    EXPECT_EQ(programs.out, "========================================\n"
+                            "Program List:\n"
+                            "  ProgramNumber:4164 PID:0x1000 ServiceName:\"BBC NEWS\"\n"
+                            "  ProgramNumber:513 PID:0x1001 ServiceName:\"France 2\"\n"
+                            "  ProgramNumber:3401 PID:0x1002 ServiceName:\"Rai 1\"\n");
+    // auto is the default, and reads these as DVB: nothing in them is ARIB's.
+    EXPECT_EQ(Dump("--charset auto --programs " + Quote(input)).out, programs.out);
+
+    const CommandResult text = Check(Quote(input));
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("\n  Network    FFmpeg (network_id 9018)\n"), std::string::npos) << text.out;
+    EXPECT_EQ(Block(text.out, "Services"), "Services of the SDT (transport stream 4100, DVB text)\n"
+                                           "  Program  Service   Provider            Service type\n"
+                                           "     4164  BBC NEWS  BBC                 0x01 digital television\n"
+                                           "      513  France 2  France Télévisions  0x01 digital television\n"
+                                           "     3401  Rai 1     Rai                 0x01 digital television\n");
+
+    const Json json = Json::parse(Check("--json " + Quote(input)).out);
+    EXPECT_EQ(json["network_name"], "FFmpeg");
+    const struct {
+        int program;
+        const char *service;
+        const char *provider;
+    } services[] = {{4164, "BBC NEWS", "BBC"}, {513, "France 2", "France Télévisions"}, {3401, "Rai 1", "Rai"}};
+    ASSERT_EQ(json["programs"].size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const Json &program = json["programs"][i];
+        EXPECT_EQ(program["program_number"], services[i].program);
+        EXPECT_EQ(program["service_name"], services[i].service);
+        EXPECT_EQ(program["provider_name"], services[i].provider);
+        EXPECT_EQ(program["service_type"], 1);
+    }
+
+    // The SDT as it came: the bytes ffmpeg wrote and what they read as.
+    const CommandResult sdt = Dump("--sdt --json " + Quote(input));
+    const Json first = Json::parse(sdt.out.substr(0, sdt.out.find('\n')));
+    EXPECT_EQ(first["charset"], "dvb");
+    EXPECT_EQ(first["original_network_id"], 0x233A);
+    ASSERT_EQ(first["services"].size(), 3u);
+    EXPECT_EQ(first["services"][0]["service_name_bytes"], "424243204e455753");
+    EXPECT_EQ(first["services"][1]["provider_name_bytes"], "154672616e63652054c3a96cc3a9766973696f6e73");
+    EXPECT_EQ(first["services"][1]["provider_name"], "France Télévisions");
+    EXPECT_NE(Dump("--sdt " + Quote(input))
+                  .out.find("    ST:0x01(digital television) SPNL:21 SNL:8 Provider:\"France Télévisions\" "
+                            "Name:\"France 2\"\n"),
+              std::string::npos);
+}
+
+// Names whose characters take other than one column each: the report's columns count what a
+// terminal shows. A radio recording of ffmpeg's with an emoji (two columns), and DVB names of
+// our builder in three tables: Thai of ISO 8859-11 with a tone mark (none), half-width katakana
+// (one) and full-width letters (two) in UTF-8 with a combining accent, Hangul in UCS-2 (two).
+TEST_F(NameOptions, ReportColumnsFollowWhatTerminalsShow)
+{
+    const std::string radio = DataFile("ffmpeg_dvb_radio.ts");
+    EXPECT_EQ(Dump("--programs " + Quote(radio)).out, "========================================\n"
+                                                      "Program List:\n"
+                                                      "  ProgramNumber:8449 PID:0x1000 ServiceName:\"Rai Radio 1\"\n"
+                                                      "  ProgramNumber:8450 PID:0x1001 ServiceName:\"ΕΡΤ Πρώτο 😀\"\n");
+    EXPECT_EQ(Block(Check(Quote(radio)).out, "Services"), "Services of the SDT (transport stream 1, DVB text)\n"
+                                                          "  Program  Service       Provider  Service type\n"
+                                                          "     8449  Rai Radio 1   Rai       0x02 digital radio\n"
+                                                          "     8450  ΕΡΤ Πρώτο 😀  ΕΡΤ       0x02 digital radio\n");
+    const Json json = Json::parse(Check("--json " + Quote(radio)).out);
+    EXPECT_EQ(json["programs"][1]["service_name"], "ΕΡΤ Πρώτο 😀");
+    EXPECT_EQ(json["programs"][1]["provider_name"], "ΕΡΤ");
+    EXPECT_EQ(json["programs"][1]["service_type"], 2);
+
+    auto mux = SampleBroadcast(800);
+    mux.arib_descriptors = false;
+    mux.services = {
+        {0x0400, ServiceDescriptor(0x01, Text("BEC"), {0x07, 0xAA, 0xE8, 0xCD, 0xA7, ' ', '3'})},
+        {0x0401, ServiceDescriptor(0x01,
+                                   Text("\x15"
+                                        "Cafe\xCC\x81"),
+                                   Text("\x15\xEF\xBD\xB1\xEF\xBE\x86\xEF\xBE\x92 \xEF\xBC\xB4\xEF\xBC\xB6"))},
+        {0x0408,
+         ServiceDescriptor(0x01, Text("KBS"), {0x11, 0xD5, 0x5C, 0xAD, 0x6D, 0x00, ' ', 0x00, 'T', 0x00, 'V'})}};
+    mux.network_descriptors = Descriptor(0x40, Text("Bangkok"));
+    mux.network_stream_descriptors = {};
+    const CommandResult text = Check(Quote(Write("widths.ts", Generate(mux).bytes())));
+    EXPECT_EQ(Block(text.out, "Services"), "Services of the SDT (transport stream 32736, DVB text)\n"
+                                           "  Program  Service   Provider  Service type\n"
+                                           "     1024  ช่อง 3     BEC       0x01 digital television\n"
+                                           "     1025  ｱﾆﾒ ＴＶ  Cafe\xCC\x81      0x01 digital television\n"
+                                           "     1032  한국 TV   KBS       0x01 digital television\n");
+}
+
 }  // namespace
