@@ -133,7 +133,21 @@ int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size
         u32 spacing = sync->u32Spacing;
         u32 gap = sync->u32Gap;
         for (;;) {
-            // Locked onto the packet spacing, the next packet is simply one spacing on.
+            // Locked onto the packet spacing, the next packet is simply one spacing on: the run
+            // of packets that stand there goes through a loop of its own, with nothing else in
+            // it (most of a recording is such runs).
+            if (spacing != 0 && end >= TS_PACKET_SIZE + gap) {
+                const u8 *unit = stream + at;
+                const u8 *last = stream + end - TS_PACKET_SIZE - gap;
+                while (unit <= last && unit[gap] == TS_SYNC_BYTE) {
+                    if (!on_packet(unit + gap)) {
+                        *pos = u64(unit - stream);
+                        return 0;
+                    }
+                    unit += spacing;
+                }
+                at = u64(unit - stream);
+            }
             u64 packet = at + gap;
             if (!(spacing != 0 && packet + TS_PACKET_SIZE <= end && stream[packet] == TS_SYNC_BYTE)) {
                 u64 hunt = at;
