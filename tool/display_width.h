@@ -129,33 +129,16 @@ inline size_t DisplayWidth(std::string_view text)
 {
     size_t width = 0;
     for (size_t i = 0; i < text.size();) {
-        const unsigned char lead = (unsigned char)text[i];
-        size_t length = 1;
-        unsigned char low = 0x80;  // the bounds of the second byte
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        }
-        u32 code = lead & (0x7F >> length);
-        bool valid = length > 1 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const unsigned char next = (unsigned char)text[i + k];
-            valid = k == 1 ? next >= low && next <= high : (next & 0xC0) == 0x80;
-            code = code << 6 | (next & 0x3F);
-        }
-        if (!valid) {  // ASCII, or a byte outside UTF-8
+        const auto *bytes = reinterpret_cast<const u8 *>(text.data()) + i;
+        const size_t length = TS_Text_UTF8Length(bytes, text.size() - i);
+        if (length <= 1) {  // ASCII, or a byte outside UTF-8
             ++width;
             ++i;
             continue;
         }
+        u32 code = bytes[0] & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k)
+            code = code << 6 | (bytes[k] & 0x3F);
         width += CodePointWidth(code);
         i += length;
     }

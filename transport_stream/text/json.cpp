@@ -30,10 +30,11 @@ void TS_Json_BeforeValue(TS_Json *json)
     has_member = true;
 }
 
-// Bytes of the valid UTF-8 sequence at text (at most available), or 0 when the byte there does
-// not start one. Overlong forms, surrogates (U+D800 to U+DFFF) and code points past U+10FFFF
-// are not valid: the second byte's range rules them out.
-size_t TS_Json_UTF8Length(const u8 *text, size_t available)
+}  // namespace
+
+// Overlong forms, surrogates (U+D800 to U+DFFF) and code points past U+10FFFF are ruled out by
+// the second byte's range.
+size_t TS_Text_UTF8Length(const u8 *text, size_t available)
 {
     const u8 lead = text[0];
     if (lead < 0x80)
@@ -66,6 +67,8 @@ size_t TS_Json_UTF8Length(const u8 *text, size_t available)
     return length;
 }
 
+namespace {
+
 // Writes count bytes as a quoted string, escaped as the header describes. Runs of bytes that
 // need no escape go out in one write.
 void TS_Json_PutString(const u8 *text, size_t count)
@@ -75,7 +78,7 @@ void TS_Json_PutString(const u8 *text, size_t count)
     size_t i = 0;
     while (i < count) {
         const u8 byte = text[i];
-        const size_t length = TS_Json_UTF8Length(text + i, count - i);
+        const size_t length = TS_Text_UTF8Length(text + i, count - i);
         if (byte >= 0x20 && byte != '"' && byte != '\\' && length != 0) {
             i += length;
             continue;

@@ -126,6 +126,10 @@ enum TS_TextFamily : int { TS_TEXT_DVB = 0, TS_TEXT_ARIB = 1 };
 // Returns the bytes written less the NUL; -1 when out is null, bytes is null with length > 0,
 // length or capacity is negative, or family is not a TS_TextFamily (nothing written).
 int TS_Text_ToUTF8(char *out, int capacity, const u8 *bytes, int length, int family);
+// Bytes of the valid UTF-8 sequence at text (at most available, at least 1), or 0 when the byte
+// there does not start one: overlong forms, surrogates and code points past U+10FFFF are not
+// valid.
+size_t TS_Text_UTF8Length(const u8 *text, size_t available);
 
 // CRC-32/MPEG-2 (polynomial 0x04C11DB7, MSB first, no final XOR). Start with 0xFFFFFFFF.
 extern const u32 g_lu32CRC32Table[256];
