@@ -96,9 +96,9 @@ lavfi_recipe=lavfi1
 # program_options: the -program options that put stream pairs (video, audio) into programs;
 # needed again when looping, since a copy without them makes a single program.
 program_options() {
-    local i=0 spec
-    for spec in "${lavfi_programs[@]}"; do
-        printf '%s\n' -program "program_num=${spec% *}:title=P${spec% *}:st=$((2 * i)):st=$((2 * i + 1))"
+    local i=0 program
+    for program in "${lavfi_programs[@]}"; do
+        printf '%s\n' -program "program_num=${program% *}:title=P${program% *}:st=$((2 * i)):st=$((2 * i + 1))"
         i=$((i + 1))
     done
 }
@@ -108,9 +108,9 @@ program_options() {
 make_segment() {
     local segment="$work/segment_$lavfi_recipe.ts"
     if [ ! -f "$segment" ]; then
-        local inputs=() maps=() i=0 spec rate programs
-        for spec in "${lavfi_programs[@]}"; do
-            rate=${spec#* }
+        local inputs=() maps=() i=0 program rate programs
+        for program in "${lavfi_programs[@]}"; do
+            rate=${program#* }
             inputs+=(-f lavfi -i "testsrc2=size=720x576:rate=25:duration=$lavfi_seconds"
                 -f lavfi -i "sine=frequency=$((440 + 110 * i)):sample_rate=48000:duration=$lavfi_seconds")
             maps+=(-map "$((2 * i)):v" -map "$((2 * i + 1)):a" "-b:v:$i" "$rate" "-minrate:v:$i" "$rate"
