@@ -148,17 +148,16 @@ int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size
                 }
                 at = u64(unit - stream);
             }
-            u64 packet = at + gap;
-            if (!(spacing != 0 && packet + TS_PACKET_SIZE <= end && stream[packet] == TS_SYNC_BYTE)) {
-                u64 hunt = at;
-                const long long found = TS_Sync_Next(sync, stream, end, &hunt, at_end);
-                at = hunt;
-                spacing = sync->u32Spacing;
-                gap = sync->u32Gap;
-                if (found < 0)
-                    break;
-                packet = u64(found);
-            }
+            // The run ended: the data is used up, or no sync byte stands where the next packet
+            // is due (or none was locked yet), and the sync takes over.
+            u64 hunt = at;
+            const long long found = TS_Sync_Next(sync, stream, end, &hunt, at_end);
+            at = hunt;
+            spacing = sync->u32Spacing;
+            gap = sync->u32Gap;
+            if (found < 0)
+                break;
+            const u64 packet = u64(found);
             if (!on_packet(stream + packet)) {
                 *pos = at;
                 return 0;
