@@ -223,13 +223,10 @@ int TS_Writer_Flush(TS_Writer *writer)
 
 int TS_Writer_PutAfterFlush(TS_Writer *writer, const u8 *packet)
 {
-    if (writer->u8Failed)
+    // Called without a block, with a full one, or after a failure (which the flush returns).
+    if (TS_Writer_Flush(writer) < 0)
         return -6;
-    if (writer->lu8Block == nullptr || writer->u32Used + TS_PACKET_SIZE > writer->u32Capacity) {
-        if (TS_Writer_Flush(writer) < 0)
-            return -6;
-        g_tWriteQueue.Acquire(writer);
-    }
+    g_tWriteQueue.Acquire(writer);
     std::memcpy(writer->lu8Block + writer->u32Used, packet, TS_PACKET_SIZE);
     writer->u32Used += TS_PACKET_SIZE;
     return 0;
