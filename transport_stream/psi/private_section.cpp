@@ -12,22 +12,17 @@ int TS_Section_PrivateFromPreSection(TS_PrivateSection *section, const TS_PreSec
     if (section == nullptr || presection == nullptr)
         return -1;
     TS_ByteReader reader = TS_PreSection_Reader(presection);
-    TS_SectionHeader header = TS_Section_ReadHeader(&reader, TS_SectionForm::AsIndicated);
-    section->table_id = header.table_id;
-    section->section_syntax_indicator = header.section_syntax_indicator;
-    section->private_indicator = header.private_indicator;
-    section->reserved1 = header.reserved1;
+    TS_SectionHeader header = TS_Section_ReadHeader(section, &reader, TS_SectionForm::AsIndicated);
 
     // private_section_length counts the bytes after itself; the short form's are all data.
     TS_ByteReader after_length = TS_PreSection_Reader(presection);
     after_length.Skip(3);
     const TS_ByteReader body = after_length.Take(header.section_length);
     section->private_section_length = u16(body.Size());
-    if (!header.section_syntax_indicator) {
+    if (!section->section_syntax_indicator) {
         std::memcpy(section->lu8Data, body.Begin(), body.Size());
     } else {
         section->table_id_extension = header.table_id_extension;
-        TS_Section_CopyVersion(section, header);
         // The long form's data lies between last_section_number and the CRC_32 that closes
         // private_section_length, as cut.
         header.section_length = section->private_section_length;

@@ -66,7 +66,7 @@ int TS_SDT_FromPreSection(TS_SDT *sdt, const TS_PreSection *section)
         // An entry starts before the CRC_32 and has its five fixed bytes in the section.
         u16 count = 0;
         while (count < TS_MAX_SERVICES && TS_Section_LoopLength(header, reader) > 0 && reader.Remaining() >= 5)
-            TS_SDTService_Read(&sdt->ltService[count++], &reader, scratch, header.section_number);
+            TS_SDTService_Read(&sdt->ltService[count++], &reader, scratch, sdt->section_number);
         sdt->u16ServiceCount = count;
     });
 }

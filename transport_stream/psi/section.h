@@ -20,32 +20,48 @@ inline TS_ByteReader TS_PreSection_Reader(const TS_PreSection *section)
     return TS_ByteReader(section->lu8Section, TS_PreSection_Extent(section));
 }
 
-// The header of a section: the three bytes up to section_length, and in the long form the
-// five after them. The PAT, CAT and PMT read the long form whatever their
-// section_syntax_indicator says (their table_id_extension is transport_stream_id, reserved
-// and program_number); a private section has it only when the indicator is set.
-struct TS_SectionHeader {
-    u8 table_id;
-    u8 section_syntax_indicator;
-    u8 private_indicator;  // the '0' bit of the PAT, CAT and PMT
-    u8 reserved1;
-    u16 section_length;  // as declared: it may reach past the bytes collected
-    u16 table_id_extension;
-    u8 reserved2;
-    u8 version_number;
-    u8 current_next_indicator;
-    u8 section_number;
-    u8 last_section_number;
-};
-
 enum class TS_SectionForm {
     Long,         // the eight header bytes, always
     AsIndicated,  // the long form only when section_syntax_indicator is set
 };
 
-// Reads the header from the reader's position (the section's first byte) and leaves the
-// reader behind it. Fields the form does not read, or that lie past the section, are 0.
-TS_SectionHeader TS_Section_ReadHeader(TS_ByteReader *section, TS_SectionForm form);
+// What the header says besides the fields that every record names alike: section_length as
+// declared (it may reach past the bytes collected), and table_id_extension, which each table
+// names its own way (transport_stream_id, program_number, network_id).
+struct TS_SectionHeader {
+    u16 section_length;
+    u16 table_id_extension;
+};
+
+// Reads the header of a section from the reader's position (its first byte) and leaves the
+// reader behind it: the three bytes up to section_length, and in the long form the five after
+// them. The PAT, CAT and PMT read the long form whatever their section_syntax_indicator says;
+// a private section has it only when the indicator is set. The fields go straight into the
+// record's fields of the same names (private_indicator, the '0' bit of the PAT, CAT and PMT,
+// only where the record has one); those the form does not read are left as they were, those
+// past the section read 0.
+template <class Record>
+TS_SectionHeader TS_Section_ReadHeader(Record *record, TS_ByteReader *section, TS_SectionForm form)
+{
+    TS_SectionHeader header = {};
+    record->table_id = section->Read8();
+    const u16 flags_and_length = section->Read16();
+    record->section_syntax_indicator = u8(flags_and_length >> 15);
+    if constexpr (requires { record->private_indicator; })
+        record->private_indicator = u8((flags_and_length >> 14) & 0x01);
+    record->reserved1 = u8((flags_and_length >> 12) & 0x03);
+    header.section_length = u16(flags_and_length & 0x0FFF);
+    if (form == TS_SectionForm::AsIndicated && !record->section_syntax_indicator)
+        return header;
+    header.table_id_extension = section->Read16();
+    const u8 version = section->Read8();
+    record->reserved2 = u8(version >> 6);
+    record->version_number = u8((version >> 1) & 0x1F);
+    record->current_next_indicator = u8(version & 0x01);
+    record->section_number = section->Read8();
+    record->last_section_number = section->Read8();
+    return header;
+}
 
 // Bytes from the reader's position up to where the table's loops end: the start of the
 // CRC_32, byte section_length - 1 (section_length counts from byte 3), never past the bytes
@@ -57,16 +73,6 @@ u32 TS_Section_LoopLength(const TS_SectionHeader &header, const TS_ByteReader &s
 // read as it stands; whether it checks is for the caller to ask.
 u32 TS_Section_ReadCRC(const TS_ByteReader &section);
 
-// The fields from reserved2 to last_section_number, which every long-form record names alike.
-template <class Record> void TS_Section_CopyVersion(Record *record, const TS_SectionHeader &header)
-{
-    record->reserved2 = header.reserved2;
-    record->version_number = header.version_number;
-    record->current_next_indicator = header.current_next_indicator;
-    record->section_number = header.section_number;
-    record->last_section_number = header.last_section_number;
-}
-
 // Decodes a complete PAT, CAT or PMT section into its record, the three laid out alike: the
 // long-form header (bytes 3-4, table_id_extension, are left to read_body, as each record names
 // them), then read_body(header, reader) with the reader behind the header, then the CRC_32.
@@ -77,12 +83,8 @@ int TS_Section_DecodeTable(Table *table, const TS_PreSection *section, ReadBody 
     if (table == nullptr || section == nullptr)
         return -1;
     TS_ByteReader reader = TS_PreSection_Reader(section);
-    const TS_SectionHeader header = TS_Section_ReadHeader(&reader, TS_SectionForm::Long);
-    table->table_id = header.table_id;
-    table->section_syntax_indicator = header.section_syntax_indicator;
-    table->reserved1 = header.reserved1;
+    const TS_SectionHeader header = TS_Section_ReadHeader(table, &reader, TS_SectionForm::Long);
     table->section_length = header.section_length;
-    TS_Section_CopyVersion(table, header);
     read_body(header, reader);
     table->CRC_32 = TS_Section_ReadCRC(reader);
     table->u8Valid = 1;
