@@ -75,15 +75,7 @@ int TS_SDTServices_Initialise(TS_SDTServices *services)
 {
     if (services == nullptr)
         return -1;
-    // The services themselves are left as they are: the count says how many hold anything.
-    services->u8Valid = 0;
-    services->table_id = 0;
-    services->transport_stream_id = 0;
-    services->original_network_id = 0;
-    services->version_number = 0;
-    services->last_section_number = 0;
-    std::memset(services->lu8Taken, 0, sizeof services->lu8Taken);
-    services->u16ServiceCount = 0;
+    std::memset(services, 0, sizeof *services);
     return 0;
 }
 
