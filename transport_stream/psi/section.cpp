@@ -107,35 +107,19 @@ int TS_PreSection_Import(TS_PreSection *section, const u8 *packet, u16 min_secti
 
 }  // namespace
 
-// The smallest section_length each table accepts: the fixed header after section_length plus
-// the CRC_32 (9), and for the PMT also PCR_PID and program_info_length (13), for the SDT
-// original_network_id and reserved_future_use (12), for the NIT its two loop lengths (13).
-int TS_PAT_ImportPreSection(TS_PreSection *section, const u8 *packet)
-{
-    return TS_PreSection_Import(section, packet, 9);
-}
-
-int TS_CAT_ImportPreSection(TS_PreSection *section, const u8 *packet)
-{
-    return TS_PreSection_Import(section, packet, 9);
-}
-
-int TS_PMT_ImportPreSection(TS_PreSection *section, const u8 *packet)
-{
-    return TS_PreSection_Import(section, packet, 13);
-}
-
-int TS_Section_ImportPreSection(TS_PreSection *section, const u8 *packet)
-{
-    return TS_PreSection_Import(section, packet, 9);
-}
-
-int TS_SDT_ImportPreSection(TS_PreSection *section, const u8 *packet)
-{
-    return TS_PreSection_Import(section, packet, 12);
-}
-
-int TS_NIT_ImportPreSection(TS_PreSection *section, const u8 *packet)
-{
-    return TS_PreSection_Import(section, packet, 13);
-}
+// Each table's importer is the common one with the smallest section_length the table accepts:
+// the fixed header after section_length plus the CRC_32 (9), and for the PMT also PCR_PID and
+// program_info_length (13), for the SDT original_network_id and reserved_future_use (12), for
+// the NIT its two loop lengths (13).
+#define TS_SECTION_IMPORTER(Importer, min_section_length)                                                              \
+    int Importer(TS_PreSection *section, const u8 *packet)                                                             \
+    {                                                                                                                  \
+        return TS_PreSection_Import(section, packet, min_section_length);                                              \
+    }
+TS_SECTION_IMPORTER(TS_PAT_ImportPreSection, 9)
+TS_SECTION_IMPORTER(TS_CAT_ImportPreSection, 9)
+TS_SECTION_IMPORTER(TS_PMT_ImportPreSection, 13)
+TS_SECTION_IMPORTER(TS_Section_ImportPreSection, 9)
+TS_SECTION_IMPORTER(TS_SDT_ImportPreSection, 12)
+TS_SECTION_IMPORTER(TS_NIT_ImportPreSection, 13)
+#undef TS_SECTION_IMPORTER
