@@ -208,39 +208,28 @@ void TS_AribText_TwoByte(TS_TextOut *out, TS_AribSet set, int row, int cell)
         TS_AribText_Replacement(out);
 }
 
-TS_AribG TS_AribText_OneByteSet(u8 final_byte)
-{
-    switch (final_byte) {
-    case 0x4A:
-    case 0x36:
-        return {TS_ARIB_ALPHANUMERIC, 1};
-    case 0x30:
-    case 0x37:
-        return {TS_ARIB_HIRAGANA, 1};
-    case 0x31:
-    case 0x38:
-        return {TS_ARIB_KATAKANA, 1};
-    case 0x49:
-        return {TS_ARIB_JIS_KATAKANA, 1};
-    default:
-        return {TS_ARIB_NO_UNICODE, 1};
-    }
-}
+// The graphic sets a designation names by its final byte. The alphanumeric, hiragana and
+// katakana sets each have a proportional form under a second final byte, decoded as the plain one.
+struct TS_AribDesignation {
+    u8 u8Final;
+    TS_AribG tSet;
+};
+constexpr TS_AribDesignation kAribDesignations[] = {
+    {0x42, {TS_ARIB_KANJI, 2}},    {0x39, {TS_ARIB_JIS_PLANE1, 2}},   {0x3A, {TS_ARIB_JIS_PLANE2, 2}},
+    {0x3B, {TS_ARIB_SYMBOLS, 2}},  {0x4A, {TS_ARIB_ALPHANUMERIC, 1}}, {0x36, {TS_ARIB_ALPHANUMERIC, 1}},
+    {0x30, {TS_ARIB_HIRAGANA, 1}}, {0x37, {TS_ARIB_HIRAGANA, 1}},     {0x31, {TS_ARIB_KATAKANA, 1}},
+    {0x38, {TS_ARIB_KATAKANA, 1}}, {0x49, {TS_ARIB_JIS_KATAKANA, 1}},
+};
 
-TS_AribG TS_AribText_TwoByteSet(u8 final_byte)
+// The set that final byte names among those of that many bytes a character. One this decoder
+// has no table for (mosaic, macro and the like) keeps its size, so that its characters are
+// stepped over whole.
+TS_AribG TS_AribText_Set(u8 final_byte, u8 bytes)
 {
-    switch (final_byte) {
-    case 0x42:
-        return {TS_ARIB_KANJI, 2};
-    case 0x39:
-        return {TS_ARIB_JIS_PLANE1, 2};
-    case 0x3A:
-        return {TS_ARIB_JIS_PLANE2, 2};
-    case 0x3B:
-        return {TS_ARIB_SYMBOLS, 2};
-    default:
-        return {TS_ARIB_NO_UNICODE, 2};
-    }
+    for (const TS_AribDesignation &designation : kAribDesignations)
+        if (designation.u8Final == final_byte && designation.tSet.u8Bytes == bytes)
+            return designation.tSet;
+    return {TS_ARIB_NO_UNICODE, bytes};
 }
 
 bool TS_AribText_IsFinal(u8 byte) { return byte >= 0x30 && byte <= 0x7E; }
@@ -285,10 +274,8 @@ int TS_AribText_Escape(TS_TextOut *out, TS_AribState *state, const u8 *bytes, in
             return i;
         }
         const u8 final_byte = bytes[i++];
-        if (drcs)
-            state->ltG[g] = {TS_ARIB_NO_UNICODE, u8(two_byte ? 2 : 1)};
-        else
-            state->ltG[g] = two_byte ? TS_AribText_TwoByteSet(final_byte) : TS_AribText_OneByteSet(final_byte);
+        const u8 size = two_byte ? 2 : 1;
+        state->ltG[g] = drcs ? TS_AribG{TS_ARIB_NO_UNICODE, size} : TS_AribText_Set(final_byte, size);
         return i;
     }
     // Any other sequence: its intermediate bytes and final byte go with it.
@@ -387,16 +374,12 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
             TS_TextOut_Bytes(out, "\n", 1);
             break;
         case 0x0E:  // LS1
-            state.u8GL = 1;
-            break;
         case 0x0F:  // LS0
-            state.u8GL = 0;
+            state.u8GL = byte == 0x0E ? 1 : 0;
             break;
         case 0x19:  // SS2
-            state.u8SingleShift = 2;
-            break;
         case 0x1D:  // SS3
-            state.u8SingleShift = 3;
+            state.u8SingleShift = byte == 0x19 ? 2 : 3;
             break;
         case 0x1B:
             i = TS_AribText_Escape(out, &state, bytes, length, i);
