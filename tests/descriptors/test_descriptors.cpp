@@ -187,6 +187,25 @@ TEST(DescriptorGolden, EveryKindPrintsAsExpected)
     }
 }
 
+// The JSON form of every golden case, a line each behind the case's name, against one golden
+// file: every kind's field names, their order, the fields left out, and the bytes behind them.
+TEST(DescriptorGolden, EveryKindWritesItsJSONAsExpected)
+{
+    std::string lines;
+    for (const GoldenCase &test : GoldenCases()) {
+        const ExactBytes exact(test.lu8Bytes);
+        auto descriptor = Filled(0);
+        ASSERT_EQ(TS_GetDescriptor(descriptor.get(), exact.begin()), 0);
+        lines += std::string(test.strName) + " " + testsupport::CaptureStdout([&] {
+                     TS_Json json;
+                     TS_Json_Start(&json);
+                     TS_Descriptor_PrintJSON(&json, descriptor.get());
+                     TS_Json_EndLine(&json);
+                 });
+    }
+    EXPECT_EQ(testsupport::CompareWithGolden("descriptor_kinds_json", lines), "");
+}
+
 TEST(DescriptorDecode, MPEG1OnlyVideoLeavesTheMPEG2FieldsAlone)
 {
     auto descriptor = Filled(0x77);
