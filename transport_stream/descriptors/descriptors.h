@@ -35,34 +35,35 @@ using TS_DescriptorPrinter = int (*)(const TS_Descriptor *);
 using TS_DescriptorJSON = int (*)(TS_Json *, const TS_Descriptor *);
 
 // Every kind with a decoder and a printer of its own, in tag order without gaps:
-// X(Name, TAG, fixed size, short-form flags). Name gives TS_Descriptor_GetName,
+// X(Name, TAG, fixed size, short-form flags, form). Name gives TS_Descriptor_GetName,
 // TS_Descriptor_PrintName (both in ts.h) and TS_Descriptor_PrintNameJSON; the fixed size and the
-// flags are TS_DescriptorKind's. ISO 639 language has no fixed part: whole 4-byte language
-// entries only, as many as descriptor_length holds.
-#define TS_DESCRIPTOR_KIND_LIST(X)                                  \
-    X(VideoStream, VIDEO_STREAM, 5, 0x04)                           \
-    X(AudioStream, AUDIO_STREAM, 3, 0)                              \
-    X(Hierarchy, HIERARCHY, 6, 0)                                   \
-    X(Registration, REGISTRATION, 6, 0)                             \
-    X(DataStreamAlignment, DATA_STREAM_ALIGNMENT, 3, 0)             \
-    X(TargetBackgroundGrid, TARGET_BACKGROUND_GRID, 6, 0)           \
-    X(VideoWindow, VIDEO_WINDOW, 6, 0)                              \
-    X(ConditionalAccess, CONDITIONAL_ACCESS, 6, 0)                  \
-    X(ISO639Language, ISO_639_LANGUAGE, 2, 0)                       \
-    X(SystemClock, SYSTEM_CLOCK, 4, 0)                              \
-    X(MultiplexBufferUtilization, MULTIPLEX_BUFFER_UTILIZATION, 6, 0) \
-    X(Copyright, COPYRIGHT, 6, 0)                                   \
-    X(MaximumBitrate, MAXIMUM_BITRATE, 5, 0)                        \
-    X(PrivateDataIndicator, PRIVATE_DATA_INDICATOR, 6, 0)           \
-    X(SmoothingBuffer, SMOOTHING_BUFFER, 8, 0)                      \
-    X(STD, STD, 3, 0)                                               \
-    X(IBP, IBP, 4, 0)
+// flags are TS_DescriptorKind's. Form Layout: the three are those of kNameLayout
+// (descriptor_layouts.h); form Own: written out for the kind. ISO 639 language has no fixed part:
+// whole 4-byte language entries only, as many as descriptor_length holds.
+#define TS_DESCRIPTOR_KIND_LIST(X)                                                                                     \
+    X(VideoStream, VIDEO_STREAM, 5, 0x04, Layout)                                                                      \
+    X(AudioStream, AUDIO_STREAM, 3, 0, Layout)                                                                         \
+    X(Hierarchy, HIERARCHY, 6, 0, Layout)                                                                              \
+    X(Registration, REGISTRATION, 6, 0, Layout)                                                                        \
+    X(DataStreamAlignment, DATA_STREAM_ALIGNMENT, 3, 0, Layout)                                                        \
+    X(TargetBackgroundGrid, TARGET_BACKGROUND_GRID, 6, 0, Layout)                                                      \
+    X(VideoWindow, VIDEO_WINDOW, 6, 0, Layout)                                                                         \
+    X(ConditionalAccess, CONDITIONAL_ACCESS, 6, 0, Layout)                                                             \
+    X(ISO639Language, ISO_639_LANGUAGE, 2, 0, Own)                                                                     \
+    X(SystemClock, SYSTEM_CLOCK, 4, 0, Layout)                                                                         \
+    X(MultiplexBufferUtilization, MULTIPLEX_BUFFER_UTILIZATION, 6, 0, Layout)                                          \
+    X(Copyright, COPYRIGHT, 6, 0, Layout)                                                                              \
+    X(MaximumBitrate, MAXIMUM_BITRATE, 5, 0, Layout)                                                                   \
+    X(PrivateDataIndicator, PRIVATE_DATA_INDICATOR, 6, 0, Layout)                                                      \
+    X(SmoothingBuffer, SMOOTHING_BUFFER, 8, 0, Layout)                                                                 \
+    X(STD, STD, 3, 0, Layout)                                                                                          \
+    X(IBP, IBP, 4, 0, Layout)
 
 // The JSON forms of the kinds, as TS_DescriptorJSON: -1 for a null pointer, -2 for a record of
 // another kind (nothing written), else 0. Identifiers come as numbers, the bytes behind them and
 // the body of a raw descriptor as hexadecimal strings, a language code as a string.
 int TS_Descriptor_PrintRAWJSON(TS_Json *json, const TS_Descriptor *descriptor);
-#define TS_DESCRIPTOR_DECLARE_JSON(Name, TAG, fixed_size, short_form_flags) \
+#define TS_DESCRIPTOR_DECLARE_JSON(Name, TAG, fixed_size, short_form_flags, form)                                      \
     int TS_Descriptor_Print##Name##JSON(TS_Json *json, const TS_Descriptor *descriptor);
 TS_DESCRIPTOR_KIND_LIST(TS_DESCRIPTOR_DECLARE_JSON)
 #undef TS_DESCRIPTOR_DECLARE_JSON
@@ -86,8 +87,8 @@ struct TS_DescriptorKind {
 };
 
 inline constexpr TS_DescriptorKind TS_DESCRIPTOR_KINDS[] = {
-#define TS_DESCRIPTOR_KIND_ENTRY(Name, TAG, fixed_size, short_form_flags)                                  \
-    {TS_TAG_##TAG, fixed_size, TS_Descriptor_Get##Name, TS_Descriptor_Print##Name, TS_Descriptor_Print##Name##JSON, \
+#define TS_DESCRIPTOR_KIND_ENTRY(Name, TAG, fixed_size, short_form_flags, form)                                        \
+    {TS_TAG_##TAG,    fixed_size, TS_Descriptor_Get##Name, TS_Descriptor_Print##Name, TS_Descriptor_Print##Name##JSON, \
      short_form_flags},
     TS_DESCRIPTOR_KIND_LIST(TS_DESCRIPTOR_KIND_ENTRY)
 #undef TS_DESCRIPTOR_KIND_ENTRY
