@@ -1,7 +1,7 @@
 // Descriptor decoding and printing through the dispatch by tag. The input is a descriptor loop:
 // it is decoded with the bounds of a section ending where the input ends, every descriptor is
 // printed, and the first one also goes through TS_GetDescriptor and through every kind's own
-// decoder, which must refuse a foreign tag without touching the record.
+// decoder, printer and JSON form, which must refuse a foreign tag without touching the record.
 #include <cstring>
 #include <vector>
 
@@ -62,10 +62,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (kind.u8Tag == one[0]) {
             Check(result == 0, "a kind decodes its own tag");
             Check(kind.pfnPrint(&record) == 0, "a kind prints its own tag");
+            TS_Json json;
+            TS_Json_Start(&json);
+            Check(kind.pfnJSON(&json, &record) == 0, "a kind writes its own tag as JSON");
+            TS_Json_EndLine(&json);
         } else {
             Check(result == -2, "a kind refuses a foreign tag");
             Check(std::memcmp(&record, &before, sizeof record) == 0, "a refused record is untouched");
             Check(kind.pfnPrint(&descriptor) == -2, "a kind does not print a foreign tag");
+            TS_Json json;
+            TS_Json_Start(&json);
+            Check(kind.pfnJSON(&json, &descriptor) == -2, "a kind does not write a foreign tag as JSON");
         }
     }
     return 0;
