@@ -148,8 +148,11 @@ inline constexpr TS_DescriptorField kIBPFields[] = {
 };
 
 // The MPEG-2 fields of a video stream descriptor only while MPEG_1_only_flag (field 2) is clear.
-inline constexpr TS_DescriptorLayout kVideoStreamLayout = {
-    TS_TAG_VIDEO_STREAM, "Video stream", "Video stream", kVideoStreamFields, 0, nullptr, 2};
+inline constexpr TS_DescriptorLayout kVideoStreamLayout = {.u8Tag = TS_TAG_VIDEO_STREAM,
+                                                           .strText = "Video stream",
+                                                           .strJSON = "Video stream",
+                                                           .tFields = kVideoStreamFields,
+                                                           .iShortFormFlag = 2};
 inline constexpr TS_DescriptorLayout kAudioStreamLayout = {TS_TAG_AUDIO_STREAM, "Audio Stream", "Audio stream",
                                                            kAudioStreamFields};
 inline constexpr TS_DescriptorLayout kHierarchyLayout = {TS_TAG_HIERARCHY, "Hierarchy", "Hierarchy", kHierarchyFields};
