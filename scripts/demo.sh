@@ -6,7 +6,9 @@ build=$1 sample=$2 out=$3
 mkdir -p "$out"
 echo "== pidsift $sample  (the programs of the last PAT)"
 "$build/pidsift" "$sample"
-pid=$("$build/pidsift" "$sample" 2>&1 | head -n 1 | sed -n 's/.*PID:\(0x[0-9A-F]*\)$/\1/p')
+# sed reads the whole listing: head would leave pidsift, which writes a line at a time, to a
+# closed pipe, and pipefail would stop the demo.
+pid=$("$build/pidsift" "$sample" 2>&1 | sed -n '1s/.*PID:\(0x[0-9A-F]*\)$/\1/p')
 echo
 echo "== pidsift $sample $pid $out/program.ts"
 "$build/pidsift" "$sample" "$pid" "$out/program.ts"
