@@ -36,6 +36,14 @@ void CheckImport(int result, const TS_PreSection &section)
         Check(section.u16Collected == section.u16Length && section.u16Length >= 12, "a complete section is whole");
 }
 
+// Feeds the packet to the importer and checks what it did; true when a section is complete.
+bool Completes(int (*import)(TS_PreSection *, const u8 *), TS_PreSection *section, const u8 *packet)
+{
+    const int result = import(section, packet);
+    CheckImport(result, *section);
+    return result >= 0 && section->u8Complete;
+}
+
 void CheckDescriptors(const TS_Descriptor *list, u16 count)
 {
     Check(count <= 32, "at most 32 descriptors per loop");
@@ -204,42 +212,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         packet[0] = TS_SYNC_BYTE;
         TS_Packet header;
         Check(TS_Packet_Get(&header, packet.data()) == 0, "packet decodes");
-        int result;
         switch (kind) {
         case 0:
-            result = TS_PAT_ImportPreSection(&g_tTables.tPATSection, packet.data());
-            CheckImport(result, g_tTables.tPATSection);
-            if (result >= 0 && g_tTables.tPATSection.u8Complete)
+            if (Completes(TS_PAT_ImportPreSection, &g_tTables.tPATSection, packet.data()))
                 OnPAT(header);
             break;
         case 1:
-            result = TS_CAT_ImportPreSection(&g_tTables.tCATSection, packet.data());
-            CheckImport(result, g_tTables.tCATSection);
-            if (result >= 0 && g_tTables.tCATSection.u8Complete)
+            if (Completes(TS_CAT_ImportPreSection, &g_tTables.tCATSection, packet.data()))
                 OnCAT();
             break;
         case 2:
-            result = TS_PMT_ImportPreSection(&g_tTables.tPMTSection, packet.data());
-            CheckImport(result, g_tTables.tPMTSection);
-            if (result >= 0 && g_tTables.tPMTSection.u8Complete)
+            if (Completes(TS_PMT_ImportPreSection, &g_tTables.tPMTSection, packet.data()))
                 OnPMT(header.PID);
             break;
         case 4:
-            result = TS_SDT_ImportPreSection(&g_tTables.tSDTSection, packet.data());
-            CheckImport(result, g_tTables.tSDTSection);
-            if (result >= 0 && g_tTables.tSDTSection.u8Complete)
+            if (Completes(TS_SDT_ImportPreSection, &g_tTables.tSDTSection, packet.data()))
                 OnSDT();
             break;
         case 5:
-            result = TS_NIT_ImportPreSection(&g_tTables.tNITSection, packet.data());
-            CheckImport(result, g_tTables.tNITSection);
-            if (result >= 0 && g_tTables.tNITSection.u8Complete)
+            if (Completes(TS_NIT_ImportPreSection, &g_tTables.tNITSection, packet.data()))
                 OnNIT();
             break;
         default:
-            result = TS_Section_ImportPreSection(&g_tTables.tPrivateSection, packet.data());
-            CheckImport(result, g_tTables.tPrivateSection);
-            if (result >= 0 && g_tTables.tPrivateSection.u8Complete)
+            if (Completes(TS_Section_ImportPreSection, &g_tTables.tPrivateSection, packet.data()))
                 OnPrivate();
             break;
         }
