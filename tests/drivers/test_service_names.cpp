@@ -24,6 +24,14 @@ std::string UTF8(const u8 *bytes, u8 count, int family)
     return text;
 }
 
+// The CRC_32 a section closes with, as the dump prints it: eight hexadecimal digits.
+std::string SectionCRC(const Bytes &section)
+{
+    char crc[9];
+    snprintf(crc, sizeof crc, "%08X", Crc32Mpeg2(section.data(), section.size() - 4));
+    return crc;
+}
+
 std::string ServiceName(const TS_CheckReport &report, int i)
 {
     const TS_SDTService &service = report.ltProgram[i].tService;
@@ -409,33 +417,23 @@ TEST_F(ServiceNames, NetworkNameOfTheActualNit)
 
     Multiplex usual;
     usual.Cycle({usual.Section(0x0010, theirs), usual.Section(0x0010, ours)});
-    EXPECT_EQ(
-        Dump(usual.recording().bytes(), TS_PRINT_NIT),
-        "========================================\n"
-        "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0010(<assigned>) TSC:0 AFC:1 CN:0\n"
-        "[NIT] TI:0x41(NIT Other) SSI:1 R1:3 SL:21 NID:12290 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
-        "  RFU:15 NDL:8 DSC:1 TAGS:0x40 NetworkName:\"Theirs\"\n"
-        "  RFU:15 TSLL:0 TransportStreams:0\n"
-        "  CRC32:0x" +
-            [&] {
-                char crc[9];
-                snprintf(crc, sizeof crc, "%08X", Crc32Mpeg2(theirs.data(), theirs.size() - 4));
-                return std::string(crc);
-            }() +
-            "\n"
-            "========================================\n"
-            "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0010(<assigned>) TSC:0 AFC:1 CN:1\n"
-            "[NIT] TI:0x40(NIT Self) SSI:1 R1:3 SL:25 NID:12289 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
-            "  RFU:15 NDL:6 DSC:1 TAGS:0x40 NetworkName:\"Ours\"\n"
-            "  RFU:15 TSLL:6 TransportStreams:1\n"
-            "  TSI:32736 ONID:9018 RFU:15 TDL:0 DSC:0\n"
-            "  CRC32:0x" +
-            [&] {
-                char crc[9];
-                snprintf(crc, sizeof crc, "%08X", Crc32Mpeg2(ours.data(), ours.size() - 4));
-                return std::string(crc);
-            }() +
-            "\n");
+    EXPECT_EQ(Dump(usual.recording().bytes(), TS_PRINT_NIT),
+              "========================================\n"
+              "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0010(<assigned>) TSC:0 AFC:1 CN:0\n"
+              "[NIT] TI:0x41(NIT Other) SSI:1 R1:3 SL:21 NID:12290 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
+              "  RFU:15 NDL:8 DSC:1 TAGS:0x40 NetworkName:\"Theirs\"\n"
+              "  RFU:15 TSLL:0 TransportStreams:0\n"
+              "  CRC32:0x" +
+                  SectionCRC(theirs) +
+                  "\n"
+                  "========================================\n"
+                  "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0010(<assigned>) TSC:0 AFC:1 CN:1\n"
+                  "[NIT] TI:0x40(NIT Self) SSI:1 R1:3 SL:25 NID:12289 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
+                  "  RFU:15 NDL:6 DSC:1 TAGS:0x40 NetworkName:\"Ours\"\n"
+                  "  RFU:15 TSLL:6 TransportStreams:1\n"
+                  "  TSI:32736 ONID:9018 RFU:15 TDL:0 DSC:0\n"
+                  "  CRC32:0x" +
+                  SectionCRC(ours) + "\n");
 }
 
 TEST(TextFamily, AribNamesAndTags)
