@@ -4,11 +4,11 @@
 // (GL) or 0xA0 (GR). Every input sits in a heap block of exactly its size.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
 #include <string>
 
 #include <pidsift/ts.h>
+
+#include "text_field.h"
 
 namespace {
 
@@ -16,14 +16,7 @@ const std::string kFFFD = "\xEF\xBF\xBD";
 
 std::string Arib(const std::string &field, int capacity = 1024)
 {
-    std::unique_ptr<u8[]> bytes(new u8[field.size()]);
-    std::memcpy(bytes.get(), field.data(), field.size());
-    std::string out(size_t(capacity) + 1, '\x7F');
-    const int written = TS_Text_ToUTF8(out.data(), capacity, bytes.get(), int(field.size()), TS_TEXT_ARIB);
-    EXPECT_GE(written, 0);
-    EXPECT_EQ(out[size_t(written)], '\0');
-    EXPECT_EQ(std::strlen(out.c_str()), size_t(written));
-    return out.substr(0, size_t(written));
+    return testsupport::DecodedText(field, TS_TEXT_ARIB, capacity);
 }
 
 TEST(AribText, InitialSetsKanjiInGLHiraganaInGR)

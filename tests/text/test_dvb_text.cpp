@@ -4,28 +4,19 @@
 // the end is caught under ASan.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
 #include <string>
 
 #include <pidsift/ts.h>
+
+#include "text_field.h"
 
 namespace {
 
 const std::string kFFFD = "\xEF\xBF\xBD";
 
-// The text of a DVB field, checking what every call must hold: the result is the length of a
-// NUL-terminated text.
 std::string Dvb(const std::string &field, int capacity = 1024)
 {
-    std::unique_ptr<u8[]> bytes(new u8[field.size()]);
-    std::memcpy(bytes.get(), field.data(), field.size());
-    std::string out(size_t(capacity) + 1, '\x7F');
-    const int written = TS_Text_ToUTF8(out.data(), capacity, bytes.get(), int(field.size()), TS_TEXT_DVB);
-    EXPECT_GE(written, 0);
-    EXPECT_EQ(out[size_t(written)], '\0');
-    EXPECT_EQ(std::strlen(out.c_str()), size_t(written));
-    return out.substr(0, size_t(written));
+    return testsupport::DecodedText(field, TS_TEXT_DVB, capacity);
 }
 
 TEST(DvbText, DefaultTableIsLatinWithEuroAndDiacriticsAheadOfTheirLetter)
