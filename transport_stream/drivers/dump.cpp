@@ -82,6 +82,12 @@ struct TS_DumpSI {
 TS_DumpSI g_tDumpSI;
 constexpr int kSIBits = TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS;
 
+// Whether the dump follows the packets of pid as service information under the mask.
+bool TS_Dump_FollowsSI(int mask, u16 pid)
+{
+    return (mask & kSIBits) && (pid == 0x0010 || pid == 0x0011 || TS_FamilyVote_WatchesPID(pid));
+}
+
 // Starts a block of output for the packet in hand: one separator before its first block (the
 // JSON blocks have none).
 const TS_Packet *TS_Dump_Begin(TS_Dump *dump)
@@ -173,11 +179,11 @@ bool TS_Dump_Wanted(TS_Dump *dump, u16 pid, const TS_PreSection *section, u32 ke
     return true;
 }
 
-// The tracks follow what the new PAT announces at each position; a position whose program or
-// PMT PID changed starts its reassembly afresh. Decoded PMTs stay until replaced.
 // The roles of the PIDs may have changed: every PID is looked at again.
 void TS_Dump_RolesChanged(TS_Dump *dump) { std::memset(dump->lu8Quiet, 0, sizeof dump->lu8Quiet); }
 
+// The tracks follow what the new PAT announces at each position; a position whose program or
+// PMT PID changed starts its reassembly afresh. Decoded PMTs stay until replaced.
 void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
 {
     const TS_PAT &pat = state->tPAT;
@@ -274,8 +280,7 @@ void TS_Dump_OnPrivatePacket(TS_Dump *dump, u16 pid, const u8 *packet, TS_PreSec
                              TS_PrivateSection *record, const char *type, int (*print)(const TS_PrivateSection *),
                              void (*print_json)(TS_Json *, const TS_PrivateSection *, bool))
 {
-    if (TS_Section_ImportPreSection(section, packet) < 0 || !section->u8Complete ||
-        !TS_Dump_Wanted(dump, pid, section))
+    if (TS_Section_ImportPreSection(section, packet) < 0 || !section->u8Complete || !TS_Dump_Wanted(dump, pid, section))
         return;
     TS_Section_PrivateFromPreSection(record, section);
     TS_Dump_Block(
@@ -417,7 +422,7 @@ bool TS_Dump_IsQuiet(const TS_Dump *dump, u16 pid)
     if ((mask & TS_PRINT_PACKETS) || ((mask & TS_PRINT_PIDS) && !dump->lu8Listed[pid]) || pid == 0x0000 ||
         pid == 0x0001)
         return false;
-    if ((mask & kSIBits) && (pid == 0x0010 || pid == 0x0011 || TS_FamilyVote_WatchesPID(pid)))
+    if (TS_Dump_FollowsSI(mask, pid))
         return false;
     const TS_PIDRoles roles = dump->tMap.ltRole[pid];
     return roles.u16PMT == 0 && !((mask & TS_PRINT_PCR) && roles.u16PCR != 0) &&
@@ -461,7 +466,7 @@ void TS_Dump_Take(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid)
     }
     if (pid == 0x0001 && TS_CAT_ImportPreSection(&state->tCATSection, packet) >= 0 && state->tCATSection.u8Complete)
         TS_Dump_OnTable(dump, state, pid, &state->tCATSection, &state->tCAT, &g_tScratch.tCAT, kDumpCAT);
-    if ((mask & kSIBits) && (pid == 0x0010 || pid == 0x0011 || TS_FamilyVote_WatchesPID(pid)))
+    if (TS_Dump_FollowsSI(mask, pid))
         TS_Dump_OnSIPacket(dump, pid, packet);
     // Programs are known only from a PAT.
     if (!state->tPAT.u8Valid)
