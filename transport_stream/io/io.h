@@ -15,8 +15,8 @@ void TS_Report(int failure, const char *path, int error_number);
 // the bytes on disk stay those of one 188-byte write per packet. A full block is handed to a
 // write thread, which writes the blocks of every writer in the order they were handed over
 // while the run goes on reading; the writer fills another block meanwhile (its own again once
-// written, or one of a few spares shared by all). A failure the thread meets is reported by the run's own
-// thread, at the writer's next flush or at its close, once.
+// written, or one of a few spares shared by all). A failure the thread meets is reported by the
+// run's own thread, at the writer's next flush or at its close, once.
 // ---------------------------------------------------------------------------------------------
 
 struct TS_Writer {
