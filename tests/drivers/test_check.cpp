@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "drivers/check.h"
 #include "recording.h"
 
 namespace {
@@ -783,24 +781,6 @@ TEST(CheckFile, FailuresAndNullArguments)
     EXPECT_EQ(report->u32UnitSize, 0u);
     EXPECT_EQ(report->u8Timed, 0);
     ExpectNoErrors(*report);
-}
-
-TEST(CheckFile, FoldedCRCMatchesTheTable)
-{
-    std::mt19937 random(7);
-    std::vector<u8> bytes(4200);
-    for (size_t length : {0, 1, 3, 4, 15, 16, 17, 31, 32, 33, 47, 48, 64, 100, 183, 1021, 4095, 4098}) {
-        for (int round = 0; round < 20; ++round) {
-            for (u8 &byte : bytes)
-                byte = u8(random());
-            const size_t offset = size_t(round % 8);
-            EXPECT_EQ(TS_Check_CRC32(bytes.data() + offset, length), GetCRC32(0xFFFFFFFF, bytes.data() + offset, length))
-                << length;
-        }
-    }
-    // A section followed by its own CRC_32 leaves 0.
-    const Bytes section = LongSection(0x4E, 1, 0, Bytes(300, 0x3C));
-    EXPECT_EQ(TS_Check_CRC32(section.data(), section.size()), 0u);
 }
 
 }  // namespace

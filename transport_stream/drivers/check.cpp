@@ -5,45 +5,13 @@
 #include <bit>
 #include <cstring>
 #include <type_traits>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
+#include "common/crc.h"
 #include "common/hook.h"
-#include "drivers/check.h"
 #include "drivers/driver.h"
 #include "drivers/text_family.h"
 
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// CRC_32 eight bytes a step
-// ---------------------------------------------------------------------------------------------
-
-// Table k gives the register's change from a byte followed by k zero bytes: eight lookups, one
-// per byte of an eight-byte step, replace eight dependent steps of the byte-wise table.
-struct TS_CRCTables {
-    u32 lu32Table[8][256];
-};
-
-constexpr TS_CRCTables TS_CRC_MakeTables()
-{
-    TS_CRCTables tables{};
-    for (u32 i = 0; i < 256; ++i) {
-        u32 crc = i << 24;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-        tables.lu32Table[0][i] = crc;
-    }
-    for (int k = 1; k < 8; ++k)
-        for (u32 i = 0; i < 256; ++i) {
-            const u32 previous = tables.lu32Table[k - 1][i];
-            tables.lu32Table[k][i] = (previous << 8) ^ tables.lu32Table[0][previous >> 24];
-        }
-    return tables;
-}
-
-constexpr TS_CRCTables kCRC = TS_CRC_MakeTables();
 
 // ---------------------------------------------------------------------------------------------
 // Sections on the checked PIDs
@@ -740,7 +708,7 @@ void TS_Check_OnSection(TS_Check *check, u16 pid, u8 kind, const u8 *bytes, u32 
     const bool has_crc = long_form || table_id <= 0x02 || table_id == 0x73;
     const bool room = length >= 3u + 4u + (long_form ? 5u : 0u);
     const bool checked = has_crc && room;
-    const bool intact = !checked || TS_Check_CRC32(bytes, length) == 0;
+    const bool intact = !checked || TS_CRC32(bytes, length) == 0;
     if (!intact) {
         ++check->pReport->ltPID[pid].u64CRCErrors;
         TS_Check_Count(check, TS_CHECK_CRC, check->u64Index);
@@ -1114,72 +1082,6 @@ void TS_Check_Start(TS_Check *check, TS_CheckReport *report)
 }
 
 }  // namespace
-
-namespace {
-
-// The register after length bytes, from crc, eight bytes a step through the tables.
-u32 TS_Check_CRC32Sliced(u32 crc, const u8 *data, size_t length)
-{
-    const auto &t = kCRC.lu32Table;
-    for (; length >= 8; data += 8, length -= 8) {
-        const u32 high = crc ^ TS_Read32(data);
-        const u32 low = TS_Read32(data + 4);
-        crc = t[7][high >> 24] ^ t[6][(high >> 16) & 0xFF] ^ t[5][(high >> 8) & 0xFF] ^ t[4][high & 0xFF] ^
-              t[3][low >> 24] ^ t[2][(low >> 16) & 0xFF] ^ t[1][(low >> 8) & 0xFF] ^ t[0][low & 0xFF];
-    }
-    for (; length > 0; ++data, --length)
-        crc = t[0][((crc >> 24) ^ *data) & 0xFF] ^ (crc << 8);
-    return crc;
-}
-
-#if defined(__x86_64__)
-// x^n modulo the generator (x^32 + 0x04C11DB7), for n of 32 or more.
-constexpr u64 TS_CRC_PowerOfX(u32 n)
-{
-    u32 remainder = 0x04C11DB7;  // x^32
-    for (u32 i = 32; i < n; ++i)
-        remainder = (remainder & 0x80000000u) ? (remainder << 1) ^ 0x04C11DB7u : remainder << 1;
-    return remainder;
-}
-
-// Sixteen bytes a step with carry-less multiplication: the 128 bits gathered so far, A, are
-// worth A * x^128 once the next 16 bytes follow, and modulo the generator that is
-// A_high * (x^192 mod G) + A_low * (x^128 mod G), under 96 bits: no table, so a section costs
-// no cache misses. The first byte stands in the top bits, as the bytes go through the CRC. The
-// last 128 bits and the bytes after them go through the tables.
-__attribute__((target("pclmul,ssse3"))) u32 TS_Check_CRC32Folded(const u8 *data, size_t length)
-{
-    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i constants = _mm_set_epi64x((long long)TS_CRC_PowerOfX(192), (long long)TS_CRC_PowerOfX(128));
-    // The start value 0xFFFFFFFF of the register is the same as the first 32 bits inverted.
-    __m128i gathered = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data)), reverse);
-    gathered = _mm_xor_si128(gathered, _mm_set_epi32(-1, 0, 0, 0));
-    data += 16;
-    length -= 16;
-    for (; length >= 16; data += 16, length -= 16) {
-        const __m128i next = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data)), reverse);
-        gathered = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(gathered, constants, 0x11),
-                                               _mm_clmulepi64_si128(gathered, constants, 0x00)),
-                                 next);
-    }
-    u8 bytes[16];
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(bytes), _mm_shuffle_epi8(gathered, reverse));
-    return TS_Check_CRC32Sliced(TS_Check_CRC32Sliced(0, bytes, 16), data, length);
-}
-
-const bool kFolding = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
-#endif
-
-}  // namespace
-
-u32 TS_Check_CRC32(const u8 *data, size_t length)
-{
-#if defined(__x86_64__)
-    if (kFolding && length >= 32)
-        return TS_Check_CRC32Folded(data, length);
-#endif
-    return TS_Check_CRC32Sliced(0xFFFFFFFF, data, length);
-}
 
 int TS_SetCheckHook(TS_CheckHook hook, void *context) { return g_tCheckHook.Set(hook, context); }
 
