@@ -37,7 +37,7 @@ int TS_Descriptor_GetRAW(TS_Descriptor *descriptor, const u8 *data)
     return 0;
 }
 
-int TS_Descriptor_GetWithin(TS_Descriptor *descriptor, const u8 *data, const u8 *end)
+int TS_Descriptor_SpanWithin(const u8 *data, const u8 *end)
 {
     const long long available = end - data;
     if (available < 2)
@@ -45,8 +45,15 @@ int TS_Descriptor_GetWithin(TS_Descriptor *descriptor, const u8 *data, const u8 
     const u32 span = 2u + data[1];
     if (span > available || TS_Descriptor_FixedSize(data, u32(available)) > available)
         return -4;
-    TS_GetDescriptor(descriptor, data);
     return int(span);
+}
+
+int TS_Descriptor_GetWithin(TS_Descriptor *descriptor, const u8 *data, const u8 *end)
+{
+    const int span = TS_Descriptor_SpanWithin(data, end);
+    if (span >= 0)
+        TS_GetDescriptor(descriptor, data);
+    return span;
 }
 
 u16 TS_Descriptor_DecodeLoop(TS_Descriptor *list, u16 capacity, const u8 *begin, const u8 *loop_end,
@@ -54,11 +61,11 @@ u16 TS_Descriptor_DecodeLoop(TS_Descriptor *list, u16 capacity, const u8 *begin,
 {
     // Surplus descriptors are dropped: the callers step over a loop by its declared length.
     u16 count = 0;
-    for (const u8 *position = begin; position < loop_end && count < capacity; ++count) {
-        const int span = TS_Descriptor_GetWithin(&list[count], position, section_end);
-        if (span < 0)
-            break;
-        position += span;
-    }
+    TS_Descriptor_ForEach(begin, loop_end, section_end, [&](const u8 *data, u32) {
+        if (count >= capacity)
+            return false;
+        TS_GetDescriptor(&list[count++], data);
+        return true;
+    });
     return count;
 }

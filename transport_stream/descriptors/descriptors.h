@@ -119,10 +119,29 @@ constexpr const TS_DescriptorKind &TS_DescriptorKind_For(u8 tag)
     return index < std::size(TS_DESCRIPTOR_KINDS) ? TS_DESCRIPTOR_KINDS[index] : TS_DESCRIPTOR_RAW_KIND;
 }
 
-// Decodes the descriptor at data if its fixed part and its announced length both end at or
-// before end. Returns the bytes it spans (2 + descriptor_length), or -4 when it does not fit
-// (nothing decoded).
+// The bytes the descriptor at data spans (2 + descriptor_length) when its fixed part and its
+// announced length both end at or before end, else -4: where a descriptor loop stops.
+int TS_Descriptor_SpanWithin(const u8 *data, const u8 *end);
+
+// Decodes the descriptor at data if it lies within end (TS_Descriptor_SpanWithin). Returns the
+// bytes it spans, or -4 when it does not fit (nothing decoded).
 int TS_Descriptor_GetWithin(TS_Descriptor *descriptor, const u8 *data, const u8 *end);
+
+// Walks a descriptor loop from begin up to loop_end: on_descriptor(data, span) for each
+// descriptor, until it returns false. A descriptor reaching past section_end stops the loop;
+// one reaching only past loop_end is the last. Returns the number visited.
+template <class OnDescriptor>
+u16 TS_Descriptor_ForEach(const u8 *begin, const u8 *loop_end, const u8 *section_end, OnDescriptor &&on_descriptor)
+{
+    u16 count = 0;
+    for (const u8 *position = begin; position < loop_end; ++count) {
+        const int span = TS_Descriptor_SpanWithin(position, section_end);
+        if (span < 0 || !on_descriptor(position, u32(span)))
+            break;
+        position += span;
+    }
+    return count;
+}
 
 // Decodes the descriptor loop from begin up to loop_end into list, at most capacity entries.
 // A descriptor reaching past section_end stops the loop; surplus descriptors are skipped.

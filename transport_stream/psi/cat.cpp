@@ -1,7 +1,6 @@
 // Conditional access section decoding (ISO/IEC 13818-1 2.4.4.6), and the EMM PID that its CA
 // descriptors name.
-#include "descriptors/descriptors.h"
-#include "psi/section.h"
+#include "psi/walk.h"
 
 // Decodes a complete CAT section. The header is read with the PAT's layout, so bytes 3-4
 // (reserved in a CAT) land in transport_stream_id. The descriptor loop runs up to the CRC_32;
@@ -11,9 +10,14 @@ int TS_CAT_FromPreSection(TS_CAT *cat, const TS_PreSection *section)
 {
     return TS_Section_DecodeTable(cat, section, [cat](const TS_SectionHeader &header, TS_ByteReader &reader) {
         cat->transport_stream_id = header.table_id_extension;
-        const TS_ByteReader loop = reader.Take(TS_Section_LoopLength(header, reader));
-        cat->u16DescriptorCount =
-            TS_Descriptor_DecodeLoop(cat->ltDescriptor, TS_MAX_DESCRIPTORS, loop.Begin(), loop.End(), reader.End());
+        u16 count = 0;
+        TS_CAT_WalkDescriptors(header, reader, [&](const u8 *data, u32) {
+            if (count >= TS_MAX_DESCRIPTORS)
+                return false;
+            TS_GetDescriptor(&cat->ltDescriptor[count++], data);
+            return true;
+        });
+        cat->u16DescriptorCount = count;
     });
 }
 

@@ -1,22 +1,35 @@
 // Program map section decoding and stream membership (ISO/IEC 13818-1 2.4.4.8).
-#include "descriptors/descriptors.h"
-#include "psi/section.h"
+#include "psi/walk.h"
 
 namespace {
 
-// Reads one elementary stream loop entry from section: stream_type, elementary_PID,
-// ES_info_length and the descriptors of its loop. The loop is cut at the section's end, and a
-// descriptor reaching past that end is not decoded; the reader is left where ES_info_length
-// says the next entry starts (at the end, with its flag set, when that lies beyond it).
-void TS_PMTStream_Read(TS_PMTStream *stream, TS_ByteReader *section)
+void TS_PMTStream_Fill(TS_PMTStream *stream, const TS_PMTStreamEntry &entry)
 {
-    stream->stream_type = section->Read8();
-    stream->elementary_PID = section->Read13();
-    stream->ES_info_length = section->Read12();
-    const TS_ByteReader loop = section->Take(stream->ES_info_length);
-    stream->u16DescriptorCount =
-        TS_Descriptor_DecodeLoop(stream->ltDescriptor, TS_MAX_DESCRIPTORS, loop.Begin(), loop.End(), section->End());
+    stream->stream_type = entry.stream_type;
+    stream->elementary_PID = entry.elementary_PID;
+    stream->ES_info_length = entry.ES_info_length;
+    stream->u16DescriptorCount = TS_Descriptor_DecodeLoop(stream->ltDescriptor, TS_MAX_DESCRIPTORS, entry.tLoop.Begin(),
+                                                          entry.tLoop.End(), entry.pu8SectionEnd);
 }
+
+// Fills the record from the walk, up to its capacities.
+struct TS_PMTFiller {
+    TS_PMT *pPMT;
+    u16 u16Count;
+
+    void Program(const TS_PMTProgramPart &program)
+    {
+        pPMT->PCR_PID = program.PCR_PID;
+        pPMT->program_info_length = program.program_info_length;
+        pPMT->u16DescriptorCount = TS_Descriptor_DecodeLoop(
+            pPMT->ltDescriptor, TS_MAX_DESCRIPTORS, program.tLoop.Begin(), program.tLoop.End(), program.pu8SectionEnd);
+    }
+    bool Stream(const TS_PMTStreamEntry &entry)
+    {
+        TS_PMTStream_Fill(&pPMT->ltStream[u16Count++], entry);
+        return u16Count < TS_MAX_STREAMS;
+    }
+};
 
 }  // namespace
 
@@ -26,7 +39,13 @@ int TS_PMT_GetStreamInfo(TS_PMTStream *stream, const u8 *entry)
     if (stream == nullptr || entry == nullptr)
         return -1;
     TS_ByteReader reader(entry, 5 + TS_Read12(entry + 3));
-    TS_PMTStream_Read(stream, &reader);
+    TS_PMTStreamEntry fields;
+    fields.stream_type = reader.Read8();
+    fields.elementary_PID = reader.Read13();
+    fields.ES_info_length = reader.Read12();
+    fields.tLoop = reader.Take(fields.ES_info_length);
+    fields.pu8SectionEnd = reader.End();
+    TS_PMTStream_Fill(stream, fields);
     return 0;
 }
 
@@ -36,20 +55,9 @@ int TS_PMT_FromPreSection(TS_PMT *pmt, const TS_PreSection *section, u16 pid)
 {
     return TS_Section_DecodeTable(pmt, section, [pmt, pid](const TS_SectionHeader &header, TS_ByteReader &reader) {
         pmt->program_number = header.table_id_extension;
-        pmt->PCR_PID = reader.Read13();
-        pmt->program_info_length = reader.Read12();
-
-        // The stream loop starts where program_info_length says, even when the program loop's
-        // last descriptor overran it.
-        const TS_ByteReader program_loop = reader.Take(pmt->program_info_length);
-        pmt->u16DescriptorCount = TS_Descriptor_DecodeLoop(pmt->ltDescriptor, TS_MAX_DESCRIPTORS, program_loop.Begin(),
-                                                           program_loop.End(), reader.End());
-
-        // A stream entry starts before the CRC_32 and has its five fixed bytes in the section.
-        u16 count = 0;
-        while (count < TS_MAX_STREAMS && TS_Section_LoopLength(header, reader) > 0 && reader.Remaining() >= 5)
-            TS_PMTStream_Read(&pmt->ltStream[count++], &reader);
-        pmt->u16StreamCount = count;
+        TS_PMTFiller filler = {pmt, 0};
+        TS_PMT_WalkBody(header, reader, filler);
+        pmt->u16StreamCount = filler.u16Count;
         pmt->u16PID = pid;
     });
 }
