@@ -111,61 +111,71 @@ struct TS_Sync {
 // (then *pos is where the carried tail starts).
 long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end);
 
+// Visits the packets in stream from *pos up to end, calling on_packet(const u8 *packet) for
+// each until it returns false; at_end: no more bytes will follow. Returns false when on_packet
+// ended the visit (then *pos is where that packet's unit starts), true when the bytes are used up
+// (then *pos is where the carried tail starts).
+template <class PacketFn>
+inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, bool at_end, PacketFn &&on_packet)
+{
+    // The position, the end of the data and the spacing are held in locals while the packets
+    // are visited: no store of a handler can reach them, so they stay in registers. *pos is
+    // brought up to date when the visit returns.
+    u64 at = *pos;
+    u32 spacing = sync->u32Spacing;
+    u32 gap = sync->u32Gap;
+    for (;;) {
+        // Locked onto the packet spacing, the next packet is simply one spacing on: the run of
+        // packets that stand there goes through a loop of its own, with nothing else in it (most
+        // of a recording is such runs).
+        if (spacing != 0 && end >= TS_PACKET_SIZE + gap) {
+            const u8 *unit = stream + at;
+            const u8 *last = stream + end - TS_PACKET_SIZE - gap;
+            while (unit <= last && unit[gap] == TS_SYNC_BYTE) {
+                if (!on_packet(unit + gap)) {
+                    *pos = u64(unit - stream);
+                    return false;
+                }
+                unit += spacing;
+            }
+            at = u64(unit - stream);
+        }
+        // The run ended: the data is used up, or no sync byte stands where the next packet is
+        // due (or none was locked yet), and the sync takes over.
+        u64 hunt = at;
+        const long long found = TS_Sync_Next(sync, stream, end, &hunt, at_end);
+        at = hunt;
+        spacing = sync->u32Spacing;
+        gap = sync->u32Gap;
+        if (found < 0)
+            break;
+        const u64 packet = u64(found);
+        if (!on_packet(stream + packet)) {
+            *pos = at;
+            return false;
+        }
+        at = packet + TS_PACKET_SIZE;
+    }
+    *pos = at;
+    return true;
+}
+
 // Runs the read/sync loop over fd, calling on_packet(const u8 *packet) for each packet until it
 // returns false or the input ends. Returns 0, or -5 on a read error. sync: zero-initialised by
 // the caller, which may read its tallies during and after the run.
 template <class PacketFn>
-int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet)
+int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet,
+                  u64 capacity = TS_STREAM_CAPACITY)
 {
     const u64 total = TS_Input_Size(fd);
     for (;;) {
-        const long long got = TS_Input_Read(fd, path, stream, size, pos, TS_STREAM_CAPACITY);
+        const long long got = TS_Input_Read(fd, path, stream, size, pos, capacity);
         if (got < 0)
             return -5;
         sync->u64BytesRead += u64(got);
         TS_Progress_Report(sync->u64BytesRead, total);
         const bool at_end = got == 0;
-        // The position, the end of the data and the spacing are held in locals while the packets
-        // of this read are visited: no store of a handler can reach them, so they stay in
-        // registers. *pos is brought up to date when the loop reads again or returns.
-        const u64 end = *size;
-        u64 at = *pos;
-        u32 spacing = sync->u32Spacing;
-        u32 gap = sync->u32Gap;
-        for (;;) {
-            // Locked onto the packet spacing, the next packet is simply one spacing on: the run
-            // of packets that stand there goes through a loop of its own, with nothing else in
-            // it (most of a recording is such runs).
-            if (spacing != 0 && end >= TS_PACKET_SIZE + gap) {
-                const u8 *unit = stream + at;
-                const u8 *last = stream + end - TS_PACKET_SIZE - gap;
-                while (unit <= last && unit[gap] == TS_SYNC_BYTE) {
-                    if (!on_packet(unit + gap)) {
-                        *pos = u64(unit - stream);
-                        return 0;
-                    }
-                    unit += spacing;
-                }
-                at = u64(unit - stream);
-            }
-            // The run ended: the data is used up, or no sync byte stands where the next packet
-            // is due (or none was locked yet), and the sync takes over.
-            u64 hunt = at;
-            const long long found = TS_Sync_Next(sync, stream, end, &hunt, at_end);
-            at = hunt;
-            spacing = sync->u32Spacing;
-            gap = sync->u32Gap;
-            if (found < 0)
-                break;
-            const u64 packet = u64(found);
-            if (!on_packet(stream + packet)) {
-                *pos = at;
-                return 0;
-            }
-            at = packet + TS_PACKET_SIZE;
-        }
-        *pos = at;
-        if (at_end)
+        if (!TS_Stream_Scan(sync, stream, *size, pos, at_end, on_packet) || at_end)
             return 0;
     }
 }
