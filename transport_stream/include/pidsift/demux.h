@@ -1,0 +1,191 @@
+// C++ interface of pidsift's demux: one object that owns the reading of one recording. It takes
+// the bytes of a file, of standard input, or of a caller who pushes them in pieces of any size
+// (from a socket, a pipe, memory), finds the packets in them, collects the sections of the PIDs
+// asked for and keeps the tables in force: the PAT, the PMT of every program, the CAT, the
+// services of the SDT and the network's name. Callers subscribe to tables and packets; every
+// table holds all that its section carries.
+//
+// A Demux keeps all its state in itself: two demuxes may run at once on two threads.
+//
+//     pidsift::Demux demux;
+//     demux.OnPat([](const pidsift::Pat &pat) { ... });
+//     demux.Run("recording.ts");            // or Feed(bytes, size) ... Finish()
+//     for (const pidsift::Program &program : demux.Programs()) ...
+#ifndef PIDSIFT_TRANSPORT_STREAM_DEMUX_H
+#define PIDSIFT_TRANSPORT_STREAM_DEMUX_H
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <pidsift/ts.h>
+
+namespace pidsift {
+
+// A descriptor of a table's loop: descriptor_tag, the descriptor_length bytes of its body, and
+// where its tag stands in the table's section.
+struct Descriptor {
+    u8 tag = 0;
+    std::vector<u8> body;
+    u32 offset = 0;
+};
+
+// What every long-form table section starts with (ISO/IEC 13818-1 2.4.4.10).
+struct TableHeader {
+    u8 table_id = 0;
+    u16 section_length = 0;
+    u16 table_id_extension = 0;  // transport_stream_id, program_number, network_id, ...
+    u8 version_number = 0;
+    u8 current_next_indicator = 0;
+    u8 section_number = 0;
+    u8 last_section_number = 0;
+};
+
+// An entry of the PAT's program loop. pid is the network_PID when program_number is 0, else the
+// program_map_PID (13 bits).
+struct PatEntry {
+    u16 program_number = 0;
+    u16 pid = 0;
+};
+
+struct Pat {
+    TableHeader header;
+    std::vector<PatEntry> entries;  // every entry of the section, in its order
+    u32 crc = 0;                    // CRC_32 as the section carries it
+    std::vector<u8> section;        // the bytes of the section, CRC_32 included
+
+    u16 transport_stream_id() const { return header.table_id_extension; }
+};
+
+struct PmtStream {
+    u8 stream_type = 0;
+    u16 elementary_pid = 0;
+    std::vector<Descriptor> descriptors;
+};
+
+struct Pmt {
+    TableHeader header;
+    u16 pid = 0;  // the PID whose packets carried it
+    u16 pcr_pid = 0x1FFF;
+    std::vector<Descriptor> descriptors;  // the program loop
+    std::vector<PmtStream> streams;       // every stream of the section, in its order
+    u32 crc = 0;
+    std::vector<u8> section;
+
+    u16 program_number() const { return header.table_id_extension; }
+    // CA_PID of the first conditional-access descriptor of the program loop (the ECM PID), or
+    // TS_NO_PID.
+    u16 EcmPid() const;
+};
+
+struct Cat {
+    TableHeader header;
+    std::vector<Descriptor> descriptors;
+    u32 crc = 0;
+    std::vector<u8> section;
+
+    // CA_PID of the first conditional-access descriptor (the EMM PID), or TS_NO_PID.
+    u16 EmmPid() const;
+};
+
+// A complete section as it was collected on a PID. crc_ok: the section has a CRC_32 (the long
+// form, and the PAT, CAT, PMT and TOT whatever their indicator) and it checks; false for a
+// section that has none (has_crc false).
+struct Section {
+    u16 pid = 0;
+    const u8 *bytes = nullptr;
+    u32 length = 0;  // 3 + section_length
+    bool has_crc = false;
+    bool crc_ok = false;
+
+    u8 table_id() const { return bytes[0]; }
+};
+
+// A service of the actual SDT (table_id 0x42) of the PAT's transport stream, gathered over its
+// sections. The names are the broadcast's bytes; their UTF-8 text is decoded with the text
+// family the recording showed (TS_TEXT_DVB or TS_TEXT_ARIB, see TS_SetTextFamily).
+struct Service {
+    u16 service_id = 0;
+    bool has_service_descriptor = false;
+    u8 service_type = 0;
+    std::vector<u8> provider_name_bytes;
+    std::vector<u8> name_bytes;
+    std::string provider_name;
+    std::string name;
+};
+
+// A program of the PAT in force (the network entry left out), with its PMT once one came.
+struct Program {
+    u16 program_number = 0;
+    u16 pmt_pid = 0;
+    const Pmt *pmt = nullptr;  // valid until the next call into the demux
+};
+
+class DemuxCore;
+
+class Demux {
+public:
+    Demux();
+    ~Demux();
+    Demux(const Demux &) = delete;
+    Demux &operator=(const Demux &) = delete;
+
+    // ---- Subscriptions: made before the bytes come, or from inside a callback ---------------
+    // Tables: each time a section of the table completes and is used. A section whose CRC_32
+    // fails is not used once its PID has delivered a good one; until then sections are used as
+    // they are.
+    void OnPat(std::function<void(const Pat &)> callback);
+    void OnPmt(std::function<void(const Pmt &)> callback);  // of every program of the PAT
+    void OnCat(std::function<void(const Cat &)> callback);
+    // Every complete section on pid, damaged ones included, packed ones each.
+    void OnSections(u16 pid, std::function<void(const Section &)> callback);
+    // Packets (188 bytes from the sync byte): of one PID, of every PID, or of one program (its
+    // PMT sections, PCR, ECM and streams, each packet once, in the order of the input).
+    void OnPackets(u16 pid, std::function<void(const u8 *packet)> callback);
+    void OnAllPackets(std::function<void(const u8 *packet)> callback);
+    void OnProgramPackets(u16 program_number, std::function<void(const u8 *packet)> callback);
+    // The services of the SDT and the network's name are kept only when asked for before the
+    // run (they cost a section collector on PIDs 0x0010 and 0x0011).
+    void KeepServices(int text_family = TS_TEXT_AUTO);
+
+    // ---- Input ---------------------------------------------------------------------------------
+    // Reads a whole file ("-": standard input). 0; -2 when it cannot be opened, -5 on a read
+    // error (with the library's message, as the drivers print it).
+    int Run(const char *path);
+    // Pushes the next bytes of a recording, in pieces of any size; Finish() once it has ended.
+    void Feed(const u8 *data, size_t size);
+    void Finish();
+
+    // ---- What is in force -------------------------------------------------------------------
+    const Pat *pat() const;  // null before the first PAT
+    const Cat *cat() const;
+    std::vector<Program> Programs() const;
+    const Pmt *PmtOf(u16 program_number) const;
+    std::vector<Service> Services() const;  // with KeepServices, in the order of the SDT
+    std::string NetworkName() const;        // with KeepServices: of the last actual NIT
+    u64 Packets() const;                    // packets found so far
+
+private:
+    std::unique_ptr<DemuxCore> m_core;
+    struct Subscribers;
+    std::unique_ptr<Subscribers> m_subscribers;
+};
+
+// ---- pidsift's listing and filter, with every program of the PAT --------------------------------
+
+// The programs of the last PAT of the file (the network entry left out), in the order of its
+// section. 0; -2 when the file cannot be opened, -5 on a read error (programs then holds those
+// of the last PAT read before it).
+int ListPrograms(const char *path, std::vector<PatEntry> *programs);
+
+// The listing and, in the same pass, the copy of the program whose PMT is on pid to the
+// descriptor open_output returns (called at most once, at the first PAT that lists pid; -1 on
+// failure), as TS_GetProgramListAndSplit does, with every program listed.
+int ListProgramsAndExtract(const char *path, u16 pid, int (*open_output)(void *context), void *context,
+                           int *split_result, std::vector<PatEntry> *programs);
+
+}  // namespace pidsift
+
+#endif  // PIDSIFT_TRANSPORT_STREAM_DEMUX_H
