@@ -1,5 +1,8 @@
 #include "reference_filter.h"
 
+#include <algorithm>
+#include <map>
+
 namespace reference_filter {
 
 namespace {
@@ -26,78 +29,92 @@ size_t PayloadStart(const Packet &p)
     return at < 188 ? at : 188;
 }
 
-// One PID's section reassembly.
-class Reassembly {
+// One PID's sections, as ISO/IEC 13818-1 lays them out: continuity is kept per PID (a repeated
+// counter is a copy that adds nothing, any other break drops the section in progress), the
+// bytes before pointer_field end the section in progress, sections follow each other back to
+// back until a table_id of 0xFF, and a section is as long as section_length says.
+class Sections {
 public:
-    enum Outcome {
-        kNothing,   // the packet brought nothing: no payload, or no section in progress
-        kDropped,   // the section in progress (or the one the packet started) was given up
-        kGrowing,   // bytes were added; the section is not complete
-        kComplete,  // the section is complete: bytes() holds it
+    struct Done {
+        std::vector<uint8_t> bytes;
+        bool carried;  // it began in an earlier packet
+    };
+    struct Fed {
+        bool taken = false;      // the payload went in
+        bool duplicate = false;  // the last counter again
+        bool carried_ended = false;
+        std::vector<Done> done;
     };
 
-    explicit Reassembly(size_t min_section_length) : m_min(min_section_length) {}
-
-    void Reset()
+    Fed Feed(const Packet &p)
     {
-        m_active = false;
-        m_bytes.clear();
-        m_total = 0;
-    }
-
-    Outcome Feed(const Packet &p)
-    {
+        Fed fed;
         const size_t payload = PayloadStart(p);
         if (payload >= 188)
-            return kNothing;
+            return fed;
         const int counter = p[3] & 0x0F;
-        size_t from;
-        if (UnitStart(p)) {
-            from = payload + 1 + p[payload];
-            if (from >= 188) {
-                Reset();
-                return kDropped;
-            }
-            Reset();
-            m_active = true;
-        } else {
-            if (!m_active)
-                return kNothing;
-            if (counter != (m_counter + 1) % 16) {
-                Reset();
-                return kDropped;
-            }
-            from = payload;
+        if (counter == m_counter) {
+            fed.duplicate = true;
+            return fed;
         }
+        fed.taken = true;
+        const bool follows = m_counter >= 0 && counter == (m_counter + 1) % 16;
         m_counter = counter;
-        for (size_t i = from; i < 188; ++i) {
-            if (m_total != 0 && m_bytes.size() == m_total)
+        const bool carried = m_busy;
+        if (!follows)
+            m_busy = false;
+        size_t at = payload;
+        if (!UnitStart(p)) {
+            if (m_busy)
+                Add(p, at, 188, true, &fed);
+            fed.carried_ended = carried && !m_busy;
+            return fed;
+        }
+        const size_t pointer = p[at];
+        ++at;
+        if (at + pointer > 188) {
+            m_busy = false;
+            fed.carried_ended = carried;
+            return fed;
+        }
+        if (m_busy)
+            Add(p, at, at + pointer, true, &fed);
+        m_busy = false;
+        fed.carried_ended = carried;
+        at += pointer;
+        while (at < 188 && p[at] != 0xFF) {
+            m_busy = true;
+            m_bytes.clear();
+            at = Add(p, at, 188, false, &fed);
+            if (m_busy)
                 break;
-            m_bytes.push_back(p[i]);
-            if (m_total == 0 && m_bytes.size() == 3) {
-                const size_t section_length = Field12(&m_bytes[1]);
-                if (section_length < m_min || section_length + 3 > 2928) {
-                    Reset();
-                    return kDropped;
-                }
-                m_total = section_length + 3;
-            }
         }
-        if (m_total != 0 && m_bytes.size() == m_total) {
-            m_active = false;
-            return kComplete;
-        }
-        return kGrowing;
+        return fed;
     }
 
+    bool busy() const { return m_busy; }
     const std::vector<uint8_t> &bytes() const { return m_bytes; }
 
 private:
-    size_t m_min;
-    bool m_active = false;
-    int m_counter = 0;
+    // Takes bytes from..to into the section in progress; returns where it stopped.
+    size_t Add(const Packet &p, size_t from, size_t to, bool carried, Fed *fed)
+    {
+        size_t at = from;
+        for (; at < to; ++at) {
+            m_bytes.push_back(p[at]);
+            if (m_bytes.size() >= 3 && m_bytes.size() == 3 + size_t(Field12(&m_bytes[1]))) {
+                ++at;
+                m_busy = false;
+                fed->done.push_back({m_bytes, carried});
+                return at;
+            }
+        }
+        return at;
+    }
+
+    int m_counter = -1;
+    bool m_busy = false;
     std::vector<uint8_t> m_bytes;
-    size_t m_total = 0;  // section_length + 3 once the first three bytes are in
 };
 
 // Bytes a descriptor's decoder reads whatever its descriptor_length says; one whose fixed part
@@ -127,8 +144,8 @@ size_t FixedPart(const uint8_t *d, size_t room)
 }
 
 // The PIDs a complete PMT section names: PCR_PID, the CA_PID of the first conditional-access
-// descriptor of the program loop, and the elementary_PID of the first 16 streams; never 0x0000
-// or 0x1FFF.
+// descriptor of the program loop, and the elementary_PID of every stream; never 0x0000 or
+// 0x1FFF.
 std::vector<bool> Selection(const std::vector<uint8_t> &s)
 {
     std::vector<bool> selected(8192, false);
@@ -140,7 +157,7 @@ std::vector<bool> Selection(const std::vector<uint8_t> &s)
     const size_t info_end = 12 + info_length < size ? 12 + info_length : size;
     size_t at = 12;
     bool have_ca = false;
-    for (int count = 0; at < info_end && count < 32; ++count) {
+    while (at < info_end) {
         const size_t room = size - at;
         if (room < 2)
             break;
@@ -155,8 +172,9 @@ std::vector<bool> Selection(const std::vector<uint8_t> &s)
     }
 
     at = 12 + info_length;
-    const size_t streams_end = section_length > 1 ? section_length - 1 : 0;
-    for (int count = 0; count < 16 && at < streams_end && at + 5 <= size; ++count) {
+    const size_t loop_end = section_length > 1 ? section_length - 1 : 0;
+    const size_t streams_end = loop_end < size ? loop_end : size;
+    while (at < streams_end && at + 5 <= size) {
         selected[Field13(&s[at + 1])] = true;
         at += 5 + Field12(&s[at + 3]);
     }
@@ -166,11 +184,17 @@ std::vector<bool> Selection(const std::vector<uint8_t> &s)
 }
 
 // Once a PID has delivered a section with a good CRC_32, its sections with a bad one are
-// ignored; until then every section is used as it is.
+// ignored; until then every section is used as it is. A section has a CRC_32 in the long form,
+// and as a PAT, CAT, PMT or TOT whatever its indicator says.
 class CrcGate {
 public:
     bool Use(const std::vector<uint8_t> &section)
     {
+        const bool long_form = (section[1] & 0x80) != 0;
+        const bool has_crc = section.size() >= (long_form ? 12u : 7u) &&
+                             (long_form || section[0] <= 0x02 || section[0] == 0x73);
+        if (!has_crc)
+            return true;
         const bool good = Crc32(section.data(), section.size()) == 0;
         if (good)
             m_good_seen = true;
@@ -181,9 +205,16 @@ private:
     bool m_good_seen = false;
 };
 
+// A program of the PAT: told apart from an earlier entry of the same number by its rank.
+struct Entry {
+    uint16_t number;
+    uint16_t pid;
+    int rank;
+};
+
 struct Held {
     size_t index;
-    bool written;  // written through the selection when it arrived
+    bool reached;  // the followed program had it when it came
 };
 
 }  // namespace
@@ -202,77 +233,150 @@ std::uint32_t Crc32(const std::uint8_t *data, std::size_t length)
 Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
 {
     Result result;
-    Reassembly pat(9);
-    Reassembly pmt(13);
+    Sections pat;
+    Sections pmt;
     CrcGate pat_gate;
     CrcGate pmt_gate;
-    bool following = false;
-    uint16_t program = 0;
+    std::vector<uint8_t> pat_in_force;
+    std::vector<Entry> programs;      // of the PAT in force
+    int followed = -1;                // index in programs
+    // The PMT sections decoded for each program (number, rank), kept while PATs list it.
+    std::map<std::pair<uint16_t, int>, std::vector<uint8_t>> pmts;
     std::vector<Held> held;
-    bool have_pmt = false;
-    std::vector<bool> selected(8192, false);
+    std::vector<int> last_owners;
+    const bool trackable = pmt_pid != 0x0000 && pmt_pid != 0x1FFF;
+
+    auto on_pid = [&]() {
+        std::vector<int> on;
+        for (size_t k = 0; k < programs.size(); ++k)
+            if (programs[k].pid == pmt_pid)
+                on.push_back(int(k));
+        return on;
+    };
 
     for (size_t index = 0; index < packets.size(); ++index) {
         const Packet &p = packets[index];
         const uint16_t pid = Pid(p);
 
         if (pid == 0x0000) {
-            if (pat.Feed(p) != Reassembly::kComplete || !pat_gate.Use(pat.bytes()))
-                continue;
-            const std::vector<uint8_t> &s = pat.bytes();
-            const int loop_length = int(Field12(&s[1])) - 9;
-            bool found = false;
-            uint16_t number = 0;
-            for (int offset = 0, count = 0; offset < loop_length && count < 16 && !found; offset += 4, ++count) {
-                number = Field16(&s[8 + size_t(offset)]);
-                found = number != 0 && Field13(&s[8 + size_t(offset) + 2]) == pmt_pid;
-            }
-            if (!found) {
-                if (result.opened) {
-                    result.ended = true;
-                    break;
-                }
-                continue;
-            }
-            if (!following || number != program) {
-                pmt.Reset();
-                held.clear();
-            }
-            following = true;
-            program = number;
-            result.opened = true;
-            continue;
-        }
-
-        if (!result.opened)
-            continue;
-        const bool through_selection = have_pmt && selected[pid];
-
-        if (pid == pmt_pid) {
-            const Reassembly::Outcome outcome = pmt.Feed(p);
-            if (outcome == Reassembly::kDropped || (outcome != Reassembly::kNothing && UnitStart(p)))
-                held.clear();
-            if (outcome == Reassembly::kGrowing || outcome == Reassembly::kComplete) {
-                const std::vector<uint8_t> &s = pmt.bytes();
-                if (s.size() < 5) {
-                    held.push_back({index, through_selection});
-                } else if (Field16(&s[3]) != program) {
-                    held.clear();
-                } else {
-                    for (const Held &h : held)
-                        if (!h.written)
-                            result.written.push_back(h.index);
-                    held.clear();
-                    result.written.push_back(index);
-                    if (outcome == Reassembly::kComplete && pmt_gate.Use(s)) {
-                        selected = Selection(s);
-                        have_pmt = true;
+            for (const Sections::Done &done : pat.Feed(p).done) {
+                const std::vector<uint8_t> &s = done.bytes;
+                if (!pat_gate.Use(s) || s[0] != 0x00 || s.size() < 12)
+                    continue;
+                if (s != pat_in_force) {
+                    pat_in_force = s;
+                    std::vector<Entry> fresh;
+                    const size_t loop_end = std::min<size_t>(Field12(&s[1]) - 1, s.size());
+                    for (size_t at = 8; at < loop_end; at += 4) {
+                        const uint16_t number = Field16(&s[at]);
+                        if (number == 0)
+                            continue;
+                        int rank = 0;
+                        for (const Entry &e : fresh)
+                            rank += e.number == number;
+                        fresh.push_back({number, Field13(&s[at + 2]), rank});
                     }
+                    std::map<std::pair<uint16_t, int>, std::vector<uint8_t>> kept;
+                    for (const Entry &e : fresh)
+                        if (pmts.count({e.number, e.rank}))
+                            kept[{e.number, e.rank}] = pmts[{e.number, e.rank}];
+                    pmts = kept;
+                    programs = fresh;
+                    held.clear();
+                    last_owners.clear();
+                    followed = -1;
+                }
+                if (result.ended)
+                    continue;
+                int found = -1;
+                for (size_t k = 0; k < programs.size() && found < 0; ++k)
+                    if (programs[k].pid == pmt_pid)
+                        found = int(k);
+                if (found < 0) {
+                    if (result.opened)
+                        result.ended = true;
                     continue;
                 }
+                followed = found;
+                result.opened = true;
             }
+            if (result.ended)
+                break;
+            continue;
         }
-        if (through_selection)
+        if (!result.opened || result.ended || followed < 0)
+            continue;
+        const Entry program = programs[size_t(followed)];
+        std::vector<int> owners;
+        bool reached = false;  // the packet reaches the followed program as a PMT packet
+        std::vector<size_t> released;
+
+        if (pid == pmt_pid && trackable) {
+            const std::vector<int> sharing = on_pid();
+            auto owner_of = [&](uint16_t number) {
+                for (int k : sharing)
+                    if (programs[size_t(k)].number == number && std::find(owners.begin(), owners.end(), k) == owners.end())
+                        owners.push_back(k);
+            };
+            auto release = [&](bool pmt_table, uint16_t number) {
+                if (pmt_table && number == program.number)
+                    for (const Held &h : held)
+                        if (!h.reached)
+                            released.push_back(h.index);
+                held.clear();
+            };
+            const Sections::Fed fed = pmt.Feed(p);
+            for (const Sections::Done &done : fed.done) {
+                const std::vector<uint8_t> &s = done.bytes;
+                const bool is_pmt = s[0] == 0x02 && s.size() >= 5;
+                const uint16_t number = is_pmt ? Field16(&s[3]) : 0;
+                if (done.carried && !held.empty())
+                    release(is_pmt, number);
+                const bool usable = pmt_gate.Use(s);
+                if (!is_pmt)
+                    continue;
+                owner_of(number);
+                if (usable && s.size() >= 16)
+                    for (int k : sharing)
+                        if (programs[size_t(k)].number == number)
+                            pmts[{number, programs[size_t(k)].rank}] = s;
+            }
+            bool hold = false;
+            if (fed.duplicate) {
+                owners = last_owners;
+                hold = !held.empty();
+            } else if (fed.taken) {
+                if (fed.carried_ended)
+                    held.clear();
+                if (pmt.busy()) {
+                    const std::vector<uint8_t> &s = pmt.bytes();
+                    const bool is_pmt = s[0] == 0x02;
+                    if (s.size() >= 5) {
+                        if (!held.empty())
+                            release(is_pmt, Field16(&s[3]));
+                        if (is_pmt)
+                            owner_of(Field16(&s[3]));
+                    } else if (!is_pmt) {
+                        held.clear();
+                    } else if (sharing.size() == 1) {
+                        owner_of(programs[size_t(sharing[0])].number);
+                    } else if (!sharing.empty()) {
+                        hold = true;
+                    }
+                }
+                last_owners = owners;
+            }
+            reached = std::find(owners.begin(), owners.end(), followed) != owners.end();
+            const auto in_force = pmts.find({program.number, program.rank});
+            const bool member = in_force != pmts.end() && Selection(in_force->second)[pid];
+            if (hold)
+                held.push_back({index, reached || member});
+        }
+        for (size_t h : released)
+            result.written.push_back(h);
+        const auto in_force = pmts.find({program.number, program.rank});
+        const bool member = in_force != pmts.end() && Selection(in_force->second)[pid];
+        if (reached || member)
             result.written.push_back(index);
     }
     return result;

@@ -9,6 +9,9 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+
+#include <pidsift/demux.h>
 
 #include "front_end.h"
 
@@ -40,10 +43,10 @@ bool ParsePID(const char *text, u16 *pid)
     return true;
 }
 
-bool IsListedPMTPID(const TS_ProgramList &list, u16 pid)
+bool IsListedPMTPID(const std::vector<pidsift::PatEntry> &programs, u16 pid)
 {
-    for (u16 i = 0; i < list.u16Count; ++i)
-        if (list.lu16PID[i] == pid)
+    for (const pidsift::PatEntry &program : programs)
+        if (program.pid == pid)
             return true;
     return false;
 }
@@ -128,17 +131,17 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging)
     std::signal(SIGINT, RemoveStagingOnSignal);
     std::signal(SIGTERM, RemoveStagingOnSignal);
     std::signal(SIGHUP, RemoveStagingOnSignal);
-    TS_ProgramList list = {};
+    std::vector<pidsift::PatEntry> programs;
     int split = 1;
     front_end::Progress progress(true);
-    const int listed = TS_GetProgramListAndSplit(&list, input, pid, OpenStaging, staging, &split);
+    const int listed = pidsift::ListProgramsAndExtract(input, pid, OpenStaging, staging, &split, &programs);
     progress.Finish();
     const char *output = staging->strOutput.c_str();
     if (listed == -5) {
         RemoveStaging();
         return kExitFailure;
     }
-    if (!IsListedPMTPID(list, pid)) {
+    if (!IsListedPMTPID(programs, pid)) {
         RemoveStaging();
         PrintInvalidPID();
         return kExitInvalidPID;
@@ -177,13 +180,13 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging)
 
 int FilterInTwoPasses(const char *input, u16 pid, const char *output)
 {
-    TS_ProgramList list = {};
+    std::vector<pidsift::PatEntry> programs;
     front_end::Progress listing_progress(true);
-    const int listed = TS_GetProgramList(&list, input);
+    const int listed = pidsift::ListPrograms(input, &programs);
     listing_progress.Finish();
     if (listed == -5)
         return kExitFailure;
-    if (!IsListedPMTPID(list, pid)) {
+    if (!IsListedPMTPID(programs, pid)) {
         PrintInvalidPID();
         return kExitInvalidPID;
     }
@@ -216,10 +219,10 @@ int main(int argc, char **argv)
     TS_SetMessageHook(front_end::PrintLibraryFailure, nullptr);
 
     if (argc == 2) {
-        TS_ProgramList list = {};
-        const int listed = TS_GetProgramList(&list, input);
-        for (u16 i = 0; i < list.u16Count; ++i)
-            fprintf(stderr, "ProgramNumber:%d PID:0x%04X\n", list.lu16ProgramNumber[i], list.lu16PID[i]);
+        std::vector<pidsift::PatEntry> programs;
+        const int listed = pidsift::ListPrograms(input, &programs);
+        for (const pidsift::PatEntry &program : programs)
+            fprintf(stderr, "ProgramNumber:%d PID:0x%04X\n", program.program_number, program.pid);
         return listed == 0 ? 0 : kExitFailure;
     }
 
@@ -227,8 +230,8 @@ int main(int argc, char **argv)
     u16 pid = 0;
     if (!ParsePID(argv[2], &pid)) {
         // The PID is reported after the input has been read, as for a PID that is not listed.
-        TS_ProgramList list = {};
-        if (TS_GetProgramList(&list, input) == -5)
+        std::vector<pidsift::PatEntry> programs;
+        if (pidsift::ListPrograms(input, &programs) == -5)
             return kExitFailure;
         PrintInvalidPID();
         return kExitInvalidPID;

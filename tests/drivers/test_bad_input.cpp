@@ -371,7 +371,9 @@ TEST_F(BadInput, SectionsAnnouncing4093Bytes)
     }
 
     // In a recording: an oversized PAT and PMT, each with 22 continuation packets, arrive while
-    // the program is being filtered. They are dropped, and the tables after them are followed.
+    // the program is being filtered. The demux collects sections of every length section_length
+    // can declare, so both are whole sections; their CRC_32 fails after good ones, so the tables
+    // in force stay, and the PMT's packets, which carried a section of the program, are copied.
     const Mux before = SmallBroadcast();
     const Mux after = SmallBroadcast();
     Mux bad;
@@ -380,15 +382,16 @@ TEST_F(BadInput, SectionsAnnouncing4093Bytes)
     Bytes oversized_pmt = header;
     oversized_pmt.resize(4096, 0xE1);
     bad.Add(bad.builder.Section(0x0000, oversized_pat));
-    bad.Add(bad.builder.Section(0x01F0, oversized_pmt));
+    bad.Add(bad.builder.Section(0x01F0, oversized_pmt), 0x0400);
     EXPECT_EQ(bad.packets.size(), 46u);
     const Bytes bytes = Concat({before.bytes(), bad.bytes(), after.bytes()});
     const std::string input = Write("oversized.ts", bytes);
     EXPECT_EQ(Analyse(bytes).uProgramFiles, 2u);
     const TS_ProgramList list = List(input);
     ASSERT_EQ(list.u16Count, 2);
-    EXPECT_TRUE(Extract(input, 0x01F0) ==
-                Concat({before.ProgramBytes(0x0400, before.packets.size()), after.ProgramBytes(0x0400, after.packets.size())}));
+    EXPECT_TRUE(Extract(input, 0x01F0) == Concat({before.ProgramBytes(0x0400, before.packets.size()),
+                                                  bad.ProgramBytes(0x0400, bad.packets.size()),
+                                                  after.ProgramBytes(0x0400, after.packets.size())}));
 }
 
 TEST_F(BadInput, PointerFieldPointingPastThePacket)
@@ -528,8 +531,8 @@ TEST_F(BadInput, DescriptorsOverrunningTheirLoops)
 
 TEST_F(BadInput, PATOfFiftyPrograms)
 {
-    // 50 programs in one section of 216 bytes, over two packets; only the first 16 entries are
-    // kept, the network entry among them.
+    // 50 programs in one section of 216 bytes, over two packets. The listing and the extraction
+    // take every entry; the specified list holds the first 16 programs.
     std::vector<PATEntry> entries = {{0, 0x0010}};
     for (u16 i = 1; i < 50; ++i)
         entries.push_back({u16(0x0400 + i), u16(0x0100 + i)});
@@ -537,38 +540,40 @@ TEST_F(BadInput, PATOfFiftyPrograms)
     mux.Add(mux.builder.Section(0x0000, PATSection(0x7FE0, 0, entries)));
     ASSERT_EQ(mux.packets.size(), 2u);
     mux.Add(mux.builder.Section(0x0105, PMTSection(0x0405, 0, 0x0205, {}, {{0x02, 0x0205, {}}})), 0x0405);
-    mux.Add(mux.builder.Section(0x0120, PMTSection(0x0420, 0, 0x0220, {}, {{0x02, 0x0220, {}}})));
+    mux.Add(mux.builder.Section(0x0120, PMTSection(0x0420, 0, 0x0220, {}, {{0x02, 0x0220, {}}})), 0x0420);
     for (int i = 0; i < 4; ++i) {
         mux.Add(mux.builder.PCR(0x0205, 1000u * i, 0, true), 0x0405);
-        mux.Add(mux.builder.Payload(0x0220, 0x20));
+        mux.Add(mux.builder.Payload(0x0220, 0x20), 0x0420);
     }
     const std::string input = Write("pat50.ts", mux.bytes());
     const TS_ProgramList list = List(input);
-    ASSERT_EQ(list.u16Count, 15);
+    ASSERT_EQ(list.u16Count, 16);
+    EXPECT_EQ(list.lu16ProgramNumber[15], 0x0410);
+    EXPECT_EQ(list.lu16PID[15], 0x0110);
     // The program split makes one file for each of the 15 programs kept; the PMT split refuses
     // a PAT of more than one program.
     const Analysis analysis = Analyse(mux.bytes());
     EXPECT_EQ(analysis.uProgramFiles, 15u);
     EXPECT_EQ(analysis.s32Check, -3);
     EXPECT_EQ(analysis.uPMTFiles, 0u);
-    EXPECT_EQ(list.lu16ProgramNumber[14], 0x040F);
-    EXPECT_EQ(list.lu16PID[14], 0x010F);
     EXPECT_TRUE(Extract(input, 0x0105) == mux.ProgramBytes(0x0405, mux.packets.size()));
+    EXPECT_TRUE(Extract(input, 0x0120) == mux.ProgramBytes(0x0420, mux.packets.size()));
 
-    // The tool lists 15 programs and refuses the PMT PID of entry 32, which was dropped.
+    // The tool lists all 49 programs and copies the program of entry 32.
     const CommandResult listed = RunCommand(Quote(PidsiftBinary()) + " " + Quote(input));
     EXPECT_EQ(listed.status, 0);
-    EXPECT_EQ(std::count(listed.err.begin(), listed.err.end(), '\n'), 15);
-    const CommandResult refused = RunCommand(Quote(PidsiftBinary()) + " " + Quote(input) + " 120 " + Quote(dir.File("out.ts")));
-    EXPECT_EQ(refused.status, 255);
-    EXPECT_EQ(refused.err, "Error: invalid PID.\n");
-    EXPECT_NE(access(dir.File("out.ts").c_str(), F_OK), 0);
+    EXPECT_EQ(std::count(listed.err.begin(), listed.err.end(), '\n'), 49);
+    EXPECT_NE(listed.err.find("ProgramNumber:1073 PID:0x0131\n"), std::string::npos);
+    const CommandResult copied = RunCommand(Quote(PidsiftBinary()) + " " + Quote(input) + " 120 " + Quote(dir.File("out.ts")));
+    EXPECT_EQ(copied.status, 0);
+    EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == mux.ProgramBytes(0x0420, mux.packets.size()));
 }
 
 TEST_F(BadInput, PMTsBeyondTheRecordsCapacities)
 {
-    // 40 streams of 40 descriptors each: 3,416 bytes, more than a section buffer holds. The PMT
-    // is refused and nothing of the program is written, although its output exists.
+    // 40 streams of 40 descriptors each: 3,416 bytes, more than the records' section buffer
+    // holds but within what section_length declares. The extraction takes all of it: the PMT
+    // packets and the 40 streams.
     std::vector<PMTStreamSpec> streams;
     Bytes forty;
     for (u8 d = 0; d < 40; ++d)
@@ -578,8 +583,9 @@ TEST_F(BadInput, PMTsBeyondTheRecordsCapacities)
     const Bytes huge = PMTSection(0x0400, 0, 0x0300, {}, streams);
     ASSERT_GT(huge.size(), TS_SECTION_CAPACITY);
 
-    // 40 streams of 8 descriptors (fits): 16 streams are kept. 40 program descriptors with the CA
-    // descriptor as the 35th: it is dropped with the surplus, so no ECM is followed.
+    // 40 streams of 8 descriptors (fits the records): the specified record keeps 16 streams and
+    // 32 program descriptors, the extraction every stream and the CA descriptor, the 35th, whose
+    // ECM it copies.
     std::vector<PMTStreamSpec> fitting;
     Bytes eight;
     for (u8 d = 0; d < 8; ++d)
@@ -594,19 +600,17 @@ TEST_F(BadInput, PMTsBeyondTheRecordsCapacities)
 
     Mux mux;
     mux.Add(mux.builder.Section(0x0000, PATSection(1, 0, {{0, 0x10}, {0x0400, 0x01F0}, {0x0401, 0x01F1}})));
-    mux.Add(mux.builder.Section(0x01F0, huge));
+    mux.Add(mux.builder.Section(0x01F0, huge), 0x0400);
     mux.Add(mux.builder.Section(0x01F1, large), 0x0401);
     for (u16 s = 0; s < 40; ++s) {
-        mux.Add(mux.builder.Payload(u16(0x0300 + s), 0x30));
-        mux.Add(mux.builder.Payload(u16(0x0400 + s), 0x40), s < 16 ? 0x0401 : 0);
+        mux.Add(mux.builder.Payload(u16(0x0300 + s), 0x30), 0x0400);
+        mux.Add(mux.builder.Payload(u16(0x0400 + s), 0x40), 0x0401);
     }
-    mux.Add(mux.builder.Section(0x0130, PrivateSection(0x82, 1, 0, Bytes(20, 0x30))));
+    mux.Add(mux.builder.Section(0x0130, PrivateSection(0x82, 1, 0, Bytes(20, 0x30))), 0x0401);
     const std::string input = Write("pmt40.ts", mux.bytes());
     EXPECT_EQ(Analyse(mux.bytes()).uProgramFiles, 2u);
 
-    bool created = false;
-    EXPECT_TRUE(Extract(input, 0x01F0, &created).empty());
-    EXPECT_TRUE(created);
+    EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(0x0400, mux.packets.size()));
     EXPECT_TRUE(Extract(input, 0x01F1) == mux.ProgramBytes(0x0401, mux.packets.size()));
     const TS_PMT &pmt = g_tSimpleData.tPMT;
     EXPECT_EQ(pmt.u16StreamCount, 16);

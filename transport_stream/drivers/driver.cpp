@@ -7,6 +7,7 @@
 
 #include "common/hook.h"
 #include "drivers/driver.h"
+#include "psi/walk.h"
 
 namespace {
 
@@ -215,6 +216,31 @@ void TS_PAT_ReducedPacket(u8 *out, const TS_PAT &pat, const TS_PATProgram &progr
     header.payload_unit_start_indicator = 1;
     header.adaptation_field_control = 1;
     TS_PAT_ToPacket(out, &header, &reduced);
+}
+
+void TS_PAT_ReducedPacket(u8 *out, const std::vector<u8> &pat_section, size_t entry, const u8 *pat_packet)
+{
+    TS_PAT reduced = {};
+    TS_ByteReader reader(pat_section.data(), u32(pat_section.size()));
+    const TS_SectionHeader header = TS_Section_ReadHeader(&reduced, &reader, TS_SectionForm::Long);
+    reduced.transport_stream_id = header.table_id_extension;
+    TS_PATProgram network = {};
+    TS_PATProgram program = {};
+    bool has_network = false;
+    size_t index = 0;
+    TS_PAT_WalkPrograms(header, reader, [&](const TS_PATProgram &each) {
+        if (each.program_number == 0 && !has_network) {
+            network = each;
+            has_network = true;
+        }
+        if (index++ == entry)
+            program = each;
+        return true;
+    });
+    if (has_network)
+        reduced.ltProgram[reduced.u16ProgramCount++] = network;
+    reduced.ltProgram[reduced.u16ProgramCount++] = program;
+    TS_PAT_ReducedPacket(out, reduced, program, pat_packet);
 }
 
 int TS_SetOutputDoneHook(TS_OutputHook hook, void *context) { return g_tOutputDoneHook.Set(hook, context); }

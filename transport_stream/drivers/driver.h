@@ -6,6 +6,7 @@
 #define PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 
 #include <bit>
+#include <vector>
 
 #include "io/io.h"
 #include "psi/section.h"
@@ -199,5 +200,8 @@ void TS_Split_SetBaseName(const char *path);
 // and the program's entry, under a fresh CRC_32. The packet carries the section from its start
 // and has no adaptation field, whatever the received packet had.
 void TS_PAT_ReducedPacket(u8 *out, const TS_PAT &pat, const TS_PATProgram &program, const u8 *pat_packet);
+// The same from the received PAT section and the index of the program's entry in its loop: the
+// network entry is kept wherever the loop has it, however long the loop.
+void TS_PAT_ReducedPacket(u8 *out, const std::vector<u8> &pat_section, size_t entry, const u8 *pat_packet);
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_DRIVER_H

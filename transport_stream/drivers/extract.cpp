@@ -1,265 +1,323 @@
 // The program listing and the single-program extraction: the programs of the last PAT, and one
 // program's PMT, PCR, ECM and elementary-stream packets copied byte for byte to an output file.
+// Both run on the demux: the listing reads its PAT, the extraction follows one program of it.
 #include <cerrno>
 #include <cstring>
 
+#include <pidsift/demux.h>
+
+#include "demux/demux_core.h"
 #include "drivers/driver.h"
 
 namespace {
 
-u8 g_lu8FilterBlock[TS_WRITER_BLOCK];
+using pidsift::DemuxCore;
+using pidsift::PatEntry;
 
-struct TS_Filter {
-    bool bFiltering;       // a program is extracted (not the listing alone)
-    bool bByNumber;        // chosen by program_number rather than by PMT PID
-    bool bPlayable;        // the output gets a reduced PAT at every PAT of the input
-    u16 u16PMTPID;         // the PMT PID of the program (as last listed, when chosen by number)
-    u16 u16ProgramNumber;  // of the PAT entry whose PMT is followed
-    const char *strDestination;
+constexpr u32 kNotFollowed = 0xFFFFFFFF;
+
+// How the program to copy is chosen and where it goes.
+struct TS_FilterSettings {
+    bool bByNumber = false;   // chosen by program_number rather than by PMT PID
+    bool bPlayable = false;   // the output gets a reduced PAT at every PAT of the input
+    bool bWholeInput = true;  // the listing reads on after the copy ended
+    u16 u16PMTPID = TS_NO_PID;
+    u16 u16ProgramNumber = 0;
+    const char *strDestination = nullptr;
     // Opens the output for the single-pass front end; null: open strDestination.
-    int (*pfnOpenOutput)(void *context);
-    void *pOpenContext;
-    int s32Input;
-    TS_OutputFile tOutput;
-    int s32Result;  // 0, -3 (output not opened) or -6 (write failed)
-    bool bOpened;   // the output has been opened
-    bool bEnded;    // the program left the PAT after the output was opened, or output failed
-    // The program's PMT sections on the PMT PID, with the packets held while a section header
-    // is cut by the packet end.
-    TS_PMTTrack tTrack;
-    TS_SectionGate tGate;  // PAT and PMT sections whose CRC_32 fails
-    TS_PIDSet tSelected;   // the members of the PMT in force
+    int (*pfnOpenOutput)(void *context) = nullptr;
+    void *pOpenContext = nullptr;
 };
 
-TS_Filter g_tFilter;
-
-// Starts a run: the listing alone (pid TS_NO_PID), or the listing and the extraction of pid.
-TS_Filter *TS_Filter_Start(TS_SimpleData *state, u16 pid, const char *destination, int (*open_output)(void *),
-                           void *context)
-{
-    TS_SimpleData_Reset(state);
-    TS_Filter *filter = &g_tFilter;
-    std::memset(filter, 0, sizeof *filter);
-    filter->bFiltering = pid != TS_NO_PID;
-    filter->u16PMTPID = pid;
-    filter->strDestination = destination;
-    filter->pfnOpenOutput = open_output;
-    filter->pOpenContext = context;
-    filter->s32Input = -1;
-    TS_OutputFile_Reset(&filter->tOutput);
-    TS_PMTTrack_Start(&filter->tTrack, nullptr, 0);
-    return filter;
-}
-
-// Any way out of the filter ends it: nothing more is written.
-bool TS_Filter_End(TS_Filter *filter, int result)
-{
-    filter->bEnded = true;
-    return result == 0 || TS_Run_Fail(&filter->s32Result, result);
-}
-
-bool TS_Filter_Write(TS_Filter *filter, const u8 *packet)
-{
-    return TS_Writer_Put(&filter->tOutput.tWriter, packet) == 0 || TS_Filter_End(filter, -6);
-}
-
-bool TS_Filter_OpenOutput(TS_Filter *filter)
-{
-    if (filter->bPlayable) {
-        const bool opened =
-            filter->strDestination != nullptr
-                ? TS_OutputFile_Open(&filter->tOutput, g_lu8FilterBlock, sizeof g_lu8FilterBlock, filter->s32Input,
-                                     "%s", filter->strDestination)
-                : TS_OutputFile_Open(&filter->tOutput, g_lu8FilterBlock, sizeof g_lu8FilterBlock, filter->s32Input,
-                                     "%s_%d_0_0.ts", g_strString1, filter->u16ProgramNumber);
-        return opened ? (filter->bOpened = true) : TS_Filter_End(filter, -3);
+// The extraction: a driver of the demux that follows one program and writes its packets. The
+// output is opened at the first PAT that lists the program; the copy ends when a later PAT no
+// longer lists it, or when a write fails.
+class TS_Filter {
+public:
+    TS_Filter(DemuxCore *core, const TS_FilterSettings &settings, int input_fd)
+        : m_pCore(core), m_tSettings(settings), m_s32Input(input_fd), m_pu8Block(new u8[TS_WRITER_BLOCK])
+    {
+        TS_OutputFile_Reset(&m_tOutput);
+        core->lOnPAT.push_back([this](const pidsift::Pat &pat, const u8 *packet, bool) { OnPAT(pat, packet); });
+        core->lOnPMT.push_back([this](u32 program, const pidsift::Pmt &pmt, bool) {
+            if (program == m_u32Followed) {
+                m_lu8PMTSection = pmt.section;
+                m_u16PMTSectionPID = pmt.pid;
+            }
+        });
     }
-    if (filter->pfnOpenOutput == nullptr) {
-        if (TS_Writer_Open(&filter->tOutput.tWriter, filter->strDestination, g_lu8FilterBlock,
-                           sizeof g_lu8FilterBlock) == 0)
-            return filter->bOpened = true;
-        TS_Report(TS_FAILED_DESTINATION, filter->strDestination, errno);
-    } else {
-        const int fd = filter->pfnOpenOutput(filter->pOpenContext);
-        if (fd >= 0) {
-            TS_Writer_Attach(&filter->tOutput.tWriter, fd, nullptr, g_lu8FilterBlock, sizeof g_lu8FilterBlock);
-            return filter->bOpened = true;
+
+    // Every packet of the program comes once, in the order of the input.
+    bool OnTapped(const u8 *, u16) { return true; }
+    bool OnProgramPacket(u32, const u8 *packet, u8)
+    {
+        if (m_bEnded)
+            return m_tSettings.bWholeInput;
+        return Write(packet);
+    }
+
+    // Closes the output; the run's result joins what the copy met.
+    void Close(int read_result)
+    {
+        const int close_result = TS_OutputFile_Close(&m_tOutput);
+        if (close_result < 0 && read_result == 0)
+            TS_Run_Fail(&m_s32Result, close_result);
+    }
+
+    int Result() const { return m_s32Result; }
+    bool Opened() const { return m_bOpened; }
+    // The last PMT section of the program followed and its PID, for the specified record.
+    const std::vector<u8> &PMTSection() const { return m_lu8PMTSection; }
+    u16 PMTSectionPID() const { return m_u16PMTSectionPID; }
+
+private:
+    // Any way out of the copy ends it: nothing more is written, and a run that needs no listing
+    // stops. Returns whether the run goes on.
+    bool End(int result)
+    {
+        m_bEnded = true;
+        if (result != 0)
+            TS_Run_Fail(&m_s32Result, result);
+        if (!m_tSettings.bWholeInput)
+            m_pCore->Stop();
+        return m_tSettings.bWholeInput;
+    }
+
+    bool Write(const u8 *packet) { return TS_Writer_Put(&m_tOutput.tWriter, packet) == 0 || End(-6); }
+
+    bool OpenOutput()
+    {
+        TS_Writer *writer = &m_tOutput.tWriter;
+        if (m_tSettings.bPlayable) {
+            const bool opened = m_tSettings.strDestination != nullptr
+                                    ? TS_OutputFile_Open(&m_tOutput, m_pu8Block.get(), TS_WRITER_BLOCK, m_s32Input,
+                                                         "%s", m_tSettings.strDestination)
+                                    : TS_OutputFile_Open(&m_tOutput, m_pu8Block.get(), TS_WRITER_BLOCK, m_s32Input,
+                                                         "%s_%d_0_0.ts", g_strString1, m_u16ProgramNumber);
+            return opened ? (m_bOpened = true) : End(-3);
+        }
+        if (m_tSettings.pfnOpenOutput == nullptr) {
+            if (TS_Writer_Open(writer, m_tSettings.strDestination, m_pu8Block.get(), TS_WRITER_BLOCK) == 0)
+                return m_bOpened = true;
+            TS_Report(TS_FAILED_DESTINATION, m_tSettings.strDestination, errno);
+        } else {
+            const int fd = m_tSettings.pfnOpenOutput(m_tSettings.pOpenContext);
+            if (fd >= 0) {
+                TS_Writer_Attach(writer, fd, nullptr, m_pu8Block.get(), TS_WRITER_BLOCK);
+                return m_bOpened = true;
+            }
+        }
+        return End(-3);
+    }
+
+    // A PAT section completed: find the chosen program among its entries.
+    void OnPAT(const pidsift::Pat &pat, const u8 *pat_packet)
+    {
+        if (m_bEnded)
+            return;
+        const std::vector<PatEntry> &entries = pat.entries;
+        u32 program = 0;  // index among the programs of the PAT, the network entry left out
+        size_t e = 0;
+        for (; e < entries.size(); ++e) {
+            const PatEntry &entry = entries[e];
+            if (m_tSettings.bByNumber ? entry.program_number == m_tSettings.u16ProgramNumber
+                                      : entry.program_number != 0 && entry.pid == m_u16PMTPID)
+                break;
+            program += entry.program_number != 0;
+        }
+        if (e == entries.size() || entries[e].program_number == 0) {
+            // Before the output is open the program may still start later in the recording.
+            if (m_bOpened)
+                End(0);
+            return;
+        }
+        m_u16ProgramNumber = entries[e].program_number;
+        m_u16PMTPID = entries[e].pid;
+        if (m_u32Followed != program && m_u32Followed != kNotFollowed)
+            m_lu8PMTSection.clear();
+        m_u32Followed = program;
+        m_pCore->Follow(program);
+        if (!m_bOpened && !OpenOutput())
+            return;
+        if (m_tSettings.bPlayable) {
+            u8 reduced[TS_PACKET_SIZE];
+            TS_PAT_ReducedPacket(reduced, pat.section, e, pat_packet);
+            Write(reduced);
         }
     }
-    return TS_Filter_End(filter, -3);
-}
 
-// A PAT section completed: find the chosen program among its entries. The filter ends when the
-// program has left the PAT or the output cannot be opened.
-void TS_Filter_OnPAT(TS_Filter *filter, TS_SimpleData *state, const u8 *pat_packet)
+    DemuxCore *m_pCore;
+    TS_FilterSettings m_tSettings;
+    int m_s32Input;
+    std::unique_ptr<u8[]> m_pu8Block;
+    TS_OutputFile m_tOutput;
+    u16 m_u16PMTPID = m_tSettings.u16PMTPID;
+    u16 m_u16ProgramNumber = m_tSettings.u16ProgramNumber;
+    u32 m_u32Followed = kNotFollowed;
+    std::vector<u8> m_lu8PMTSection;
+    u16 m_u16PMTSectionPID = 0;
+    int m_s32Result = 0;  // 0, -3 (output not opened) or -6 (write failed)
+    bool m_bOpened = false;
+    bool m_bEnded = false;
+};
+
+// Decodes a kept section into one of the specified records through its reassembly buffer.
+template <class Record, class Decode>
+void TS_Record_FromSection(Record *record, TS_PreSection *buffer, const std::vector<u8> &section, Decode &&decode)
 {
-    const TS_PAT *pat = &state->tPAT;
-    const TS_PATProgram *entry = nullptr;
-    for (u16 i = 0; i < pat->u16ProgramCount && entry == nullptr; ++i) {
-        const TS_PATProgram &program = pat->ltProgram[i];
-        if (filter->bByNumber ? program.program_number == filter->u16ProgramNumber
-                              : program.program_number != 0 && program.PID == filter->u16PMTPID)
-            entry = &program;
-    }
-    if (entry == nullptr) {
-        // Before the output is open the program may still start later in the recording.
-        if (filter->bOpened)
-            TS_Filter_End(filter, 0);
+    TS_PreSection_Initialise(buffer);
+    record->u8Valid = 0;
+    if (section.empty() || section.size() > TS_SECTION_CAPACITY)
         return;
-    }
-    filter->u16ProgramNumber = entry->program_number;
-    filter->u16PMTPID = entry->PID;
-    TS_PMTTrack_Follow(&filter->tTrack, &state->tPMTSection, filter->u16PMTPID, filter->u16ProgramNumber);
-    if (!filter->bOpened && !TS_Filter_OpenOutput(filter))
-        return;
-    if (filter->bPlayable) {
-        u8 reduced[TS_PACKET_SIZE];
-        TS_PAT_ReducedPacket(reduced, *pat, *entry, pat_packet);
-        TS_Filter_Write(filter, reduced);
-    }
+    std::memcpy(buffer->lu8Section, section.data(), section.size());
+    buffer->u16Length = u16(section.size());
+    buffer->u16Collected = u16(section.size());
+    decode(record, buffer);
 }
 
-bool TS_Filter_IsSelected(const TS_Filter *filter, const TS_SimpleData *state, u16 pid)
+// What the specified functions leave in g_tSimpleData: the last PAT, and the last PMT of the
+// program followed.
+void TS_SimpleData_Keep(const DemuxCore &core, const std::vector<u8> &pmt_section, u16 pmt_pid)
 {
-    return state->tPMT.u8Valid && filter->tSelected.lu8Member[pid];
+    TS_SimpleData *state = &g_tSimpleData;
+    TS_SimpleData_Reset(state);
+    TS_Record_FromSection(&state->tPAT, &state->tPATSection, core.PAT() ? core.PAT()->section : std::vector<u8>(),
+                          [](TS_PAT *pat, const TS_PreSection *section) { TS_PAT_FromPreSection(pat, section); });
+    TS_Record_FromSection(
+        &state->tPMT, &state->tPMTSection, pmt_section,
+        [&](TS_PMT *pmt, const TS_PreSection *section) { TS_PMT_FromPreSection(pmt, section, pmt_pid); });
 }
 
-// A packet on the PMT PID. Every packet taken in as part of a PMT section of the program is
-// written when it arrives; sections of other programs sharing the PID are neither decoded nor
-// written. Sets *written when the packet went out.
-bool TS_Filter_OnPMTPacket(TS_Filter *filter, TS_SimpleData *state, const u8 *packet, bool *written)
+// The programs of the last PAT (the network entry left out), every one.
+void TS_Programs_Of(const DemuxCore &core, std::vector<PatEntry> *programs)
 {
-    TS_PreSection *section = &state->tPMTSection;
-    // A PMT PID that is also the PCR or a stream PID has its packets written by the selection.
-    const bool selected = TS_Filter_IsSelected(filter, state, filter->u16PMTPID);
-    const TS_PMTOffer offer = TS_PMTTrack_Offer(&filter->tTrack, section, packet, selected);
-    if (offer == TS_PMT_IGNORED || offer == TS_PMT_HELD)
-        return true;
-    // Packets held while the section header was cut by the packet end go out first.
-    for (u32 i = 0; i < filter->tTrack.u32Count; ++i)
-        if (!TS_Filter_Write(filter, filter->tTrack.pKept[i]))
-            return false;
-    TS_PMTTrack_Release(&filter->tTrack);
-    if (!TS_Filter_Write(filter, packet))
-        return false;
-    *written = true;
-    if (offer == TS_PMT_COMPLETE && TS_SectionGate_Accept(&filter->tGate, filter->u16PMTPID, section)) {
-        TS_PMT_FromPreSection(&state->tPMT, section, filter->u16PMTPID);
-        TS_PIDSet_FromPMT(&filter->tSelected, &state->tPMT);
-    }
-    return true;
+    programs->clear();
+    if (core.PAT() != nullptr)
+        for (const PatEntry &entry : core.PAT()->entries)
+            if (entry.program_number != 0)
+                programs->push_back(entry);
 }
 
-// A packet on any PID but 0. Returns false when the filter ends.
-inline bool TS_Filter_OnPacket(TS_Filter *filter, TS_SimpleData *state, const u8 *packet, u16 pid)
-{
-    // Nothing is copied before the output is open, that is before a PAT listed the program.
-    if (!filter->bOpened)
-        return true;
-    bool written = false;
-    if (pid == filter->u16PMTPID && !TS_Filter_OnPMTPacket(filter, state, packet, &written))
-        return false;
-    // A packet goes out once, however many of PMT, PCR, ECM and stream it is for.
-    if (!written && TS_Filter_IsSelected(filter, state, pid))
-        return TS_Filter_Write(filter, packet);
-    return true;
-}
-
-// Takes a PAT packet into the state; true when it completed a section that passed the gate
-// (decoded into tPAT).
-inline bool TS_State_TakePAT(TS_SimpleData *state, TS_SectionGate *gate, const u8 *packet)
-{
-    if (TS_PAT_ImportPreSection(&state->tPATSection, packet) < 0 || !state->tPATSection.u8Complete ||
-        !TS_SectionGate_Accept(gate, 0x0000, &state->tPATSection))
-        return false;
-    TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
-    return true;
-}
-
-// The listing keeps the programs of the last PAT, the network entry left out.
-void TS_ProgramList_FromPAT(TS_ProgramList *list, const TS_PAT *pat)
+// The specified list holds the first TS_MAX_PROGRAMS of them.
+void TS_ProgramList_Fill(TS_ProgramList *list, const std::vector<PatEntry> &programs)
 {
     list->u16Count = 0;
-    for (u16 i = 0; i < pat->u16ProgramCount; ++i) {
-        const TS_PATProgram &program = pat->ltProgram[i];
-        if (program.program_number == 0)
-            continue;
-        list->lu16ProgramNumber[list->u16Count] = program.program_number;
-        list->lu16PID[list->u16Count] = program.PID;
+    for (const PatEntry &entry : programs) {
+        if (list->u16Count >= TS_MAX_PROGRAMS)
+            break;
+        list->lu16ProgramNumber[list->u16Count] = entry.program_number;
+        list->lu16PID[list->u16Count] = entry.pid;
         ++list->u16Count;
     }
 }
 
-// Reads the input and lists its programs, handing every packet but the PAT's to the filter
-// until it ends. The listing runs to the end of the input (list may be null: no listing); with
-// whole_input false the run ends with the filter, as the two-pass extraction's scan does.
-// Returns the read result: 0, -2 or -5. The filter keeps its own.
-int TS_Filter_Run(TS_Filter *filter, TS_SimpleData *state, const char *source, TS_ProgramList *list, bool whole_input)
+// Reads the input through a demux, with the copy when settings name a program. Returns the read
+// result (0, -2, -5); the copy keeps its own in *copy_result, and whether its output was opened.
+int TS_Filter_Run(const char *source, const TS_FilterSettings *settings, std::vector<PatEntry> *programs,
+                  int *copy_result, bool *opened)
 {
     const int fd = TS_Input_Open(source);
     if (fd < 0)
         return -2;
-    filter->s32Input = fd;
-    const bool filtering = filter->bFiltering;
-    const int read_result =
-        TS_Stream_Run(fd, source, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
-            const u16 pid = TS_Read13(packet + 1);
-            if (pid == 0x0000) {
-                if (TS_State_TakePAT(state, &filter->tGate, packet)) {
-                    if (list != nullptr)
-                        TS_ProgramList_FromPAT(list, &state->tPAT);
-                    if (filtering && !filter->bEnded)
-                        TS_Filter_OnPAT(filter, state, packet);
-                }
-            } else if (filtering && !filter->bEnded) {
-                TS_Filter_OnPacket(filter, state, packet, pid);
-            }
-            return whole_input || !filter->bEnded;
-        });
-    const int close_result = TS_OutputFile_Close(&filter->tOutput);
-    if (close_result < 0 && read_result == 0)
-        TS_Run_Fail(&filter->s32Result, close_result);
+    DemuxCore core;
+    int read_result;
+    std::vector<u8> pmt_section;
+    u16 pmt_pid = 0;
+    if (settings == nullptr) {
+        pidsift::NoPackets none;
+        read_result = core.RunDescriptor(fd, source, none);
+    } else {
+        TS_Filter filter(&core, *settings, fd);
+        read_result = core.RunDescriptor(fd, source, filter);
+        filter.Close(read_result);
+        *copy_result = filter.Result();
+        *opened = filter.Opened();
+        pmt_section = filter.PMTSection();
+        pmt_pid = filter.PMTSectionPID();
+    }
     TS_Input_Close(fd);
+    if (programs != nullptr)
+        TS_Programs_Of(core, programs);
+    TS_SimpleData_Keep(core, pmt_section, pmt_pid);
     return read_result;
 }
 
 }  // namespace
 
+namespace pidsift {
+
+int ListPrograms(const char *path, std::vector<PatEntry> *programs)
+{
+    if (path == nullptr || programs == nullptr)
+        return -1;
+    return TS_Filter_Run(path, nullptr, programs, nullptr, nullptr);
+}
+
+int ListProgramsAndExtract(const char *path, u16 pid, int (*open_output)(void *context), void *context,
+                           int *split_result, std::vector<PatEntry> *programs)
+{
+    if (path == nullptr || open_output == nullptr || split_result == nullptr || programs == nullptr)
+        return -1;
+    TS_FilterSettings settings;
+    settings.u16PMTPID = pid;
+    settings.pfnOpenOutput = open_output;
+    settings.pOpenContext = context;
+    int copy_result = 0;
+    bool opened = false;
+    *split_result = 1;
+    const int read_result = TS_Filter_Run(path, &settings, programs, &copy_result, &opened);
+    if (read_result == -2)
+        return read_result;
+    *split_result = copy_result < 0 ? copy_result : (opened ? 0 : 1);
+    return read_result;
+}
+
+}  // namespace pidsift
+
 int TS_GetProgramList(TS_ProgramList *list, const char *path)
 {
     if (list == nullptr || path == nullptr)
         return -1;
-    TS_SimpleData *state = &g_tSimpleData;
-    return TS_Filter_Run(TS_Filter_Start(state, TS_NO_PID, nullptr, nullptr, nullptr), state, path, list, true);
+    std::vector<PatEntry> programs;
+    const int result = pidsift::ListPrograms(path, &programs);
+    TS_ProgramList_Fill(list, programs);
+    return result;
 }
 
 int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid)
 {
     if (destination == nullptr || source == nullptr)
         return -1;
-    TS_SimpleData *state = &g_tSimpleData;
-    TS_Filter *filter = TS_Filter_Start(state, pid, destination, nullptr, nullptr);
-    const int read_result = TS_Filter_Run(filter, state, source, nullptr, false);
-    return filter->s32Result < 0 ? filter->s32Result : read_result;
+    TS_FilterSettings settings;
+    settings.u16PMTPID = pid;
+    settings.strDestination = destination;
+    settings.bWholeInput = false;
+    int copy_result = 0;
+    bool opened = false;
+    const int read_result = TS_Filter_Run(source, &settings, nullptr, &copy_result, &opened);
+    return copy_result < 0 ? copy_result : read_result;
 }
 
 int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, u16 program_number)
 {
     if (source == nullptr)
         return -1;
-    TS_SimpleData *state = &g_tSimpleData;
-    TS_Filter *filter = TS_Filter_Start(state, pid, destination, nullptr, nullptr);
-    filter->bFiltering = true;
-    filter->bPlayable = true;
-    filter->bByNumber = pid == TS_NO_PID;
-    filter->u16ProgramNumber = program_number;
+    TS_FilterSettings settings;
+    settings.bPlayable = true;
+    settings.bWholeInput = false;
+    settings.bByNumber = pid == TS_NO_PID;
+    settings.u16PMTPID = pid;
+    settings.u16ProgramNumber = program_number;
+    settings.strDestination = destination;
     TS_Split_SetBaseName(source);
-    const int read_result = TS_Filter_Run(filter, state, source, nullptr, false);
-    if (filter->s32Result < 0)
-        return filter->s32Result;
+    int copy_result = 0;
+    bool opened = false;
+    const int read_result = TS_Filter_Run(source, &settings, nullptr, &copy_result, &opened);
+    if (copy_result < 0)
+        return copy_result;
     if (read_result < 0)
         return read_result;
-    return filter->bOpened ? 0 : -4;
+    return opened ? 0 : -4;
 }
 
 int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid, int (*open_output)(void *context),
@@ -267,12 +325,8 @@ int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
 {
     if (list == nullptr || source == nullptr || open_output == nullptr || split_result == nullptr)
         return -1;
-    TS_SimpleData *state = &g_tSimpleData;
-    TS_Filter *filter = TS_Filter_Start(state, pid, nullptr, open_output, context);
-    *split_result = 1;
-    const int read_result = TS_Filter_Run(filter, state, source, list, true);
-    if (read_result == -2)
-        return read_result;
-    *split_result = filter->s32Result < 0 ? filter->s32Result : (filter->bOpened ? 0 : 1);
-    return read_result;
+    std::vector<PatEntry> programs;
+    const int result = pidsift::ListProgramsAndExtract(source, pid, open_output, context, split_result, &programs);
+    TS_ProgramList_Fill(list, programs);
+    return result;
 }
