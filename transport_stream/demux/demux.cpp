@@ -100,6 +100,8 @@ void Demux::OnProgramPackets(u16 program_number, std::function<void(const u8 *)>
             m_core->Follow(k);
 }
 
+void Demux::KeepPmts() { m_core->KeepPMTs(); }
+
 void Demux::KeepServices(int text_family) { m_core->KeepServices(text_family); }
 
 int Demux::Run(const char *path) { return path == nullptr ? -1 : m_core->Run(path, *m_subscribers); }

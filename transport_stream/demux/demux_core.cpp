@@ -210,7 +210,9 @@ struct DemuxCore::ServiceTables {
 
 DemuxCore::DemuxCore() : m_pu8Stream(new u8[TS_READ_BLOCK + kCarryCapacity])
 {
-    m_ltRoute.fill(Route{0, 0, kNoSlot});
+    m_lu8Route.fill(0);
+    m_lu16RouteProgram.fill(0);
+    m_lu16RouteSlot.fill(kNoSlot);
     m_lu16Role.fill(0);
     Rebuild();
 }
@@ -348,10 +350,10 @@ void DemuxCore::Rebuild()
     }
 
     // Routes and roles from scratch.
-    for (Route &route : m_ltRoute)
-        route = Route{u8(m_bTapAll ? kRouteTap : 0), 0, kNoSlot};
+    m_lu8Route.fill(m_bTapAll ? kRouteTap : 0);
+    m_lu16RouteSlot.fill(kNoSlot);
     for (u16 pid : m_lu16Tapped)
-        m_ltRoute[pid].u8Flags |= kRouteTap;
+        m_lu8Route[pid] |= kRouteTap;
     for (size_t i = 0; i < m_lSlots.size(); ++i) {
         Slot &slot = *m_lSlots[i];
         const u8 purpose = i < purposes.size() ? purposes[i] : 0;
@@ -362,9 +364,8 @@ void DemuxCore::Rebuild()
         }
         slot.u8Purposes = purpose;
         if (purpose != 0) {
-            Route &route = m_ltRoute[slot.tCollector.PID()];
-            route.u8Flags |= kRouteSections;
-            route.u16Slot = u16(i);
+            m_lu8Route[slot.tCollector.PID()] |= kRouteSections;
+            m_lu16RouteSlot[slot.tCollector.PID()] = u16(i);
         }
     }
     m_lu16Role.fill(0);
@@ -389,20 +390,20 @@ void DemuxCore::Rebuild()
             m_lu16Role[pid] |= role;
             if (!track.bFollowed)
                 return;
-            Route &route = m_ltRoute[pid];
-            if (route.u8Flags & kRouteMembers) {
+            u8 &route = m_lu8Route[pid];
+            if (route & kRouteMembers) {
                 if (std::find(m_llMembers[pid].begin(), m_llMembers[pid].end(), k) == m_llMembers[pid].end())
                     m_llMembers[pid].push_back(k);
-            } else if (route.u8Flags & kRouteMember) {
-                if (route.u16Program == k)
+            } else if (route & kRouteMember) {
+                if (m_lu16RouteProgram[pid] == k)
                     return;
                 if (m_llMembers.empty())
                     m_llMembers.resize(8192);
-                m_llMembers[pid] = {route.u16Program, k};
-                route.u8Flags = u8((route.u8Flags & ~kRouteMember) | kRouteMembers);
+                m_llMembers[pid] = {m_lu16RouteProgram[pid], k};
+                route = u8((route & ~kRouteMember) | kRouteMembers);
             } else {
-                route.u8Flags |= kRouteMember;
-                route.u16Program = u16(k);
+                route |= kRouteMember;
+                m_lu16RouteProgram[pid] = u16(k);
             }
         });
     }
@@ -417,7 +418,7 @@ void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
     m_lu32Owners.clear();
     m_lu8OwnerFlags.clear();
     m_lReleaseTargets.clear();
-    Slot &slot = *m_lSlots[m_ltRoute[pid].u16Slot];
+    Slot &slot = *m_lSlots[m_lu16RouteSlot[pid]];
     if (slot.u8Purposes & kForFamily) {
         TS_FamilyVote_NotePacket(&m_tFamily, packet);
         if (slot.u8Purposes == kForFamily)
@@ -437,11 +438,11 @@ void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
     // whose PMT sections it carried, and to those it is a member of.
     for (const auto &[program, index] : m_lReleaseTargets)
         m_lDeliveries.push_back({program, m_lReleased[index].data(), kProgramPmtSection});
-    const Route route = m_ltRoute[pid];
+    const u8 route = m_lu8Route[pid];
     auto member_flag = [&](u32 program) -> u8 {
-        if (route.u8Flags & kRouteMember)
-            return route.u16Program == program ? kProgramMember : 0;
-        if (route.u8Flags & kRouteMembers)
+        if (route & kRouteMember)
+            return m_lu16RouteProgram[pid] == program ? kProgramMember : 0;
+        if (route & kRouteMembers)
             return std::find(m_llMembers[pid].begin(), m_llMembers[pid].end(), program) != m_llMembers[pid].end()
                        ? kProgramMember
                        : 0;
@@ -456,9 +457,9 @@ void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
         if (std::find(m_lu32Owners.begin(), m_lu32Owners.end(), program) == m_lu32Owners.end())
             m_lDeliveries.push_back({program, packet, kProgramMember});
     };
-    if (route.u8Flags & kRouteMember)
-        add_member(route.u16Program);
-    else if (route.u8Flags & kRouteMembers)
+    if (route & kRouteMember)
+        add_member(m_lu16RouteProgram[pid]);
+    else if (route & kRouteMembers)
         for (u32 program : m_llMembers[pid])
             add_member(program);
     if (slot.bHoldingNow)

@@ -128,12 +128,6 @@ private:
     static constexpr u8 kRouteMember = 0x04;    // a member of one followed program: u16Program
     static constexpr u8 kRouteMembers = 0x08;   // a member of several: m_lMembers[pid]
 
-    struct Route {
-        u8 u8Flags;
-        u16 u16Program;
-        u16 u16Slot;
-    };
-
     struct Delivery {
         u32 u32Program;
         const u8 *pu8Packet;
@@ -157,7 +151,12 @@ private:
     u16 SlotIndex(u16 pid);
     void Rebuild();
 
-    std::array<Route, 8192> m_ltRoute;
+    // The route of each PID: what its packets go to (kRoute*), the program it is a member of
+    // (kRouteMember), its section slot (kRouteSections). The flags stand alone: they are all that
+    // most packets read.
+    std::array<u8, 8192> m_lu8Route;
+    std::array<u16, 8192> m_lu16RouteProgram;
+    std::array<u16, 8192> m_lu16RouteSlot;
     std::vector<std::vector<u32>> m_llMembers;  // by PID, for kRouteMembers
     std::array<u16, 8192> m_lu16Role;
     std::vector<std::unique_ptr<Slot>> m_lSlots;
@@ -200,16 +199,16 @@ private:
 template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &driver)
 {
     const u16 pid = TS_Read13(packet + 1);
-    const Route route = m_ltRoute[pid];
-    if (route.u8Flags == 0)
+    const u8 route = m_lu8Route[pid];
+    if (route == 0)
         return true;
-    if (route.u8Flags & kRouteSections)
+    if (route & kRouteSections)
         return Deliver(packet, pid, driver);
-    if ((route.u8Flags & kRouteTap) && !driver.OnTapped(packet, pid))
+    if ((route & kRouteTap) && !driver.OnTapped(packet, pid))
         return false;
-    if (route.u8Flags & kRouteMember)
-        return driver.OnProgramPacket(route.u16Program, packet, kProgramMember);
-    if (route.u8Flags & kRouteMembers) {
+    if (route & kRouteMember)
+        return driver.OnProgramPacket(m_lu16RouteProgram[pid], packet, kProgramMember);
+    if (route & kRouteMembers) {
         for (u32 program : m_llMembers[pid])
             if (!driver.OnProgramPacket(program, packet, kProgramMember))
                 return false;
@@ -221,7 +220,7 @@ template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &
 // (with the roles the tables give after it).
 template <class Driver> bool DemuxCore::Deliver(const u8 *packet, u16 pid, Driver &driver)
 {
-    if ((m_ltRoute[pid].u8Flags & kRouteTap) && !driver.OnTapped(packet, pid))
+    if ((m_lu8Route[pid] & kRouteTap) && !driver.OnTapped(packet, pid))
         return false;
     TakeSectionPacket(pid, packet);
     for (const Delivery &delivery : m_lDeliveries)

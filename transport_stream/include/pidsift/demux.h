@@ -146,6 +146,9 @@ public:
     void OnPackets(u16 pid, std::function<void(const u8 *packet)> callback);
     void OnAllPackets(std::function<void(const u8 *packet)> callback);
     void OnProgramPackets(u16 program_number, std::function<void(const u8 *packet)> callback);
+    // The PMT of every program is kept when asked for (or with OnPmt); without, only those of
+    // the programs subscribed to.
+    void KeepPmts();
     // The services of the SDT and the network's name are kept only when asked for before the
     // run (they cost a section collector on PIDs 0x0010 and 0x0011).
     void KeepServices(int text_family = TS_TEXT_AUTO);
