@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iconv.h>
@@ -293,6 +294,42 @@ std::vector<Packet> PacketBuilder::Section(u16 pid, const Bytes &section)
         std::memcpy(packet.data() + at, section.data() + offset, take);
         offset += take;
         first = false;
+        packets.push_back(packet);
+    }
+    return packets;
+}
+
+std::vector<Packet> PacketBuilder::Packed(u16 pid, const std::vector<Bytes> &sections)
+{
+    Bytes stream;
+    std::vector<size_t> starts;
+    for (const Bytes &section : sections) {
+        starts.push_back(stream.size());
+        stream.insert(stream.end(), section.begin(), section.end());
+    }
+    std::vector<Packet> packets;
+    size_t position = 0;
+    while (position < stream.size()) {
+        Packet packet;
+        packet.fill(0xFF);
+        packet[0] = 0x47;
+        packet[2] = u8(pid);
+        packet[3] = u8(0x10 | NextCounter(pid));
+        const auto next = std::lower_bound(starts.begin(), starts.end(), position);
+        const bool starting = next != starts.end() && *next - position < 183;
+        packet[1] = u8((starting ? 0x40 : 0x00) | ((pid >> 8) & 0x1F));
+        size_t at = 4;
+        if (starting) {
+            packet[at++] = u8(*next - position);
+        } else if (next != starts.end() && *next - position == 183) {
+            // The start would fall into the last payload byte, where no pointer_field can reach
+            // it: an empty adaptation field moves it into the next packet.
+            packet[3] = u8(0x30 | (packet[3] & 0x0F));
+            packet[at++] = 0x00;
+        }
+        const size_t take = std::min(stream.size() - position, size_t(188 - at));
+        std::memcpy(packet.data() + at, stream.data() + position, take);
+        position += take;
         packets.push_back(packet);
     }
     return packets;

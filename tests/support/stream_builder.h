@@ -103,6 +103,10 @@ public:
     // Packets carrying one section from its first byte: payload_unit_start_indicator on the
     // first, pointer_field 0, 0xFF stuffing after the section.
     std::vector<Packet> Section(u16 pid, const Bytes &section);
+    // Packets carrying sections back to back, as multiplexers pack SI tables: each packet in
+    // which a section starts has payload_unit_start_indicator and a pointer_field to the first
+    // such start, the bytes before it ending the section before; 0xFF stuffing follows the last.
+    std::vector<Packet> Packed(u16 pid, const std::vector<Bytes> &sections);
     // A payload packet (PES data) of 184 bytes, filled from fill.
     Packet Payload(u16 pid, u8 fill, bool unit_start = false);
     // A packet with an adaptation field carrying a PCR and a shortened payload.
