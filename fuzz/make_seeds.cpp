@@ -282,6 +282,26 @@ void FilterRecipeSeeds()
 
 }  // namespace
 
+// Collector seeds: the packets of one PID, sections packed back to back the way SI tables come
+// (several in a packet, some ending where the next starts, a header cut by a packet end), a
+// repeated packet, a counter that jumps, and a section spread over many packets.
+void CollectorSeeds()
+{
+    PacketBuilder builder;
+    std::vector<Bytes> sections;
+    for (size_t size : {20, 300, 9, 181, 60, 4, 150})
+        sections.push_back(LongSection(0x4E, u16(0x400 + size), 0, Bytes(size, u8(size))));
+    std::vector<Packet> packed = builder.Packed(0x0012, sections);
+    Seed("fuzz_collector", "packed", Flatten(packed));
+    std::vector<Packet> faults = packed;
+    faults.insert(faults.begin() + 2, faults[1]);                  // a duplicate
+    faults[4][3] = u8((faults[4][3] & 0xF0) | ((faults[4][3] + 3) & 0x0F));  // a jump
+    Seed("fuzz_collector", "faults", Flatten(faults));
+    Seed("fuzz_collector", "long", Flatten(builder.Section(0x0030, PrivateSection(0x80, 1, 0, Bytes(4000, 0x3C)))));
+    const Bytes tdt = {0x70, 0x70, 0x05, 0xE4, 0x5B, 0x12, 0x34, 0x56};
+    Seed("fuzz_collector", "short-form", Flatten(builder.Packed(0x0014, {tdt, tdt, tdt})));
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) {
@@ -303,5 +323,6 @@ int main(int argc, char **argv)
     TextSeeds();
     StreamSeeds(sample_head);
     FilterRecipeSeeds();
+    CollectorSeeds();
     return 0;
 }
