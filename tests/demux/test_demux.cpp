@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pidsift/demux.h>
@@ -284,6 +285,39 @@ TEST_F(DemuxTest, TheReadmeProgramListsTheProgramsOfAPipe)
     EXPECT_EQ(result.out, "program 1024: PMT PID 0x01F0, PCR PID 0x0111, 3 streams\n"
                           "program 1025: PMT PID 0x01F1, PCR PID 0x0121, 3 streams\n"
                           "program 1032: PMT PID 0x01F8, PCR PID 0x01FF, 3 streams\n");
+}
+
+TEST_F(DemuxTest, TwoDemuxesOnTwoThreadsGiveWhatEachGivesAlone)
+{
+    const std::string forty = Write("forty.ts", FortyPrograms().bytes());
+    const std::string sample = Write("sample.ts", Generate(SampleBroadcast(4000)).bytes());
+    struct Seen {
+        std::vector<u32> pmt_crcs;
+        u64 packets = 0;
+        std::vector<std::string> names;
+    };
+    auto run = [](const std::string &path, Seen *seen) {
+        pidsift::Demux demux;
+        demux.KeepServices();
+        demux.OnPmt([seen](const pidsift::Pmt &pmt) { seen->pmt_crcs.push_back(pmt.crc); });
+        EXPECT_EQ(demux.Run(path.c_str()), 0);
+        seen->packets = demux.Packets();
+        for (const pidsift::Service &service : demux.Services())
+            seen->names.push_back(service.name);
+    };
+    Seen alone_forty, alone_sample, together_forty, together_sample;
+    run(forty, &alone_forty);
+    run(sample, &alone_sample);
+    std::thread first(run, forty, &together_forty);
+    std::thread second(run, sample, &together_sample);
+    first.join();
+    second.join();
+    EXPECT_TRUE(together_forty.pmt_crcs == alone_forty.pmt_crcs);
+    EXPECT_EQ(together_forty.packets, alone_forty.packets);
+    EXPECT_TRUE(together_sample.pmt_crcs == alone_sample.pmt_crcs);
+    EXPECT_EQ(together_sample.packets, alone_sample.packets);
+    EXPECT_TRUE(together_sample.names == alone_sample.names);
+    EXPECT_EQ(alone_sample.names.size(), 3u);
 }
 
 }  // namespace
