@@ -279,7 +279,8 @@ TEST_F(FrontEnds, ProgressLineOnlyOnATerminal)
     EXPECT_NE(result.out.find("\r\033[KWrote 3 files:"), std::string::npos) << result.out;
 }
 
-// The program that README.md shows for listing a file's programs through the library.
+// The program that README.md shows first for listing programs through the library: the one
+// that reads a pipe through <pidsift/demux.h>.
 std::string ReadmeProgram()
 {
     std::string readme;
@@ -304,10 +305,11 @@ TEST(Install, PackageServesTheReadmeProgram)
     for (const char *tool : {"pidsift", "pidsift-dump", "pidsift-split"})
         EXPECT_EQ(access((prefix + "/bin/" + tool).c_str(), X_OK), 0) << tool;
     EXPECT_EQ(access((prefix + "/include/pidsift/ts.h").c_str(), R_OK), 0);
+    EXPECT_EQ(access((prefix + "/include/pidsift/demux.h").c_str(), R_OK), 0);
 
     const std::string program = ReadmeProgram();
     ASSERT_NE(program, "");
-    ASSERT_LE(std::count(program.begin(), program.end(), '\n'), 12);
+    ASSERT_LE(std::count(program.begin(), program.end(), '\n'), 24);
     const std::string project = dir.File("consumer");
     ASSERT_EQ(mkdir(project.c_str(), 0755), 0);
     std::ofstream(project + "/main.cpp") << program;
@@ -324,9 +326,11 @@ TEST(Install, PackageServesTheReadmeProgram)
 
     const std::string input = dir.File("rec.ts");
     ASSERT_TRUE(WriteFile(input, Generate(SampleBroadcast(500)).bytes()));
-    result = RunCommand(Quote(project + "/build/list_programs") + " " + Quote(input));
+    result = RunCommand("{ cat " + Quote(input) + " | " + Quote(project + "/build/list_programs") + "; }");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "program 1024: PMT PID 0x01F0\nprogram 1025: PMT PID 0x01F1\nprogram 1032: PMT PID 0x01F8\n");
+    EXPECT_EQ(result.out, "program 1024: PMT PID 0x01F0, PCR PID 0x0111, 3 streams\n"
+                          "program 1025: PMT PID 0x01F1, PCR PID 0x0121, 3 streams\n"
+                          "program 1032: PMT PID 0x01F8, PCR PID 0x01FF, 3 streams\n");
 }
 
 }  // namespace

@@ -700,11 +700,16 @@ struct TS_ProgramList {
     u16 lu16PID[TS_MAX_PROGRAMS];
 };
 
-// Lists the programs of the last PAT of the file (program_number 0 left out).
+// Lists the programs of the last PAT of the file (program_number 0 left out): the first
+// TS_MAX_PROGRAMS of them; pidsift::ListPrograms (<pidsift/demux.h>) gives every one. The
+// extraction functions below take any program of the PAT, however many it lists.
 // -2: the input cannot be opened. -5: read error (the list holds what was read before it).
 int TS_GetProgramList(TS_ProgramList *list, const char *path);
 
-// Copies the packets of the program whose PMT is on pid to destination.
+// Copies the packets of the program whose PMT is on pid to destination: its PMT packets, and the
+// packets of the PCR PID, the ECM PID and every stream its PMT in force names. Sections are read
+// as ISO/IEC 13818-1 lays them out (several in a packet, up to 4,096 bytes). Leaves the last PAT
+// and the program's last PMT in g_tSimpleData.tPAT and tPMT.
 // -2: source cannot be opened. -3: destination cannot be opened. -5: read error.
 // -6: write error.
 int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid);
