@@ -39,13 +39,7 @@ int TS_PMT_GetStreamInfo(TS_PMTStream *stream, const u8 *entry)
     if (stream == nullptr || entry == nullptr)
         return -1;
     TS_ByteReader reader(entry, 5 + TS_Read12(entry + 3));
-    TS_PMTStreamEntry fields;
-    fields.stream_type = reader.Read8();
-    fields.elementary_PID = reader.Read13();
-    fields.ES_info_length = reader.Read12();
-    fields.tLoop = reader.Take(fields.ES_info_length);
-    fields.pu8SectionEnd = reader.End();
-    TS_PMTStream_Fill(stream, fields);
+    TS_PMTStream_Fill(stream, TS_PMTStream_ReadEntry(&reader));
     return 0;
 }
 

@@ -49,6 +49,19 @@ struct TS_PMTStreamEntry {
     const u8 *pu8SectionEnd;
 };
 
+// Reads one stream entry from reader: its five fixed bytes and its descriptor loop, taken as
+// long as ES_info_length says and cut at the reader's end; the reader is left behind it.
+inline TS_PMTStreamEntry TS_PMTStream_ReadEntry(TS_ByteReader *reader)
+{
+    TS_PMTStreamEntry stream;
+    stream.stream_type = reader->Read8();
+    stream.elementary_PID = reader->Read13();
+    stream.ES_info_length = reader->Read12();
+    stream.tLoop = reader->Take(stream.ES_info_length);
+    stream.pu8SectionEnd = reader->End();
+    return stream;
+}
+
 // The fields of a PMT behind the header: PCR_PID and the program loop (which ends where
 // program_info_length says, even when its last descriptor overran it).
 struct TS_PMTProgramPart {
@@ -70,16 +83,9 @@ template <class Visitor> void TS_PMT_WalkBody(const TS_SectionHeader &header, TS
     program.tLoop = reader.Take(program.program_info_length);
     program.pu8SectionEnd = reader.End();
     visitor.Program(static_cast<const TS_PMTProgramPart &>(program));
-    while (TS_Section_LoopLength(header, reader) > 0 && reader.Remaining() >= 5) {
-        TS_PMTStreamEntry stream;
-        stream.stream_type = reader.Read8();
-        stream.elementary_PID = reader.Read13();
-        stream.ES_info_length = reader.Read12();
-        stream.tLoop = reader.Take(stream.ES_info_length);
-        stream.pu8SectionEnd = reader.End();
-        if (!visitor.Stream(static_cast<const TS_PMTStreamEntry &>(stream)))
+    while (TS_Section_LoopLength(header, reader) > 0 && reader.Remaining() >= 5)
+        if (!visitor.Stream(TS_PMTStream_ReadEntry(&reader)))
             return;
-    }
 }
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_PSI_WALK_H
