@@ -198,7 +198,7 @@ void TextSeeds()
     Seed("fuzz_text", "dvb-ucs2", text(0, std::string("\x11\x00" "A\x30\x42\xE0\x8A\xD8\x3D\xDE\x00", 11)));
     Seed("fuzz_text", "dvb-euc-kr", text(0, "\x12\xC7\xD1\xB1\xB9 KBS"));
     Seed("fuzz_text", "dvb-gb2312", text(0, "\x13\xD6\xD0\xB9\xFA"));
-    Seed("fuzz_text", "dvb-big5", text(0, "\x14\xA4\xA4\xA4\xE5"));
+    Seed("fuzz_text", "dvb-big5-subset", text(0, std::string("\x14\x83\xEF\x89\x96\x00\x43\x00\x54\x00\x53", 11)));
     Seed("fuzz_text", "dvb-utf8", text(0, "\x15\xC3\x96" "1 \xEE\x82\x8A\xE2\x82"));
     Seed("fuzz_text", "arib-kanji", text(1, "\x23\x4E\x23\x48\x23\x4B\x41\x6D\x39\x67\x23\x31\x21\x26\x45\x6C\x35\x7E"));
     Seed("fuzz_text", "arib-sizes", text(1, "\x0E\x89" "BS\x8A\x0F\x46\x7C\x1B\x7C\xC6\xEC\x89\xAC\x7A\x50"));
