@@ -58,6 +58,9 @@ TEST(DvbText, ISO8859TablesBySingleByteAndThreeByteSelectors)
     EXPECT_EQ(Dvb("\x0B" "5\xA4 \xBC"), "5€ Œ");                  // 8859-15
     EXPECT_EQ(Dvb(std::string("\x10\x00\x02\xA3\xF3" "d\xBC", 7)), "Łódź");
     EXPECT_EQ(Dvb(std::string("\x10\x00\x01\xC4rger", 8)), "Ärger");
+    // The last table the three-byte selector reaches, 8859-15 (8859-14 and 8859-16 differ here).
+    EXPECT_EQ(Dvb(std::string("\x10\x00\x0F\xA4", 4)), "€");
+    EXPECT_EQ(Dvb(std::string("\x10\x00\x0F\xAA\xFE", 5)), "ªþ");
     // An 8859-7 code that the table leaves empty, and the control codes of the upper half.
     EXPECT_EQ(Dvb("\x03\xD2\x86" "A\x8A"), kFFFD + "A\n");
 }
@@ -104,7 +107,8 @@ TEST(DvbText, SelectorsWithoutTableGiveOneReplacement)
 {
     for (const std::string &field : {std::string("\x08\xA1\xA2"), std::string("\x0C" "abc"), std::string("\x16" "abc"),
                                     std::string("\x1F\x01\x55\x66"), std::string("\x00" "abc", 4),
-                                    std::string("\x10\x00\x0C" "a", 4), std::string("\x10\x01\x02" "a", 4),
+                                    std::string("\x10\x00\x0C" "a", 4), std::string("\x10\x00\x10\x41", 4),
+                                    std::string("\x10\x01\x02" "a", 4),
                                     std::string("\x10\x00", 2), std::string("\x10")})
         EXPECT_EQ(Dvb(field), kFFFD) << testing::PrintToString(field);
     // A selector alone is an empty text in its table.

@@ -8,7 +8,8 @@
 //   0x14           the Big5 subset of ISO/IEC 10646: coded as 0x11 codes it, not as Big5 bytes
 //   0x15           UTF-8
 // Every other first byte (0x00, 0x0C to 0x0F, 0x16 to 0x1F, the last being the compressed
-// texts of encoding_type_id) names no table this decoder has: the field gives one U+FFFD.
+// texts of encoding_type_id), and 0x10 without a 0x00 N of the list above after it, names no
+// table this decoder has: the field gives one U+FFFD, since no table is there to read the rest.
 //
 // The control codes are 0x80 to 0x9F in the one-byte tables and U+E080 to U+E09F in the
 // Unicode ones: 0x86 and 0x87 switch emphasis on and off (dropped), 0x8A is a line break
