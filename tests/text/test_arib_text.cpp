@@ -174,6 +174,23 @@ TEST(AribText, ControlsGiveNothingAndTakeTheirParameters)
     EXPECT_EQ(Arib("\x41\x6D\x95\x40\x41"), "総");
 }
 
+TEST(AribText, MacroDefinedAndExecutedTakesEffectAtOnce)
+{
+    // MACRO 0x41, the macro's code 0x21, a body that designates the alphanumeric set into G0 and
+    // writes with it, MACRO 0x4F: the body's text is there and its designation holds after it.
+    EXPECT_EQ(Arib("\x95\x41\x21\x1B\x28\x4A\x41\x95\x4F\x42"), "ＡＢ");
+    // Defined alone with 0x40, the same body does nothing.
+    EXPECT_EQ(Arib("\x95\x40\x21\x1B\x28\x4A\x41\x95\x4F\x41\x6D"), "総");
+    // The body ends at MACRO 0x4F: a control cut short there takes nothing after it.
+    EXPECT_EQ(Arib("\x95\x41\x21\x41\x6D\x90\x95\x4F\x39\x67"), "総合");
+    // A definition inside the body runs to the body's end; the text goes on after MACRO 0x4F.
+    EXPECT_EQ(Arib("\x95\x41\x21\x95\x41\x22\x41\x6D\x95\x4F\x39\x67"), "総合");
+    // No MACRO 0x4F: the body runs to the end of the text. No code or body: nothing.
+    EXPECT_EQ(Arib("\x95\x41\x21\x41\x6D"), "総");
+    EXPECT_EQ(Arib("\x95\x41\x95\x4F\x41\x6D"), "総");
+    EXPECT_EQ(Arib("\x41\x6D\x95\x41"), "総");
+}
+
 TEST(AribText, NamesAsBroadcast)
 {
     // A terrestrial service name all in the Kanji set.

@@ -32,6 +32,12 @@
 // - APR (0x0D) is a line break, "\n". Every other control code gives nothing, and its
 //   parameter bytes are skipped with it; a control cut short by the end of the text just ends
 //   it. DEL (0x7F) gives nothing either.
+// - A macro (ARIB STD-B24 Volume 1 Part 2, MACRO 0x95) defined with MACRO 0x41 is executed
+//   where it is defined: its body, from the byte after the macro's code to MACRO 0x4F (or the
+//   end of the text), is read there as a text of its own, so that a control or character it
+//   cuts short takes nothing after it, and what it designates or shifts stays so after it.
+//   One defined with MACRO 0x40 gives nothing. Definitions are not kept: a character of a
+//   macro set gives U+FFFD, as above.
 // - Bytes that make no sense in their place give U+FFFD: an ESC that is no designation or
 //   invocation (with the intermediate and final bytes that belong to it), an ESC cut short,
 //   the first byte of a two-byte character whose second byte is missing or out of range (the
@@ -307,6 +313,16 @@ int TS_AribText_Character(TS_TextOut *out, const TS_AribState *state, int g, con
     return at + 2;
 }
 
+// Where the MACRO 0x4F that closes a definition starts, searched from bytes[from] (the byte
+// after MACRO's 0x40 or 0x41); length when the text ends first.
+int TS_AribText_MacroClose(const u8 *bytes, int length, int from)
+{
+    for (int i = from; i + 1 < length; ++i)
+        if (bytes[i] == 0x95 && bytes[i + 1] == 0x4F)
+            return i;
+    return length;
+}
+
 // Bytes of parameters taken by the control codes that have them.
 int TS_AribText_SkipParameters(const u8 *bytes, int length, int at)
 {
@@ -327,12 +343,10 @@ int TS_AribText_SkipParameters(const u8 *bytes, int length, int at)
     case 0x90:  // COL: a colour, or 0x20 and a palette
     case 0x92:  // CDC: a state, or 0x20 and one more
         return i < length && bytes[i] == 0x20 ? i + 2 : i + 1;
-    case 0x95:  // MACRO: 0x40 or 0x41 opens a definition, which runs to MACRO 0x4F
-        if (i < length && (bytes[i] == 0x40 || bytes[i] == 0x41)) {
-            for (i += 1; i + 1 < length; ++i)
-                if (bytes[i] == 0x95 && bytes[i + 1] == 0x4F)
-                    return i + 2;
-            return length;
+    case 0x95:  // MACRO: 0x40 defines a macro without running it, up to and with MACRO 0x4F
+        if (i < length && bytes[i] == 0x40) {
+            const int close = TS_AribText_MacroClose(bytes, length, i + 1);
+            return close < length ? close + 2 : length;
         }
         return i + 1;
     case 0x9B:  // CSI: parameters and intermediate, then a final byte of 0x40 to 0x7E
@@ -353,15 +367,29 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
                           2,
                           0,
                           TS_ARIB_NORMAL};
+    // The text is read up to end. A macro defined with MACRO 0x41 runs where it is defined: its
+    // body is read with end at the MACRO 0x4F that closes it, and the text goes on at resume,
+    // after that; -1 while no body is read. A definition inside a body finds no MACRO 0x4F
+    // before the body's (the first one closed the outer body), so it runs to the same end.
+    int end = length;
+    int resume = -1;
     int i = 0;
-    while (i < length && !out->bFull) {
+    while (!out->bFull) {
+        if (i >= end) {
+            if (resume < 0)
+                break;
+            i = resume;
+            end = length;
+            resume = -1;
+            continue;
+        }
         const u8 byte = bytes[i];
         if ((byte >= 0x21 && byte <= 0x7E) || (byte >= 0xA1 && byte <= 0xFE)) {
             int g = byte < 0x80 ? state.u8GL : state.u8GR;
             if (state.u8SingleShift != 0)
                 g = state.u8SingleShift;
             state.u8SingleShift = 0;
-            i = TS_AribText_Character(out, &state, g, bytes, length, i);
+            i = TS_AribText_Character(out, &state, g, bytes, end, i);
             continue;
         }
         // A single shift reaches only as far as the next byte.
@@ -382,7 +410,7 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
             state.u8SingleShift = byte == 0x19 ? 2 : 3;
             break;
         case 0x1B:
-            i = TS_AribText_Escape(out, &state, bytes, length, i);
+            i = TS_AribText_Escape(out, &state, bytes, end, i);
             continue;
         case 0x88:  // SSZ
         case 0x89:  // MSZ
@@ -395,8 +423,18 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
         case 0xFF:
             TS_AribText_Replacement(out);
             break;
+        case 0x95:  // MACRO 0x41, the macro's code, the body: defined and executed at once
+            if (i + 1 < end && bytes[i + 1] == 0x41) {
+                const int close = TS_AribText_MacroClose(bytes, end, i + 2);
+                if (close < end)
+                    resume = close + 2;
+                end = close;
+                i = i + 3 < close ? i + 3 : close;
+                continue;
+            }
+            [[fallthrough]];
         default:  // other controls, with their parameters
-            i = TS_AribText_SkipParameters(bytes, length, i);
+            i = TS_AribText_SkipParameters(bytes, end, i);
             continue;
         }
         ++i;
