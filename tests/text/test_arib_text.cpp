@@ -191,6 +191,22 @@ TEST(AribText, MacroDefinedAndExecutedTakesEffectAtOnce)
     EXPECT_EQ(Arib("\x41\x6D\x95\x41"), "総");
 }
 
+TEST(AribText, RepeatControlRepeatsTheNextCharacter)
+{
+    // RPC 0x43: three times, in a one-byte and in a two-byte set, then once again.
+    EXPECT_EQ(Arib("\x0E\x98\x43\x41\x42"), "ＡＡＡＢ");
+    EXPECT_EQ(Arib("\x98\x43\x41\x6D\x39\x67"), "総総総合");
+    // A space; a half-width voiced letter (two code points) with a size control and a locking
+    // shift between RPC and it; a character from a single shift.
+    EXPECT_EQ(Arib("\x98\x42\x20\x98\x42\x89\x1B\x7C\xAC\x98\x42\x19\x24"), "　　ｶﾞｶﾞいい");
+    // 0x40 (to the end of the line) writes it once, as does a parameter out of range, even after
+    // another RPC.
+    EXPECT_EQ(Arib("\x98\x40\x41\x6D\x98\x21\x41\x6D\x98\x43\x98\xC3\x41\x6D"), "総総総");
+    // An RPC with nothing after it; the copies cut whole by the capacity.
+    EXPECT_EQ(Arib("\x41\x6D\x98\x43"), "総");
+    EXPECT_EQ(Arib("\x98\x43\x41\x6D\x0E\x41", 8), "総総");
+}
+
 TEST(AribText, NamesAsBroadcast)
 {
     // A terrestrial service name all in the Kanji set.

@@ -38,6 +38,9 @@
 //   cuts short takes nothing after it, and what it designates or shifts stays so after it.
 //   One defined with MACRO 0x40 gives nothing. Definitions are not kept: a character of a
 //   macro set gives U+FFFD, as above.
+// - RPC (0x98) P1 writes the next character, a graphic one or SP, P1 - 0x40 times, whatever
+//   controls come between. P1 = 0x40 repeats it to the end of the line on a screen; a text has
+//   no line width to fill, so it is written once, as it is for a P1 outside 0x40 to 0x7F.
 // - Bytes that make no sense in their place give U+FFFD: an ESC that is no designation or
 //   invocation (with the intermediate and final bytes that belong to it), an ESC cut short,
 //   the first byte of a two-byte character whose second byte is missing or out of range (the
@@ -71,6 +74,7 @@ struct TS_AribState {
     u8 u8GR;
     u8 u8SingleShift;  // 2 or 3 while SS2 or SS3 waits for its character, else 0
     TS_AribSize eSize;
+    u8 u8Repeat;  // times RPC asks the next character to be written, 0 for once (no RPC)
 };
 
 // Katakana U+30A1 (small a) to U+30F6 (small ke) in half-width: the low byte of U+FFxx, plus
@@ -313,6 +317,14 @@ int TS_AribText_Character(TS_TextOut *out, const TS_AribState *state, int g, con
     return at + 2;
 }
 
+// How many times the character about to be written goes out: RPC's count once, then 1 again.
+int TS_AribText_Copies(TS_AribState *state)
+{
+    const int copies = state->u8Repeat > 0 ? state->u8Repeat : 1;
+    state->u8Repeat = 0;
+    return copies;
+}
+
 // Where the MACRO 0x4F that closes a definition starts, searched from bytes[from] (the byte
 // after MACRO's 0x40 or 0x41); length when the text ends first.
 int TS_AribText_MacroClose(const u8 *bytes, int length, int from)
@@ -366,7 +378,8 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
                           0,
                           2,
                           0,
-                          TS_ARIB_NORMAL};
+                          TS_ARIB_NORMAL,
+                          0};
     // The text is read up to end. A macro defined with MACRO 0x41 runs where it is defined: its
     // body is read with end at the MACRO 0x4F that closes it, and the text goes on at resume,
     // after that; -1 while no body is read. A definition inside a body finds no MACRO 0x4F
@@ -389,14 +402,18 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
             if (state.u8SingleShift != 0)
                 g = state.u8SingleShift;
             state.u8SingleShift = 0;
-            i = TS_AribText_Character(out, &state, g, bytes, end, i);
+            int next = i;
+            for (int copies = TS_AribText_Copies(&state); copies > 0; --copies)
+                next = TS_AribText_Character(out, &state, g, bytes, end, i);
+            i = next;
             continue;
         }
         // A single shift reaches only as far as the next byte.
         state.u8SingleShift = 0;
         switch (byte) {
         case 0x20:  // SP: as wide as the size makes an alphanumeric
-            TS_TextOut_CodePoint(out, state.eSize == TS_ARIB_NORMAL ? 0x3000 : 0x20);
+            for (int copies = TS_AribText_Copies(&state); copies > 0; --copies)
+                TS_TextOut_CodePoint(out, state.eSize == TS_ARIB_NORMAL ? 0x3000 : 0x20);
             break;
         case 0x0D:  // APR
             TS_TextOut_Bytes(out, "\n", 1);
@@ -423,6 +440,12 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
         case 0xFF:
             TS_AribText_Replacement(out);
             break;
+        case 0x98: {  // RPC P1: the next character P1 - 0x40 times
+            const u8 count = i + 1 < end ? bytes[i + 1] : 0;
+            state.u8Repeat = count >= 0x40 && count <= 0x7F ? u8(count - 0x40) : 0;
+            i = TS_AribText_SkipParameters(bytes, end, i);
+            continue;
+        }
         case 0x95:  // MACRO 0x41, the macro's code, the body: defined and executed at once
             if (i + 1 < end && bytes[i + 1] == 0x41) {
                 const int close = TS_AribText_MacroClose(bytes, end, i + 2);
