@@ -175,6 +175,14 @@ void DescriptorSeeds()
         {"stream-id", Descriptor(0x52, {0x10})},
         {"copy-control", Descriptor(0xC1, {0x84, 0xFF})},
         {"long-raw", Descriptor(0xFD, Bytes(255, 0x33))},
+        // What identifies a stream: DVB audio, subtitles and teletext, a metadata format, and
+        // an ISDB caption component.
+        {"ac3", Descriptor(0x6A, {0x80, 0x42})},
+        {"eac3", Descriptor(0x7A, {0x80, 0xC4})},
+        {"subtitling", Descriptor(0x59, {'f', 'r', 'a', 0x20, 0x00, 0x01, 0x00, 0x02})},
+        {"teletext", Descriptor(0x56, {'f', 'r', 'a', 0x09, 0x00, 'd', 'e', 'u', 0x10, 0x88})},
+        {"metadata", Descriptor(0x26, {0xFF, 0xFF, 'I', 'D', '3', ' ', 0xFF, 'I', 'D', '3', ' ', 0x00, 0x0F})},
+        {"arib-captions", Concat({Descriptor(0x52, {0x38}), Descriptor(0xFD, {0x00, 0x08, 0x3D})})},
     };
     Bytes loop;
     for (const auto &[name, bytes] : kinds) {
