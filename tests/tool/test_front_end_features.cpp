@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -149,6 +150,95 @@ TEST_F(FrontEndFeatures, StandardInputAndOutputFolders)
                           "never comes\n");
 }
 
+// A tool run in folder on a recording fed through a FIFO that stays open: the run waits for more
+// input once it has taken in what it was given, to be interrupted there.
+class LiveRun {
+public:
+    // Starts tool with arguments; the FIFO is its standard input, standard output goes to output
+    // (a file in folder) and standard error to errors.txt there.
+    LiveRun(const std::string &folder, const std::string &tool, std::vector<std::string> arguments,
+            const std::string &output = "/dev/null")
+        : m_folder(folder)
+    {
+        const std::string fifo = folder + "/live.ts";
+        EXPECT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+        m_child = fork();
+        if (m_child == 0) {
+            const int in = open(fifo.c_str(), O_RDONLY);
+            const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open((folder + "/errors.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int ends[][2] = {{in, STDIN_FILENO}, {out, STDOUT_FILENO}, {err, STDERR_FILENO}};
+            for (const auto &[fd, standard] : ends) {
+                if (fd != standard) {
+                    dup2(fd, standard);
+                    close(fd);
+                }
+            }
+            if (chdir(folder.c_str()) != 0)
+                _exit(99);
+            const std::string binary = ToolBinary(tool);
+            std::vector<char *> argv = {const_cast<char *>(binary.c_str())};
+            for (std::string &argument : arguments)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(binary.c_str(), argv.data());
+            _exit(98);
+        }
+        m_feed = open(fifo.c_str(), O_WRONLY);
+        EXPECT_GE(m_feed, 0);
+    }
+    ~LiveRun()
+    {
+        if (m_feed >= 0)
+            close(m_feed);
+        if (m_child > 0 && waitpid(m_child, nullptr, WNOHANG) == 0) {
+            kill(m_child, SIGKILL);
+            waitpid(m_child, nullptr, 0);
+        }
+    }
+
+    void Feed(const Bytes &bytes) { EXPECT_EQ(write(m_feed, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+
+    // Waits until ready(open) holds, open being the paths of the descriptors the tool has open
+    // (once for each); false after ten seconds.
+    bool WaitUntil(const std::function<bool(const std::multiset<std::string> &)> &ready)
+    {
+        for (int tries = 0; tries < 500; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::multiset<std::string> open;
+            const std::string fds = "/proc/" + std::to_string(m_child) + "/fd";
+            DIR *listing = opendir(fds.c_str());
+            for (dirent *entry; listing != nullptr && (entry = readdir(listing)) != nullptr;) {
+                char target[4096];
+                const ssize_t n = readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+                if (n > 0)
+                    open.insert(std::string(target, size_t(n)));
+            }
+            if (listing != nullptr)
+                closedir(listing);
+            if (ready(open))
+                return true;
+        }
+        return false;
+    }
+
+    // Sends SIGINT; true when the tool ended by it. *said: what it wrote on standard error.
+    bool Interrupt(std::string *said)
+    {
+        kill(m_child, SIGINT);
+        int status = 0;
+        waitpid(m_child, &status, 0);
+        m_child = 0;
+        EXPECT_TRUE(ReadFile(m_folder + "/errors.txt", said));
+        return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+    }
+
+private:
+    std::string m_folder;
+    pid_t m_child = 0;
+    int m_feed = -1;
+};
+
 // An interrupted split removes the file it had not finished and says so; the file of a program
 // that had left the PAT before was finished and stays whole.
 TEST_F(FrontEndFeatures, InterruptedSplitRemovesOnlyUnfinishedFiles)
@@ -167,58 +257,62 @@ TEST_F(FrontEndFeatures, InterruptedSplitRemovesOnlyUnfinishedFiles)
     recording.Add(builder.Section(0, second_only));
     recording.Add(builder.Payload(0x0201, 0x77), 2);
 
-    const std::string fifo = dir.File("live.ts");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    const std::string errors = dir.File("errors.txt");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int in = open(fifo.c_str(), O_RDONLY);
-        const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, STDIN_FILENO);
-        dup2(err, STDERR_FILENO);
-        if (chdir(dir.path().c_str()) != 0)
-            _exit(99);
-        const std::string tool = ToolBinary("pidsift-split");
-        execl(tool.c_str(), tool.c_str(), "programs", "-", static_cast<char *>(nullptr));
-        _exit(98);
-    }
-    const int out = open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(out, 0);
-    const Bytes bytes = recording.bytes();
-    ASSERT_EQ(write(out, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    LiveRun run(dir.path(), "pidsift-split", {"programs", "-"});
+    run.Feed(recording.bytes());
     // Wait until the split has taken everything in: program 1's file is closed, program 2's open.
     const std::string first = dir.File("stdin_1_0_0.ts");
-    bool ready = false;
-    for (int tries = 0; tries < 500 && !ready; ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        bool first_open = false, second_open = false;
-        const std::string fds = "/proc/" + std::to_string(child) + "/fd";
-        DIR *listing = opendir(fds.c_str());
-        for (dirent *entry; listing != nullptr && (entry = readdir(listing)) != nullptr;) {
-            char target[4096];
-            const ssize_t n = readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target - 1);
-            if (n <= 0)
-                continue;
-            target[n] = '\0';
-            first_open = first_open || std::string(target) == first;
-            second_open = second_open || std::string(target) == dir.File("stdin_2_0_0.ts");
-        }
-        if (listing != nullptr)
-            closedir(listing);
-        ready = second_open && !first_open && access(first.c_str(), F_OK) == 0;
-    }
-    ASSERT_TRUE(ready) << "the split never reached the second PAT";
-    kill(child, SIGINT);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(out);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    ASSERT_TRUE(run.WaitUntil([&](const std::multiset<std::string> &open) {
+        return open.count(dir.File("stdin_2_0_0.ts")) == 1 && open.count(first) == 0 &&
+               access(first.c_str(), F_OK) == 0;
+    })) << "the split never reached the second PAT";
+    std::string said;
+    EXPECT_TRUE(run.Interrupt(&said));
     EXPECT_EQ(Files(dir.path()), (std::set<std::string>{"errors.txt", "live.ts", "stdin_1_0_0.ts"}));
     EXPECT_TRUE(WithoutPID0(ReadBytes(first)) == recording.ProgramBytes(1));
-    std::string said;
-    ASSERT_TRUE(ReadFile(errors, &said));
-    EXPECT_EQ(said, "\r\033[Kpidsift-split: interrupted: removed the unfinished stdin_2_0_0.ts\n");
+    // Standard error is a file: no progress line to erase, and no escape code in it.
+    EXPECT_EQ(said, "pidsift-split: interrupted: removed the unfinished stdin_2_0_0.ts\n");
+}
+
+// An interruption removes only a file that the run made. Standard output, whatever it leads
+// to, and a file that was there before are left, and the message says so.
+TEST_F(FrontEndFeatures, InterruptedSplitRemovesNothingItDidNotCreate)
+{
+    const Bytes head = Generate(SampleBroadcast(1200)).bytes();
+    const struct {
+        const char *output;    // -o
+        const char *redirect;  // standard output, in the folder
+        bool exists;           // the output file was there before the run
+        bool kept;             // the file written to is still there afterwards
+        const char *message;
+    } cases[] = {
+        {"-", "saved.ts", false, true,
+         "pidsift-split: interrupted: the output written to standard output is incomplete\n"},
+        {"old.ts", "/dev/null", true, true,
+         "pidsift-split: interrupted: left the unfinished old.ts in place: it existed before the split\n"},
+        {"new.ts", "/dev/null", false, false, "pidsift-split: interrupted: removed the unfinished new.ts\n"},
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.output);
+        TempDir folder;
+        if (each.exists) {
+            ASSERT_TRUE(WriteFile(folder.File(each.output), Bytes(5000, 0xAB)));
+        }
+        const std::string redirect = each.redirect[0] == '/' ? each.redirect : folder.File(each.redirect);
+        LiveRun run(folder.path(), "pidsift-split", {"program", "-", "1f0", "-o", each.output}, redirect);
+        run.Feed(head);
+        // The output is open: beside standard output for '-', as the file named otherwise.
+        const std::string written = folder.File(each.output[0] == '-' ? each.redirect : each.output);
+        const size_t descriptors = each.output[0] == '-' ? 2 : 1;
+        ASSERT_TRUE(run.WaitUntil([&](const std::multiset<std::string> &open) {
+            return open.count(written) == descriptors;
+        })) << "the split never opened its output";
+        std::string said;
+        EXPECT_TRUE(run.Interrupt(&said));
+        EXPECT_EQ(said, each.message);
+        struct stat status;
+        EXPECT_EQ(stat(written.c_str(), &status) == 0 && S_ISREG(status.st_mode), each.kept);
+        EXPECT_EQ(lstat("/dev/stdout", &status), 0) << "the device link was removed";
+    }
 }
 
 // --changes prints a table only when its bytes change: the sample's PAT once, each PMT before
