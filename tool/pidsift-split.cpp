@@ -311,6 +311,21 @@ int RunPMT(const char *file, bool single, u32 crc, const char *output)
     return Finish(result, watch.Files());
 }
 
+// Makes folder and the folders above it that are missing, as mkdir -p does. false, with errno
+// and the folder that could not be made in *failed, on failure.
+bool MakeFolders(const std::string &folder, std::string *failed)
+{
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            *failed = part;
+            return false;
+        }
+        if (end == std::string::npos)
+            return true;
+    }
+}
+
 // The base name of the outputs when they do not go next to FILE: in DIR, or in the current
 // folder for standard input.
 bool SetOutputBase(const char *file, const char *directory)
@@ -395,6 +410,11 @@ int main(int argc, char **argv)
     const char *file = operands[0];
     if (directory != nullptr) {
         struct stat status;
+        std::string failed;
+        if (stat(directory, &status) != 0 && errno == ENOENT && !MakeFolders(directory, &failed)) {
+            const int error_number = errno;
+            return Failure("cannot create folder " + failed + ": " + strerror(error_number));
+        }
         if (stat(directory, &status) != 0)
             return Failure(std::string("cannot use folder ") + directory + ": " + strerror(errno));
         if (!S_ISDIR(status.st_mode))

@@ -141,9 +141,19 @@ TEST_F(FrontEndFeatures, StandardInputAndOutputFolders)
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out.substr(0, 34), "Position  CRC_32      Index  Bytes");
 
-    result = Tool("pidsift-split", "programs rec.ts -d missing");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "pidsift-split: cannot use folder missing: No such file or directory\n");
+    // A folder that is missing is made, with the folders above it.
+    result = Tool("pidsift-split", "programs - -d made/deeper/parts < rec.ts");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Files(dir.File("made/deeper/parts")),
+              (std::set<std::string>{"stdin_1024_0_0.ts", "stdin_1025_0_0.ts", "stdin_1032_0_0.ts"}));
+    EXPECT_TRUE(ReadBytes(dir.File("made/deeper/parts/stdin_1025_0_0.ts")) == ReadBytes(dir.File("stdin_1025_0_0.ts")));
+    // A name that is taken by a file is no folder, and none is made below it.
+    for (const std::string folder : {"rec.ts", "rec.ts/parts"}) {
+        result = Tool("pidsift-split", "program rec.ts 1f0 -d " + folder);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "pidsift-split: cannot use folder " + folder + ": Not a directory\n");
+    }
+    EXPECT_TRUE(ReadBytes(input) == recording.bytes());
     result = Tool("pidsift-split", "pmt-list - < /dev/null");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "pidsift-split: no PMT found: standard input has no PAT that lists a program, or its PMT "
