@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "io/io.h"
 #include "stream_builder.h"
 
 namespace {
@@ -144,6 +145,37 @@ TEST_F(IOFaults, PidsiftReportsFailedWrites)
     const CommandResult full = Pidsift({}, Quote(input) + " 1f0 /dev/full");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "Error: Failed write /dev/full.\n");
+}
+
+// An output of many blocks on a slow device whose writes come short: while the write thread is
+// still on the third block the run has handed over the next ones. One write fails there, and
+// nothing after it reaches the file: it holds the first two blocks and the part of the third
+// written before the failure, the start of the clean output and no byte more.
+TEST_F(IOFaults, NothingIsWrittenAfterAFailedWrite)
+{
+    BroadcastSpec mux = SampleBroadcast(100000);
+    mux.psi_interval = 1000;
+    Bytes bytes;
+    GenerateBroadcast(mux, [&](const Packet &packet, u16) { Append(&bytes, packet); });
+    ASSERT_TRUE(WriteFile(dir.File("long.ts"), bytes));
+    const CommandResult clean = Tool("pidsift-split", {}, "program long.ts 1f0 -o out.ts");
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    const Bytes expected = ReadBytes(dir.File("out.ts"));
+    ASSERT_GT(expected.size(), 6u * TS_WRITER_BLOCK);
+
+    constexpr u64 kWrite = 65536;  // 16 writes a block: the 40th is the 8th of the third block
+    const Faults slow = {{"PATH", "out.ts"},
+                         {"WRITE_SHORT", std::to_string(kWrite)},
+                         {"WRITE_DELAY_US", "10000"},
+                         {"WRITE_FAIL_AT", "40"}};
+    const CommandResult failed = Tool("pidsift-split", slow, "program long.ts 1f0 -o out.ts");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err, "pidsift-split: cannot write out.ts: Input/output error\n");
+    const std::string written = std::to_string(2 * TS_WRITER_BLOCK + 7 * kWrite);
+    EXPECT_EQ(failed.out, "Wrote 1 file:\n" + std::string(14 - written.size(), ' ') + written + "  out.ts\n");
+    const Bytes partial = ReadBytes(dir.File("out.ts"));
+    ASSERT_EQ(std::to_string(partial.size()), written);
+    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), expected.begin()));
 }
 
 TEST_F(IOFaults, PidsiftReportsReadErrorsInTheMiddleOfTheInput)

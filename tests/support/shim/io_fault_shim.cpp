@@ -8,6 +8,7 @@
 //   PIDSIFT_FAULT_WRITE_SHORT=k        every write moves at most k bytes
 //   PIDSIFT_FAULT_WRITE_LIMIT=b        a full device: writes fail with ENOSPC once b bytes are in
 //   PIDSIFT_FAULT_WRITE_ZERO_AT=n      the nth write returns 0 (nothing written, no error)
+//   PIDSIFT_FAULT_WRITE_DELAY_US=t     every write first waits t microseconds (a slow device)
 //   PIDSIFT_FAULT_READ_FAIL_AFTER=b    reads fail once b bytes have been read
 //   PIDSIFT_FAULT_READ_SHORT=k         every read returns at most k bytes
 //   PIDSIFT_FAULT_EINTR=n              every read and write is interrupted n times first
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/types.h>
@@ -44,6 +46,7 @@ struct Settings {
     long long s64WriteShort;
     long long s64WriteLimit;
     long long s64WriteZeroAt;
+    long long s64WriteDelay;
     long long s64ReadFailAfter;
     long long s64ReadShort;
     long long s64Interrupts;
@@ -91,6 +94,7 @@ const Settings &Load()
         s.s64WriteShort = Number("PIDSIFT_FAULT_WRITE_SHORT", -1);
         s.s64WriteLimit = Number("PIDSIFT_FAULT_WRITE_LIMIT", -1);
         s.s64WriteZeroAt = Number("PIDSIFT_FAULT_WRITE_ZERO_AT", -1);
+        s.s64WriteDelay = Number("PIDSIFT_FAULT_WRITE_DELAY_US", 0);
         s.s64ReadFailAfter = Number("PIDSIFT_FAULT_READ_FAIL_AFTER", -1);
         s.s64ReadShort = Number("PIDSIFT_FAULT_READ_SHORT", -1);
         s.s64Interrupts = Number("PIDSIFT_FAULT_EINTR", 0);
@@ -202,6 +206,10 @@ ssize_t write(int fd, const void *buffer, size_t count)
     if (Interrupt()) {
         errno = EINTR;
         return -1;
+    }
+    if (s.s64WriteDelay > 0) {
+        const timespec delay = {time_t(s.s64WriteDelay / 1000000), long(s.s64WriteDelay % 1000000) * 1000};
+        nanosleep(&delay, nullptr);
     }
     ++g_s64Writes;
     if (g_s64Writes == s.s64WriteFailAt) {
