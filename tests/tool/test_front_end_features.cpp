@@ -7,15 +7,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <set>
 #include <string>
-#include <thread>
 
+#include "background.h"
 #include "capture.h"
 #include "front_end.h"
 #include "recording.h"
@@ -164,89 +162,47 @@ TEST_F(FrontEndFeatures, StandardInputAndOutputFolders)
 // input once it has taken in what it was given, to be interrupted there.
 class LiveRun {
 public:
-    // Starts tool with arguments; the FIFO is its standard input, standard output goes to output
-    // (a file in folder) and standard error to errors.txt there.
-    LiveRun(const std::string &folder, const std::string &tool, std::vector<std::string> arguments,
+    // Starts tool with arguments (shell words); the FIFO is its standard input, standard output
+    // goes to output and standard error to errors.txt in folder.
+    LiveRun(const std::string &folder, const std::string &tool, const std::string &arguments,
             const std::string &output = "/dev/null")
-        : m_folder(folder)
+        : m_folder(folder), m_run(Command(folder, tool, arguments, output)),
+          m_feed(open((folder + "/live.ts").c_str(), O_WRONLY))
     {
-        const std::string fifo = folder + "/live.ts";
-        EXPECT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-        m_child = fork();
-        if (m_child == 0) {
-            const int in = open(fifo.c_str(), O_RDONLY);
-            const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open((folder + "/errors.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int ends[][2] = {{in, STDIN_FILENO}, {out, STDOUT_FILENO}, {err, STDERR_FILENO}};
-            for (const auto &[fd, standard] : ends) {
-                if (fd != standard) {
-                    dup2(fd, standard);
-                    close(fd);
-                }
-            }
-            if (chdir(folder.c_str()) != 0)
-                _exit(99);
-            const std::string binary = ToolBinary(tool);
-            std::vector<char *> argv = {const_cast<char *>(binary.c_str())};
-            for (std::string &argument : arguments)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            execv(binary.c_str(), argv.data());
-            _exit(98);
-        }
-        m_feed = open(fifo.c_str(), O_WRONLY);
         EXPECT_GE(m_feed, 0);
     }
     ~LiveRun()
     {
         if (m_feed >= 0)
             close(m_feed);
-        if (m_child > 0 && waitpid(m_child, nullptr, WNOHANG) == 0) {
-            kill(m_child, SIGKILL);
-            waitpid(m_child, nullptr, 0);
-        }
     }
 
     void Feed(const Bytes &bytes) { EXPECT_EQ(write(m_feed, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-
-    // Waits until ready(open) holds, open being the paths of the descriptors the tool has open
-    // (once for each); false after ten seconds.
-    bool WaitUntil(const std::function<bool(const std::multiset<std::string> &)> &ready)
+    bool WaitUntil(const std::function<bool(const std::multiset<std::string> &)> &ready) const
     {
-        for (int tries = 0; tries < 500; ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            std::multiset<std::string> open;
-            const std::string fds = "/proc/" + std::to_string(m_child) + "/fd";
-            DIR *listing = opendir(fds.c_str());
-            for (dirent *entry; listing != nullptr && (entry = readdir(listing)) != nullptr;) {
-                char target[4096];
-                const ssize_t n = readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target - 1);
-                if (n > 0)
-                    open.insert(std::string(target, size_t(n)));
-            }
-            if (listing != nullptr)
-                closedir(listing);
-            if (ready(open))
-                return true;
-        }
-        return false;
+        return m_run.WaitUntil(ready);
     }
-
     // Sends SIGINT; true when the tool ended by it. *said: what it wrote on standard error.
     bool Interrupt(std::string *said)
     {
-        kill(m_child, SIGINT);
-        int status = 0;
-        waitpid(m_child, &status, 0);
-        m_child = 0;
+        const bool ended = m_run.EndedBy(SIGINT);
         EXPECT_TRUE(ReadFile(m_folder + "/errors.txt", said));
-        return WIFSIGNALED(status) && WTERMSIG(status) == SIGINT;
+        return ended;
     }
 
 private:
+    // Makes the FIFO, which the shell opens as the tool's input once the test opens it to feed it.
+    static std::string Command(const std::string &folder, const std::string &tool, const std::string &arguments,
+                               const std::string &output)
+    {
+        EXPECT_EQ(mkfifo((folder + "/live.ts").c_str(), 0644), 0);
+        return "cd " + Quote(folder) + " && exec " + Quote(ToolBinary(tool)) + " " + arguments + " <live.ts >" +
+               Quote(output) + " 2>errors.txt";
+    }
+
     std::string m_folder;
-    pid_t m_child = 0;
-    int m_feed = -1;
+    Background m_run;
+    int m_feed;
 };
 
 // An interrupted split removes the file it had not finished and says so; the file of a program
@@ -267,7 +223,7 @@ TEST_F(FrontEndFeatures, InterruptedSplitRemovesOnlyUnfinishedFiles)
     recording.Add(builder.Section(0, second_only));
     recording.Add(builder.Payload(0x0201, 0x77), 2);
 
-    LiveRun run(dir.path(), "pidsift-split", {"programs", "-"});
+    LiveRun run(dir.path(), "pidsift-split", "programs -");
     run.Feed(recording.bytes());
     // Wait until the split has taken everything in: program 1's file is closed, program 2's open.
     const std::string first = dir.File("stdin_1_0_0.ts");
@@ -308,7 +264,7 @@ TEST_F(FrontEndFeatures, InterruptedSplitRemovesNothingItDidNotCreate)
             ASSERT_TRUE(WriteFile(folder.File(each.output), Bytes(5000, 0xAB)));
         }
         const std::string redirect = each.redirect[0] == '/' ? each.redirect : folder.File(each.redirect);
-        LiveRun run(folder.path(), "pidsift-split", {"program", "-", "1f0", "-o", each.output}, redirect);
+        LiveRun run(folder.path(), "pidsift-split", std::string("program - 1f0 -o ") + each.output, redirect);
         run.Feed(head);
         // The output is open: beside standard output for '-', as the file named otherwise.
         const std::string written = folder.File(each.output[0] == '-' ? each.redirect : each.output);
