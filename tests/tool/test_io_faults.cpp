@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "background.h"
 #include "io/io.h"
 #include "stream_builder.h"
 
@@ -176,6 +178,80 @@ TEST_F(IOFaults, NothingIsWrittenAfterAFailedWrite)
     const Bytes partial = ReadBytes(dir.File("out.ts"));
     ASSERT_EQ(std::to_string(partial.size()), written);
     EXPECT_TRUE(std::equal(partial.begin(), partial.end(), expected.begin()));
+}
+
+// An existing plain file takes the program in the same single read of the input as a new one:
+// staged beside it, then copied over it. The copy is made by the file system or, where it cannot
+// copy between files, through memory; a write that fails there leaves the output cut where the
+// failure came, the start of the program, and no temporary file.
+TEST_F(IOFaults, PidsiftCopiesIntoAnExistingOutput)
+{
+    const std::string output = dir.File("out.ts");
+    ASSERT_EQ(Pidsift({}, Quote(input) + " 1f0 " + Quote(output)).status, 0);
+    const Bytes expected = ReadBytes(output);
+    ASSERT_GT(expected.size(), 100000u);
+    const Bytes before(expected.size() + 300000, 0xEE);
+
+    // A second read of the input fails: the run reads it once.
+    const std::string once = std::to_string(ReadBytes(input).size() + 1);
+    // PATH /out.ts: the output, not the temporary file beside it (/.out.ts.pidsift-...).
+    const std::vector<Faults> completed = {
+        {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", once}},
+        {{"PATH", "/out.ts"}, {"WRITE_SHORT", "70000"}, {"EINTR", "2"}},
+        {{"PATH", "/out.ts"}, {"COPY_UNSUPPORTED", "1"}, {"WRITE_SHORT", "70000"}, {"EINTR", "2"}},
+    };
+    for (const Faults &faults : completed) {
+        SCOPED_TRACE(faults.rbegin()->first);
+        ASSERT_TRUE(WriteFile(output, before));
+        const CommandResult result = Pidsift(faults, Quote(input) + " 1f0 " + Quote(output));
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(ReadBytes(output) == expected);
+    }
+
+    for (const std::string copy : {"0", "1"}) {
+        SCOPED_TRACE(copy);
+        ASSERT_TRUE(WriteFile(output, before));
+        const std::vector<std::string> files = Files();
+        const CommandResult result =
+            Pidsift({{"PATH", "/out.ts"}, {"COPY_UNSUPPORTED", copy}, {"WRITE_LIMIT", "50000"}},
+                    Quote(input) + " 1f0 " + Quote(output));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "Error: Failed write " + output + ".\n");
+        EXPECT_TRUE(ReadBytes(output) == Bytes(expected.begin(), expected.begin() + 50000));
+        EXPECT_EQ(Files(), files);
+    }
+}
+
+// An interruption while the staged program is copied over an existing output stops the copy
+// and cuts the output there: it holds the start of the program and nothing of what it held
+// before, and no temporary file is left.
+TEST_F(IOFaults, PidsiftInterruptedWhileCopyingLeavesTheStartOfTheProgram)
+{
+    const std::string output = dir.File("out.ts");
+    ASSERT_EQ(Pidsift({}, Quote(input) + " 1f0 " + Quote(output)).status, 0);
+    const Bytes expected = ReadBytes(output);
+    ASSERT_TRUE(WriteFile(output, Bytes(expected.size() + 300000, 0xEE)));
+    const std::vector<std::string> files = Files();
+
+    // Slow short writes to the output alone: the copy lasts long enough to be caught at it.
+    const Faults slow = {{"PATH", "/out.ts"}, {"WRITE_SHORT", "4096"}, {"WRITE_DELAY_US", "5000"}};
+    Background run("exec " + WithFaults(slow) + Quote(PidsiftBinary()) + " " + Quote(input) + " 1f0 " + Quote(output) +
+                   " 2>" + Quote(dir.File("errors.txt")));
+    // The copy has begun once the temporary file's name is gone and its bytes are still open.
+    ASSERT_TRUE(run.WaitUntil([](const std::multiset<std::string> &open) {
+        for (const std::string &path : open)
+            if (path.find("/.out.ts.pidsift-") != std::string::npos && path.find(" (deleted)") != std::string::npos)
+                return true;
+        return false;
+    })) << "the run never copied its program into the output";
+    EXPECT_TRUE(run.EndedBy(SIGINT));
+    const Bytes cut = ReadBytes(output);
+    EXPECT_LT(cut.size(), expected.size());
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), expected.begin()));
+    EXPECT_EQ(ReadBytes(dir.File("errors.txt")).size(), 0u);
+    unlink(dir.File("errors.txt").c_str());
+    EXPECT_EQ(Files(), files);
 }
 
 TEST_F(IOFaults, PidsiftReportsReadErrorsInTheMiddleOfTheInput)
