@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "front_end.h"
@@ -112,13 +113,26 @@ bool OpenExisting(const char *output, const struct stat &status, Staging *stagin
     return false;
 }
 
+// Beside an existing output, the temporary file takes up to the input's size while the output
+// still stands: a file system with less room than that could hold the program in place but not
+// twice. An input of unknown size (a pipe) is not judged.
+bool HasRoomBeside(const char *input, const std::string &directory)
+{
+    struct stat status;
+    struct statvfs room;
+    if (stat(input, &status) != 0 || !S_ISREG(status.st_mode) || statvfs(directory.c_str(), &room) != 0)
+        return true;
+    return u64(room.f_bavail) * room.f_frsize >= u64(status.st_size);
+}
+
 // A single pass needs a folder where a temporary file can be made beside the output, and an
-// output that does not exist yet or is a plain file that opens for writing. Any other output (a
-// link, a pipe, a device, /dev/stdout) and one that does not open (a read-only file, a
-// directory) is written after a listing pass, as the two-pass extraction does, which refuses it
-// at the same point with the same message. A new file renamed over an existing one would
-// replace a file that opening it refuses and give it a new inode (hard links, owner, mode lost).
-bool CanStage(const char *output, Staging *staging)
+// output that does not exist yet or is a plain file that opens for writing, with room beside
+// it. Any other output (a link, a pipe, a device, /dev/stdout) and one that does not open (a
+// read-only file, a directory) is written after a listing pass, as the two-pass extraction
+// does, which refuses it at the same point with the same message. A new file renamed over an
+// existing one would replace a file that opening it refuses and give it a new inode (hard
+// links, owner and mode lost).
+bool CanStage(const char *input, const char *output, Staging *staging)
 {
     struct stat status;
     if (lstat(output, &status) == 0 ? !OpenExisting(output, status, staging) : errno != ENOENT)
@@ -131,7 +145,8 @@ bool CanStage(const char *output, Staging *staging)
     const size_t slash = staging->strOutput.rfind('/');
     const std::string name = slash == std::string::npos ? staging->strOutput : staging->strOutput.substr(slash + 1);
     staging->strTemporary = directory + "/." + name + ".pidsift-XXXXXX";
-    if (access(directory.c_str(), W_OK | X_OK) != 0 || staging->strTemporary.size() >= sizeof g_strStagingPath) {
+    if (access(directory.c_str(), W_OK | X_OK) != 0 || staging->strTemporary.size() >= sizeof g_strStagingPath ||
+        (staging->s32Existing >= 0 && !HasRoomBeside(input, directory))) {
         CloseIfOpen(&staging->s32Existing);
         return false;
     }
@@ -394,7 +409,7 @@ int main(int argc, char **argv)
         return kExitInvalidPID;
     }
     Staging staging;
-    if (!front_end::IsSameFile(input, output) && CanStage(output, &staging))
+    if (!front_end::IsSameFile(input, output) && CanStage(input, output, &staging))
         return FilterInOnePass(input, pid, &staging);
     return FilterInTwoPasses(input, pid, output);
 }

@@ -181,9 +181,9 @@ TEST_F(IOFaults, NothingIsWrittenAfterAFailedWrite)
 }
 
 // An existing plain file takes the program in the same single read of the input as a new one:
-// staged beside it, then copied over it. The copy is made by the file system or, where it cannot
-// copy between files, through memory; a write that fails there leaves the output cut where the
-// failure came, the start of the program, and no temporary file.
+// staged beside it, then copied over it, where there is room for both. The copy is made by the
+// file system or, where it cannot copy between files, through memory; a write that fails there
+// leaves the output cut where the failure came, the start of the program, and no temporary file.
 TEST_F(IOFaults, PidsiftCopiesIntoAnExistingOutput)
 {
     const std::string output = dir.File("out.ts");
@@ -209,13 +209,22 @@ TEST_F(IOFaults, PidsiftCopiesIntoAnExistingOutput)
         EXPECT_TRUE(ReadBytes(output) == expected);
     }
 
+    // A device with room for the program once but not twice: no temporary file beside the output,
+    // which is written in place after a listing pass.
+    ASSERT_TRUE(WriteFile(output, Bytes(expected.size(), 0xEE)));
+    const std::string room = std::to_string(expected.size() + 10000);
+    CommandResult result =
+        Pidsift({{"PATH", dir.path()}, {"ROOM", room}, {"WRITE_LIMIT", room}}, Quote(input) + " 1f0 " + Quote(output));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(ReadBytes(output) == expected);
+
     for (const std::string copy : {"0", "1"}) {
         SCOPED_TRACE(copy);
         ASSERT_TRUE(WriteFile(output, before));
         const std::vector<std::string> files = Files();
-        const CommandResult result =
-            Pidsift({{"PATH", "/out.ts"}, {"COPY_UNSUPPORTED", copy}, {"WRITE_LIMIT", "50000"}},
-                    Quote(input) + " 1f0 " + Quote(output));
+        result = Pidsift({{"PATH", "/out.ts"}, {"COPY_UNSUPPORTED", copy}, {"WRITE_LIMIT", "50000"}},
+                         Quote(input) + " 1f0 " + Quote(output));
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.err, "Error: Failed write " + output + ".\n");
         EXPECT_TRUE(ReadBytes(output) == Bytes(expected.begin(), expected.begin() + 50000));

@@ -15,6 +15,7 @@
 //   PIDSIFT_FAULT_CLOSE_FAIL=1         close closes, then reports EIO (a delayed write error)
 //   PIDSIFT_FAULT_COPY_UNSUPPORTED=1   copy_file_range to a file fails with EXDEV (no copy between
 //                                      two files on this file system)
+//   PIDSIFT_FAULT_ROOM=b               statvfs of a matching path finds b bytes free
 //
 // A copy_file_range to a matching descriptor is a write there: the write settings apply to it.
 //
@@ -31,6 +32,7 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -41,6 +43,7 @@ using WriteFn = ssize_t (*)(int, const void *, size_t);
 using OpenFn = int (*)(const char *, int, ...);
 using CloseFn = int (*)(int);
 using CopyFn = ssize_t (*)(int, off64_t *, int, off64_t *, size_t, unsigned);
+using StatvfsFn = int (*)(const char *, struct statvfs *);
 
 struct Settings {
     bool bLoaded;
@@ -57,6 +60,7 @@ struct Settings {
     long long s64Interrupts;
     bool bCloseFail;
     bool bCopyUnsupported;
+    long long s64Room;
 };
 
 Settings g_tSettings;
@@ -106,6 +110,7 @@ const Settings &Load()
         s.s64Interrupts = Number("PIDSIFT_FAULT_EINTR", 0);
         s.bCloseFail = Number("PIDSIFT_FAULT_CLOSE_FAIL", 0) != 0;
         s.bCopyUnsupported = Number("PIDSIFT_FAULT_COPY_UNSUPPORTED", 0) != 0;
+        s.s64Room = Number("PIDSIFT_FAULT_ROOM", -1);
         s.bLoaded = true;
     }
     return s;
@@ -272,6 +277,18 @@ ssize_t copy_file_range(int in, off64_t *in_offset, int out, off64_t *out_offset
     if (copied > 0)
         g_s64BytesWritten += copied;
     return copied;
+}
+
+// statvfs64 is the same function on 64-bit systems; the tools call statvfs.
+int statvfs(const char *path, struct statvfs *room)
+{
+    static StatvfsFn real = Real<StatvfsFn>("statvfs");
+    const int result = real(path, room);
+    if (result == 0 && Load().s64Room >= 0 && PathMatches(path)) {
+        room->f_bavail = fsblkcnt_t(Load().s64Room) / room->f_frsize;
+        room->f_bfree = room->f_bavail;
+    }
+    return result;
 }
 
 int open(const char *path, int flags, ...)
