@@ -14,7 +14,7 @@ FUZZ_TARGETS = $(basename $(notdir $(wildcard fuzz/fuzz_*.cpp)))
 # Warnings fail the build in CI (CI=true); elsewhere they are shown.
 WERROR     ?= $(if $(filter true,$(CI)),ON,OFF)
 
-.PHONY: all deps build build-asan demo test test-fast test-long sample bench clean fuzz fuzz-run fuzz-smoke
+.PHONY: all deps build build-asan demo test test-fast test-long sample bench clean fuzz fuzz-run fuzz-smoke package
 
 all: build
 
@@ -40,6 +40,23 @@ demo: deps $(BUILD)/CMakeCache.txt
 	@cmake -S . -B $(BUILD) >/dev/null
 	cmake --build $(BUILD) -j$(JOBS) --target tools
 	@scripts/demo.sh $(BUILD) $(SAMPLE) $(DEMO_OUT)
+
+# The Debian package pidsift_<version>_<arch>.deb, here. It is built in a tree of its own,
+# configured for /usr (GNUInstallDirs then puts the library, its CMake package and pidsift.pc in
+# Debian's multiarch folder) with Debian's hardening flags and without the tests; CPack packs what
+# `cmake --install` installs from it.
+PACKAGE_BUILD ?= build-package
+$(PACKAGE_BUILD)/CMakeCache.txt:
+	DEB_BUILD_MAINT_OPTIONS=hardening=+all; export DEB_BUILD_MAINT_OPTIONS; \
+	CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr -DPIDSIFT_TESTS=OFF \
+	    -DPIDSIFT_WERROR=$(WERROR)
+
+package: deps $(PACKAGE_BUILD)/CMakeCache.txt
+	cmake --build $(PACKAGE_BUILD) -j$(JOBS) --target tools
+	cd $(PACKAGE_BUILD) && cpack -G DEB
+	mv $(PACKAGE_BUILD)/pidsift_*.deb .
 
 # Tests labelled long (recordings past 4 GiB) are left to test-long.
 test-fast: build
@@ -71,4 +88,4 @@ sample: build
 	$(BUILD)/make_sample $(SAMPLE)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(DEMO_OUT)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD) $(DEMO_OUT) pidsift_*.deb

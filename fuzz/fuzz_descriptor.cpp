@@ -2,8 +2,12 @@
 // it is decoded with the bounds of a section ending where the input ends, every descriptor is
 // printed, and the first one also goes through TS_GetDescriptor and through every kind's own
 // decoder, printer and JSON form, which must refuse a foreign tag without touching the record.
+// The loop is also an elementary stream's, identified under stream_types of every kind of rule.
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include <pidsift/streams.h>
 
 #include "descriptors/descriptors.h"
 #include "support.h"
@@ -13,6 +17,34 @@ using fuzzsupport::Check;
 namespace {
 
 TS_Descriptor g_ltLoop[32];
+
+// A stream_type that names its codec, the private PES and metadata types, the user private
+// types with rules of their own, and types without any rule.
+constexpr u8 kStreamTypes[] = {0x00, 0x02, 0x06, 0x15, 0x1F, 0x81, 0x83, 0x86, 0x87, 0xFF};
+
+// The identity of the loop under each stream_type: the bytes behind the last whole descriptor
+// are not read, a named stream_type keeps its codec, and the details are well formed.
+void CheckIdentification(const u8 *loop, size_t size)
+{
+    size_t whole = 0;
+    while (whole + 2 <= size && whole + 2 + loop[whole + 1] <= size)
+        whole += 2 + loop[whole + 1];
+    for (const u8 stream_type : kStreamTypes) {
+        const pidsift::StreamIdentity identity = pidsift::IdentifyStream(stream_type, loop, size);
+        Check(identity == pidsift::IdentifyStream(stream_type, loop, whole), "an overrunning descriptor is not read");
+        Check(stream_type != 0x02 || identity.codec == "mpeg2video", "the stream_type names the codec");
+        Check(!identity.superimposed || identity.codec == "arib_caption", "superimposed text is ARIB captions");
+        for (size_t i = 0; i < identity.languages.size(); ++i) {
+            const std::string &language = identity.languages[i];
+            Check(language.size() == 3 && language.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos,
+                  "a language is three lower-case letters");
+            for (size_t j = 0; j < i; ++j)
+                Check(identity.languages[j] != language, "a language comes once");
+        }
+        for (const pidsift::TeletextPage &page : identity.teletext_pages)
+            Check(page.magazine >= 1 && page.magazine <= 8 && page.Number().size() == 3, "a teletext page number");
+    }
+}
 
 }  // namespace
 
@@ -30,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<u8> loop(data, data + size);
     const u8 *begin = loop.data();
     const u8 *end = begin + loop.size();
+    CheckIdentification(begin, loop.size());
     const u16 count = TS_Descriptor_DecodeLoop(g_ltLoop, 32, begin, end, end);
     Check(count <= 32, "loop capacity");
     for (u16 i = 0; i < count; ++i) {

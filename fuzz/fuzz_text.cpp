@@ -15,9 +15,10 @@ using fuzzsupport::Check;
 namespace {
 
 constexpr char kUntouched = '\x5A';
-// The most UTF-8 one input byte can become: a JIS X 0201 katakana byte in middle size is a
-// half-width letter and its sound mark, two three-byte characters.
-constexpr int kMostPerByte = 6;
+// The most UTF-8 one input byte can become: ARIB's RPC 0x7F and a JIS X 0201 katakana byte in
+// middle size, three bytes, are 63 copies of a half-width letter and its sound mark, two
+// three-byte characters.
+constexpr int kMostPerByte = 63 * 6 / 3;
 
 // Length of the valid UTF-8 sequence at text[0] (at most available bytes), 0 if there is none.
 size_t SequenceLength(const u8 *text, size_t available)

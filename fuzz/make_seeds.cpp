@@ -175,6 +175,14 @@ void DescriptorSeeds()
         {"stream-id", Descriptor(0x52, {0x10})},
         {"copy-control", Descriptor(0xC1, {0x84, 0xFF})},
         {"long-raw", Descriptor(0xFD, Bytes(255, 0x33))},
+        // What identifies a stream: DVB audio, subtitles and teletext, a metadata format, and
+        // an ISDB caption component.
+        {"ac3", Descriptor(0x6A, {0x80, 0x42})},
+        {"eac3", Descriptor(0x7A, {0x80, 0xC4})},
+        {"subtitling", Descriptor(0x59, {'f', 'r', 'a', 0x20, 0x00, 0x01, 0x00, 0x02})},
+        {"teletext", Descriptor(0x56, {'f', 'r', 'a', 0x09, 0x00, 'd', 'e', 'u', 0x10, 0x88})},
+        {"metadata", Descriptor(0x26, {0xFF, 0xFF, 'I', 'D', '3', ' ', 0xFF, 'I', 'D', '3', ' ', 0x00, 0x0F})},
+        {"arib-captions", Concat({Descriptor(0x52, {0x38}), Descriptor(0xFD, {0x00, 0x08, 0x3D})})},
     };
     Bytes loop;
     for (const auto &[name, bytes] : kinds) {
@@ -198,7 +206,7 @@ void TextSeeds()
     Seed("fuzz_text", "dvb-ucs2", text(0, std::string("\x11\x00" "A\x30\x42\xE0\x8A\xD8\x3D\xDE\x00", 11)));
     Seed("fuzz_text", "dvb-euc-kr", text(0, "\x12\xC7\xD1\xB1\xB9 KBS"));
     Seed("fuzz_text", "dvb-gb2312", text(0, "\x13\xD6\xD0\xB9\xFA"));
-    Seed("fuzz_text", "dvb-big5", text(0, "\x14\xA4\xA4\xA4\xE5"));
+    Seed("fuzz_text", "dvb-big5-subset", text(0, std::string("\x14\x83\xEF\x89\x96\x00\x43\x00\x54\x00\x53", 11)));
     Seed("fuzz_text", "dvb-utf8", text(0, "\x15\xC3\x96" "1 \xEE\x82\x8A\xE2\x82"));
     Seed("fuzz_text", "arib-kanji", text(1, "\x23\x4E\x23\x48\x23\x4B\x41\x6D\x39\x67\x23\x31\x21\x26\x45\x6C\x35\x7E"));
     Seed("fuzz_text", "arib-sizes", text(1, "\x0E\x89" "BS\x8A\x0F\x46\x7C\x1B\x7C\xC6\xEC\x89\xAC\x7A\x50"));
@@ -208,6 +216,8 @@ void TextSeeds()
     Seed("fuzz_text", "arib-controls",
          text(1, "\x90\x20\x41\x92\x51\x9B\x31\x3B\x32\x20\x53\x95\x40\x41\x95\x4F\x9D\x20\x41\x1C\x41\x42\x0D"
                  "\x1B\x28\x20\x41\x21\x1B\x40\xFF"));
+    Seed("fuzz_text", "arib-macro-repeat",
+         text(1, "\x95\x41\x21\x1B\x28\x4A\x41\x98\x7F\x42\x95\x4F\x89\x1B\x29\x49\x0E\x98\x7F\x36\x98\x40\x20"));
 }
 
 // The chunked loop takes two seed bytes after the stream.

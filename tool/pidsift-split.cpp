@@ -97,64 +97,96 @@ bool ParseCRC(const char *text, u32 *crc)
 // ---- Files being written, and what an interruption does to them ------------------------------
 
 // Files the library has opened and not yet finished, kept where a signal handler may read them:
-// fixed slots, each a path and a state that is written last.
+// fixed slots, each a path and a state that is written last. Only a file that this run made
+// is removed on an interruption; one that was there before (now cut short) stays, and so does
+// whatever standard output leads to.
 constexpr int kSlots = 256;
 constexpr size_t kPathCapacity = 4096;
+enum : sig_atomic_t { kFree = 0, kWasThere = 1, kMadeHere = 2 };
 char g_lstrPath[kSlots][kPathCapacity];
 volatile sig_atomic_t g_ls32Unfinished[kSlots];
+// The recording goes to standard output and is not finished yet.
+volatile sig_atomic_t g_s32StandardOutputUnfinished;
+// Standard error is a terminal, where a progress line may stand: the handler erases it first.
+volatile sig_atomic_t g_s32EraseProgressLine;
 
 struct Outputs {
     std::vector<std::string> lstrWritten;  // every file opened, in order, for the report
+    bool bStandardOutput;                  // the one output is standard output
 };
 
-void OnOutputOpened(const char *path, void *outputs)
+void OnOutputOpened(const char *path, void *context)
 {
-    static_cast<Outputs *>(outputs)->lstrWritten.push_back(path);
-    // Only files of our own are removed on an interruption, never a device or a pipe.
-    struct stat status;
-    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode) || std::strlen(path) >= kPathCapacity)
+    Outputs *outputs = static_cast<Outputs *>(context);
+    outputs->lstrWritten.push_back(path);
+    if (outputs->bStandardOutput) {
+        g_s32StandardOutputUnfinished = 1;
+        return;
+    }
+    if (std::strlen(path) >= kPathCapacity)
         return;
     for (int i = 0; i < kSlots; ++i) {
-        if (!g_ls32Unfinished[i]) {
+        if (g_ls32Unfinished[i] == kFree) {
             std::memcpy(g_lstrPath[i], path, std::strlen(path) + 1);
-            g_ls32Unfinished[i] = 1;
+            g_ls32Unfinished[i] = kWasThere;
             return;
         }
     }
 }
 
-void OnOutputDone(const char *path, void *)
+// Right after OnOutputOpened, for a file that its open made.
+void OnOutputCreated(const char *path, void *)
 {
     for (int i = 0; i < kSlots; ++i)
-        if (g_ls32Unfinished[i] && std::strcmp(g_lstrPath[i], path) == 0)
-            g_ls32Unfinished[i] = 0;
+        if (g_ls32Unfinished[i] == kWasThere && std::strcmp(g_lstrPath[i], path) == 0)
+            g_ls32Unfinished[i] = kMadeHere;
+}
+
+void OnOutputDone(const char *path, void *)
+{
+    g_s32StandardOutputUnfinished = 0;
+    for (int i = 0; i < kSlots; ++i)
+        if (g_ls32Unfinished[i] != kFree && std::strcmp(g_lstrPath[i], path) == 0)
+            g_ls32Unfinished[i] = kFree;
 }
 
 void WriteToStandardError(const char *text) { (void)!write(STDERR_FILENO, text, std::strlen(text)); }
 
-// Runs on SIGINT, SIGTERM and SIGHUP: removes the unfinished files, says so, and ends the
-// process by the signal. Only async-signal-safe calls.
+// Runs on SIGINT, SIGTERM and SIGHUP: removes the unfinished files that the run made, says
+// what it left, and ends the process by the signal. Only async-signal-safe calls.
 void RemoveUnfinishedOnSignal(int signal_number)
 {
-    WriteToStandardError("\r\033[K");
+    if (g_s32EraseProgressLine)
+        WriteToStandardError("\r\033[K");
+    if (g_s32StandardOutputUnfinished)
+        WriteToStandardError("pidsift-split: interrupted: the output written to standard output is incomplete\n");
     for (int i = 0; i < kSlots; ++i) {
-        if (!g_ls32Unfinished[i])
+        if (g_ls32Unfinished[i] == kFree)
             continue;
-        unlink(g_lstrPath[i]);
-        WriteToStandardError("pidsift-split: interrupted: removed the unfinished ");
-        WriteToStandardError(g_lstrPath[i]);
-        WriteToStandardError("\n");
+        if (g_ls32Unfinished[i] == kMadeHere) {
+            unlink(g_lstrPath[i]);
+            WriteToStandardError("pidsift-split: interrupted: removed the unfinished ");
+            WriteToStandardError(g_lstrPath[i]);
+            WriteToStandardError("\n");
+        } else {
+            WriteToStandardError("pidsift-split: interrupted: left the unfinished ");
+            WriteToStandardError(g_lstrPath[i]);
+            WriteToStandardError(" in place: it existed before the split\n");
+        }
     }
     std::signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
 
-// Follows the files of one run: reports them, and removes the unfinished ones on a signal.
+// Follows the files of one run: reports them, and deals with the unfinished ones on a signal.
 class OutputWatch {
 public:
-    OutputWatch()
+    explicit OutputWatch(bool standard_output = false)
     {
+        m_outputs.bStandardOutput = standard_output;
+        g_s32EraseProgressLine = isatty(STDERR_FILENO);
         TS_SetOutputHook(OnOutputOpened, &m_outputs);
+        TS_SetOutputCreatedHook(OnOutputCreated, nullptr);
         TS_SetOutputDoneHook(OnOutputDone, nullptr);
         for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal_number, RemoveUnfinishedOnSignal);
@@ -162,12 +194,13 @@ public:
     ~OutputWatch()
     {
         TS_SetOutputHook(nullptr, nullptr);
+        TS_SetOutputCreatedHook(nullptr, nullptr);
         TS_SetOutputDoneHook(nullptr, nullptr);
     }
     const std::vector<std::string> &Files() const { return m_outputs.lstrWritten; }
 
 private:
-    Outputs m_outputs;
+    Outputs m_outputs = {};
 };
 
 // The files the library created, with their sizes as they stand now.
@@ -218,7 +251,7 @@ int RunProgram(const char *file, u16 pid, u16 program_number, const char *output
     const bool to_standard_output = output != nullptr && std::strcmp(output, "-") == 0;
     if (output != nullptr && !to_standard_output && front_end::IsSameFile(file, output))
         return Failure(std::string("will not write ") + output + ": it is the input file");
-    OutputWatch watch;
+    OutputWatch watch(to_standard_output);
     front_end::Progress progress(true);
     const int result = TS_ProgramExtractFile(to_standard_output ? "/dev/stdout" : output, file, pid, program_number);
     progress.Finish();
@@ -276,6 +309,21 @@ int RunPMT(const char *file, bool single, u32 crc, const char *output)
                        " has no PAT that lists a program, or its PMT never comes");
     }
     return Finish(result, watch.Files());
+}
+
+// Makes folder and the folders above it that are missing, as mkdir -p does. false, with errno
+// and the folder that could not be made in *failed, on failure.
+bool MakeFolders(const std::string &folder, std::string *failed)
+{
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            *failed = part;
+            return false;
+        }
+        if (end == std::string::npos)
+            return true;
+    }
 }
 
 // The base name of the outputs when they do not go next to FILE: in DIR, or in the current
@@ -362,6 +410,11 @@ int main(int argc, char **argv)
     const char *file = operands[0];
     if (directory != nullptr) {
         struct stat status;
+        std::string failed;
+        if (stat(directory, &status) != 0 && errno == ENOENT && !MakeFolders(directory, &failed)) {
+            const int error_number = errno;
+            return Failure("cannot create folder " + failed + ": " + strerror(error_number));
+        }
         if (stat(directory, &status) != 0)
             return Failure(std::string("cannot use folder ") + directory + ": " + strerror(errno));
         if (!S_ISDIR(status.st_mode))

@@ -1,13 +1,16 @@
 // pidsift: lists the programs of an MPEG-2 transport stream file, or copies one program's
 // packets, byte for byte, into a new file.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -53,14 +56,19 @@ bool IsListedPMTPID(const std::vector<pidsift::PatEntry> &programs, u16 pid)
 
 // ---- Single pass -------------------------------------------------------------------------------
 // The listing and the extraction run in one read of the input. The program is written to a
-// temporary file beside the output, renamed into place only once the listing has confirmed the
-// PID, so that an invalid PID leaves no new file and an existing output untouched, exactly as
-// when the PID is checked before the extraction starts.
+// temporary file beside the output, and reaches the output only once the listing has confirmed
+// the PID, so that an invalid PID leaves no new file and an existing output untouched, exactly
+// as when the PID is checked before the extraction starts. A new output is the temporary file
+// renamed into place. An existing plain file is written in place: the temporary file's bytes
+// are copied over its own and it is cut to their length, so that it keeps its inode, links,
+// owner and mode, as when it is opened and written again.
 
 struct Staging {
     std::string strOutput;
     std::string strTemporary;
     mode_t uMode;
+    int s32Existing = -1;  // the existing output, opened for writing before the pass; -1: a new one
+    int s32Staged = -1;    // the temporary file, kept open to copy it into the existing output
 };
 
 // The temporary file, for the signal handler: an interrupted run leaves nothing behind.
@@ -82,27 +90,70 @@ std::string DirectoryOf(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A single pass needs an output that does not exist yet, in a folder where a temporary file
-// can be made. An existing output of any kind (a file, a link, a pipe, a device, /dev/stdout)
-// is written in place after a listing pass, as the two-pass extraction does: renaming a new
-// file over it would replace a file that opening it would refuse (a read-only one) and give
-// it a new inode (hard links, owner and mode lost).
-bool CanStage(const char *output, Staging *staging)
+void CloseIfOpen(int *fd)
+{
+    if (*fd >= 0)
+        close(*fd);
+    *fd = -1;
+}
+
+// An existing output named as a plain file (not a link: /dev/stdout is one, and its folder is no
+// place for a temporary file) is opened for writing now, as the extraction would open it, but
+// neither truncated nor otherwise changed. O_NONBLOCK: a pipe put in its place meanwhile must not
+// hold the open up (fstat then turns it away); it does nothing to a plain file.
+bool OpenExisting(const char *output, const struct stat &status, Staging *staging)
+{
+    if (!S_ISREG(status.st_mode))
+        return false;
+    const int fd = open(output, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat opened;
+    if (fd >= 0 && fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) {
+        staging->s32Existing = fd;
+        return true;
+    }
+    if (fd >= 0)
+        close(fd);
+    return false;
+}
+
+// Beside an existing output, the temporary file takes up to the input's size while the output
+// still stands: a file system with less room than that could hold the program in place but not
+// twice. An input of unknown size (a pipe) is not judged.
+bool HasRoomBeside(const char *input, const std::string &directory)
 {
     struct stat status;
-    if (lstat(output, &status) == 0 || errno != ENOENT)
+    struct statvfs room;
+    if (stat(input, &status) != 0 || !S_ISREG(status.st_mode) || statvfs(directory.c_str(), &room) != 0)
+        return true;
+    return u64(room.f_bavail) * room.f_frsize >= u64(status.st_size);
+}
+
+// A single pass needs a folder where a temporary file can be made beside the output, and an
+// output that does not exist yet or is a plain file that opens for writing, with room beside
+// it. Any other output (a link, a pipe, a device, /dev/stdout) and one that does not open (a
+// read-only file, a directory) is written after a listing pass, as the two-pass extraction
+// does, which refuses it at the same point with the same message. A new file renamed over an
+// existing one would replace a file that opening it refuses and give it a new inode (hard
+// links, owner and mode lost).
+bool CanStage(const char *input, const char *output, Staging *staging)
+{
+    struct stat status;
+    if (lstat(output, &status) == 0 ? !OpenExisting(output, status, staging) : errno != ENOENT)
         return false;
     const mode_t mask = umask(0);
     umask(mask);
     staging->uMode = 0666 & ~mask;
     staging->strOutput = output;
     const std::string directory = DirectoryOf(staging->strOutput);
-    if (access(directory.c_str(), W_OK | X_OK) != 0)
-        return false;
     const size_t slash = staging->strOutput.rfind('/');
     const std::string name = slash == std::string::npos ? staging->strOutput : staging->strOutput.substr(slash + 1);
     staging->strTemporary = directory + "/." + name + ".pidsift-XXXXXX";
-    return staging->strTemporary.size() < sizeof g_strStagingPath;
+    if (access(directory.c_str(), W_OK | X_OK) != 0 || staging->strTemporary.size() >= sizeof g_strStagingPath ||
+        (staging->s32Existing >= 0 && !HasRoomBeside(input, directory))) {
+        CloseIfOpen(&staging->s32Existing);
+        return false;
+    }
+    return true;
 }
 
 int OpenStaging(void *context)
@@ -115,7 +166,15 @@ int OpenStaging(void *context)
         return -1;
     }
     staging->strTemporary = g_strStagingPath;
-    fchmod(fd, staging->uMode);
+    // A copy for an existing output stays private (mode 0600): the output may be.
+    if (staging->s32Existing < 0)
+        fchmod(fd, staging->uMode);
+    else if ((staging->s32Staged = fcntl(fd, F_DUPFD_CLOEXEC, 0)) < 0) {
+        close(fd);
+        unlink(g_strStagingPath);
+        g_strStagingPath[0] = '\0';
+        return -1;
+    }
     return fd;
 }
 
@@ -124,6 +183,125 @@ void RemoveStaging()
     if (g_strStagingPath[0] != '\0')
         unlink(g_strStagingPath);
     g_strStagingPath[0] = '\0';
+}
+
+// ---- Copying the staged program into an existing output ---------------------------------------
+
+constexpr size_t kCopyStep = 16 * 1024 * 1024;  // bytes a copy call moves: an interruption waits at most that
+
+// Whether one of the signals that end a run waits to be delivered.
+bool InterruptionPending()
+{
+    sigset_t pending;
+    if (sigpending(&pending) != 0)
+        return false;
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        if (sigismember(&pending, signal_number) == 1)
+            return true;
+    return false;
+}
+
+// The copy from the bytes of *copied on, through memory, for file systems that cannot copy from
+// one file to the other themselves. *copied: the bytes in place so far.
+bool CopyThroughMemory(int staged, int output, off_t length, off_t *copied)
+{
+    static u8 buffer[1024 * 1024];
+    if (lseek(staged, *copied, SEEK_SET) < 0 || lseek(output, *copied, SEEK_SET) < 0)
+        return false;
+    while (*copied < length && !InterruptionPending()) {
+        const ssize_t got = read(staged, buffer, size_t(std::min<off_t>(length - *copied, sizeof buffer)));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = write(output, buffer + done, size_t(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return false;
+            done += put;
+            *copied += put;
+        }
+    }
+    return true;
+}
+
+// Copies the staged program (none: staged -1) over the output from its first byte and cuts the
+// output to its length. The signals that end a run wait meanwhile: one that comes stops the
+// copy, and the output is cut to what was copied before the signal ends the run, a start of the
+// program as an interrupted extraction leaves it. false when a write failed; the output then
+// holds what was copied before the failure.
+bool CopyInPlace(int staged, int output)
+{
+    struct stat status;
+    const off_t length = staged < 0 ? 0 : fstat(staged, &status) == 0 ? status.st_size : -1;
+    sigset_t interruptions, before;
+    sigemptyset(&interruptions);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&interruptions, signal_number);
+    pthread_sigmask(SIG_BLOCK, &interruptions, &before);
+    off_t copied = 0;
+    bool copying = length >= 0;
+    while (copying && copied < length && !InterruptionPending()) {
+        loff_t from = copied, to = copied;
+        const ssize_t moved =
+            copy_file_range(staged, &from, output, &to, size_t(std::min<off_t>(length - copied, kCopyStep)), 0);
+        if (moved > 0)
+            copied += moved;
+        else if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
+            copying = CopyThroughMemory(staged, output, length, &copied);
+        else
+            copying = moved < 0 && errno == EINTR;  // 0: the staged file ended early
+    }
+    const bool cut = ftruncate(output, copied) == 0;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return cut && copied == length;
+}
+
+// ---- The two passes' extraction, and the single pass ------------------------------------------
+
+// The extraction pass, into the output as it stands, once the PID has been confirmed.
+int Extract(const char *input, u16 pid, const char *output)
+{
+    if (front_end::IsSameFile(input, output)) {
+        fprintf(stderr, "Error: %s is the input file.\n", output);
+        return kExitFailure;
+    }
+    front_end::Progress progress(true);
+    return TS_ProgramSplitStream(output, input, pid) == 0 ? 0 : kExitFailure;
+}
+
+// The existing output, once the single pass has confirmed the PID, gets the staged program in
+// place: what was staged before a failed write too, as writing it directly would have left it,
+// and nothing when the pass never opened an output (it is emptied, as opening it does).
+int FinishInPlace(const char *input, u16 pid, int split, Staging *staging)
+{
+    const char *output = staging->strOutput.c_str();
+    if (split == -3) {
+        // No temporary file could be made: the extraction writes the output itself.
+        CloseIfOpen(&staging->s32Existing);
+        return Extract(input, pid, output);
+    }
+    RemoveStaging();  // the name; the bytes stay with the descriptor until the copy is done
+    const bool copied = CopyInPlace(staging->s32Staged, staging->s32Existing);
+    CloseIfOpen(&staging->s32Staged);
+    // close can report a delayed write error (NFS, quota): a failed write too.
+    const bool closed = close(staging->s32Existing) == 0 || errno == EINTR;
+    staging->s32Existing = -1;
+    if (split == -6 || !copied || !closed) {
+        fprintf(stderr, "Error: Failed write %s.\n", output);
+        return kExitFailure;
+    }
+    return 0;
+}
+
+// A run that ends before its output is written: the output as it was, no temporary file.
+void Abandon(Staging *staging)
+{
+    RemoveStaging();
+    CloseIfOpen(&staging->s32Staged);
+    CloseIfOpen(&staging->s32Existing);
 }
 
 int FilterInOnePass(const char *input, u16 pid, Staging *staging)
@@ -138,14 +316,16 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging)
     progress.Finish();
     const char *output = staging->strOutput.c_str();
     if (listed == -5) {
-        RemoveStaging();
+        Abandon(staging);
         return kExitFailure;
     }
     if (!IsListedPMTPID(programs, pid)) {
-        RemoveStaging();
+        Abandon(staging);
         PrintInvalidPID();
         return kExitInvalidPID;
     }
+    if (staging->s32Existing >= 0)
+        return FinishInPlace(input, pid, split, staging);
     if (split == -3) {
         fprintf(stderr, "error - failed on _open(%s) [dest]\n", output);
         return kExitFailure;
@@ -190,12 +370,7 @@ int FilterInTwoPasses(const char *input, u16 pid, const char *output)
         PrintInvalidPID();
         return kExitInvalidPID;
     }
-    if (front_end::IsSameFile(input, output)) {
-        fprintf(stderr, "Error: %s is the input file.\n", output);
-        return kExitFailure;
-    }
-    front_end::Progress progress(true);
-    return TS_ProgramSplitStream(output, input, pid) == 0 ? 0 : kExitFailure;
+    return Extract(input, pid, output);
 }
 
 }  // namespace
@@ -237,7 +412,7 @@ int main(int argc, char **argv)
         return kExitInvalidPID;
     }
     Staging staging;
-    if (!front_end::IsSameFile(input, output) && CanStage(output, &staging))
+    if (!front_end::IsSameFile(input, output) && CanStage(input, output, &staging))
         return FilterInOnePass(input, pid, &staging);
     return FilterInTwoPasses(input, pid, output);
 }

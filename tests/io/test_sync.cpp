@@ -14,9 +14,14 @@ namespace {
 
 using namespace testsupport;
 
-// Runs the drivers' read loop over bytes and returns the offsets (in the input) of the packets
-// it visits, checked against the packet bytes found there.
-std::vector<u64> VisitedOffsets(const Bytes &bytes)
+// What the drivers' read loop did with an input: the offsets of the packets it visited (checked
+// against the packet bytes found there) and the sync's tallies.
+struct Visit {
+    std::vector<u64> offsets;
+    TS_Sync sync;
+};
+
+Visit Visited(const Bytes &bytes)
 {
     TempDir dir;
     const std::string path = dir.File("in.ts");
@@ -25,25 +30,28 @@ std::vector<u64> VisitedOffsets(const Bytes &bytes)
     EXPECT_GE(fd, 0);
     TS_SimpleData *state = &g_tSimpleData;
     TS_InitialiseSimple(state);
-    std::vector<u64> offsets;
+    Visit visit = {};
     std::vector<Packet> visited;
-    TS_Stream_Run(fd, path.c_str(), state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
-        Packet copy;
-        std::memcpy(copy.data(), packet, 188);
-        visited.push_back(copy);
-        return true;
-    });
+    TS_Stream_Run(&visit.sync, fd, path.c_str(), state->lu8Stream, &state->u64Size, &state->u64Pos,
+                  [&](const u8 *packet) {
+                      Packet copy;
+                      std::memcpy(copy.data(), packet, 188);
+                      visited.push_back(copy);
+                      return true;
+                  });
     TS_Input_Close(fd);
     // Locate each visited packet in the input, in order.
     u64 from = 0;
     for (const Packet &packet : visited) {
         auto at = std::search(bytes.begin() + long(from), bytes.end(), packet.begin(), packet.end());
         EXPECT_NE(at, bytes.end());
-        offsets.push_back(u64(at - bytes.begin()));
-        from = offsets.back() + 1;
+        visit.offsets.push_back(u64(at - bytes.begin()));
+        from = visit.offsets.back() + 1;
     }
-    return offsets;
+    return visit;
 }
+
+std::vector<u64> VisitedOffsets(const Bytes &bytes) { return Visited(bytes).offsets; }
 
 // Distinct packets, so that every visited packet can be told apart.
 std::vector<Packet> DistinctPackets(size_t count, u16 pid = 0x100)
@@ -202,6 +210,49 @@ TEST(PacketSync, UnitShortenedToItsPacketLosesNothing)
         }
         EXPECT_EQ(VisitedOffsets(bytes), expected);
     }
+}
+
+// The last unit of the input lost its sync byte and ends exactly where the input ends: it is
+// due on the spacing and complete, so the sync is lost once and its 188 bytes are skipped; every
+// packet before it is visited. Once in the input's only read, once behind several reads.
+TEST(PacketSync, LastUnitWithoutItsSyncByteAtTheEndOfTheInput)
+{
+    for (const size_t count : {size_t(10), size_t(2000)}) {
+        SCOPED_TRACE(count);
+        Bytes bytes = Flatten(DistinctPackets(count));
+        bytes[(count - 1) * 188] = 0x00;
+        const Visit visit = Visited(bytes);
+        std::vector<u64> expected;
+        for (u64 i = 0; i + 1 < count; ++i)
+            expected.push_back(i * 188);
+        EXPECT_EQ(visit.offsets, expected);
+        EXPECT_EQ(visit.sync.u64Losses, 1u);
+        EXPECT_EQ(visit.sync.u64Skipped, 188u);
+        EXPECT_EQ(visit.sync.u64BadSyncBytes, 1u);
+        EXPECT_EQ(visit.sync.u64BytesRead, bytes.size());
+    }
+}
+
+// 192-byte units whose timestamp prefix holds a 0x47 in its first byte only: the prefixes stand
+// at the packet spacing as well as the packets, four bytes before them. The sync locks on the
+// packets: each visited once, nothing skipped, the lock never lost.
+TEST(PacketSync, TimestampPrefixWithASyncByteInItsFirstByteOnly)
+{
+    const std::vector<Packet> packets = DistinctPackets(300);
+    Bytes bytes;
+    std::vector<u64> expected;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        const u8 prefix[4] = {0x47, u8(i & 0x3F), 0x00, u8(i >> 6)};
+        bytes.insert(bytes.end(), prefix, prefix + 4);
+        expected.push_back(bytes.size());
+        Append(&bytes, packets[i]);
+    }
+    const Visit visit = Visited(bytes);
+    EXPECT_EQ(visit.offsets, expected);
+    EXPECT_EQ(visit.sync.u32Unit, 192u);
+    EXPECT_EQ(visit.sync.u64Skipped, 0u);
+    EXPECT_EQ(visit.sync.u64Losses, 0u);
+    EXPECT_EQ(visit.sync.u64BadSyncBytes, 0u);
 }
 
 TEST(PacketSync, SyncByteInsidePayloadAfterLossOfSync)

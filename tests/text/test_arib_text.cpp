@@ -4,7 +4,9 @@
 // (GL) or 0xA0 (GR). Every input sits in a heap block of exactly its size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <pidsift/ts.h>
 
@@ -91,11 +93,61 @@ TEST(AribText, AdditionalSymbolsAndKanji)
     // no Unicode character.
     EXPECT_EQ(Arib("\x7A\x50\x7A\x56\x7E\x21\x7E\x61\x7D\x2C\x7C\x58"), "🅊🈑Ⅰ①㍻" + kFFFD);
     // Rows 85 and 86: additional kanji of names.
-    EXPECT_EQ(Arib("\x75\x40\x76\x46"), "﨑髙");
+    EXPECT_EQ(Arib("\x75\x40\x76\x47"), "﨑髙");
     // Rows 87 to 89 are empty.
     EXPECT_EQ(Arib("\x77\x21\x79\x7E"), kFFFD + kFFFD);
     // The additional-symbols set (ESC 0x24 0x3B) holds those rows and nothing else.
-    EXPECT_EQ(Arib("\x1B\x24\x3B\x7A\x50\x76\x46\x41\x6D"), "🅊髙" + kFFFD);
+    EXPECT_EQ(Arib("\x1B\x24\x3B\x7A\x50\x76\x47\x41\x6D"), "🅊髙" + kFFFD);
+}
+
+TEST(AribText, AdditionalKanjiEachAtItsOwnCell)
+{
+    // Anchors from outside the table: Unihan's kIRG_JSource JARIB codes (the characters Unicode
+    // encoded for these broadcasts), the two forms of 𤋮 side by side, and kanji of the standard's
+    // table at the cells where a shift of one would show: 85-69 煇, 86-39 髙, 86-43 麵 the last.
+    struct Anchor {
+        u8 u8Row;
+        u8 u8Cell;
+        const char *strText;
+    };
+    const Anchor anchors[] = {
+        {0x75, 0x47, "\uFA6B"}, {0x75, 0x4F, "\u9FC4"}, {0x75, 0x63, "\uFA6C"}, {0x75, 0x64, "\U000242EE"},
+        {0x75, 0x65, "煇"},     {0x75, 0x7D, "\u9FC6"}, {0x76, 0x21, "\u9FC5"}, {0x76, 0x2B, "\uFA6D"},
+        {0x76, 0x47, "髙"},     {0x76, 0x4B, "麵"},     {0x76, 0x4C, "\uFFFD"},  // past the last
+    };
+    // Both sets reach rows 85 and 86: the Kanji set and the additional symbols.
+    for (const std::string designation : {"\x1B\x24\x42", "\x1B\x24\x3B"}) {
+        for (const Anchor &anchor : anchors)
+            EXPECT_EQ(Arib(designation + char(anchor.u8Row) + char(anchor.u8Cell)), anchor.strText)
+                << testing::PrintToString(designation) << std::hex << " " << int(anchor.u8Row) << int(anchor.u8Cell);
+    }
+    // The whole run from 85-67 to 86-43 at once: one character a cell, none missing or doubled,
+    // U+242EE once and right after U+FA6C, every anchor of the run at its own place.
+    std::vector<int> codes;
+    for (int cell = 67; cell <= 94; ++cell)
+        codes.push_back(0x7520 + cell);
+    for (int cell = 1; cell <= 43; ++cell)
+        codes.push_back(0x7620 + cell);
+    std::string run;
+    for (int code : codes)
+        run += std::string{char(code >> 8), char(code & 0xFF)};
+    const std::string text = Arib(run);
+    std::vector<std::string> cells;
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = TS_Text_UTF8Length(reinterpret_cast<const u8 *>(text.data()) + at, text.size() - at);
+        ASSERT_GT(length, 0u);
+        cells.push_back(text.substr(at, length));
+        at += length;
+    }
+    ASSERT_EQ(cells.size(), codes.size());
+    EXPECT_EQ(std::count(cells.begin(), cells.end(), "\U000242EE"), 1);
+    EXPECT_EQ(std::count(cells.begin(), cells.end(), "\uFFFD"), 0);
+    for (const Anchor &anchor : anchors) {
+        const auto at = std::find(codes.begin(), codes.end(), anchor.u8Row << 8 | anchor.u8Cell);
+        if (at != codes.end()) {
+            EXPECT_EQ(cells[size_t(at - codes.begin())], anchor.strText) << std::hex << *at;
+        }
+    }
 }
 
 TEST(AribText, SetsWithoutUnicodeGiveOneReplacementPerCharacter)
@@ -120,6 +172,39 @@ TEST(AribText, ControlsGiveNothingAndTakeTheirParameters)
     EXPECT_EQ(Arib("\x41\x6D\x90\x20"), "総");
     EXPECT_EQ(Arib("\x41\x6D\x9B\x31"), "総");
     EXPECT_EQ(Arib("\x41\x6D\x95\x40\x41"), "総");
+}
+
+TEST(AribText, MacroDefinedAndExecutedTakesEffectAtOnce)
+{
+    // MACRO 0x41, the macro's code 0x21, a body that designates the alphanumeric set into G0 and
+    // writes with it, MACRO 0x4F: the body's text is there and its designation holds after it.
+    EXPECT_EQ(Arib("\x95\x41\x21\x1B\x28\x4A\x41\x95\x4F\x42"), "ＡＢ");
+    // Defined alone with 0x40, the same body does nothing.
+    EXPECT_EQ(Arib("\x95\x40\x21\x1B\x28\x4A\x41\x95\x4F\x41\x6D"), "総");
+    // The body ends at MACRO 0x4F: a control cut short there takes nothing after it.
+    EXPECT_EQ(Arib("\x95\x41\x21\x41\x6D\x90\x95\x4F\x39\x67"), "総合");
+    // A definition inside the body runs to the body's end; the text goes on after MACRO 0x4F.
+    EXPECT_EQ(Arib("\x95\x41\x21\x95\x41\x22\x41\x6D\x95\x4F\x39\x67"), "総合");
+    // No MACRO 0x4F: the body runs to the end of the text. No code or body: nothing.
+    EXPECT_EQ(Arib("\x95\x41\x21\x41\x6D"), "総");
+    EXPECT_EQ(Arib("\x95\x41\x95\x4F\x41\x6D"), "総");
+    EXPECT_EQ(Arib("\x41\x6D\x95\x41"), "総");
+}
+
+TEST(AribText, RepeatControlRepeatsTheNextCharacter)
+{
+    // RPC 0x43: three times, in a one-byte and in a two-byte set, then once again.
+    EXPECT_EQ(Arib("\x0E\x98\x43\x41\x42"), "ＡＡＡＢ");
+    EXPECT_EQ(Arib("\x98\x43\x41\x6D\x39\x67"), "総総総合");
+    // A space; a half-width voiced letter (two code points) with a size control and a locking
+    // shift between RPC and it; a character from a single shift.
+    EXPECT_EQ(Arib("\x98\x42\x20\x98\x42\x89\x1B\x7C\xAC\x98\x42\x19\x24"), "　　ｶﾞｶﾞいい");
+    // 0x40 (to the end of the line) writes it once, as does a parameter out of range, even after
+    // another RPC.
+    EXPECT_EQ(Arib("\x98\x40\x41\x6D\x98\x21\x41\x6D\x98\x43\x98\xC3\x41\x6D"), "総総総");
+    // An RPC with nothing after it; the copies cut whole by the capacity.
+    EXPECT_EQ(Arib("\x41\x6D\x98\x43"), "総");
+    EXPECT_EQ(Arib("\x98\x43\x41\x6D\x0E\x41", 8), "総総");
 }
 
 TEST(AribText, NamesAsBroadcast)

@@ -58,18 +58,36 @@ TEST(DvbText, ISO8859TablesBySingleByteAndThreeByteSelectors)
     EXPECT_EQ(Dvb("\x0B" "5\xA4 \xBC"), "5€ Œ");                  // 8859-15
     EXPECT_EQ(Dvb(std::string("\x10\x00\x02\xA3\xF3" "d\xBC", 7)), "Łódź");
     EXPECT_EQ(Dvb(std::string("\x10\x00\x01\xC4rger", 8)), "Ärger");
+    // The last table the three-byte selector reaches, 8859-15 (8859-14 and 8859-16 differ here).
+    EXPECT_EQ(Dvb(std::string("\x10\x00\x0F\xA4", 4)), "€");
+    EXPECT_EQ(Dvb(std::string("\x10\x00\x0F\xAA\xFE", 5)), "ªþ");
     // An 8859-7 code that the table leaves empty, and the control codes of the upper half.
     EXPECT_EQ(Dvb("\x03\xD2\x86" "A\x8A"), kFFFD + "A\n");
 }
 
-TEST(DvbText, TwoByteTables)
+TEST(DvbText, SixteenBitTablesBothReadAsBigEndianUCS2)
 {
-    EXPECT_EQ(Dvb(std::string("\x11\x00" "A\x30\x42\x4E\x2D", 7)), "Aあ中");
-    EXPECT_EQ(Dvb(std::string("\x11\xD8\x3D\xDE\x00", 5)), "😀");  // a surrogate pair read as UTF-16 would
-    EXPECT_EQ(Dvb(std::string("\x11\xD8\x00\x00" "A\x00", 6)), kFFFD + "A" + kFFFD);
+    // 0x11 is the Basic Multilingual Plane, 0x14 its Big5 subset: both two bytes a character.
+    for (const char selector : {'\x11', '\x14'}) {
+        const auto field = [selector](const char *bytes, size_t length) {
+            return Dvb(selector + std::string(bytes, length));
+        };
+        SCOPED_TRACE(int(selector));
+        EXPECT_EQ(field("\x00\x41\x30\x42\x4E\x2D", 6), "Aあ中");
+        EXPECT_EQ(field("\xD8\x3D\xDE\x00", 4), "😀");  // a surrogate pair read as UTF-16 would
+        // A lone surrogate and an odd last byte.
+        EXPECT_EQ(field("\xD8\x00\x00\x41\x00", 5), kFFFD + "A" + kFFFD);
+        EXPECT_EQ(field("\xDC\x00\xD8\x00", 4), kFFFD + kFFFD);
+    }
+    // Service names of a Taiwanese DVB-T multiplex.
+    EXPECT_EQ(Dvb(std::string("\x14\x83\xEF\x89\x96\x00\x43\x00\x54\x00\x53", 11)), "華視CTS");
+    EXPECT_EQ(Dvb(std::string("\x14\x57\x0B\x67\x03\x98\x3B\x90\x53\x00\x31", 11)), "國會頻道1");
+}
+
+TEST(DvbText, EUCAndUTF8Tables)
+{
     EXPECT_EQ(Dvb("\x12\xC7\xD1\xB1\xB9 KBS"), "한국 KBS");
     EXPECT_EQ(Dvb("\x13\xD6\xD0\xB9\xFA"), "中国");
-    EXPECT_EQ(Dvb("\x14\xA4\xA4\xA4\xE5"), "中文");
     EXPECT_EQ(Dvb("\x15\xC3\x96" "1 Wien"), "Ö1 Wien");
 }
 
@@ -79,7 +97,7 @@ TEST(DvbText, BrokenMultiByteCharactersGiveReplacementAndNeverReadPastTheEnd)
     EXPECT_EQ(Dvb("\x12\xC7\xD1\xB1"), "한" + kFFFD);
     EXPECT_EQ(Dvb("\x13\xD6" "A"), kFFFD + "A");
     EXPECT_EQ(Dvb("\x12\xA2\xF0"), kFFFD);
-    EXPECT_EQ(Dvb("\x14\xFF\xA4"), kFFFD + kFFFD);
+    EXPECT_EQ(Dvb("\x13\xFF\xA4"), kFFFD + kFFFD);
     // UTF-8: a cut sequence, an overlong form, a surrogate, a stray continuation byte.
     EXPECT_EQ(Dvb("\x15" "a\xE2\x82"), "a" + kFFFD + kFFFD);
     EXPECT_EQ(Dvb("\x15\xC0\x80\xED\xA0\x80\x80"), kFFFD + kFFFD + kFFFD + kFFFD + kFFFD + kFFFD);
@@ -89,7 +107,8 @@ TEST(DvbText, SelectorsWithoutTableGiveOneReplacement)
 {
     for (const std::string &field : {std::string("\x08\xA1\xA2"), std::string("\x0C" "abc"), std::string("\x16" "abc"),
                                     std::string("\x1F\x01\x55\x66"), std::string("\x00" "abc", 4),
-                                    std::string("\x10\x00\x0C" "a", 4), std::string("\x10\x01\x02" "a", 4),
+                                    std::string("\x10\x00\x0C" "a", 4), std::string("\x10\x00\x10\x41", 4),
+                                    std::string("\x10\x01\x02" "a", 4),
                                     std::string("\x10\x00", 2), std::string("\x10")})
         EXPECT_EQ(Dvb(field), kFFFD) << testing::PrintToString(field);
     // A selector alone is an empty text in its table.

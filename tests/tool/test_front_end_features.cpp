@@ -7,14 +7,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <functional>
 #include <set>
 #include <string>
-#include <thread>
 
+#include "background.h"
 #include "capture.h"
 #include "front_end.h"
 #include "recording.h"
@@ -140,14 +139,71 @@ TEST_F(FrontEndFeatures, StandardInputAndOutputFolders)
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out.substr(0, 34), "Position  CRC_32      Index  Bytes");
 
-    result = Tool("pidsift-split", "programs rec.ts -d missing");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "pidsift-split: cannot use folder missing: No such file or directory\n");
+    // A folder that is missing is made, with the folders above it.
+    result = Tool("pidsift-split", "programs - -d made/deeper/parts < rec.ts");
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Files(dir.File("made/deeper/parts")),
+              (std::set<std::string>{"stdin_1024_0_0.ts", "stdin_1025_0_0.ts", "stdin_1032_0_0.ts"}));
+    EXPECT_TRUE(ReadBytes(dir.File("made/deeper/parts/stdin_1025_0_0.ts")) == ReadBytes(dir.File("stdin_1025_0_0.ts")));
+    // A name that is taken by a file is no folder, and none is made below it.
+    for (const std::string folder : {"rec.ts", "rec.ts/parts"}) {
+        result = Tool("pidsift-split", "program rec.ts 1f0 -d " + folder);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "pidsift-split: cannot use folder " + folder + ": Not a directory\n");
+    }
+    EXPECT_TRUE(ReadBytes(input) == recording.bytes());
     result = Tool("pidsift-split", "pmt-list - < /dev/null");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "pidsift-split: no PMT found: standard input has no PAT that lists a program, or its PMT "
                           "never comes\n");
 }
+
+// A tool run in folder on a recording fed through a FIFO that stays open: the run waits for more
+// input once it has taken in what it was given, to be interrupted there.
+class LiveRun {
+public:
+    // Starts tool with arguments (shell words); the FIFO is its standard input, standard output
+    // goes to output and standard error to errors.txt in folder.
+    LiveRun(const std::string &folder, const std::string &tool, const std::string &arguments,
+            const std::string &output = "/dev/null")
+        : m_folder(folder), m_run(Command(folder, tool, arguments, output)),
+          m_feed(open((folder + "/live.ts").c_str(), O_WRONLY))
+    {
+        EXPECT_GE(m_feed, 0);
+    }
+    ~LiveRun()
+    {
+        if (m_feed >= 0)
+            close(m_feed);
+    }
+
+    void Feed(const Bytes &bytes) { EXPECT_EQ(write(m_feed, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    bool WaitUntil(const std::function<bool(const std::multiset<std::string> &)> &ready) const
+    {
+        return m_run.WaitUntil(ready);
+    }
+    // Sends SIGINT; true when the tool ended by it. *said: what it wrote on standard error.
+    bool Interrupt(std::string *said)
+    {
+        const bool ended = m_run.EndedBy(SIGINT);
+        EXPECT_TRUE(ReadFile(m_folder + "/errors.txt", said));
+        return ended;
+    }
+
+private:
+    // Makes the FIFO, which the shell opens as the tool's input once the test opens it to feed it.
+    static std::string Command(const std::string &folder, const std::string &tool, const std::string &arguments,
+                               const std::string &output)
+    {
+        EXPECT_EQ(mkfifo((folder + "/live.ts").c_str(), 0644), 0);
+        return "cd " + Quote(folder) + " && exec " + Quote(ToolBinary(tool)) + " " + arguments + " <live.ts >" +
+               Quote(output) + " 2>errors.txt";
+    }
+
+    std::string m_folder;
+    Background m_run;
+    int m_feed;
+};
 
 // An interrupted split removes the file it had not finished and says so; the file of a program
 // that had left the PAT before was finished and stays whole.
@@ -167,58 +223,62 @@ TEST_F(FrontEndFeatures, InterruptedSplitRemovesOnlyUnfinishedFiles)
     recording.Add(builder.Section(0, second_only));
     recording.Add(builder.Payload(0x0201, 0x77), 2);
 
-    const std::string fifo = dir.File("live.ts");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    const std::string errors = dir.File("errors.txt");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int in = open(fifo.c_str(), O_RDONLY);
-        const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, STDIN_FILENO);
-        dup2(err, STDERR_FILENO);
-        if (chdir(dir.path().c_str()) != 0)
-            _exit(99);
-        const std::string tool = ToolBinary("pidsift-split");
-        execl(tool.c_str(), tool.c_str(), "programs", "-", static_cast<char *>(nullptr));
-        _exit(98);
-    }
-    const int out = open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(out, 0);
-    const Bytes bytes = recording.bytes();
-    ASSERT_EQ(write(out, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    LiveRun run(dir.path(), "pidsift-split", "programs -");
+    run.Feed(recording.bytes());
     // Wait until the split has taken everything in: program 1's file is closed, program 2's open.
     const std::string first = dir.File("stdin_1_0_0.ts");
-    bool ready = false;
-    for (int tries = 0; tries < 500 && !ready; ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        bool first_open = false, second_open = false;
-        const std::string fds = "/proc/" + std::to_string(child) + "/fd";
-        DIR *listing = opendir(fds.c_str());
-        for (dirent *entry; listing != nullptr && (entry = readdir(listing)) != nullptr;) {
-            char target[4096];
-            const ssize_t n = readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target - 1);
-            if (n <= 0)
-                continue;
-            target[n] = '\0';
-            first_open = first_open || std::string(target) == first;
-            second_open = second_open || std::string(target) == dir.File("stdin_2_0_0.ts");
-        }
-        if (listing != nullptr)
-            closedir(listing);
-        ready = second_open && !first_open && access(first.c_str(), F_OK) == 0;
-    }
-    ASSERT_TRUE(ready) << "the split never reached the second PAT";
-    kill(child, SIGINT);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(out);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    ASSERT_TRUE(run.WaitUntil([&](const std::multiset<std::string> &open) {
+        return open.count(dir.File("stdin_2_0_0.ts")) == 1 && open.count(first) == 0 &&
+               access(first.c_str(), F_OK) == 0;
+    })) << "the split never reached the second PAT";
+    std::string said;
+    EXPECT_TRUE(run.Interrupt(&said));
     EXPECT_EQ(Files(dir.path()), (std::set<std::string>{"errors.txt", "live.ts", "stdin_1_0_0.ts"}));
     EXPECT_TRUE(WithoutPID0(ReadBytes(first)) == recording.ProgramBytes(1));
-    std::string said;
-    ASSERT_TRUE(ReadFile(errors, &said));
-    EXPECT_EQ(said, "\r\033[Kpidsift-split: interrupted: removed the unfinished stdin_2_0_0.ts\n");
+    // Standard error is a file: no progress line to erase, and no escape code in it.
+    EXPECT_EQ(said, "pidsift-split: interrupted: removed the unfinished stdin_2_0_0.ts\n");
+}
+
+// An interruption removes only a file that the run made. Standard output, whatever it leads
+// to, and a file that was there before are left, and the message says so.
+TEST_F(FrontEndFeatures, InterruptedSplitRemovesNothingItDidNotCreate)
+{
+    const Bytes head = Generate(SampleBroadcast(1200)).bytes();
+    const struct {
+        const char *output;    // -o
+        const char *redirect;  // standard output, in the folder
+        bool exists;           // the output file was there before the run
+        bool kept;             // the file written to is still there afterwards
+        const char *message;
+    } cases[] = {
+        {"-", "saved.ts", false, true,
+         "pidsift-split: interrupted: the output written to standard output is incomplete\n"},
+        {"old.ts", "/dev/null", true, true,
+         "pidsift-split: interrupted: left the unfinished old.ts in place: it existed before the split\n"},
+        {"new.ts", "/dev/null", false, false, "pidsift-split: interrupted: removed the unfinished new.ts\n"},
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.output);
+        TempDir folder;
+        if (each.exists) {
+            ASSERT_TRUE(WriteFile(folder.File(each.output), Bytes(5000, 0xAB)));
+        }
+        const std::string redirect = each.redirect[0] == '/' ? each.redirect : folder.File(each.redirect);
+        LiveRun run(folder.path(), "pidsift-split", std::string("program - 1f0 -o ") + each.output, redirect);
+        run.Feed(head);
+        // The output is open: beside standard output for '-', as the file named otherwise.
+        const std::string written = folder.File(each.output[0] == '-' ? each.redirect : each.output);
+        const size_t descriptors = each.output[0] == '-' ? 2 : 1;
+        ASSERT_TRUE(run.WaitUntil([&](const std::multiset<std::string> &open) {
+            return open.count(written) == descriptors;
+        })) << "the split never opened its output";
+        std::string said;
+        EXPECT_TRUE(run.Interrupt(&said));
+        EXPECT_EQ(said, each.message);
+        struct stat status;
+        EXPECT_EQ(stat(written.c_str(), &status) == 0 && S_ISREG(status.st_mode), each.kept);
+        EXPECT_EQ(lstat("/dev/stdout", &status), 0) << "the device link was removed";
+    }
 }
 
 // --changes prints a table only when its bytes change: the sample's PAT once, each PMT before

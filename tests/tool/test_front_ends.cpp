@@ -260,6 +260,11 @@ TEST_F(FrontEnds, ReadOnlyOutputFolder)
     result = RunCommand(as_user + Quote(ToolBinary("pidsift-split")) + " programs " + Quote(locked));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "pidsift-split: cannot create " + folder + "/rec_1024_0_0.ts: Permission denied\n");
+    // Nor does it take a folder for the files: the first one that cannot be made is named.
+    result = RunCommand(as_user + Quote(ToolBinary("pidsift-split")) + " programs " + Quote(locked) + " -d " +
+                        Quote(folder + "/parts/1"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "pidsift-split: cannot create folder " + folder + "/parts: Permission denied\n");
     chmod(folder.c_str(), 0755);
 }
 

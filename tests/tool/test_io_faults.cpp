@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "background.h"
+#include "io/io.h"
 #include "stream_builder.h"
 
 namespace {
@@ -144,6 +147,120 @@ TEST_F(IOFaults, PidsiftReportsFailedWrites)
     const CommandResult full = Pidsift({}, Quote(input) + " 1f0 /dev/full");
     EXPECT_EQ(full.status, 1);
     EXPECT_EQ(full.err, "Error: Failed write /dev/full.\n");
+}
+
+// An output of many blocks on a slow device whose writes come short: while the write thread is
+// still on the third block the run has handed over the next ones. One write fails there, and
+// nothing after it reaches the file: it holds the first two blocks and the part of the third
+// written before the failure, the start of the clean output and no byte more.
+TEST_F(IOFaults, NothingIsWrittenAfterAFailedWrite)
+{
+    BroadcastSpec mux = SampleBroadcast(100000);
+    mux.psi_interval = 1000;
+    Bytes bytes;
+    GenerateBroadcast(mux, [&](const Packet &packet, u16) { Append(&bytes, packet); });
+    ASSERT_TRUE(WriteFile(dir.File("long.ts"), bytes));
+    const CommandResult clean = Tool("pidsift-split", {}, "program long.ts 1f0 -o out.ts");
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    const Bytes expected = ReadBytes(dir.File("out.ts"));
+    ASSERT_GT(expected.size(), 6u * TS_WRITER_BLOCK);
+
+    constexpr u64 kWrite = 65536;  // 16 writes a block: the 40th is the 8th of the third block
+    const Faults slow = {{"PATH", "out.ts"},
+                         {"WRITE_SHORT", std::to_string(kWrite)},
+                         {"WRITE_DELAY_US", "10000"},
+                         {"WRITE_FAIL_AT", "40"}};
+    const CommandResult failed = Tool("pidsift-split", slow, "program long.ts 1f0 -o out.ts");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err, "pidsift-split: cannot write out.ts: Input/output error\n");
+    const std::string written = std::to_string(2 * TS_WRITER_BLOCK + 7 * kWrite);
+    EXPECT_EQ(failed.out, "Wrote 1 file:\n" + std::string(14 - written.size(), ' ') + written + "  out.ts\n");
+    const Bytes partial = ReadBytes(dir.File("out.ts"));
+    ASSERT_EQ(std::to_string(partial.size()), written);
+    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), expected.begin()));
+}
+
+// An existing plain file takes the program in the same single read of the input as a new one:
+// staged beside it, then copied over it, where there is room for both. The copy is made by the
+// file system or, where it cannot copy between files, through memory; a write that fails there
+// leaves the output cut where the failure came, the start of the program, and no temporary file.
+TEST_F(IOFaults, PidsiftCopiesIntoAnExistingOutput)
+{
+    const std::string output = dir.File("out.ts");
+    ASSERT_EQ(Pidsift({}, Quote(input) + " 1f0 " + Quote(output)).status, 0);
+    const Bytes expected = ReadBytes(output);
+    ASSERT_GT(expected.size(), 100000u);
+    const Bytes before(expected.size() + 300000, 0xEE);
+
+    // A second read of the input fails: the run reads it once.
+    const std::string once = std::to_string(ReadBytes(input).size() + 1);
+    // PATH /out.ts: the output, not the temporary file beside it (/.out.ts.pidsift-...).
+    const std::vector<Faults> completed = {
+        {{"PATH", "in.ts"}, {"READ_FAIL_AFTER", once}},
+        {{"PATH", "/out.ts"}, {"WRITE_SHORT", "70000"}, {"EINTR", "2"}},
+        {{"PATH", "/out.ts"}, {"COPY_UNSUPPORTED", "1"}, {"WRITE_SHORT", "70000"}, {"EINTR", "2"}},
+    };
+    for (const Faults &faults : completed) {
+        SCOPED_TRACE(faults.rbegin()->first);
+        ASSERT_TRUE(WriteFile(output, before));
+        const CommandResult result = Pidsift(faults, Quote(input) + " 1f0 " + Quote(output));
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(ReadBytes(output) == expected);
+    }
+
+    // A device with room for the program once but not twice: no temporary file beside the output,
+    // which is written in place after a listing pass.
+    ASSERT_TRUE(WriteFile(output, Bytes(expected.size(), 0xEE)));
+    const std::string room = std::to_string(expected.size() + 10000);
+    CommandResult result =
+        Pidsift({{"PATH", dir.path()}, {"ROOM", room}, {"WRITE_LIMIT", room}}, Quote(input) + " 1f0 " + Quote(output));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(ReadBytes(output) == expected);
+
+    for (const std::string copy : {"0", "1"}) {
+        SCOPED_TRACE(copy);
+        ASSERT_TRUE(WriteFile(output, before));
+        const std::vector<std::string> files = Files();
+        result = Pidsift({{"PATH", "/out.ts"}, {"COPY_UNSUPPORTED", copy}, {"WRITE_LIMIT", "50000"}},
+                         Quote(input) + " 1f0 " + Quote(output));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "Error: Failed write " + output + ".\n");
+        EXPECT_TRUE(ReadBytes(output) == Bytes(expected.begin(), expected.begin() + 50000));
+        EXPECT_EQ(Files(), files);
+    }
+}
+
+// An interruption while the staged program is copied over an existing output stops the copy
+// and cuts the output there: it holds the start of the program and nothing of what it held
+// before, and no temporary file is left.
+TEST_F(IOFaults, PidsiftInterruptedWhileCopyingLeavesTheStartOfTheProgram)
+{
+    const std::string output = dir.File("out.ts");
+    ASSERT_EQ(Pidsift({}, Quote(input) + " 1f0 " + Quote(output)).status, 0);
+    const Bytes expected = ReadBytes(output);
+    ASSERT_TRUE(WriteFile(output, Bytes(expected.size() + 300000, 0xEE)));
+    const std::vector<std::string> files = Files();
+
+    // Slow short writes to the output alone: the copy lasts long enough to be caught at it.
+    const Faults slow = {{"PATH", "/out.ts"}, {"WRITE_SHORT", "4096"}, {"WRITE_DELAY_US", "5000"}};
+    Background run("exec " + WithFaults(slow) + Quote(PidsiftBinary()) + " " + Quote(input) + " 1f0 " + Quote(output) +
+                   " 2>" + Quote(dir.File("errors.txt")));
+    // The copy has begun once the temporary file's name is gone and its bytes are still open.
+    ASSERT_TRUE(run.WaitUntil([](const std::multiset<std::string> &open) {
+        for (const std::string &path : open)
+            if (path.find("/.out.ts.pidsift-") != std::string::npos && path.find(" (deleted)") != std::string::npos)
+                return true;
+        return false;
+    })) << "the run never copied its program into the output";
+    EXPECT_TRUE(run.EndedBy(SIGINT));
+    const Bytes cut = ReadBytes(output);
+    EXPECT_LT(cut.size(), expected.size());
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), expected.begin()));
+    EXPECT_EQ(ReadBytes(dir.File("errors.txt")).size(), 0u);
+    unlink(dir.File("errors.txt").c_str());
+    EXPECT_EQ(Files(), files);
 }
 
 TEST_F(IOFaults, PidsiftReportsReadErrorsInTheMiddleOfTheInput)

@@ -368,7 +368,8 @@ TEST(Install, ManPagesCompletionAndPkgConfig)
     // The flags name the prefix installed to, not the one configured; the library writes on a
     // thread of its own.
     EXPECT_EQ(result.out, "-I" + prefix + "/include -L" + prefix + "/lib -ltransport_stream -pthread \n");
-    EXPECT_EQ(access((prefix + "/include/pidsift/ts.h").c_str(), R_OK), 0);
+    for (const char *header : {"ts.h", "streams.h"})
+        EXPECT_EQ(access((prefix + "/include/pidsift/" + header).c_str(), R_OK), 0) << header;
     EXPECT_EQ(access((prefix + "/lib/libtransport_stream.a").c_str(), R_OK), 0);
     result = RunCommand(pkg_config + "--modversion pidsift");
     const CommandResult version = RunCommand(Quote(ToolBinary("pidsift-dump")) + " --version");

@@ -298,6 +298,8 @@ TEST_F(Pidsift, RecordingLargerThanOneReadChunk)
     EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == recording.ProgramBytes(0x0408));
 }
 
+// A re-run into the output of an earlier run, of another program and longer: exactly the new
+// program is left, in the same file with the same mode.
 TEST_F(Pidsift, ExistingLongerOutputIsReplacedWhole)
 {
     const Recording recording = Generate(SampleBroadcast(1500));
@@ -305,6 +307,19 @@ TEST_F(Pidsift, ExistingLongerOutputIsReplacedWhole)
     const std::string output = Write("out.ts", Bytes(2000000, 0xAB));
     ASSERT_EQ(Filter(input, "1f0", output).status, 0);
     EXPECT_TRUE(ReadBytes(output) == recording.ProgramBytes(0x0400));
+
+    ASSERT_GT(recording.ProgramBytes(0x0400).size(), recording.ProgramBytes(0x0408).size());
+    ASSERT_EQ(chmod(output.c_str(), 0620), 0);
+    struct stat before, after;
+    ASSERT_EQ(stat(output.c_str(), &before), 0);
+    const CommandResult result = Filter(input, "1f8", output);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(ReadBytes(output) == recording.ProgramBytes(0x0408));
+    ASSERT_EQ(stat(output.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0620u);
+    EXPECT_EQ(RunCommand("ls -A " + Quote(dir.path())).out, "in.ts\nout.ts\n");
 }
 
 // An existing output is opened for writing as it stands: truncated and written in place (its
@@ -340,6 +355,24 @@ TEST_F(Pidsift, ExistingOutputIsWrittenInPlace)
     EXPECT_EQ(result.err, "error - failed on _open(" + read_only + ") [dest]\n");
     EXPECT_TRUE(ReadBytes(read_only) == Bytes(3000, 0xCD));
     EXPECT_EQ(RunCommand("ls -A " + Quote(dir.path())).out, "in.ts\nkept.ts\nlink.ts\nout.ts\n");
+
+    // A writable output in a folder that takes no new file: no temporary file beside it, the
+    // output written in place all the same.
+    const std::string locked = dir.File("locked");
+    ASSERT_EQ(mkdir(locked.c_str(), 0755), 0);
+    const std::string inside = Write("locked/out.ts", Bytes(3000, 0xEF));
+    ASSERT_EQ(chmod(inside.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+    ASSERT_EQ(stat(inside.c_str(), &before), 0);
+    const CommandResult in_place =
+        RunCommand(as_user + Quote(PidsiftBinary()) + " " + Quote(input) + " 1f1 " + Quote(inside));
+    EXPECT_EQ(in_place.status, 0) << in_place.err;
+    EXPECT_EQ(in_place.err, "");
+    EXPECT_TRUE(ReadBytes(inside) == recording.ProgramBytes(0x0401));
+    ASSERT_EQ(stat(inside.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(RunCommand("ls -A " + Quote(locked)).out, "out.ts\n");
+    ASSERT_EQ(chmod(locked.c_str(), 0755), 0);
 }
 
 // The listing and the extraction share one read of the input; what the user sees stays that of

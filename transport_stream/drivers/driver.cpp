@@ -13,6 +13,7 @@ namespace {
 
 TS_Hook<TS_OutputHook> g_tOutputHook;
 TS_Hook<TS_OutputHook> g_tOutputDoneHook;
+TS_Hook<TS_OutputHook> g_tOutputCreatedHook;
 // The base name set by TS_SetSplitBaseName; unset: the input's.
 char g_strSplitBase[65536];
 bool g_bSplitBaseSet = false;
@@ -147,12 +148,13 @@ bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_
     va_end(arguments);
     TS_Writer *writer = &file->tWriter;
     bool opened = false;
+    bool created = false;
     int error_number = ENAMETOOLONG;
     if (length >= 0 && u32(length) < sizeof file->lstrName) {
         error_number = 0;  // the input itself
         if (!TS_Output_IsInput(g_strString2, input_fd)) {
             std::memcpy(file->lstrName, g_strString2, u32(length) + 1);
-            opened = TS_Writer_Open(writer, file->lstrName, block, capacity) == 0;
+            opened = TS_Writer_Open(writer, file->lstrName, block, capacity, &created) == 0;
             error_number = errno;
         }
     }
@@ -162,6 +164,8 @@ bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_
         return false;
     }
     g_tOutputHook(static_cast<const char *>(file->lstrName));
+    if (created)
+        g_tOutputCreatedHook(static_cast<const char *>(file->lstrName));
     return true;
 }
 
@@ -245,3 +249,4 @@ void TS_PAT_ReducedPacket(u8 *out, const std::vector<u8> &pat_section, size_t en
 
 int TS_SetOutputDoneHook(TS_OutputHook hook, void *context) { return g_tOutputDoneHook.Set(hook, context); }
 int TS_SetOutputHook(TS_OutputHook hook, void *context) { return g_tOutputHook.Set(hook, context); }
+int TS_SetOutputCreatedHook(TS_OutputHook hook, void *context) { return g_tOutputCreatedHook.Set(hook, context); }

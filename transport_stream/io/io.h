@@ -37,8 +37,9 @@ constexpr u32 TS_WRITER_BLOCK = 188 * 5577;  // about 1 MiB
 constexpr u32 TS_WRITER_SPARE_BLOCKS = 4;
 
 // Opens path write-only, created 0666 (less the umask) and truncated. -3 when it cannot be
-// opened (nothing printed: the callers' messages differ).
-int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity);
+// opened (nothing printed: the callers' messages differ). created, when given, is set to
+// whether this open made the file: false for a file that was there before, whatever its kind.
+int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity, bool *created = nullptr);
 // Takes over an open descriptor. A null path makes the writer quiet: failures are only returned.
 void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u32 capacity);
 inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0; }

@@ -200,12 +200,35 @@ void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u3
     writer->s32LateError = 0;
 }
 
-int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity)
+namespace {
+
+int TS_OpenRetried(const char *path, int flags)
 {
     int fd;
     do
-        fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd = open(path, flags | O_WRONLY | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity, bool *created)
+{
+    // Creating exclusively first tells a new file from one that was there. A name that exists
+    // is then opened as it stands; one that is gone again (removed meanwhile, or a symbolic link
+    // to nowhere, which an exclusive create never follows) is opened as a plain create would,
+    // and not counted as made here.
+    bool made = true;
+    int fd = TS_OpenRetried(path, O_CREAT | O_EXCL);
+    if (fd < 0 && errno == EEXIST) {
+        made = false;
+        fd = TS_OpenRetried(path, O_TRUNC);
+        if (fd < 0 && errno == ENOENT)
+            fd = TS_OpenRetried(path, O_CREAT | O_TRUNC);
+    }
+    if (created != nullptr)
+        *created = fd >= 0 && made;
     TS_Writer_Attach(writer, fd, path, block, capacity);
     return fd < 0 ? -3 : 0;
 }

@@ -17,7 +17,8 @@ u16 TS_SI_DecodeLoop(TS_Descriptor *scratch, u8 *tags, const TS_ByteReader &loop
 u8 TS_SI_CopyName(u8 *name, const TS_ByteReader &part);
 
 // A name as UTF-8 in out (always terminated, cut between whole characters when it does not fit).
-// Room for the longest: every byte of a 255-byte name turned into four.
+// Room for every byte of a 255-byte name turned into four; the rare text that grows more (ARIB's
+// repeated characters, half-width letters with their sound marks) is cut.
 constexpr u32 TS_SI_NAME_TEXT = 4 * TS_MAX_NAME_BYTES + 1;
 void TS_SI_NameToUTF8(char *out, const u8 *bytes, u32 count, int family);
 

@@ -32,6 +32,15 @@
 // - APR (0x0D) is a line break, "\n". Every other control code gives nothing, and its
 //   parameter bytes are skipped with it; a control cut short by the end of the text just ends
 //   it. DEL (0x7F) gives nothing either.
+// - A macro (ARIB STD-B24 Volume 1 Part 2, MACRO 0x95) defined with MACRO 0x41 is executed
+//   where it is defined: its body, from the byte after the macro's code to MACRO 0x4F (or the
+//   end of the text), is read there as a text of its own, so that a control or character it
+//   cuts short takes nothing after it, and what it designates or shifts stays so after it.
+//   One defined with MACRO 0x40 gives nothing. Definitions are not kept: a character of a
+//   macro set gives U+FFFD, as above.
+// - RPC (0x98) P1 writes the next character, a graphic one or SP, P1 - 0x40 times, whatever
+//   controls come between. P1 = 0x40 repeats it to the end of the line on a screen; a text has
+//   no line width to fill, so it is written once, as it is for a P1 outside 0x40 to 0x7F.
 // - Bytes that make no sense in their place give U+FFFD: an ESC that is no designation or
 //   invocation (with the intermediate and final bytes that belong to it), an ESC cut short,
 //   the first byte of a two-byte character whose second byte is missing or out of range (the
@@ -65,6 +74,7 @@ struct TS_AribState {
     u8 u8GR;
     u8 u8SingleShift;  // 2 or 3 while SS2 or SS3 waits for its character, else 0
     TS_AribSize eSize;
+    u8 u8Repeat;  // times RPC asks the next character to be written, 0 for once (no RPC)
 };
 
 // Katakana U+30A1 (small a) to U+30F6 (small ke) in half-width: the low byte of U+FFxx, plus
@@ -307,6 +317,24 @@ int TS_AribText_Character(TS_TextOut *out, const TS_AribState *state, int g, con
     return at + 2;
 }
 
+// How many times the character about to be written goes out: RPC's count once, then 1 again.
+int TS_AribText_Copies(TS_AribState *state)
+{
+    const int copies = state->u8Repeat > 0 ? state->u8Repeat : 1;
+    state->u8Repeat = 0;
+    return copies;
+}
+
+// Where the MACRO 0x4F that closes a definition starts, searched from bytes[from] (the byte
+// after MACRO's 0x40 or 0x41); length when the text ends first.
+int TS_AribText_MacroClose(const u8 *bytes, int length, int from)
+{
+    for (int i = from; i + 1 < length; ++i)
+        if (bytes[i] == 0x95 && bytes[i + 1] == 0x4F)
+            return i;
+    return length;
+}
+
 // Bytes of parameters taken by the control codes that have them.
 int TS_AribText_SkipParameters(const u8 *bytes, int length, int at)
 {
@@ -327,12 +355,10 @@ int TS_AribText_SkipParameters(const u8 *bytes, int length, int at)
     case 0x90:  // COL: a colour, or 0x20 and a palette
     case 0x92:  // CDC: a state, or 0x20 and one more
         return i < length && bytes[i] == 0x20 ? i + 2 : i + 1;
-    case 0x95:  // MACRO: 0x40 or 0x41 opens a definition, which runs to MACRO 0x4F
-        if (i < length && (bytes[i] == 0x40 || bytes[i] == 0x41)) {
-            for (i += 1; i + 1 < length; ++i)
-                if (bytes[i] == 0x95 && bytes[i + 1] == 0x4F)
-                    return i + 2;
-            return length;
+    case 0x95:  // MACRO: 0x40 defines a macro without running it, up to and with MACRO 0x4F
+        if (i < length && bytes[i] == 0x40) {
+            const int close = TS_AribText_MacroClose(bytes, length, i + 1);
+            return close < length ? close + 2 : length;
         }
         return i + 1;
     case 0x9B:  // CSI: parameters and intermediate, then a final byte of 0x40 to 0x7E
@@ -352,23 +378,42 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
                           0,
                           2,
                           0,
-                          TS_ARIB_NORMAL};
+                          TS_ARIB_NORMAL,
+                          0};
+    // The text is read up to end. A macro defined with MACRO 0x41 runs where it is defined: its
+    // body is read with end at the MACRO 0x4F that closes it, and the text goes on at resume,
+    // after that; -1 while no body is read. A definition inside a body finds no MACRO 0x4F
+    // before the body's (the first one closed the outer body), so it runs to the same end.
+    int end = length;
+    int resume = -1;
     int i = 0;
-    while (i < length && !out->bFull) {
+    while (!out->bFull) {
+        if (i >= end) {
+            if (resume < 0)
+                break;
+            i = resume;
+            end = length;
+            resume = -1;
+            continue;
+        }
         const u8 byte = bytes[i];
         if ((byte >= 0x21 && byte <= 0x7E) || (byte >= 0xA1 && byte <= 0xFE)) {
             int g = byte < 0x80 ? state.u8GL : state.u8GR;
             if (state.u8SingleShift != 0)
                 g = state.u8SingleShift;
             state.u8SingleShift = 0;
-            i = TS_AribText_Character(out, &state, g, bytes, length, i);
+            int next = i;
+            for (int copies = TS_AribText_Copies(&state); copies > 0; --copies)
+                next = TS_AribText_Character(out, &state, g, bytes, end, i);
+            i = next;
             continue;
         }
         // A single shift reaches only as far as the next byte.
         state.u8SingleShift = 0;
         switch (byte) {
         case 0x20:  // SP: as wide as the size makes an alphanumeric
-            TS_TextOut_CodePoint(out, state.eSize == TS_ARIB_NORMAL ? 0x3000 : 0x20);
+            for (int copies = TS_AribText_Copies(&state); copies > 0; --copies)
+                TS_TextOut_CodePoint(out, state.eSize == TS_ARIB_NORMAL ? 0x3000 : 0x20);
             break;
         case 0x0D:  // APR
             TS_TextOut_Bytes(out, "\n", 1);
@@ -382,7 +427,7 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
             state.u8SingleShift = byte == 0x19 ? 2 : 3;
             break;
         case 0x1B:
-            i = TS_AribText_Escape(out, &state, bytes, length, i);
+            i = TS_AribText_Escape(out, &state, bytes, end, i);
             continue;
         case 0x88:  // SSZ
         case 0x89:  // MSZ
@@ -395,8 +440,24 @@ void TS_Text_DecodeARIB(TS_TextOut *out, const u8 *bytes, int length)
         case 0xFF:
             TS_AribText_Replacement(out);
             break;
+        case 0x98: {  // RPC P1: the next character P1 - 0x40 times
+            const u8 count = i + 1 < end ? bytes[i + 1] : 0;
+            state.u8Repeat = count >= 0x40 && count <= 0x7F ? u8(count - 0x40) : 0;
+            i = TS_AribText_SkipParameters(bytes, end, i);
+            continue;
+        }
+        case 0x95:  // MACRO 0x41, the macro's code, the body: defined and executed at once
+            if (i + 1 < end && bytes[i + 1] == 0x41) {
+                const int close = TS_AribText_MacroClose(bytes, end, i + 2);
+                if (close < end)
+                    resume = close + 2;
+                end = close;
+                i = i + 3 < close ? i + 3 : close;
+                continue;
+            }
+            [[fallthrough]];
         default:  // other controls, with their parameters
-            i = TS_AribText_SkipParameters(bytes, length, i);
+            i = TS_AribText_SkipParameters(bytes, end, i);
             continue;
         }
         ++i;

@@ -5,10 +5,11 @@
 //   0x11           ISO/IEC 10646 Basic Multilingual Plane as two bytes a character, big-endian
 //   0x12           KS X 1001 in its EUC-KR form
 //   0x13           GB2312 in its EUC-CN form
-//   0x14           Big5
+//   0x14           the Big5 subset of ISO/IEC 10646: coded as 0x11 codes it, not as Big5 bytes
 //   0x15           UTF-8
 // Every other first byte (0x00, 0x0C to 0x0F, 0x16 to 0x1F, the last being the compressed
-// texts of encoding_type_id) names no table this decoder has: the field gives one U+FFFD.
+// texts of encoding_type_id), and 0x10 without a 0x00 N of the list above after it, names no
+// table this decoder has: the field gives one U+FFFD, since no table is there to read the rest.
 //
 // The control codes are 0x80 to 0x9F in the one-byte tables and U+E080 to U+E09F in the
 // Unicode ones: 0x86 and 0x87 switch emphasis on and off (dropped), 0x8A is a line break
@@ -97,8 +98,9 @@ void TS_DVBText_ISO8859(TS_TextOut *out, int charset, const u8 *bytes, int lengt
     }
 }
 
-// Two bytes a character, big-endian. UCS-2 has no surrogates; a pair of them is still read as
-// UTF-16 would read it, a lone one and an odd last byte give U+FFFD.
+// Two bytes a character, big-endian: the tables of 0x11 and 0x14 alike. UCS-2 has no
+// surrogates; a pair of them is still read as UTF-16 would read it, a lone one and an odd last
+// byte give U+FFFD.
 void TS_DVBText_UCS2(TS_TextOut *out, const u8 *bytes, int length)
 {
     int i = 0;
@@ -160,10 +162,10 @@ void TS_DVBText_UTF8(TS_TextOut *out, const u8 *bytes, int length)
     }
 }
 
-// The two-byte sets in their EUC and Big5 forms: ASCII and the control codes below 0x80 and
-// 0x80 to 0x9F, a character of two bytes from a lead byte of 0xA1 to 0xFE. Two bytes of the
-// right forms that the set leaves empty give one U+FFFD; a lead byte without its trail byte
-// gives U+FFFD, and decoding goes on at the byte after it.
+// The two-byte sets in their EUC forms: ASCII and the control codes below 0x80 and 0x80 to
+// 0x9F, a character of two bytes of 0xA1 to 0xFE. Two bytes of the right forms that the set
+// leaves empty give one U+FFFD; a lead byte without its trail byte gives U+FFFD, and decoding
+// goes on at the byte after it.
 void TS_DVBText_DoubleByte(TS_TextOut *out, int charset, const u8 *bytes, int length)
 {
     for (int i = 0; i < length && !out->bFull;) {
@@ -174,10 +176,7 @@ void TS_DVBText_DoubleByte(TS_TextOut *out, int charset, const u8 *bytes, int le
             continue;
         }
         const u8 trail = i + 1 < length ? bytes[i + 1] : 0;
-        const bool trail_ok = charset == TS_CHARSET_BIG5
-                                  ? (trail >= 0x40 && trail <= 0x7E) || (trail >= 0xA1 && trail <= 0xFE)
-                                  : trail >= 0xA1 && trail <= 0xFE;
-        if (lead == 0xA0 || lead == 0xFF || !trail_ok) {
+        if (lead == 0xA0 || lead == 0xFF || trail < 0xA1 || trail > 0xFE) {
             TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
             ++i;
             continue;
@@ -208,6 +207,7 @@ void TS_Text_DecodeDVB(TS_TextOut *out, const u8 *bytes, int length)
     }
     switch (first) {
     case 0x11:
+    case 0x14:
         TS_DVBText_UCS2(out, bytes + 1, length - 1);
         return;
     case 0x12:
@@ -215,9 +215,6 @@ void TS_Text_DecodeDVB(TS_TextOut *out, const u8 *bytes, int length)
         return;
     case 0x13:
         TS_DVBText_DoubleByte(out, TS_CHARSET_GB2312, bytes + 1, length - 1);
-        return;
-    case 0x14:
-        TS_DVBText_DoubleByte(out, TS_CHARSET_BIG5, bytes + 1, length - 1);
         return;
     case 0x15:
         TS_DVBText_UTF8(out, bytes + 1, length - 1);

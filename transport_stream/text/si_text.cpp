@@ -11,9 +11,9 @@ namespace {
 // iconv's names of the TS_TextCharset values; null for the one that has none (ISO 8859-12
 // was never published).
 const char *const kCharsetNames[TS_CHARSET_COUNT] = {
-    "ISO6937",     "ISO-8859-1",  "ISO-8859-2",  "ISO-8859-3",  "ISO-8859-4",  "ISO-8859-5", "ISO-8859-6",
-    "ISO-8859-7",  "ISO-8859-8",  "ISO-8859-9",  "ISO-8859-10", "ISO-8859-11", nullptr,      "ISO-8859-13",
-    "ISO-8859-14", "ISO-8859-15", "ISO-8859-16", "EUC-KR",      "GB2312",      "BIG5",       "EUC-JISX0213",
+    "ISO6937",     "ISO-8859-1",  "ISO-8859-2",  "ISO-8859-3",  "ISO-8859-4",  "ISO-8859-5",   "ISO-8859-6",
+    "ISO-8859-7",  "ISO-8859-8",  "ISO-8859-9",  "ISO-8859-10", "ISO-8859-11", nullptr,        "ISO-8859-13",
+    "ISO-8859-14", "ISO-8859-15", "ISO-8859-16", "EUC-KR",      "GB2312",      "EUC-JISX0213",
 };
 
 const iconv_t kNotOpened = reinterpret_cast<iconv_t>(-1);

@@ -34,7 +34,6 @@ enum TS_TextCharset : int {
     TS_CHARSET_ISO8859_1,  // ISO8859_N is ISO8859_1 + N - 1, N from 1 to 16 (12 has no set)
     TS_CHARSET_EUC_KR = TS_CHARSET_ISO8859_1 + 16,
     TS_CHARSET_GB2312,
-    TS_CHARSET_BIG5,
     TS_CHARSET_EUC_JISX0213,
     TS_CHARSET_COUNT
 };

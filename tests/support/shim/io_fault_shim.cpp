@@ -8,10 +8,16 @@
 //   PIDSIFT_FAULT_WRITE_SHORT=k        every write moves at most k bytes
 //   PIDSIFT_FAULT_WRITE_LIMIT=b        a full device: writes fail with ENOSPC once b bytes are in
 //   PIDSIFT_FAULT_WRITE_ZERO_AT=n      the nth write returns 0 (nothing written, no error)
+//   PIDSIFT_FAULT_WRITE_DELAY_US=t     every write first waits t microseconds (a slow device)
 //   PIDSIFT_FAULT_READ_FAIL_AFTER=b    reads fail once b bytes have been read
 //   PIDSIFT_FAULT_READ_SHORT=k         every read returns at most k bytes
 //   PIDSIFT_FAULT_EINTR=n              every read and write is interrupted n times first
 //   PIDSIFT_FAULT_CLOSE_FAIL=1         close closes, then reports EIO (a delayed write error)
+//   PIDSIFT_FAULT_COPY_UNSUPPORTED=1   copy_file_range to a file fails with EXDEV (no copy between
+//                                      two files on this file system)
+//   PIDSIFT_FAULT_ROOM=b               statvfs of a matching path finds b bytes free
+//
+// A copy_file_range to a matching descriptor is a write there: the write settings apply to it.
 //
 // Only the descriptors' paths are looked at (through /proc/self/fd), so descriptors made by
 // mkstemp and friends are covered too. Everything here is static: no allocation.
@@ -23,8 +29,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -34,6 +42,8 @@ using ReadFn = ssize_t (*)(int, void *, size_t);
 using WriteFn = ssize_t (*)(int, const void *, size_t);
 using OpenFn = int (*)(const char *, int, ...);
 using CloseFn = int (*)(int);
+using CopyFn = ssize_t (*)(int, off64_t *, int, off64_t *, size_t, unsigned);
+using StatvfsFn = int (*)(const char *, struct statvfs *);
 
 struct Settings {
     bool bLoaded;
@@ -44,10 +54,13 @@ struct Settings {
     long long s64WriteShort;
     long long s64WriteLimit;
     long long s64WriteZeroAt;
+    long long s64WriteDelay;
     long long s64ReadFailAfter;
     long long s64ReadShort;
     long long s64Interrupts;
     bool bCloseFail;
+    bool bCopyUnsupported;
+    long long s64Room;
 };
 
 Settings g_tSettings;
@@ -91,10 +104,13 @@ const Settings &Load()
         s.s64WriteShort = Number("PIDSIFT_FAULT_WRITE_SHORT", -1);
         s.s64WriteLimit = Number("PIDSIFT_FAULT_WRITE_LIMIT", -1);
         s.s64WriteZeroAt = Number("PIDSIFT_FAULT_WRITE_ZERO_AT", -1);
+        s.s64WriteDelay = Number("PIDSIFT_FAULT_WRITE_DELAY_US", 0);
         s.s64ReadFailAfter = Number("PIDSIFT_FAULT_READ_FAIL_AFTER", -1);
         s.s64ReadShort = Number("PIDSIFT_FAULT_READ_SHORT", -1);
         s.s64Interrupts = Number("PIDSIFT_FAULT_EINTR", 0);
         s.bCloseFail = Number("PIDSIFT_FAULT_CLOSE_FAIL", 0) != 0;
+        s.bCopyUnsupported = Number("PIDSIFT_FAULT_COPY_UNSUPPORTED", 0) != 0;
+        s.s64Room = Number("PIDSIFT_FAULT_ROOM", -1);
         s.bLoaded = true;
     }
     return s;
@@ -154,6 +170,43 @@ bool Interrupt()
     return false;
 }
 
+// The faults of a write of *count bytes to a matching descriptor, in turn: an interruption, a
+// slow device, a failure, a write that moves nothing, a full device, a short write. true when
+// the call is to return *result without writing; otherwise *count is what it may move.
+bool WriteFault(size_t *count, ssize_t *result)
+{
+    const Settings &s = Load();
+    *result = -1;
+    if (Interrupt()) {
+        errno = EINTR;
+        return true;
+    }
+    if (s.s64WriteDelay > 0) {
+        const timespec delay = {time_t(s.s64WriteDelay / 1000000), long(s.s64WriteDelay % 1000000) * 1000};
+        nanosleep(&delay, nullptr);
+    }
+    ++g_s64Writes;
+    if (g_s64Writes == s.s64WriteFailAt) {
+        errno = s.s32Errno;
+        return true;
+    }
+    if (g_s64Writes == s.s64WriteZeroAt) {
+        *result = 0;
+        return true;
+    }
+    if (s.s64WriteLimit >= 0) {
+        if (g_s64BytesWritten >= s.s64WriteLimit) {
+            errno = ENOSPC;
+            return true;
+        }
+        if (g_s64BytesWritten + (long long)*count > s.s64WriteLimit)
+            *count = size_t(s.s64WriteLimit - g_s64BytesWritten);
+    }
+    if (s.s64WriteShort > 0 && (long long)*count > s.s64WriteShort)
+        *count = size_t(s.s64WriteShort);
+    return false;
+}
+
 int OpenWith(OpenFn real, const char *path, int flags, mode_t mode)
 {
     if (Load().bOpenFail && PathMatches(path)) {
@@ -196,34 +249,46 @@ ssize_t read(int fd, void *buffer, size_t count)
 ssize_t write(int fd, const void *buffer, size_t count)
 {
     static WriteFn real = Real<WriteFn>("write");
+    ssize_t refused = 0;
     if (!Matches(fd))
         return real(fd, buffer, count);
-    const Settings &s = Load();
-    if (Interrupt()) {
-        errno = EINTR;
-        return -1;
-    }
-    ++g_s64Writes;
-    if (g_s64Writes == s.s64WriteFailAt) {
-        errno = s.s32Errno;
-        return -1;
-    }
-    if (g_s64Writes == s.s64WriteZeroAt)
-        return 0;
-    if (s.s64WriteLimit >= 0) {
-        if (g_s64BytesWritten >= s.s64WriteLimit) {
-            errno = ENOSPC;
-            return -1;
-        }
-        if (g_s64BytesWritten + (long long)count > s.s64WriteLimit)
-            count = size_t(s.s64WriteLimit - g_s64BytesWritten);
-    }
-    if (s.s64WriteShort > 0 && (long long)count > s.s64WriteShort)
-        count = size_t(s.s64WriteShort);
+    if (WriteFault(&count, &refused))
+        return refused;
     const ssize_t written = real(fd, buffer, count);
     if (written > 0)
         g_s64BytesWritten += written;
     return written;
+}
+
+// A copy between two files is a write to the file copied to.
+ssize_t copy_file_range(int in, off64_t *in_offset, int out, off64_t *out_offset, size_t count, unsigned flags)
+{
+    static CopyFn real = Real<CopyFn>("copy_file_range");
+    ssize_t refused = 0;
+    if (!Matches(out))
+        return real(in, in_offset, out, out_offset, count, flags);
+    if (Load().bCopyUnsupported) {
+        errno = EXDEV;
+        return -1;
+    }
+    if (WriteFault(&count, &refused))
+        return refused;
+    const ssize_t copied = real(in, in_offset, out, out_offset, count, flags);
+    if (copied > 0)
+        g_s64BytesWritten += copied;
+    return copied;
+}
+
+// statvfs64 is the same function on 64-bit systems; the tools call statvfs.
+int statvfs(const char *path, struct statvfs *room)
+{
+    static StatvfsFn real = Real<StatvfsFn>("statvfs");
+    const int result = real(path, room);
+    if (result == 0 && Load().s64Room >= 0 && PathMatches(path)) {
+        room->f_bavail = fsblkcnt_t(Load().s64Room) / room->f_frsize;
+        room->f_bfree = room->f_bavail;
+    }
+    return result;
 }
 
 int open(const char *path, int flags, ...)

@@ -666,6 +666,10 @@ int TS_SetOutputHook(TS_OutputHook hook, void *context);
 // Optional report of the split drivers' output files that are finished: called with the path
 // once the file has been closed with everything written to it. A null hook turns it off.
 int TS_SetOutputDoneHook(TS_OutputHook hook, void *context);
+// Optional report of the split drivers' output files that their open made: called right after
+// the output hook for a file that did not exist before, never for a file, device or pipe that
+// was there (/dev/stdout among them). A null hook turns it off.
+int TS_SetOutputCreatedHook(TS_OutputHook hook, void *context);
 
 // Where the split drivers put their files: the text before "_<...>.ts" in their names. A null
 // base (the default) means the input's path without its extension, so that the files go next
