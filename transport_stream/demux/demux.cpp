@@ -9,12 +9,12 @@
 namespace pidsift {
 
 // Every packet passes through here (the public interface counts them); the callbacks are
-// looked up by PID and by program number.
+// found by PID (a table of the 8,192, made at the first subscription) and by program number.
 struct Demux::Subscribers {
     DemuxCore *pCore = nullptr;
     u64 u64Packets = 0;
     std::vector<std::function<void(const u8 *)>> lAll;
-    std::map<u16, std::vector<std::function<void(const u8 *)>>> lByPID;
+    std::vector<std::vector<std::function<void(const u8 *)>>> lByPID;
     std::map<u16, std::vector<std::function<void(const u8 *)>>> lByProgram;
 
     bool OnTapped(const u8 *packet, u16 pid)
@@ -22,9 +22,8 @@ struct Demux::Subscribers {
         ++u64Packets;
         for (const auto &callback : lAll)
             callback(packet);
-        const auto found = lByPID.find(pid);
-        if (found != lByPID.end())
-            for (const auto &callback : found->second)
+        if (!lByPID.empty())
+            for (const auto &callback : lByPID[pid])
                 callback(packet);
         return true;
     }
@@ -83,6 +82,8 @@ void Demux::OnSections(u16 pid, std::function<void(const Section &)> callback)
 
 void Demux::OnPackets(u16 pid, std::function<void(const u8 *)> callback)
 {
+    if (m_subscribers->lByPID.empty())
+        m_subscribers->lByPID.resize(8192);
     m_subscribers->lByPID[pid & 0x1FFF].push_back(std::move(callback));
 }
 
