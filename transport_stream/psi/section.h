@@ -6,6 +6,7 @@
 #include <pidsift/ts.h>
 
 #include "common/bytes.h"
+#include "descriptors/descriptors.h"
 
 // Section bytes a decoder may read: the collected length, never more than the buffer holds.
 inline u32 TS_PreSection_Extent(const TS_PreSection *section)
@@ -91,9 +92,9 @@ int TS_Section_DecodeTable(Table *table, const TS_PreSection *section, ReadBody 
     return 0;
 }
 
-// The CA_PID of the first conditional-access descriptor (tag 0x09) in the descriptor loop of a
-// CAT (the EMM PID) or in the program loop of a PMT (the ECM PID), or TS_NO_PID. ca_pid is set
-// before the record is looked at; -1 when either pointer is null.
+// The CA_PID of the first conditional-access descriptor (tag 0x09, TS_TAG_CONDITIONAL_ACCESS)
+// in the descriptor loop of a CAT (the EMM PID) or in the program loop of a PMT (the ECM PID),
+// or TS_NO_PID. ca_pid is set before the record is looked at; -1 when either pointer is null.
 template <class Table> int TS_Section_GetCAPID(u16 *ca_pid, const Table *table)
 {
     if (ca_pid == nullptr)
@@ -103,7 +104,7 @@ template <class Table> int TS_Section_GetCAPID(u16 *ca_pid, const Table *table)
         return -1;
     const u16 count = table->u16DescriptorCount < TS_MAX_DESCRIPTORS ? table->u16DescriptorCount : TS_MAX_DESCRIPTORS;
     for (u16 i = 0; i < count; ++i) {
-        if (table->ltDescriptor[i].descriptor_tag == 0x09) {
+        if (table->ltDescriptor[i].descriptor_tag == TS_TAG_CONDITIONAL_ACCESS) {
             *ca_pid = table->ltDescriptor[i].tConditionalAccess.CA_PID;
             break;
         }
