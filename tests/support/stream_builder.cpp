@@ -298,6 +298,30 @@ std::vector<Packet> PacketBuilder::Section(u16 pid, const Bytes &section)
     return packets;
 }
 
+std::vector<Packet> PacketBuilder::SectionAtPacketEnd(u16 pid, const Bytes &section, size_t head)
+{
+    Packet first;
+    first.fill(0xFF);
+    first[0] = 0x47;
+    first[1] = u8(0x40 | ((pid >> 8) & 0x1F));
+    first[2] = u8(pid);
+    first[3] = u8(0x10 | NextCounter(pid));
+    first[4] = u8(183 - head);  // pointer_field
+    std::memcpy(first.data() + 188 - head, section.data(), head);
+    std::vector<Packet> packets = {first};
+    for (size_t at = head; at < section.size(); at += 184) {
+        Packet next;
+        next.fill(0xFF);
+        next[0] = 0x47;
+        next[1] = u8((pid >> 8) & 0x1F);
+        next[2] = u8(pid);
+        next[3] = u8(0x10 | NextCounter(pid));
+        std::memcpy(next.data() + 4, section.data() + at, std::min(section.size() - at, size_t(184)));
+        packets.push_back(next);
+    }
+    return packets;
+}
+
 Packet PacketBuilder::Payload(u16 pid, u8 fill, bool unit_start)
 {
     Packet packet;

@@ -103,6 +103,10 @@ public:
     // Packets carrying one section from its first byte: payload_unit_start_indicator on the
     // first, pointer_field 0, 0xFF stuffing after the section.
     std::vector<Packet> Section(u16 pid, const Bytes &section);
+    // The same with the section's first head bytes in the last bytes of the first packet (its
+    // pointer_field steps over stuffing), so that a header of fewer than head bytes is cut by the
+    // packet end; the rest follows in as many packets as it needs.
+    std::vector<Packet> SectionAtPacketEnd(u16 pid, const Bytes &section, size_t head);
     // A payload packet (PES data) of 184 bytes, filled from fill.
     Packet Payload(u16 pid, u8 fill, bool unit_start = false);
     // A packet with an adaptation field carrying a PCR and a shortened payload.

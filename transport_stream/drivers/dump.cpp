@@ -191,9 +191,9 @@ void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
     for (u16 k = 0; k < count; ++k) {
         const TS_PATProgram &program = pat.ltProgram[k];
         if (program.program_number != 0)
-            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], program.PID, program.program_number);
+            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], program.PID, program.program_number, false);
         else
-            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], TS_NO_PID, 0);
+            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], TS_NO_PID, 0, false);
     }
     TS_PIDMap_Build(&dump->tMap, &pat, state->ltPMT);
     TS_Dump_RolesChanged(dump);
@@ -548,7 +548,7 @@ void TS_Dump_Start(TS_Dump *dump, TS_Data *state, int mask)
     dump->u64Index = ~u64(0);
     TS_Json_Start(&dump->tJson);
     for (TS_PMTTrack &track : dump->ltTrack)
-        TS_PMTTrack_Start(&track, nullptr, 0);
+        TS_PMTTrack_Start(&track, nullptr, nullptr, 0);
     g_tRepeats.u16Count = 0;
     g_tRepeats.u64LeftOut = 0;
     TS_DumpSI *si = &g_tDumpSI;

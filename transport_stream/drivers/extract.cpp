@@ -25,7 +25,7 @@ struct TS_Filter {
     bool bOpened;   // the output has been opened
     bool bEnded;    // the program left the PAT after the output was opened, or output failed
     // The program's PMT sections on the PMT PID, with the packets held while a section header
-    // is cut by the packet end.
+    // is cut by the packet end on a PID that programs share.
     TS_PMTTrack tTrack;
     TS_SectionGate tGate;  // PAT and PMT sections whose CRC_32 fails
     TS_PIDSet tSelected;   // the members of the PMT in force
@@ -47,7 +47,7 @@ TS_Filter *TS_Filter_Start(TS_SimpleData *state, u16 pid, const char *destinatio
     filter->pOpenContext = context;
     filter->s32Input = -1;
     TS_OutputFile_Reset(&filter->tOutput);
-    TS_PMTTrack_Start(&filter->tTrack, nullptr, 0);
+    TS_PMTTrack_Start(&filter->tTrack, nullptr, nullptr, 0);
     return filter;
 }
 
@@ -61,6 +61,35 @@ bool TS_Filter_End(TS_Filter *filter, int result)
 bool TS_Filter_Write(TS_Filter *filter, const u8 *packet)
 {
     return TS_Writer_Put(&filter->tOutput.tWriter, packet) == 0 || TS_Filter_End(filter, -6);
+}
+
+// Writes the packets the track releases: those held behind a section that turned out to be the
+// program's, or that was given up (its own packets are then dropped).
+bool TS_Filter_Release(TS_Filter *filter)
+{
+    return TS_PMTTrack_Release(&filter->tTrack, false,
+                               [filter](const u8 *held) { return TS_Filter_Write(filter, held); });
+}
+
+// Writes a packet of the program, or holds it while the track waits for the program number of a
+// section: the output keeps the order of the input.
+inline bool TS_Filter_Put(TS_Filter *filter, TS_SimpleData *state, const u8 *packet)
+{
+    if (filter->tTrack.u32Count != 0) {
+        if (TS_PMTTrack_Hold(&filter->tTrack, &state->tPMTSection, packet))
+            return true;
+        if (!TS_Filter_Release(filter))
+            return false;
+    }
+    return TS_Filter_Write(filter, packet);
+}
+
+// A wait for the program number ends without it (a PAT, the end of the input): the section is
+// given up and what was held behind it goes out.
+bool TS_Filter_EndWait(TS_Filter *filter, TS_SimpleData *state)
+{
+    TS_PMTTrack_GiveUp(&filter->tTrack, &state->tPMTSection);
+    return !filter->bOpened || filter->bEnded || TS_Filter_Release(filter);
 }
 
 bool TS_Filter_OpenOutput(TS_Filter *filter)
@@ -93,10 +122,13 @@ bool TS_Filter_OpenOutput(TS_Filter *filter)
 // program has left the PAT or the output cannot be opened.
 void TS_Filter_OnPAT(TS_Filter *filter, TS_SimpleData *state, const u8 *pat_packet)
 {
+    if (!TS_Filter_EndWait(filter, state))
+        return;
     const TS_PAT *pat = &state->tPAT;
     const TS_PATProgram *entry = nullptr;
-    for (u16 i = 0; i < pat->u16ProgramCount && entry == nullptr; ++i) {
-        const TS_PATProgram &program = pat->ltProgram[i];
+    u16 k = 0;
+    for (; k < pat->u16ProgramCount && entry == nullptr; ++k) {
+        const TS_PATProgram &program = pat->ltProgram[k];
         if (filter->bByNumber ? program.program_number == filter->u16ProgramNumber
                               : program.program_number != 0 && program.PID == filter->u16PMTPID)
             entry = &program;
@@ -109,7 +141,8 @@ void TS_Filter_OnPAT(TS_Filter *filter, TS_SimpleData *state, const u8 *pat_pack
     }
     filter->u16ProgramNumber = entry->program_number;
     filter->u16PMTPID = entry->PID;
-    TS_PMTTrack_Follow(&filter->tTrack, &state->tPMTSection, filter->u16PMTPID, filter->u16ProgramNumber);
+    TS_PMTTrack_Follow(&filter->tTrack, &state->tPMTSection, filter->u16PMTPID, filter->u16ProgramNumber,
+                       TS_PAT_SharesPMTPID(*pat, u16(k - 1)));
     if (!filter->bOpened && !TS_Filter_OpenOutput(filter))
         return;
     if (filter->bPlayable) {
@@ -125,22 +158,20 @@ bool TS_Filter_IsSelected(const TS_Filter *filter, const TS_SimpleData *state, u
 }
 
 // A packet on the PMT PID. Every packet taken in as part of a PMT section of the program is
-// written when it arrives; sections of other programs sharing the PID are neither decoded nor
-// written. Sets *written when the packet went out.
+// written in its place in the input; sections of other programs sharing the PID are neither
+// decoded nor written. Sets *written when the packet went out (or waits to).
 bool TS_Filter_OnPMTPacket(TS_Filter *filter, TS_SimpleData *state, const u8 *packet, bool *written)
 {
     TS_PreSection *section = &state->tPMTSection;
     // A PMT PID that is also the PCR or a stream PID has its packets written by the selection.
     const bool selected = TS_Filter_IsSelected(filter, state, filter->u16PMTPID);
     const TS_PMTOffer offer = TS_PMTTrack_Offer(&filter->tTrack, section, packet, selected);
+    // Held packets go out once the section turns out to be the program's, before this one.
+    if (!TS_Filter_Release(filter))
+        return false;
     if (offer == TS_PMT_IGNORED || offer == TS_PMT_HELD)
         return true;
-    // Packets held while the section header was cut by the packet end go out first.
-    for (u32 i = 0; i < filter->tTrack.u32Count; ++i)
-        if (!TS_Filter_Write(filter, filter->tTrack.pKept[i]))
-            return false;
-    TS_PMTTrack_Release(&filter->tTrack);
-    if (!TS_Filter_Write(filter, packet))
+    if (!TS_Filter_Put(filter, state, packet))
         return false;
     *written = true;
     if (offer == TS_PMT_COMPLETE && TS_SectionGate_Accept(&filter->tGate, filter->u16PMTPID, section)) {
@@ -161,7 +192,7 @@ inline bool TS_Filter_OnPacket(TS_Filter *filter, TS_SimpleData *state, const u8
         return false;
     // A packet goes out once, however many of PMT, PCR, ECM and stream it is for.
     if (!written && TS_Filter_IsSelected(filter, state, pid))
-        return TS_Filter_Write(filter, packet);
+        return TS_Filter_Put(filter, state, packet);
     return true;
 }
 
@@ -216,6 +247,8 @@ int TS_Filter_Run(TS_Filter *filter, TS_SimpleData *state, const char *source, T
             }
             return whole_input || !filter->bEnded;
         });
+    if (filtering)
+        TS_Filter_EndWait(filter, state);
     const int close_result = TS_OutputFile_Close(&filter->tOutput);
     if (close_result < 0 && read_result == 0)
         TS_Run_Fail(&filter->s32Result, close_result);
