@@ -292,4 +292,38 @@ TEST_F(StreamDump, PIDsPrintFromTheTableThatGivesThemARole)
         << text;
 }
 
+// A PMT section on pid in one packet whose adaptation field carries a PCR of the given base.
+Packet PMTWithPCR(PacketBuilder *builder, u16 pid, const Bytes &section, u64 base)
+{
+    Packet packet = builder->PCR(pid, base, 0, true, 0xFF);
+    packet[1] |= 0x40;  // payload_unit_start_indicator
+    packet[12] = 0x00;  // pointer_field
+    std::copy(section.begin(), section.end(), packet.begin() + 13);
+    return packet;
+}
+
+// The packet that completes a PMT is looked at under the roles that PMT gives: when it names its
+// own PID as PCR_PID and as a stream, the PCR and the packet print from that packet on; when a
+// later version names neither, the packet that completes it prints nothing.
+TEST_F(StreamDump, PacketThatCompletesAPMTPrintsUnderItsRoles)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {1, 0x0100}})));
+    const Bytes pmt_v0 = PMTSection(1, 0, 0x0100, {}, {{0x02, 0x0111, {}}, {0x06, 0x0100, {}}});
+    const Bytes pmt_v1 = PMTSection(1, 1, 0x0111, {}, {{0x02, 0x0111, {}}});
+    recording.Add(PMTWithPCR(&builder, 0x0100, pmt_v0, 90000));
+    recording.Add(PMTWithPCR(&builder, 0x0100, pmt_v1, 93600));
+    recording.Add(builder.PCR(0x0111, 97200, 0, true, 0x11));
+    EXPECT_EQ(Dump(recording, TS_PRINT_PCR | TS_PRINT_ES),
+              std::string(kSeparator) +
+                  "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0100(<assigned>) TSC:0 AFC:3 CN:0\n"
+                  "[PCR] TI:0x10(?) PB:90000(00:00:01.000) R:63 PE:0\n"
+                  "[TS Packet] TEI:0 PUSI:1 TP:0 PID:0x0100(<assigned>) TSC:0 AFC:3 CN:0\n" +
+                  kSeparator +
+                  "[TS Packet Header] TEI:0 PUSI:0 TP:0 PID:0x0111(<assigned>) TSC:0 AFC:3 CN:0\n"
+                  "[PCR] TI:0x10(?) PB:97200(00:00:01.080) R:63 PE:0\n"
+                  "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0111(<assigned>) TSC:0 AFC:3 CN:0\n");
+}
+
 }  // namespace

@@ -472,9 +472,10 @@ void TS_Dump_Take(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid)
     if (!state->tPAT.u8Valid)
         return;
 
+    if (dump->tMap.ltRole[pid].u16PMT != 0)
+        TS_Dump_OnPMTPacket(dump, state, packet, pid, dump->tMap.ltRole[pid].u16PMT);
+    // The rest of the packet is looked at under the roles that a PMT it completed gives.
     const TS_PIDRoles roles = dump->tMap.ltRole[pid];
-    if (roles.u16PMT != 0)
-        TS_Dump_OnPMTPacket(dump, state, packet, pid, roles.u16PMT);
 
     if ((mask & TS_PRINT_PCR) && roles.u16PCR != 0 && TS_Dump_CarriesPCR(packet)) {
         // The clock of the first program in PAT order that names this PCR_PID.
