@@ -326,4 +326,29 @@ TEST_F(StreamDump, PacketThatCompletesAPMTPrintsUnderItsRoles)
                   "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0111(<assigned>) TSC:0 AFC:3 CN:0\n");
 }
 
+constexpr TS_DumpOptions kAll = {0x1FF};
+
+TEST_F(StreamDump, PrintIgnoresTheBitsAbove0x100)
+{
+    const Recording recording = Generate(SampleBroadcast(1500));
+    const std::string all = Dump(recording, 0x1FF);
+    ASSERT_NE(all.find("[PMT]"), std::string::npos);
+    EXPECT_EQ(Dump(recording, 0x7FFF), all);
+    EXPECT_EQ(Dump(recording, ~0), all);
+
+    // TS_Dump takes them, and prints what TS_Print does under the bits they share.
+    const auto dump = [&](int mask) {
+        const TS_DumpOptions options = {mask};
+        return CaptureStdout([&] { EXPECT_EQ(TS_Dump(dir.File("in.ts").c_str(), &options), 0); });
+    };
+    EXPECT_EQ(dump(0x1FF), all);
+    EXPECT_EQ(dump(0x1FF | 0x200 | 0x8000), all);
+    const std::string sdt = dump(TS_PRINT_SDT);
+    EXPECT_EQ(sdt.rfind(std::string(kSeparator) + "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0011", 0), 0u) << sdt;
+    EXPECT_EQ(Count(sdt, "[SDT]"), Count(sdt, kSeparator));
+    EXPECT_EQ(dump(TS_PRINT_PAT | TS_PRINT_JSON).rfind("{\"type\":\"pat\",", 0), 0u);
+    EXPECT_EQ(TS_Dump(dir.File("in.ts").c_str(), nullptr), -1);
+    EXPECT_EQ(TS_Dump(nullptr, &kAll), -1);
+}
+
 }  // namespace

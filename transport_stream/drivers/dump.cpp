@@ -559,9 +559,13 @@ void TS_Dump_Start(TS_Dump *dump, TS_Data *state, int mask)
     TS_FamilyVote_Start(&si->tFamily);
 }
 
-}  // namespace
+// What the entry points take: TS_Print the bits 0x001 to 0x100, TS_Dump the further selections.
+constexpr int kPrintBits = TS_PRINT_PACKETS | TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_ECM | TS_PRINT_EMM |
+                           TS_PRINT_ES | TS_PRINT_PIDS | TS_PRINT_PCR;
+constexpr int kDumpBits =
+    kPrintBits | TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_CHANGES | TS_PRINT_JSON | TS_PRINT_PROGRAMS;
 
-int TS_Print(const char *path, int mask)
+int TS_Dump_Run(const char *path, int mask)
 {
     if (path == nullptr)
         return -1;
@@ -585,4 +589,13 @@ int TS_Print(const char *path, int mask)
     // A read error ends the run as the end of the file would: the PIDs met so far are listed.
     TS_Dump_Finish(dump, state);
     return result;
+}
+
+}  // namespace
+
+int TS_Print(const char *path, int mask) { return TS_Dump_Run(path, mask & kPrintBits); }
+
+int TS_Dump(const char *path, const TS_DumpOptions *options)
+{
+    return options == nullptr ? -1 : TS_Dump_Run(path, options->s32Mask & kDumpBits);
 }
