@@ -2,6 +2,7 @@
 // selection masks, and the rules of what is printed when.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "capture.h"
@@ -326,6 +327,31 @@ TEST_F(StreamDump, PacketThatCompletesAPMTPrintsUnderItsRoles)
                   "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0111(<assigned>) TSC:0 AFC:3 CN:0\n");
 }
 
+// EMM sections one after the other on the CAT's CA PID, with no table between that would make
+// the dump look at the PIDs' roles again: each prints.
+TEST_F(StreamDump, EMMsBackToBackEachPrint)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {1, 0x01F0}})));
+    recording.Add(builder.Section(0x0001, CATSection(0, CADescriptor(0x0005, 0x0901))));
+    std::string expected;
+    for (u8 card = 1; card <= 3; ++card) {
+        const Bytes emm = PrivateSection(0x84, 0x0001, 0, {0x00, 0x00, 0x00, 0x00, 0x00, card, 0xEE});
+        recording.Add(builder.Section(0x0901, emm));
+        char block[512];
+        snprintf(block, sizeof block,
+                 "%s[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0901(<assigned>) TSC:0 AFC:1 CN:%d\n"
+                 "[EMM] TI:0x84(EMM EMM-S) SSI:1 PI:1 R1:3 PSL:16 TE:1 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
+                 "  CardID:%d(0x%d)\n  0xEE, \n  CRC32:0x%02X%02X%02X%02X\n",
+                 kSeparator, card - 1, card, card, emm[15], emm[16], emm[17], emm[18]);
+        expected += block;
+    }
+    EXPECT_EQ(Dump(recording, TS_PRINT_EMM), expected);
+}
+
+// TS_Print takes the bits 0x001 to 0x100 and ignores every other: the service information, the
+// JSON form and the program list are TS_Dump's.
 constexpr TS_DumpOptions kAll = {0x1FF};
 
 TEST_F(StreamDump, PrintIgnoresTheBitsAbove0x100)
