@@ -181,9 +181,53 @@ private:
     bool m_good_seen = false;
 };
 
-struct Held {
-    size_t index;
-    bool written;  // written through the selection when it arrived
+// Packets waiting while the program number of a PMT section is not known: the first packets of
+// the section (on a PMT PID that another program of the PAT shares, a section header cut by the
+// packet end), and the program's packets that came after them, so that everything goes out in
+// input order. A section's packets that are dropped keep their room until the next release; a
+// packet that finds the 128 places taken gives the section up.
+class Waiting {
+public:
+    explicit Waiting(std::vector<size_t> *written) : m_written(written) {}
+
+    bool ForSection() const
+    {
+        for (const Entry &e : m_entries)
+            if (e.kind == kSection)
+                return true;
+        return false;
+    }
+    bool Full() const { return m_entries.size() >= 128; }
+    void AddSection(size_t index) { m_entries.push_back({index, kSection}); }
+    void AddOutput(size_t index) { m_entries.push_back({index, kOutput}); }
+    // The section turned out to be the program's: its packets go out with the others.
+    void Confirm() { Settle(kOutput); }
+    // The section is given up, or another program's: its packets are dropped.
+    void Drop() { Settle(kDropped); }
+    // Everything up to the first packet of a section still waiting goes out, but what was dropped.
+    void Release()
+    {
+        size_t n = 0;
+        for (; n < m_entries.size() && m_entries[n].kind != kSection; ++n)
+            if (m_entries[n].kind == kOutput)
+                m_written->push_back(m_entries[n].index);
+        m_entries.erase(m_entries.begin(), m_entries.begin() + long(n));
+    }
+
+private:
+    enum Kind { kSection, kOutput, kDropped };
+    struct Entry {
+        size_t index;
+        Kind kind;
+    };
+    void Settle(Kind to)
+    {
+        for (Entry &e : m_entries)
+            if (e.kind == kSection)
+                e.kind = to;
+    }
+    std::vector<size_t> *m_written;
+    std::vector<Entry> m_entries;
 };
 
 }  // namespace
@@ -207,10 +251,32 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
     CrcGate pat_gate;
     CrcGate pmt_gate;
     bool following = false;
+    bool shared = false;
     uint16_t program = 0;
-    std::vector<Held> held;
+    Waiting waiting(&result.written);
     bool have_pmt = false;
     std::vector<bool> selected(8192, false);
+
+    // Gives up the section whose packets wait, and lets the others go.
+    const auto give_up = [&] {
+        if (waiting.ForSection()) {
+            waiting.Drop();
+            pmt.Reset();
+        }
+        waiting.Release();
+    };
+    // A packet of the program: written, or put behind the section's packets while they wait.
+    const auto put = [&](size_t index) {
+        if (waiting.ForSection()) {
+            if (!waiting.Full()) {
+                waiting.AddOutput(index);
+                return;
+            }
+            give_up();
+        }
+        waiting.Release();
+        result.written.push_back(index);
+    };
 
     for (size_t index = 0; index < packets.size(); ++index) {
         const Packet &p = packets[index];
@@ -219,24 +285,33 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
         if (pid == 0x0000) {
             if (pat.Feed(p) != Reassembly::kComplete || !pat_gate.Use(pat.bytes()))
                 continue;
+            // A PAT ends any wait for a program number.
+            give_up();
             const std::vector<uint8_t> &s = pat.bytes();
             const int loop_length = int(Field12(&s[1])) - 9;
-            bool found = false;
-            uint16_t number = 0;
-            for (int offset = 0, count = 0; offset < loop_length && count < 16 && !found; offset += 4, ++count) {
-                number = Field16(&s[8 + size_t(offset)]);
-                found = number != 0 && Field13(&s[8 + size_t(offset) + 2]) == pmt_pid;
+            int entries = 0;
+            for (int offset = 0; offset < loop_length && entries < 16; offset += 4)
+                ++entries;
+            int found = -1;
+            for (int k = 0; k < entries && found < 0; ++k) {
+                const uint8_t *entry = &s[8 + size_t(4 * k)];
+                if (Field16(entry) != 0 && Field13(entry + 2) == pmt_pid)
+                    found = k;
             }
-            if (!found) {
+            if (found < 0) {
                 if (result.opened) {
                     result.ended = true;
                     break;
                 }
                 continue;
             }
-            if (!following || number != program) {
+            const uint16_t number = Field16(&s[8 + size_t(4 * found)]);
+            if (!following || number != program)
                 pmt.Reset();
-                held.clear();
+            shared = false;
+            for (int k = 0; k < entries; ++k) {
+                const uint8_t *entry = &s[8 + size_t(4 * k)];
+                shared = shared || (k != found && Field16(entry) != 0 && Field13(entry + 2) == pmt_pid);
             }
             following = true;
             program = number;
@@ -251,19 +326,26 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
         if (pid == pmt_pid) {
             const Reassembly::Outcome outcome = pmt.Feed(p);
             if (outcome == Reassembly::kDropped || (outcome != Reassembly::kNothing && UnitStart(p)))
-                held.clear();
+                waiting.Drop();
             if (outcome == Reassembly::kGrowing || outcome == Reassembly::kComplete) {
                 const std::vector<uint8_t> &s = pmt.bytes();
-                if (s.size() < 5) {
-                    held.push_back({index, through_selection});
-                } else if (Field16(&s[3]) != program) {
-                    held.clear();
+                if (s.size() >= 5 && Field16(&s[3]) != program) {
+                    waiting.Drop();
+                } else if (s.size() < 5 && shared && !through_selection) {
+                    // Only the program number can tell whose section this is: it waits.
+                    if (waiting.Full()) {
+                        waiting.Drop();
+                        pmt.Reset();
+                    } else {
+                        waiting.AddSection(index);
+                    }
+                    waiting.Release();
+                    continue;
                 } else {
-                    for (const Held &h : held)
-                        if (!h.written)
-                            result.written.push_back(h.index);
-                    held.clear();
-                    result.written.push_back(index);
+                    if (s.size() >= 5)
+                        waiting.Confirm();
+                    waiting.Release();
+                    put(index);
                     if (outcome == Reassembly::kComplete && pmt_gate.Use(s)) {
                         selected = Selection(s);
                         have_pmt = true;
@@ -271,10 +353,13 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                     continue;
                 }
             }
+            waiting.Release();
         }
         if (through_selection)
-            result.written.push_back(index);
+            put(index);
     }
+    if (!result.ended)
+        give_up();
     return result;
 }
 
