@@ -35,7 +35,7 @@ int TS_NIT_Print(const TS_NIT *nit, int family)
 void TS_NIT_PrintJSON(TS_Json *json, const TS_NIT *nit, bool crc_ok, int family)
 {
     TS_Section_PrintTableJSON(json, *nit, "network_id", nit->network_id, crc_ok, [=] {
-        TS_Json_StringField(json, "charset", TS_SI_Family(family) == TS_TEXT_ARIB ? "arib" : "dvb");
+        TS_Json_StringField(json, "charset", TS_SI_FamilyName(family));
         TS_Json_NumberField(json, "network_descriptors_length", nit->network_descriptors_length);
         TS_SI_PrintTagsJSON(json, nit->lu8DescriptorTag, nit->u16DescriptorCount);
         if (nit->u8HasNetworkName) {
