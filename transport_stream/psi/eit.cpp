@@ -3,6 +3,7 @@
 #include <pidsift/si_tables.h>
 
 #include "psi/section.h"
+#include "psi/si.h"
 
 namespace pidsift {
 
@@ -18,10 +19,8 @@ EitEvent ReadEvent(TS_ByteReader *section)
 {
     EitEvent event;
     event.event_id = section->Read16();
-    event.start_time = ReadSiTime(section->Here());
-    section->Skip(5);
-    const u16 duration = section->Read16();
-    event.duration = DecodeSiDuration((u32(duration) << 8) | section->Read8());
+    event.start_time = ReadSiTime(section);
+    event.duration = DecodeSiDuration(Read24(section));
     const u16 status = section->Read16();
     event.running_status = u8(status >> 13);
     event.free_CA_mode = u8((status >> 12) & 0x01);

@@ -55,6 +55,12 @@ const char *TS_SI_FamilyName(int family);
 
 namespace pidsift {
 
+// A 24-bit field (a code of three letters, six BCD digits) from the reader; bytes past its end
+// read 0.
+u32 Read24(TS_ByteReader *reader);
+// A 40-bit time field from the reader; undefined when its five bytes are not all there.
+SiTime ReadSiTime(TS_ByteReader *reader);
+
 // The text forms of times: RFC 3339 ("undefined(0x<the 40 bits>)" when undefined), hh:mm:ss
 // ("undefined(0x<the 24 bits>)"), an offset with its sign ("undefined(0x<the 16 bits>)").
 std::string TimeText(const SiTime &time, int family);

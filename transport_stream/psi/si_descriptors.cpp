@@ -8,16 +8,11 @@
 #include <pidsift/si_tables.h>
 
 #include "common/bytes.h"
+#include "psi/si.h"
 
 namespace pidsift {
 
 namespace {
-
-u32 Read24(TS_ByteReader *body)
-{
-    const u32 high = body->Read16();
-    return (high << 8) | body->Read8();
-}
 
 // The next count bytes, or as many as are left.
 std::vector<u8> TakeBytes(TS_ByteReader *body, u32 count)
@@ -109,8 +104,7 @@ LocalTimeOffsetDescriptor ReadLocalTimeOffset(TS_ByteReader body)
         entry.reserved = u8((region >> 1) & 0x01);
         entry.local_time_offset_polarity = u8(region & 0x01);
         entry.local_time_offset = body.Read16();
-        entry.time_of_change = ReadSiTime(body.Here());
-        body.Skip(5);
+        entry.time_of_change = ReadSiTime(&body);
         entry.next_time_offset = body.Read16();
         descriptor.entries.push_back(entry);
     }
@@ -209,19 +203,20 @@ std::vector<SiDescriptor> DecodeSiDescriptors(const u8 *loop, size_t size, const
     std::vector<SiDescriptor> descriptors;
     if (loop == nullptr || section_end == nullptr || section_end < loop)
         return descriptors;
-    const size_t available = size_t(section_end - loop);
-    const u8 *const loop_end = loop + (size < available ? size : available);
-    for (const u8 *at = loop; at < loop_end;) {
+    // The rest of the section from the loop on; the loop is the first size bytes of it.
+    TS_ByteReader section(loop, u32(section_end - loop));
+    const u32 loop_size = size < section.Size() ? u32(size) : section.Size();
+    while (section.Offset() < loop_size) {
         // Tag and length must be in the section, and so must the whole body.
-        if (section_end - at < 2 || section_end - at - 2 < at[1])
+        if (section.Remaining() < 2 || section.Remaining() - 2 < section.Here()[1])
             break;
         SiDescriptor descriptor;
-        descriptor.descriptor_tag = at[0];
-        descriptor.descriptor_length = at[1];
-        descriptor.body.assign(at + 2, at + 2 + at[1]);
+        descriptor.descriptor_tag = section.Read8();
+        descriptor.descriptor_length = section.Read8();
+        const TS_ByteReader body = section.Take(descriptor.descriptor_length);
+        descriptor.body.assign(body.Begin(), body.End());
         Decode(&descriptor);
         descriptors.push_back(std::move(descriptor));
-        at += 2 + descriptors.back().descriptor_length;
     }
     return descriptors;
 }

@@ -85,7 +85,24 @@ SiTime DecodeSiTime(u16 mjd, u32 bcd)
 
 SiTime ReadSiTime(const u8 *bytes)
 {
-    return DecodeSiTime(u16((bytes[0] << 8) | bytes[1]), (u32(bytes[2]) << 16) | (u32(bytes[3]) << 8) | bytes[4]);
+    TS_ByteReader field(bytes, 5);
+    return ReadSiTime(&field);
+}
+
+u32 Read24(TS_ByteReader *reader)
+{
+    const u32 high = reader->Read16();
+    return (high << 8) | reader->Read8();
+}
+
+SiTime ReadSiTime(TS_ByteReader *reader)
+{
+    if (reader->Remaining() < 5) {
+        reader->Skip(5);
+        return SiTime();
+    }
+    const u16 mjd = reader->Read16();
+    return DecodeSiTime(mjd, Read24(reader));
 }
 
 SiDuration DecodeSiDuration(u32 bcd)

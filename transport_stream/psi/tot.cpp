@@ -4,6 +4,7 @@
 #include <pidsift/si_tables.h>
 
 #include "psi/section.h"
+#include "psi/si.h"
 
 namespace pidsift {
 
@@ -18,8 +19,7 @@ template <class Table> TS_SectionHeader ReadClock(Table *table, TS_ByteReader *r
 {
     const TS_SectionHeader header = TS_Section_ReadHeader(table, reader, TS_SectionForm::Short);
     table->section_length = header.section_length;
-    table->UTC_time = ReadSiTime(reader->Here());
-    reader->Skip(5);
+    table->UTC_time = ReadSiTime(reader);
     return header;
 }
 
