@@ -49,7 +49,8 @@ std::string CapturedDump(const std::string &input, int mask)
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     Check(fd >= 0 && dup2(fd, STDOUT_FILENO) >= 0, "dump output redirected");
     close(fd);
-    Check(TS_Print(input.c_str(), mask) == 0, "the dump reads the whole file");
+    const TS_DumpOptions options = {mask};
+    Check(TS_Dump(input.c_str(), &options) == 0, "the dump reads the whole file");
     fflush(stdout);
     fuzzsupport::SilenceStdout();
     std::ifstream in(path, std::ios::binary);

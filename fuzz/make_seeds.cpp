@@ -220,6 +220,48 @@ void TextSeeds()
          text(1, "\x95\x41\x21\x1B\x28\x4A\x41\x98\x7F\x42\x95\x4F\x89\x1B\x29\x49\x0E\x98\x7F\x36\x98\x40\x20"));
 }
 
+// Sections for fuzz_si_tables: a first byte choosing the decoder (low two bits: EIT, TDT, TOT,
+// descriptor loop) and the family (bit 2: ARIB), then the section.
+void SiTableSeeds()
+{
+    const auto seed = [](const std::string &name, u8 choice, const Bytes &section) {
+        Seed("fuzz_si_tables", name, Concat({{choice}, section}));
+    };
+    const Bytes dvb_events = Concat({ShortEventDescriptor("eng", Text("BBC News"), Text("Headlines\x8A" "and weather")),
+                                     ContentDescriptor({{0x20, 0x00}, {0x21, 0x00}}),
+                                     Descriptor(0x50, {0x05, 0x0B, 0x01, 'e', 'n', 'g', 'H', 'D'}),
+                                     Descriptor(0x55, {'G', 'B', 'R', 0x09})});
+    const Bytes dvb_extended = Concat({ExtendedEventDescriptor(1, 1, "eng", {{Text("Cast"), Text("A. Smith")}}, Text("of two")),
+                                       ExtendedEventDescriptor(0, 1, "eng", {{Text("Director"), Text("Jane Doe")}}, Text("Part one "))});
+    seed("eit-dvb-pf", 0x00,
+         EITSection({0x4E, 0x1044, 0x1004, 0x233A, 5, 0, 1, 1, 0x4E},
+                    {{0x1A2B, SiTimeField(2024, 3, 11, 20, 0, 0), SiDurationField(0, 30, 0), dvb_events},
+                     {0x1A2C, SiTimeField(2024, 3, 11, 20, 30, 0), SiDurationField(1, 0, 0), dvb_extended, 1}}));
+    Bytes split = Arib("前半の文後半の文");
+    const Bytes split_tail(split.begin() + 9, split.end());
+    split.resize(9);
+    const Bytes isdb_events = Concat({ShortEventDescriptor("jpn", Arib("夜のニュース"), Concat({Arib("全国の天気"), {0x0D}, Arib("NHK明日は晴れ")})),
+                                      ContentDescriptor({{0x01, 0xFF}, {0x08, 0xFF}}),
+                                      Descriptor(0xC4, Concat({{0xF2, 0x03, 0x10, 0x0F, 0xFF, 0xFF, 'j', 'p', 'n', 'e', 'n', 'g'}, Arib("二か国語")})),
+                                      Descriptor(0xD6, {0x41, 0x04, 0x01, 0x01, 0x01, 0x7F, 0xE1, 0x7F, 0xE1, 0x04, 0x08, 0x02, 0x02})});
+    const Bytes isdb_extended = Concat({ExtendedEventDescriptor(0, 1, "jpn", {{Arib("番組内容"), split}}, {}),
+                                        ExtendedEventDescriptor(1, 1, "jpn", {{{}, split_tail}, {Arib("出演者"), Arib("山田太郎")}}, {})});
+    seed("eit-isdb-pf", 0x04,
+         EITSection({0x4E, 0x0400, 0x7FE0, 0x7FE0, 2, 0, 1, 1, 0x4E},
+                    {{0x0101, SiTimeField(2019, 6, 12, 21, 0, 0), SiDurationField(1, 0, 0), isdb_events},
+                     {0x0102, kUndefinedSiTime, 0xFFFFFF, isdb_extended, 1}}));
+    seed("eit-schedule", 0x08 | 0x04,
+         EITSection({0x58, 0x0400, 0x7FE0, 0x7FE0, 3, 8, 0x18, 8, 0x58},
+                    {{0x0110, SiTimeField(2019, 6, 13, 6, 0, 0), SiDurationField(0, 15, 0), isdb_extended, 0}}));
+    seed("tdt", 0x01, TDTSection(0xC079124500));
+    const Bytes offsets = Concat({LocalTimeOffsetEntry("GBR", 0, false, 0x0000, SiTimeField(2024, 3, 31, 1, 0, 0), 0x0100),
+                                  LocalTimeOffsetEntry("BRA", 1, true, 0x0300, SiTimeField(2024, 2, 1, 0, 0, 0), 0x0200)});
+    seed("tot-dvb", 0x02, TOTSection(SiTimeField(2024, 3, 31, 0, 59, 58), Descriptor(0x58, offsets)));
+    seed("tot-isdb", 0x06, TOTSection(SiTimeField(2019, 6, 12, 21, 0, 0),
+                                      Descriptor(0x58, LocalTimeOffsetEntry("JPN", 0, false, 0, kUndefinedSiTime, 0))));
+    seed("loop", 0x07, Concat({isdb_events, isdb_extended, Descriptor(0x58, offsets)}));
+}
+
 // The chunked loop takes two seed bytes after the stream.
 Bytes WithChunkSeed(Bytes stream, u16 seed)
 {
@@ -331,6 +373,7 @@ int main(int argc, char **argv)
     SectionSeeds();
     DescriptorSeeds();
     TextSeeds();
+    SiTableSeeds();
     StreamSeeds(sample_head);
     FilterRecipeSeeds();
     CollectorSeeds();

@@ -177,7 +177,8 @@ int main(int argc, char **argv)
         setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     // The progress line would be torn up by the text when both go to one terminal.
     front_end::Progress progress(!isatty(STDOUT_FILENO));
-    const int result = TS_Print(front_end::InputPath(file), mask);
+    const TS_DumpOptions options = {mask};
+    const int result = TS_Dump(front_end::InputPath(file), &options);
     progress.Finish();
     const bool written = front_end::FinishStandardOutput();
     return result == 0 && written ? front_end::kExitSuccess : front_end::kExitFailure;

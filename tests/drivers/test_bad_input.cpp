@@ -673,26 +673,6 @@ TEST_F(BadInput, PMTChangingThreeHundredTimes)
 
 // ---- Damaged tables and cut section headers ---------------------------------------------------
 
-// A section whose first head bytes stand at the very end of a packet on pid (the pointer_field
-// steps over stuffing), and whose rest follows in as many packets as it needs.
-std::vector<Packet> SectionAtPacketEnd(PacketBuilder *builder, u16 pid, const Bytes &section, size_t head)
-{
-    std::vector<Packet> packets;
-    Packet first = SectionStart(pid, u8(183 - head), section, builder->NextCounter(pid));
-    packets.push_back(first);
-    for (size_t at = head; at < section.size(); at += 184) {
-        Packet next;
-        next.fill(0xFF);
-        next[0] = 0x47;
-        next[1] = u8(pid >> 8);
-        next[2] = u8(pid);
-        next[3] = u8(0x10 | builder->NextCounter(pid));
-        std::copy(section.begin() + long(at), section.begin() + long(std::min(section.size(), at + 184)), next.begin() + 4);
-        packets.push_back(next);
-    }
-    return packets;
-}
-
 // The packets of a program split's file less its rebuilt PATs.
 Bytes WithoutPATs(const Bytes &file)
 {
@@ -703,17 +683,34 @@ Bytes WithoutPATs(const Bytes &file)
     return out;
 }
 
-// The PMT PID doubles as the PCR PID (or as a stream PID), and a new PMT version starts in the
-// last one or two bytes of a packet: that packet belongs to the program twice over and must be
-// written once, by the filter and by the program split alike.
-TEST_F(BadInput, PMTSectionCutBehindItsOwnPCRIsWrittenOnce)
+// Runs the program split on a copy of bytes in a folder of its own and compares each file named,
+// less its rebuilt PATs, with its expected packets.
+void ExpectSplitFiles(const Bytes &bytes, const std::vector<std::pair<std::string, Bytes>> &files)
 {
-    for (const bool pcr_on_pmt_pid : {true, false}) {
+    TempDir folder;
+    ASSERT_TRUE(WriteFile(folder.File("rec.ts"), bytes));
+    ASSERT_EQ(TS_ProgramSplitFile(folder.File("rec.ts").c_str()), 0);
+    for (const auto &[name, expected] : files)
+        EXPECT_TRUE(WithoutPATs(ReadBytes(folder.File(name))) == expected) << name;
+}
+
+// A new PMT version starts in the last one or two bytes of a packet. When the PMT PID doubles as
+// the PCR PID or a stream PID, that packet belongs to the program twice over and must be written
+// once; whatever the PMT PID carries, it goes out in its place among the program's packets (one
+// of the program's stream packets comes between it and the rest of the section), by the filter
+// and by the program split alike.
+TEST_F(BadInput, PMTSectionCutByThePacketEndIsWrittenOnceInItsPlace)
+{
+    enum Role { kPCR, kStream, kPMTOnly };
+    for (const Role role : {kPCR, kStream, kPMTOnly}) {
         for (const size_t head : {size_t(1), size_t(2)}) {
-            SCOPED_TRACE(std::string(pcr_on_pmt_pid ? "PCR" : "stream") + " on the PMT PID, header bytes " + std::to_string(head));
-            const u16 pcr_pid = pcr_on_pmt_pid ? 0x01F0 : 0x0111;
+            SCOPED_TRACE(std::string(role == kPCR      ? "PCR"
+                                     : role == kStream ? "stream"
+                                                       : "nothing else") +
+                         " on the PMT PID, header bytes " + std::to_string(head));
+            const u16 pcr_pid = role == kPCR ? 0x01F0 : 0x0111;
             std::vector<PMTStreamSpec> streams = {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}};
-            if (!pcr_on_pmt_pid)
+            if (role == kStream)
                 streams.push_back({0x06, 0x01F0, {}});  // data carousel on the PMT PID
             const Bytes first_pmt = PMTSection(0x0400, 0, pcr_pid, CADescriptor(5, 0x0130), streams);
             streams.push_back({0x0F, 0x0113, {}});
@@ -723,30 +720,96 @@ TEST_F(BadInput, PMTSectionCutBehindItsOwnPCRIsWrittenOnce)
             mux.Add(mux.builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}})));
             mux.Add(mux.builder.Section(0x01F0, first_pmt), 0x0400);
             mux.Add(mux.builder.Payload(0x0111, 0x11, true), 0x0400);
-            mux.Add(mux.builder.PCR(0x01F0, 900000, 0, false), 0x0400);  // a PID of the program either way
+            if (role != kPMTOnly)
+                mux.Add(mux.builder.PCR(0x01F0, 900000, 0, false), 0x0400);
             mux.Add(mux.builder.Payload(0x0113, 0x13, true));  // not named yet
             mux.Add(mux.builder.Section(0x0011, LongSection(0x42, 0x7FE0, 0, Bytes(40, 0x5A))));
-            const std::vector<Packet> cut = SectionAtPacketEnd(&mux.builder, 0x01F0, second_pmt, head);
+            const std::vector<Packet> cut = mux.builder.SectionAtPacketEnd(0x01F0, second_pmt, head);
             mux.Add(cut[0], 0x0400);
             mux.Add(mux.builder.Payload(0x0112, 0x12, true), 0x0400);  // between the two halves
             mux.Add(PacketBuilder::Null());
             mux.Add(std::vector<Packet>(cut.begin() + 1, cut.end()), 0x0400);
             mux.Add(mux.builder.Payload(0x0113, 0x13, true), 0x0400);
-            mux.Add(mux.builder.PCR(0x01F0, 903600, 0, false), 0x0400);
+            if (role != kPMTOnly)
+                mux.Add(mux.builder.PCR(0x01F0, 903600, 0, false), 0x0400);
             const Bytes expected = mux.ProgramBytes(0x0400, mux.packets.size());
 
             const std::string input = Write("rec.ts", mux.bytes());
             EXPECT_TRUE(Extract(input, 0x01F0) == expected);
-
-            const std::string folder = dir.File("split");
-            mkdir(folder.c_str(), 0755);
-            const std::string copy = folder + "/rec.ts";
-            ASSERT_TRUE(WriteFile(copy, mux.bytes()));
-            ASSERT_EQ(TS_ProgramSplitFile(copy.c_str()), 0);
-            EXPECT_TRUE(WithoutPATs(ReadBytes(folder + "/rec_1024_0_0.ts")) == expected);
-            unlink((folder + "/rec_1024_0_0.ts").c_str());
+            ExpectSplitFiles(mux.bytes(), {{"rec_1024_0_0.ts", expected}});
         }
     }
+}
+
+// Two programs announce their PMTs on one PID, and new versions of both start in the last bytes
+// of a packet: each program's packets come out in input order, the sections of the other
+// program left out, through the filter, the playable extraction and the program split.
+TEST_F(BadInput, SharedPMTPIDWithCutSectionHeadersKeepsInputOrder)
+{
+    const Bytes pmt_1 = PMTSection(1, 0, 0x0101, {}, {{0x02, 0x0101, {}}, {0x0F, 0x0102, {}}});
+    const Bytes pmt_2 = PMTSection(2, 0, 0x0201, CADescriptor(5, 0x0230), {{0x02, 0x0201, {}}});
+    Mux mux;
+    mux.Add(mux.builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {1, 0x01F0}, {2, 0x01F0}})));
+    mux.Add(mux.builder.Section(0x01F0, pmt_1), 1);
+    mux.Add(mux.builder.Section(0x01F0, pmt_2), 2);
+    mux.Add(mux.builder.Payload(0x0101, 0x11, true), 1);
+    mux.Add(mux.builder.Payload(0x0201, 0x21, true), 2);
+    // Program 2's section, cut after one byte, with a packet of each program between.
+    const std::vector<Packet> cut_2 = mux.builder.SectionAtPacketEnd(
+        0x01F0, PMTSection(2, 1, 0x0201, CADescriptor(5, 0x0230), {{0x02, 0x0201, {}}}), 1);
+    mux.Add(cut_2[0], 2);
+    mux.Add(mux.builder.Payload(0x0101, 0x12), 1);
+    mux.Add(mux.builder.Section(0x0230, PrivateSection(0x82, 2, 0, Bytes(20, 0x23))), 2);
+    mux.Add(std::vector<Packet>(cut_2.begin() + 1, cut_2.end()), 2);
+    // Program 1's section, cut after two bytes.
+    const std::vector<Packet> cut_1 = mux.builder.SectionAtPacketEnd(
+        0x01F0, PMTSection(1, 1, 0x0101, {}, {{0x02, 0x0101, {}}, {0x0F, 0x0102, {}}}), 2);
+    mux.Add(cut_1[0], 1);
+    mux.Add(mux.builder.Payload(0x0201, 0x22), 2);
+    mux.Add(mux.builder.Payload(0x0102, 0x13, true), 1);
+    mux.Add(PacketBuilder::Null());
+    mux.Add(mux.builder.Payload(0x0101, 0x14), 1);
+    mux.Add(std::vector<Packet>(cut_1.begin() + 1, cut_1.end()), 1);
+    mux.Add(mux.builder.Payload(0x0101, 0x15), 1);
+    mux.Add(mux.builder.Payload(0x0201, 0x23), 2);
+    const Bytes program_1 = mux.ProgramBytes(1, mux.packets.size());
+    const Bytes program_2 = mux.ProgramBytes(2, mux.packets.size());
+
+    const std::string input = Write("rec.ts", mux.bytes());
+    EXPECT_TRUE(Extract(input, 0x01F0) == program_1);  // the first entry on the PID
+    ASSERT_EQ(TS_ProgramExtractFile(dir.File("two.ts").c_str(), input.c_str(), TS_NO_PID, 2), 0);
+    EXPECT_TRUE(WithoutPATs(ReadBytes(dir.File("two.ts"))) == program_2);
+    ExpectSplitFiles(mux.bytes(), {{"rec_1_0_0.ts", program_1}, {"rec_2_0_0.ts", program_2}});
+}
+
+// A PMT section whose first packet carries exactly its five bytes up to program_number, on a
+// PID that two programs share: the program is known at once, so the packet goes out as it
+// comes, also when the section breaks off right after it (its next packet skips a
+// continuity_counter value); the other program's section of the same layout is not written.
+TEST_F(BadInput, SectionHeaderWholeInFiveBytesIsNotHeld)
+{
+    const Bytes pmt_1 = PMTSection(1, 0, 0x0101, {}, {{0x02, 0x0101, {}}});
+    Mux mux;
+    mux.Add(mux.builder.Section(0x0000, PATSection(0x7FE0, 0, {{1, 0x01F0}, {2, 0x01F0}})));
+    mux.Add(mux.builder.Section(0x01F0, pmt_1), 1);
+    mux.Add(mux.builder.Payload(0x0101, 0x11, true), 1);
+    std::vector<Packet> broken =
+        mux.builder.SectionAtPacketEnd(0x01F0, PMTSection(1, 1, 0x0101, {}, {{0x02, 0x0101, {}}}), 5);
+    broken[1][3] = u8(0x10 | ((broken[1][3] + 1) & 0x0F));
+    mux.Add(broken[0], 1);
+    mux.Add(mux.builder.Payload(0x0101, 0x12), 1);
+    mux.Add(broken[1]);  // continues nothing
+    const std::vector<Packet> other =
+        mux.builder.SectionAtPacketEnd(0x01F0, PMTSection(2, 0, 0x0201, {}, {{0x02, 0x0201, {}}}), 5);
+    mux.Add(other[0], 2);
+    mux.Add(mux.builder.Payload(0x0101, 0x13), 1);
+    mux.Add(other[1], 2);
+    const std::vector<Packet> whole = mux.builder.SectionAtPacketEnd(0x01F0, pmt_1, 5);
+    mux.Add(whole[0], 1);
+    mux.Add(mux.builder.Payload(0x0101, 0x14), 1);
+    mux.Add(whole[1], 1);
+    const std::string input = Write("rec.ts", mux.bytes());
+    EXPECT_TRUE(Extract(input, 0x01F0) == mux.ProgramBytes(1, mux.packets.size()));
 }
 
 // Flips a bit of the CRC_32 of the section that a packet carries whole from its first payload

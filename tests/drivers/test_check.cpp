@@ -305,7 +305,9 @@ TEST(CheckFile, ScrambledPacketsAreNoErrorButOnPSIPIDs)
     u64 scrambled = 0;
     for (size_t i = 1000; i < 2000; ++i)
         if (PacketPID(packets[i]) == 0x0121 || PacketPID(packets[i]) == 0x0122) {
-            packets[i][3] = u8((packets[i][3] & 0x3F) | 0x80);  // even key
+            // The even key, and on every other packet '01', which is user-defined but still
+            // scrambled (ISO/IEC 13818-1 Table 2-4).
+            packets[i][3] = u8((packets[i][3] & 0x3F) | (scrambled % 2 == 0 ? 0x80 : 0x40));
             ++scrambled;
         }
     auto report = Check(packets);
@@ -404,6 +406,33 @@ TEST(CheckFile, PATThatStopsIsOneErrorPerSilence)
     EXPECT_EQ(report->ltCheck[TS_CHECK_PAT].u64Count, 2u);
     EXPECT_EQ(report->ltCheck[TS_CHECK_PAT].u64FirstPacket,
               FirstPastLimit(kept, 0x0111, NthOf(kept, 0x0000, 9), TS_CHECK_TABLE_INTERVAL));
+}
+
+// The PAT and the PMT come again exactly 0.5 s later by the PCR: in time. One 27 MHz tick later,
+// each has been silent too long, once.
+TEST(CheckFile, TablesDueEveryHalfSecondToTheTick)
+{
+    const Bytes pat = PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}});
+    const Bytes pmt = PMTSection(0x0400, 0, 0x0111, {}, {{0x02, 0x0111, {}}});
+    for (const u64 gap : {TS_CHECK_TABLE_INTERVAL, TS_CHECK_TABLE_INTERVAL + 1}) {
+        SCOPED_TRACE(gap);
+        PacketBuilder builder;
+        std::vector<Packet> packets;
+        const u64 start = 27000000;
+        for (u64 time : {start, start + gap}) {
+            packets.push_back(builder.PCR(0x0111, time / 300, u16(time % 300), true, 0x11));
+            packets.push_back(builder.Section(0x0000, pat)[0]);
+            packets.push_back(builder.Section(0x01F0, pmt)[0]);
+            packets.push_back(PacketBuilder::Null());
+        }
+        const auto report = Check(packets);
+        const u64 late = gap > TS_CHECK_TABLE_INTERVAL ? 1 : 0;
+        EXPECT_EQ(report->ltCheck[TS_CHECK_PAT].u64Count, late);
+        EXPECT_EQ(report->ltCheck[TS_CHECK_PMT].u64Count, late);
+        EXPECT_EQ(report->ltCheck[TS_CHECK_PAT].u64FirstPacket, late * 4);
+        EXPECT_EQ(report->ltCheck[TS_CHECK_PMT].u64FirstPacket, late * 4);
+        EXPECT_EQ(report->u8IntervalsTimed, 1);
+    }
 }
 
 // Replaces the PMT sections of pid by section (one packet), keeping the packets' headers.
@@ -670,6 +699,34 @@ TEST(CheckFile, EverySectionOfPackedSIIsChecked)
         std::copy(one.end() - long(tail), one.end(), start.begin() + 5);
         std::copy(two.begin(), two.end(), start.begin() + 5 + long(tail));
         EXPECT_EQ(Check(packets)->ltPID[0x0012].u64CRCErrors, damaged != 0 ? 1u : 0u);
+    }
+}
+
+// A two-packet section whose continuity_counter goes from 15 to 0 between its packets is
+// reassembled and checked like any other: a good CRC_32 passes, a damaged one is counted.
+TEST(CheckFile, SectionAcrossTheCounterWrapIsChecked)
+{
+    for (const bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged);
+        Bytes sdt = SDTSection(0x42, 0x7FE0, 0x7FE0, 0, {{0x0400, Descriptor(0xC0, Bytes(240, 0x31))}});
+        if (damaged)
+            sdt[100] ^= 0x04;
+        PacketBuilder builder;
+        std::vector<Packet> packets = {builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}}))[0]};
+        for (int i = 0; i < 15; ++i)
+            builder.NextCounter(0x0011);
+        const std::vector<Packet> halves = builder.Section(0x0011, sdt);
+        ASSERT_EQ(halves.size(), 2u);
+        ASSERT_EQ(halves[0][3] & 0x0F, 15);
+        ASSERT_EQ(halves[1][3] & 0x0F, 0);
+        packets.push_back(halves[0]);
+        packets.push_back(PacketBuilder::Null());
+        packets.push_back(halves[1]);
+        const auto report = Check(packets);
+        EXPECT_EQ(report->ltPID[0x0011].u64CRCErrors, damaged ? 1u : 0u);
+        EXPECT_EQ(report->ltCheck[TS_CHECK_CRC].u64Count, damaged ? 1u : 0u);
+        EXPECT_EQ(report->ltCheck[TS_CHECK_CRC].u64FirstPacket, damaged ? 3u : 0u);
+        EXPECT_EQ(report->ltCheck[TS_CHECK_CONTINUITY].u64Count, 0u);
     }
 }
 

@@ -2,6 +2,7 @@
 // selection masks, and the rules of what is printed when.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "capture.h"
@@ -290,6 +291,90 @@ TEST_F(StreamDump, PIDsPrintFromTheTableThatGivesThemARole)
     EXPECT_NE(text.find("PID List:\n  0x0000,\n  0x01F0,\n  0x0114,\n  0x0115,\n  0x0901,\n  0x01F1,\n  0x1FFF,\n  0x0001,\n"),
               std::string::npos)
         << text;
+}
+
+// A PMT section on pid in one packet whose adaptation field carries a PCR of the given base.
+Packet PMTWithPCR(PacketBuilder *builder, u16 pid, const Bytes &section, u64 base)
+{
+    Packet packet = builder->PCR(pid, base, 0, true, 0xFF);
+    packet[1] |= 0x40;  // payload_unit_start_indicator
+    packet[12] = 0x00;  // pointer_field
+    std::copy(section.begin(), section.end(), packet.begin() + 13);
+    return packet;
+}
+
+// The packet that completes a PMT is looked at under the roles that PMT gives: when it names its
+// own PID as PCR_PID and as a stream, the PCR and the packet print from that packet on; when a
+// later version names neither, the packet that completes it prints nothing.
+TEST_F(StreamDump, PacketThatCompletesAPMTPrintsUnderItsRoles)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {1, 0x0100}})));
+    const Bytes pmt_v0 = PMTSection(1, 0, 0x0100, {}, {{0x02, 0x0111, {}}, {0x06, 0x0100, {}}});
+    const Bytes pmt_v1 = PMTSection(1, 1, 0x0111, {}, {{0x02, 0x0111, {}}});
+    recording.Add(PMTWithPCR(&builder, 0x0100, pmt_v0, 90000));
+    recording.Add(PMTWithPCR(&builder, 0x0100, pmt_v1, 93600));
+    recording.Add(builder.PCR(0x0111, 97200, 0, true, 0x11));
+    EXPECT_EQ(Dump(recording, TS_PRINT_PCR | TS_PRINT_ES),
+              std::string(kSeparator) +
+                  "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0100(<assigned>) TSC:0 AFC:3 CN:0\n"
+                  "[PCR] TI:0x10(?) PB:90000(00:00:01.000) R:63 PE:0\n"
+                  "[TS Packet] TEI:0 PUSI:1 TP:0 PID:0x0100(<assigned>) TSC:0 AFC:3 CN:0\n" +
+                  kSeparator +
+                  "[TS Packet Header] TEI:0 PUSI:0 TP:0 PID:0x0111(<assigned>) TSC:0 AFC:3 CN:0\n"
+                  "[PCR] TI:0x10(?) PB:97200(00:00:01.080) R:63 PE:0\n"
+                  "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0111(<assigned>) TSC:0 AFC:3 CN:0\n");
+}
+
+// EMM sections one after the other on the CAT's CA PID, with no table between that would make
+// the dump look at the PIDs' roles again: each prints.
+TEST_F(StreamDump, EMMsBackToBackEachPrint)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {1, 0x01F0}})));
+    recording.Add(builder.Section(0x0001, CATSection(0, CADescriptor(0x0005, 0x0901))));
+    std::string expected;
+    for (u8 card = 1; card <= 3; ++card) {
+        const Bytes emm = PrivateSection(0x84, 0x0001, 0, {0x00, 0x00, 0x00, 0x00, 0x00, card, 0xEE});
+        recording.Add(builder.Section(0x0901, emm));
+        char block[512];
+        snprintf(block, sizeof block,
+                 "%s[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0901(<assigned>) TSC:0 AFC:1 CN:%d\n"
+                 "[EMM] TI:0x84(EMM EMM-S) SSI:1 PI:1 R1:3 PSL:16 TE:1 R2:3 VN:0 CNI:1 SN:0 LSN:0\n"
+                 "  CardID:%d(0x%d)\n  0xEE, \n  CRC32:0x%02X%02X%02X%02X\n",
+                 kSeparator, card - 1, card, card, emm[15], emm[16], emm[17], emm[18]);
+        expected += block;
+    }
+    EXPECT_EQ(Dump(recording, TS_PRINT_EMM), expected);
+}
+
+// TS_Print takes the bits 0x001 to 0x100 and ignores every other: the service information, the
+// JSON form and the program list are TS_Dump's.
+constexpr TS_DumpOptions kAll = {0x1FF};
+
+TEST_F(StreamDump, PrintIgnoresTheBitsAbove0x100)
+{
+    const Recording recording = Generate(SampleBroadcast(1500));
+    const std::string all = Dump(recording, 0x1FF);
+    ASSERT_NE(all.find("[PMT]"), std::string::npos);
+    EXPECT_EQ(Dump(recording, 0x7FFF), all);
+    EXPECT_EQ(Dump(recording, ~0), all);
+
+    // TS_Dump takes them, and prints what TS_Print does under the bits they share.
+    const auto dump = [&](int mask) {
+        const TS_DumpOptions options = {mask};
+        return CaptureStdout([&] { EXPECT_EQ(TS_Dump(dir.File("in.ts").c_str(), &options), 0); });
+    };
+    EXPECT_EQ(dump(0x1FF), all);
+    EXPECT_EQ(dump(0x1FF | 0x200 | 0x8000), all);
+    const std::string sdt = dump(TS_PRINT_SDT);
+    EXPECT_EQ(sdt.rfind(std::string(kSeparator) + "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0011", 0), 0u) << sdt;
+    EXPECT_EQ(Count(sdt, "[SDT]"), Count(sdt, kSeparator));
+    EXPECT_EQ(dump(TS_PRINT_PAT | TS_PRINT_JSON).rfind("{\"type\":\"pat\",", 0), 0u);
+    EXPECT_EQ(TS_Dump(dir.File("in.ts").c_str(), nullptr), -1);
+    EXPECT_EQ(TS_Dump(nullptr, &kAll), -1);
 }
 
 }  // namespace

@@ -112,7 +112,8 @@ protected:
         const std::string path = dir.File("in.ts");
         EXPECT_TRUE(WriteFile(path, bytes));
         int result = 0;
-        const std::string text = CaptureStdout([&] { result = TS_Print(path.c_str(), mask); });
+        const TS_DumpOptions options = {mask};
+        const std::string text = CaptureStdout([&] { result = TS_Dump(path.c_str(), &options); });
         EXPECT_EQ(result, expected_result);
         return text;
     }
@@ -300,8 +301,8 @@ TEST_F(DumpJson, SameBlocksAsTheTextOfTheSameSelection)
 TEST_F(DumpJson, AReadErrorStillEndsWithThePIDListAndTheSummary)
 {
     int result = 0;
-    const std::string text =
-        CaptureStdout([&] { result = TS_Print(dir.path().c_str(), TS_PRINT_PIDS | TS_PRINT_CHANGES | TS_PRINT_JSON); });
+    const TS_DumpOptions options = {TS_PRINT_PIDS | TS_PRINT_CHANGES | TS_PRINT_JSON};
+    const std::string text = CaptureStdout([&] { result = TS_Dump(dir.path().c_str(), &options); });
     EXPECT_EQ(result, -5);
     EXPECT_EQ(text, "{\"type\":\"pids\",\"pids\":[]}\n{\"type\":\"summary\",\"repeats_left_out\":0}\n");
 }

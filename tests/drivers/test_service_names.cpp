@@ -137,7 +137,8 @@ protected:
     std::string Dump(const Bytes &bytes, int mask)
     {
         const std::string path = Write(bytes);
-        return CaptureStdout([&] { EXPECT_EQ(TS_Print(path.c_str(), mask), 0); });
+        const TS_DumpOptions options = {mask};
+        return CaptureStdout([&] { EXPECT_EQ(TS_Dump(path.c_str(), &options), 0); });
     }
     static std::vector<Json> JsonLines(const std::string &text)
     {

@@ -421,4 +421,55 @@ TEST_F(PMTSplit, DamagedPMTStartsNoSegment)
     EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", a))) == program.files.at(a));
 }
 
+// A packet of PID 0x0100 that carries a PCR in its adaptation field and, as the last two bytes
+// of its payload, pointer_field 0 and the table_id of a PMT section: the section header is cut by
+// the packet end.
+Packet PCRWithCutPMTHeader(PacketBuilder *builder)
+{
+    Packet packet;
+    packet.fill(0xFF);
+    packet[0] = 0x47;
+    packet[1] = 0x41;  // payload_unit_start_indicator, PID 0x0100
+    packet[2] = 0x00;
+    packet[3] = u8(0x30 | builder->NextCounter(0x0100));
+    packet[4] = 181;   // adaptation_field_length: two payload bytes are left
+    packet[5] = 0x10;  // PCR_flag
+    const u64 base = 900000;
+    packet[6] = u8(base >> 25);
+    packet[7] = u8(base >> 17);
+    packet[8] = u8(base >> 9);
+    packet[9] = u8(base >> 1);
+    packet[10] = u8(((base & 1) << 7) | 0x7E);
+    packet[11] = 0x00;
+    packet[186] = 0x00;  // pointer_field
+    packet[187] = 0x02;  // table_id
+    return packet;
+}
+
+// The PMT PID is also the PCR PID, and a PMT section started on it breaks off (the next packet
+// of the PID skips a continuity_counter value): its packet is the program's PCR packet all the
+// same, and goes to the file of the PMT in force, in its place, as the list counts it.
+TEST_F(PMTSplit, PacketsOfASectionThatNeverCompletesStayWithTheProgram)
+{
+    const Bytes pat = PATSection(0x7FE0, 0, {{0x0400, 0x0100}});
+    const Bytes pmt = PMTSection(0x0400, 0, 0x0100, {}, {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}});
+    PacketBuilder b;
+    std::vector<Packet> packets;
+    packets.push_back(b.Section(0x0000, pat)[0]);
+    packets.push_back(b.Section(0x0100, pmt)[0]);
+    packets.push_back(b.Payload(0x0111, 0x11, true));
+    packets.push_back(PCRWithCutPMTHeader(&b));
+    b.NextCounter(0x0100);  // the next packet skips a value
+    packets.push_back(b.PCR(0x0100, 903600, 0, true, 0x20));
+    packets.push_back(b.Payload(0x0111, 0x12));
+    const Bytes bytes = Flatten(packets);
+    const std::string input = dir.File("rec.ts");
+    ASSERT_TRUE(WriteFile(input, bytes));
+
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, {{SectionCRC(pmt), 0, 6 * 188}});
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", SectionCRC(pmt)))) == bytes);
+}
+
 }  // namespace

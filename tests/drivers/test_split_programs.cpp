@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -235,6 +236,33 @@ TEST_F(ProgramSplit, PMTSectionsReachTheirFileWholeAndOnlyThere)
         }
         EXPECT_EQ(Output("in_" + std::to_string(program) + "_0_0.ts"), expected);
     }
+}
+
+// A PAT with two network entries, one of them behind the program: the reduced PAT keeps the
+// first network entry, ahead of the program, and nothing else.
+TEST_F(ProgramSplit, ReducedPATKeepsOneNetworkEntryFirst)
+{
+    PacketBuilder builder;
+    Recording recording;
+    const Packet pat = builder.Section(0, PATSection(0x7FE0, 4, {{0x0400, 0x01F0}, {0, 0x0010}, {0, 0x0011}}))[0];
+    recording.Add(pat);
+    recording.Add(builder.Section(0x01F0, PMTSection(0x0400, 0, 0x0111, {}, {{0x02, 0x0111, {}}})), 0x0400);
+    recording.Add(builder.Payload(0x0111, 0x11, true), 0x0400);
+    ASSERT_EQ(TS_ProgramSplitFile(Write(recording).c_str()), 0);
+    const std::vector<Packet> written = Output("in_1024_0_0.ts");
+    ASSERT_EQ(written.size(), 3u);
+    // transport_stream_id 0x7FE0, version 4; the entries {0, 0x0010}, {0x0400, 0x01F0}; CRC_32.
+    const Bytes section = {0x00, 0xB0, 0x11, 0x7F, 0xE0, 0xC9, 0x00, 0x00,
+                           0x00, 0x00, 0xE0, 0x10, 0x04, 0x00, 0xE1, 0xF0};
+    const u32 crc = Crc32Mpeg2(section.data(), section.size());
+    EXPECT_TRUE(std::equal(section.begin(), section.end(), written[0].begin() + 5));
+    EXPECT_EQ(written[0][21], u8(crc >> 24));
+    EXPECT_EQ(written[0][22], u8(crc >> 16));
+    EXPECT_EQ(written[0][23], u8(crc >> 8));
+    EXPECT_EQ(written[0][24], u8(crc));
+    EXPECT_EQ(written[0], ReducedPAT(pat, 0x7FE0, 4, 0x0010, {0x0400, 0x01F0}));
+    EXPECT_EQ(written[1], recording.packets[1]);
+    EXPECT_EQ(written[2], recording.packets[2]);
 }
 
 TEST_F(ProgramSplit, SharedStreamsGoToEveryProgramThatNamesThem)

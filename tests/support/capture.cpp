@@ -6,6 +6,8 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "text/json.h"
+
 namespace testsupport {
 
 std::string CaptureStdout(const std::function<void()> &print)
@@ -26,6 +28,18 @@ std::string CaptureStdout(const std::function<void()> &print)
         text.append(chunk, got);
     fclose(sink);
     return text;
+}
+
+std::string CaptureJsonObject(const std::function<void(TS_Json *)> &members)
+{
+    return CaptureStdout([&] {
+        TS_Json json;
+        TS_Json_Start(&json);
+        TS_Json_ObjectBegin(&json);
+        members(&json);
+        TS_Json_ObjectEnd(&json);
+        TS_Json_EndLine(&json);
+    });
 }
 
 bool ReadFile(const std::string &path, std::string *contents)

@@ -6,10 +6,16 @@
 #include <functional>
 #include <string>
 
+struct TS_Json;
+
 namespace testsupport {
 
 // Runs print with standard output redirected, and returns every byte it printed.
 std::string CaptureStdout(const std::function<void()> &print);
+
+// What a JSON form writes as one document of its own: an object whose members members() writes
+// through the writer, and the end of its line.
+std::string CaptureJsonObject(const std::function<void(TS_Json *)> &members);
 
 // Reads a whole file; the bool is false when it cannot be read.
 bool ReadFile(const std::string &path, std::string *contents);

@@ -223,6 +223,130 @@ Bytes NITSection(u8 table_id, u16 network_id, u8 version, const Bytes &network_d
     return section;
 }
 
+u64 SiTimeField(int year, int month, int day, int hour, int minute, int second)
+{
+    // EN 300 468 Annex C: MJD = 14 956 + D + int((Y - L) x 365,25) + int((M + 1 + L x 12) x 30,6001),
+    // Y counted from 1900, L = 1 for January and February.
+    const int y = year - 1900;
+    const int l = month == 1 || month == 2 ? 1 : 0;
+    const u64 mjd = u64(14956 + day + int((y - l) * 365.25) + int((month + 1 + l * 12) * 30.6001));
+    const auto bcd = [](int value) { return u64((value / 10) << 4 | (value % 10)); };
+    return mjd << 24 | bcd(hour) << 16 | bcd(minute) << 8 | bcd(second);
+}
+
+u32 SiDurationField(int hours, int minutes, int seconds)
+{
+    const auto bcd = [](int value) { return u32((value / 10) << 4 | (value % 10)); };
+    return bcd(hours) << 16 | bcd(minutes) << 8 | bcd(seconds);
+}
+
+namespace {
+
+void AppendTime(Bytes *bytes, u64 time)
+{
+    for (int shift = 32; shift >= 0; shift -= 8)
+        bytes->push_back(u8(time >> shift));
+}
+
+void AppendCode(Bytes *bytes, const std::string &letters)
+{
+    for (size_t i = 0; i < 3; ++i)
+        bytes->push_back(i < letters.size() ? u8(letters[i]) : u8(' '));
+}
+
+}  // namespace
+
+Bytes EITSection(const EITSpec &table, const std::vector<EventSpec> &events)
+{
+    Bytes section = LongHeader(table.table_id, table.service_id, table.version);
+    section[1] = 0xF0;
+    SetSectionNumbers(&section, table.section_number, table.last_section_number);
+    AppendBytes(&section,
+                {u8(table.transport_stream_id >> 8), u8(table.transport_stream_id), u8(table.original_network_id >> 8),
+                 u8(table.original_network_id), table.segment_last_section_number, table.last_table_id});
+    for (const EventSpec &event : events) {
+        section.push_back(u8(event.event_id >> 8));
+        section.push_back(u8(event.event_id));
+        AppendTime(&section, event.start_time);
+        AppendBytes(&section, {u8(event.duration >> 16), u8(event.duration >> 8), u8(event.duration)});
+        const size_t length = event.descriptors.size();
+        section.push_back(u8((event.running_status << 5) | (event.free_ca ? 0x10 : 0) | ((length >> 8) & 0x0F)));
+        section.push_back(u8(length));
+        AppendBytes(&section, event.descriptors);
+    }
+    Finish(&section);
+    return section;
+}
+
+Bytes TDTSection(u64 utc_time)
+{
+    Bytes section = {0x70, 0x70, 0x05};
+    AppendTime(&section, utc_time);
+    return section;
+}
+
+Bytes TOTSection(u64 utc_time, const Bytes &descriptors)
+{
+    Bytes section = {0x73, 0x70, 0x00};
+    AppendTime(&section, utc_time);
+    section.push_back(u8(0xF0 | ((descriptors.size() >> 8) & 0x0F)));
+    section.push_back(u8(descriptors.size()));
+    AppendBytes(&section, descriptors);
+    Finish(&section);
+    return section;
+}
+
+Bytes ShortEventDescriptor(const std::string &language, const Bytes &name, const Bytes &text)
+{
+    Bytes body;
+    AppendCode(&body, language);
+    body.push_back(u8(name.size()));
+    AppendBytes(&body, name);
+    body.push_back(u8(text.size()));
+    AppendBytes(&body, text);
+    return Descriptor(0x4D, body);
+}
+
+Bytes ExtendedEventDescriptor(u8 number, u8 last_number, const std::string &language,
+                              const std::vector<ExtendedItem> &items, const Bytes &text)
+{
+    Bytes body = {u8(number << 4 | (last_number & 0x0F))};
+    AppendCode(&body, language);
+    Bytes loop;
+    for (const ExtendedItem &item : items) {
+        loop.push_back(u8(item.description.size()));
+        AppendBytes(&loop, item.description);
+        loop.push_back(u8(item.item.size()));
+        AppendBytes(&loop, item.item);
+    }
+    body.push_back(u8(loop.size()));
+    AppendBytes(&body, loop);
+    body.push_back(u8(text.size()));
+    AppendBytes(&body, text);
+    return Descriptor(0x4E, body);
+}
+
+Bytes ContentDescriptor(const std::vector<std::pair<u8, u8>> &genres)
+{
+    Bytes body;
+    for (const auto &[nibbles, user] : genres)
+        AppendBytes(&body, {nibbles, user});
+    return Descriptor(0x54, body);
+}
+
+Bytes LocalTimeOffsetEntry(const std::string &country, u8 region, bool negative, u16 offset_bcd, u64 time_of_change,
+                           u16 next_offset_bcd)
+{
+    Bytes entry;
+    AppendCode(&entry, country);
+    // country_region_id (6), reserved (1, set), local_time_offset_polarity (1).
+    entry.push_back(u8(region << 2 | 0x02 | (negative ? 1 : 0)));
+    AppendBytes(&entry, {u8(offset_bcd >> 8), u8(offset_bcd)});
+    AppendTime(&entry, time_of_change);
+    AppendBytes(&entry, {u8(next_offset_bcd >> 8), u8(next_offset_bcd)});
+    return entry;
+}
+
 void LoadSection(TS_PreSection *section, const Bytes &bytes)
 {
     TS_PreSection_Initialise(section);
@@ -331,6 +455,30 @@ std::vector<Packet> PacketBuilder::Packed(u16 pid, const std::vector<Bytes> &sec
         std::memcpy(packet.data() + at, stream.data() + position, take);
         position += take;
         packets.push_back(packet);
+    }
+    return packets;
+}
+
+std::vector<Packet> PacketBuilder::SectionAtPacketEnd(u16 pid, const Bytes &section, size_t head)
+{
+    Packet first;
+    first.fill(0xFF);
+    first[0] = 0x47;
+    first[1] = u8(0x40 | ((pid >> 8) & 0x1F));
+    first[2] = u8(pid);
+    first[3] = u8(0x10 | NextCounter(pid));
+    first[4] = u8(183 - head);  // pointer_field
+    std::memcpy(first.data() + 188 - head, section.data(), head);
+    std::vector<Packet> packets = {first};
+    for (size_t at = head; at < section.size(); at += 184) {
+        Packet next;
+        next.fill(0xFF);
+        next[0] = 0x47;
+        next[1] = u8((pid >> 8) & 0x1F);
+        next[2] = u8(pid);
+        next[3] = u8(0x10 | NextCounter(pid));
+        std::memcpy(next.data() + 4, section.data() + at, std::min(section.size() - at, size_t(184)));
+        packets.push_back(next);
     }
     return packets;
 }

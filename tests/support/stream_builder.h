@@ -89,6 +89,57 @@ struct NITStreamSpec {
 Bytes NITSection(u8 table_id, u16 network_id, u8 version, const Bytes &network_descriptors,
                  const std::vector<NITStreamSpec> &streams, u8 section_number = 0, u8 last_section_number = 0);
 
+// ---- Programme guide and clock (EIT, TDT, TOT) ------------------------------------------------
+
+// A 40-bit time field (start_time, UTC_time, time_of_change): the MJD of the date by the formula
+// of EN 300 468 Annex C (1900-03-01 to 2100-02-28), then hours, minutes and seconds in BCD.
+u64 SiTimeField(int year, int month, int day, int hour, int minute, int second);
+constexpr u64 kUndefinedSiTime = 0xFFFFFFFFFFull;
+// A 24-bit duration field: hours, minutes and seconds in BCD.
+u32 SiDurationField(int hours, int minutes, int seconds);
+
+struct EventSpec {
+    u16 event_id;
+    u64 start_time;  // as SiTimeField gives it, or any 40 bits
+    u32 duration;    // as SiDurationField gives it, or any 24 bits
+    Bytes descriptors;
+    u8 running_status = 4;  // running
+    bool free_ca = false;
+};
+
+struct EITSpec {
+    u8 table_id = 0x4E;
+    u16 service_id = 0;
+    u16 transport_stream_id = 0;
+    u16 original_network_id = 0;
+    u8 version = 0;
+    u8 section_number = 0;
+    u8 last_section_number = 0;
+    u8 segment_last_section_number = 0;
+    u8 last_table_id = 0x4E;
+};
+// An EIT section (EN 300 468 5.2.4) of the events given.
+Bytes EITSection(const EITSpec &table, const std::vector<EventSpec> &events);
+
+// A TDT section: its eight bytes, no CRC_32.
+Bytes TDTSection(u64 utc_time);
+// A TOT section: the time, the descriptor loop, the CRC_32.
+Bytes TOTSection(u64 utc_time, const Bytes &descriptors);
+
+// Event descriptors (EN 300 468 6.2). language: three letters.
+Bytes ShortEventDescriptor(const std::string &language, const Bytes &name, const Bytes &text);
+struct ExtendedItem {
+    Bytes description;
+    Bytes item;
+};
+Bytes ExtendedEventDescriptor(u8 number, u8 last_number, const std::string &language,
+                              const std::vector<ExtendedItem> &items, const Bytes &text);
+// Genres as (content_nibble_level_1 << 4 | level_2, user byte) pairs.
+Bytes ContentDescriptor(const std::vector<std::pair<u8, u8>> &genres);
+// One entry of a local time offset descriptor (tag 0x58), to be concatenated with others.
+Bytes LocalTimeOffsetEntry(const std::string &country, u8 region, bool negative, u16 offset_bcd, u64 time_of_change,
+                           u16 next_offset_bcd);
+
 // ---- Descriptors ----------------------------------------------------------------------------
 
 Bytes Descriptor(u8 tag, const Bytes &body);
@@ -107,6 +158,10 @@ public:
     // which a section starts has payload_unit_start_indicator and a pointer_field to the first
     // such start, the bytes before it ending the section before; 0xFF stuffing follows the last.
     std::vector<Packet> Packed(u16 pid, const std::vector<Bytes> &sections);
+    // The same with the section's first head bytes in the last bytes of the first packet (its
+    // pointer_field steps over stuffing), so that a header of fewer than head bytes is cut by the
+    // packet end; the rest follows in as many packets as it needs.
+    std::vector<Packet> SectionAtPacketEnd(u16 pid, const Bytes &section, size_t head);
     // A payload packet (PES data) of 184 bytes, filled from fill.
     Packet Payload(u16 pid, u8 fill, bool unit_start = false);
     // A packet with an adaptation field carrying a PCR and a shortened payload.

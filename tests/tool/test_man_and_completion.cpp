@@ -368,7 +368,7 @@ TEST(Install, ManPagesCompletionAndPkgConfig)
     // The flags name the prefix installed to, not the one configured; the library writes on a
     // thread of its own.
     EXPECT_EQ(result.out, "-I" + prefix + "/include -L" + prefix + "/lib -ltransport_stream -pthread \n");
-    for (const char *header : {"ts.h", "streams.h"})
+    for (const char *header : {"ts.h", "streams.h", "si_tables.h"})
         EXPECT_EQ(access((prefix + "/include/pidsift/" + header).c_str(), R_OK), 0) << header;
     EXPECT_EQ(access((prefix + "/lib/libtransport_stream.a").c_str(), R_OK), 0);
     result = RunCommand(pkg_config + "--modversion pidsift");
@@ -392,6 +392,26 @@ TEST(Install, ManPagesCompletionAndPkgConfig)
     result = RunCommand(Quote(dir.File("list_programs")) + " " + Quote(input));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "program 1024: PMT PID 0x01F0\nprogram 1025: PMT PID 0x01F1\nprogram 1032: PMT PID 0x01F8\n");
+
+    // The C++ records of the programme guide and the clock build from the installed header alone:
+    // the TDT of EN 300 468's worked example, on Japan's clock.
+    std::ofstream(dir.File("clock.cpp")) << "#include <cstdio>\n"
+                                            "#include <pidsift/si_tables.h>\n"
+                                            "int main()\n"
+                                            "{\n"
+                                            "    const u8 tdt[] = {0x70, 0x70, 0x05, 0xC0, 0x79, 0x12, 0x45, 0x00};\n"
+                                            "    pidsift::Tdt clock;\n"
+                                            "    if (pidsift::DecodeTdt(&clock, tdt, sizeof tdt) != 0)\n"
+                                            "        return 1;\n"
+                                            "    puts(pidsift::FormatTime(clock.UTC_time, TS_TEXT_ARIB).c_str());\n"
+                                            "}\n";
+    result = RunCommand(Quote(PIDSIFT_CXX_COMPILER) + " -std=c++20 -Wall -Wextra -Wpedantic -Werror " +
+                        Quote(dir.File("clock.cpp")) + " -o " + Quote(dir.File("clock")) + " $(" + pkg_config +
+                        "--cflags --libs pidsift)");
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    result = RunCommand(Quote(dir.File("clock")));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "1993-10-13T12:45:00+09:00\n");
 #endif
 }
 

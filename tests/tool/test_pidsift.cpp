@@ -213,6 +213,29 @@ TEST_F(Pidsift, PMTSectionHeaderCutOverSeveralPackets)
     EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == recording.ProgramBytes(7));
 }
 
+// A new PMT version starts in the last two bytes of a packet, and a video packet of the program
+// comes before the rest of the section: the output keeps the order of the input.
+TEST_F(Pidsift, PMTSectionCutByThePacketEndKeepsItsPlace)
+{
+    const std::vector<PMTStreamSpec> streams = {{0x02, 0x0111, {}}, {0x0F, 0x0112, {}}};
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0, PATSection(0x7FE0, 0, {{0, 0x10}, {0x0400, 0x01F0}})), 0);
+    recording.Add(builder.Section(0x01F0, PMTSection(0x0400, 0, 0x0111, {}, streams)), 0x0400);
+    recording.Add(builder.PCR(0x0111, 90000, 0, true, 0x11), 0x0400);
+    recording.Add(builder.Section(0x0011, LongSection(0x42, 0x7FE0, 0, Bytes(30, 0x5A))), 0);
+    const std::vector<Packet> cut = builder.SectionAtPacketEnd(0x01F0, PMTSection(0x0400, 1, 0x0111, {}, streams), 2);
+    ASSERT_EQ(cut.size(), 2u);
+    recording.Add(cut[0], 0x0400);
+    recording.Add(builder.Payload(0x0111, 0x12), 0x0400);
+    recording.Add(PacketBuilder::Null(), 0);
+    recording.Add(cut[1], 0x0400);
+    recording.Add(builder.Payload(0x0112, 0x13, true), 0x0400);
+    const std::string input = Write("in.ts", recording.bytes());
+    ASSERT_EQ(Filter(input, "1f0", dir.File("out.ts")).status, 0);
+    EXPECT_TRUE(ReadBytes(dir.File("out.ts")) == recording.ProgramBytes(0x0400));
+}
+
 TEST_F(Pidsift, ProgramThatStartsLaterAndLeaves)
 {
     PacketBuilder builder;

@@ -34,7 +34,8 @@ protected:
     }
     std::string Library(const std::string &path, int mask)
     {
-        return CaptureStdout([&] { EXPECT_EQ(TS_Print(path.c_str(), mask), 0); });
+        const TS_DumpOptions options = {mask};
+        return CaptureStdout([&] { EXPECT_EQ(TS_Dump(path.c_str(), &options), 0); });
     }
     // The lines of a report from the one that starts with heading up to the next empty line.
     static std::string Block(const std::string &text, const std::string &heading)

@@ -19,14 +19,27 @@ char g_strSplitBase[65536];
 bool g_bSplitBaseSet = false;
 
 // Keeps a packet. Capacities are chosen so that a section the reassembly buffer accepts never
-// needs more; a packet beyond them would mean a broken invariant, and is refused.
-bool TS_PMTTrack_Keep(TS_PMTTrack *track, const u8 *packet)
+// needs more; a packet beyond them gives the section up.
+bool TS_PMTTrack_Keep(TS_PMTTrack *track, const u8 *packet, TS_KeptKind kind)
 {
     if (track->u32Count >= track->u32Capacity)
         return false;
     std::memcpy(track->pKept[track->u32Count], packet, TS_PACKET_SIZE);
+    track->pKind[track->u32Count] = kind;
     ++track->u32Count;
+    track->u32Sections += kind == TS_KEPT_SECTION;
     return true;
+}
+
+// The kept packets of the section in progress become of kind to: BROKEN when it is given up,
+// OUTPUT when it turns out to be the program's.
+void TS_PMTTrack_Settle(TS_PMTTrack *track, TS_KeptKind to)
+{
+    for (u32 i = 0; i < track->u32Count && track->u32Sections != 0; ++i)
+        if (track->pKind[i] == TS_KEPT_SECTION) {
+            track->pKind[i] = to;
+            --track->u32Sections;
+        }
 }
 
 void TS_PIDMap_Set(TS_PIDMap *map, u16 pid, u16 TS_PIDRoles::*role, u16 k)
@@ -42,59 +55,105 @@ void TS_PIDMap_Set(TS_PIDMap *map, u16 pid, u16 TS_PIDRoles::*role, u16 k)
 
 }  // namespace
 
-void TS_PMTTrack_Start(TS_PMTTrack *track, u8 (*section_store)[TS_PACKET_SIZE], u32 capacity)
+void TS_PMTTrack_Start(TS_PMTTrack *track, u8 (*section_store)[TS_PACKET_SIZE], u8 *kinds, u32 capacity)
 {
     track->u16PID = TS_NO_PID;
     track->u16ProgramNumber = 0;
+    track->bShared = false;
     track->u32Count = 0;
+    track->u32Sections = 0;
     if (section_store != nullptr) {
         track->pKept = section_store;
+        track->pKind = kinds;
         track->u32Capacity = capacity;
     } else {
-        track->pKept = track->lu8Header;
-        track->u32Capacity = TS_PMT_HEADER_PACKETS;
+        track->pKept = track->lu8Held;
+        track->pKind = track->lu8HeldKind;
+        track->u32Capacity = TS_HELD_PACKETS;
     }
 }
 
-void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16 program_number)
+void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16 program_number, bool shared)
 {
+    track->bShared = shared;
     if (track->u16PID == pid && track->u16ProgramNumber == program_number)
         return;
+    TS_PMTTrack_Settle(track, TS_KEPT_BROKEN);
     TS_PreSection_Initialise(section);
     track->u16PID = pid;
     track->u16ProgramNumber = program_number;
-    track->u32Count = 0;
+}
+
+void TS_PMTTrack_GiveUp(TS_PMTTrack *track, TS_PreSection *section)
+{
+    if (track->u32Sections == 0)
+        return;
+    TS_PMTTrack_Settle(track, TS_KEPT_BROKEN);
+    TS_PreSection_Initialise(section);
+}
+
+void TS_PMTTrack_Forget(TS_PMTTrack *track, u32 count)
+{
+    if (count == 0)
+        return;
+    const u32 rest = track->u32Count - count;
+    if (rest != 0) {
+        std::memmove(track->pKept, track->pKept + count, size_t(rest) * TS_PACKET_SIZE);
+        std::memmove(track->pKind, track->pKind + count, rest);
+    }
+    track->u32Count = rest;
 }
 
 TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet, bool written_anyway)
 {
     const int result = TS_PMT_ImportPreSection(section, packet);
-    // Nothing for the section (no payload): the section in progress and what is held stay.
+    // Nothing for the section (no payload): the section in progress and what is kept stay.
     if (result == -5)
         return TS_PMT_IGNORED;
     if (result < 0 || (packet[1] & 0x40) != 0) {
-        // A failed import drops the section; a new section start drops what an unfinished one left.
-        track->u32Count = 0;
+        // A failed import drops the section; a new section start ends an unfinished one.
+        TS_PMTTrack_Settle(track, TS_KEPT_BROKEN);
         if (result < 0)
             return TS_PMT_IGNORED;
     }
-    // A track with a section store keeps every packet; one without holds the packets of a cut
-    // header, less those the caller writes anyway.
-    const bool keeps_sections = track->pKept != track->lu8Header;
+    const bool keeps_sections = track->pKept != track->lu8Held;
     const bool header_known = section->u16Collected >= 5;
     if (header_known && TS_Read16(section->lu8Section + 3) != track->u16ProgramNumber) {
-        track->u32Count = 0;
+        TS_PMTTrack_Settle(track, TS_KEPT_BROKEN);
         return TS_PMT_IGNORED;
     }
-    const bool keep = keeps_sections || (!header_known && !written_anyway);
-    if (keep && !TS_PMTTrack_Keep(track, packet)) {
+    // Only the program number of a shared PID can make the packet another program's.
+    const bool keep = keeps_sections || (!header_known && track->bShared && !written_anyway);
+    if (keep && !TS_PMTTrack_Keep(track, packet, TS_KEPT_SECTION)) {
+        TS_PMTTrack_Settle(track, TS_KEPT_BROKEN);
         TS_PreSection_Initialise(section);
-        track->u32Count = 0;
         return TS_PMT_IGNORED;
     }
     if (!header_known)
-        return TS_PMT_HELD;
+        return keep ? TS_PMT_HELD : TS_PMT_TAKEN;
+    if (!keeps_sections)
+        TS_PMTTrack_Settle(track, TS_KEPT_OUTPUT);
     return section->u8Complete ? TS_PMT_COMPLETE : TS_PMT_TAKEN;
+}
+
+bool TS_PMTTrack_Hold(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet)
+{
+    if (track->u32Sections == 0)
+        return false;
+    if (TS_PMTTrack_Keep(track, packet, TS_KEPT_OUTPUT))
+        return true;
+    TS_PMTTrack_GiveUp(track, section);
+    return false;
+}
+
+bool TS_PAT_SharesPMTPID(const TS_PAT &pat, u16 k)
+{
+    const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
+    const u16 pid = pat.ltProgram[k].PID & 0x1FFF;
+    for (u16 i = 0; i < count; ++i)
+        if (i != k && pat.ltProgram[i].program_number != 0 && (pat.ltProgram[i].PID & 0x1FFF) == pid)
+            return true;
+    return false;
 }
 
 void TS_PIDSet_FromPMT(TS_PIDSet *set, const TS_PMT *pmt)

@@ -62,55 +62,97 @@ void TS_PIDSet_FromPMT(TS_PIDSet *set, const TS_PMT *pmt);
 // One program's PMT sections on one PID
 // ---------------------------------------------------------------------------------------------
 
-// Packets a track holds while a section header is cut by the packet end. Every packet of a
-// section adds at least one byte to it, so the five bytes up to program_number take five
-// packets at most.
-constexpr u32 TS_PMT_HEADER_PACKETS = 5;
-// Packets a track that keeps whole sections must hold: a section as long as the reassembly
-// buffer takes, one payload byte per packet. A valid PMT section (at most 1,024 bytes, ISO/IEC
-// 13818-1 2.4.4.8) takes no more than 1,024.
+// Packets a track without a section store holds: the packets of a cut section header and the
+// output's packets that come while it waits. The next packet of a PMT PID tells the program
+// number; a wait longer than this gives the section up.
+constexpr u32 TS_HELD_PACKETS = 128;
+// Packets of one section a track that keeps whole sections may have to keep: a section as long
+// as the reassembly buffer takes, one payload byte per packet. A valid PMT section (at most 1,024
+// bytes, ISO/IEC 13818-1 2.4.4.8) takes no more than 1,024.
 constexpr u32 TS_SECTION_PACKETS = TS_SECTION_CAPACITY;
 
+// What a kept packet waits for.
+enum TS_KeptKind : u8 {
+    TS_KEPT_SECTION = 0,  // a packet of the section in progress, whose fate the section decides
+    TS_KEPT_OUTPUT = 1,   // a packet of the output, kept behind one of the section's for the order
+    TS_KEPT_BROKEN = 2,   // a packet of a section given up
+};
+
 // Several programs may announce their PMTs on one PID; a track takes only the sections whose
-// program_number is its own. That number sits in bytes 3-4 of the section, so the first packet
-// of a section whose header is cut by the packet end is held until the next one tells whose
-// section it is.
+// program_number is its own. That number sits in bytes 3-4 of the section: when the header is cut
+// by the packet end and another program shares the PID, the first packets of a section are held
+// until the next one tells whose section it is, and the packets of the program's output that come
+// meanwhile are held behind them, so that the output keeps the order of the input. When no other
+// program shares the PID, the section can only be the program's: nothing is held.
 struct TS_PMTTrack {
     u16 u16PID;            // the PID the track follows, TS_NO_PID for none
     u16 u16ProgramNumber;  // the program whose sections it takes
-    u32 u32Count;          // packets kept in pKept
+    bool bShared;          // another entry of the PAT announces its PMT on u16PID
+    u32 u32Count;          // packets kept in pKept, in input order
+    u32 u32Sections;       // of them, of kind TS_KEPT_SECTION
     u32 u32Capacity;
-    // Where kept packets go: lu8Header, or the caller's store for a track that keeps every
-    // packet of a section until it completes.
+    // Where kept packets go, with their TS_KeptKind: lu8Held, or the caller's store for a track
+    // that keeps every packet of a section until it completes.
     u8 (*pKept)[TS_PACKET_SIZE];
-    u8 lu8Header[TS_PMT_HEADER_PACKETS][TS_PACKET_SIZE];
+    u8 *pKind;
+    u8 lu8Held[TS_HELD_PACKETS][TS_PACKET_SIZE];
+    u8 lu8HeldKind[TS_HELD_PACKETS];
 };
 
 enum TS_PMTOffer {
     TS_PMT_IGNORED = 0,   // not taken in, or part of another program's section
-    TS_PMT_HELD = 1,      // kept: the section header is not complete yet
+    TS_PMT_HELD = 1,      // kept: its fate waits on the section
     TS_PMT_TAKEN = 2,     // part of the program's section, which is not complete yet
     TS_PMT_COMPLETE = 3,  // completed the program's section
 };
 
-// Prepares a track that follows nothing. With a store of capacity packets (at least
-// TS_SECTION_PACKETS), the track keeps every packet of a section until it completes; without
-// one it holds only the packets of a cut section header.
-void TS_PMTTrack_Start(TS_PMTTrack *track, u8 (*section_store)[TS_PACKET_SIZE], u32 capacity);
+// Prepares a track that follows nothing. With a store of capacity packets and their kinds (room
+// for TS_SECTION_PACKETS and what the caller holds behind them), the track keeps every packet of
+// a section until it completes; without one it holds only where a shared PID needs it.
+void TS_PMTTrack_Start(TS_PMTTrack *track, u8 (*section_store)[TS_PACKET_SIZE], u8 *kinds, u32 capacity);
 
-// Points the track at a PID and a program. A change drops the section in progress, which
-// belonged to the PID or program followed before.
-void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16 program_number);
+// Points the track at a PID and a program; shared: another entry of the PAT announces its PMT on
+// the same PID. A change of PID or program gives up the section in progress, which belonged to
+// the one followed before (see TS_PMTTrack_GiveUp).
+void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16 program_number, bool shared);
 
-// Offers a packet of the track's PID to the reassembly buffer. Without a section store, a
-// result of TAKEN or COMPLETE leaves in pKept the held packets that precede this one in the
-// section; with one, COMPLETE leaves there every packet of the section, this one included. The
-// caller writes them out and calls TS_PMTTrack_Release.
+// Offers a packet of the track's PID to the reassembly buffer. A track with a section store keeps
+// every packet of the section (HELD or TAKEN, and COMPLETE on the last) until the caller takes
+// them. A track without one returns TAKEN or COMPLETE for a packet of the program's section, to
+// be written now, after the held packets, which it then releases to the output; HELD for a packet
+// it keeps. A section that breaks or turns out to be another program's has its kept packets
+// marked TS_KEPT_BROKEN.
 // written_anyway: the caller writes this packet to the same output whatever the track makes of
 // it (the PID is also the program's PCR or a stream PID). Such a packet is not held, so that a
 // section header cut behind it does not write it a second time.
 TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet, bool written_anyway);
-inline void TS_PMTTrack_Release(TS_PMTTrack *track) { track->u32Count = 0; }
+
+// Holds a packet of the track's output behind the kept packets of the section in progress, so
+// that it goes out after them. False when nothing of the section is kept (write it now), or when
+// there is no more room: the section is then given up, and the caller releases what was held
+// before writing this packet.
+bool TS_PMTTrack_Hold(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet);
+
+// Gives up the section in progress when packets of it are kept: they are marked TS_KEPT_BROKEN,
+// and the reassembly starts afresh.
+void TS_PMTTrack_GiveUp(TS_PMTTrack *track, TS_PreSection *section);
+
+// Drops the first count kept packets.
+void TS_PMTTrack_Forget(TS_PMTTrack *track, u32 count);
+
+// Hands the kept packets up to the first one of the section in progress to put(packet) in input
+// order, and forgets them: those of the output, and with broken_too those of sections given up.
+// Returns false once put has failed (the rest is forgotten all the same).
+template <class Put> bool TS_PMTTrack_Release(TS_PMTTrack *track, bool broken_too, Put &&put)
+{
+    u32 done = 0;
+    bool written = true;
+    for (; done < track->u32Count && track->pKind[done] != TS_KEPT_SECTION; ++done)
+        if (written && (track->pKind[done] == TS_KEPT_OUTPUT || broken_too))
+            written = put(static_cast<const u8 *>(track->pKept[done]));
+    TS_PMTTrack_Forget(track, done);
+    return written;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Tables whose CRC_32 fails
@@ -154,6 +196,10 @@ struct TS_PIDMap {
 // a role: it carries the PAT.
 void TS_PIDMap_Build(TS_PIDMap *map, const TS_PAT *pat, const TS_PMT *pmts);
 inline u16 TS_PIDRoles_Members(const TS_PIDRoles &role) { return u16(role.u16PCR | role.u16CA | role.u16Stream); }
+
+// Whether another program entry of the PAT (among those its record keeps) announces its PMT on
+// the PID of entry k.
+bool TS_PAT_SharesPMTPID(const TS_PAT &pat, u16 k);
 
 // Lowest position in a bit set (the first in PAT order); the set must not be empty.
 inline int TS_FirstPosition(u32 positions) { return std::countr_zero(positions); }

@@ -191,9 +191,9 @@ void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
     for (u16 k = 0; k < count; ++k) {
         const TS_PATProgram &program = pat.ltProgram[k];
         if (program.program_number != 0)
-            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], program.PID, program.program_number);
+            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], program.PID, program.program_number, false);
         else
-            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], TS_NO_PID, 0);
+            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], TS_NO_PID, 0, false);
     }
     TS_PIDMap_Build(&dump->tMap, &pat, state->ltPMT);
     TS_Dump_RolesChanged(dump);
@@ -472,9 +472,10 @@ void TS_Dump_Take(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid)
     if (!state->tPAT.u8Valid)
         return;
 
+    if (dump->tMap.ltRole[pid].u16PMT != 0)
+        TS_Dump_OnPMTPacket(dump, state, packet, pid, dump->tMap.ltRole[pid].u16PMT);
+    // The rest of the packet is looked at under the roles that a PMT it completed gives.
     const TS_PIDRoles roles = dump->tMap.ltRole[pid];
-    if (roles.u16PMT != 0)
-        TS_Dump_OnPMTPacket(dump, state, packet, pid, roles.u16PMT);
 
     if ((mask & TS_PRINT_PCR) && roles.u16PCR != 0 && TS_Dump_CarriesPCR(packet)) {
         // The clock of the first program in PAT order that names this PCR_PID.
@@ -548,7 +549,7 @@ void TS_Dump_Start(TS_Dump *dump, TS_Data *state, int mask)
     dump->u64Index = ~u64(0);
     TS_Json_Start(&dump->tJson);
     for (TS_PMTTrack &track : dump->ltTrack)
-        TS_PMTTrack_Start(&track, nullptr, 0);
+        TS_PMTTrack_Start(&track, nullptr, nullptr, 0);
     g_tRepeats.u16Count = 0;
     g_tRepeats.u64LeftOut = 0;
     TS_DumpSI *si = &g_tDumpSI;
@@ -558,9 +559,13 @@ void TS_Dump_Start(TS_Dump *dump, TS_Data *state, int mask)
     TS_FamilyVote_Start(&si->tFamily);
 }
 
-}  // namespace
+// What the entry points take: TS_Print the bits 0x001 to 0x100, TS_Dump the further selections.
+constexpr int kPrintBits = TS_PRINT_PACKETS | TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_ECM | TS_PRINT_EMM |
+                           TS_PRINT_ES | TS_PRINT_PIDS | TS_PRINT_PCR;
+constexpr int kDumpBits =
+    kPrintBits | TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_CHANGES | TS_PRINT_JSON | TS_PRINT_PROGRAMS;
 
-int TS_Print(const char *path, int mask)
+int TS_Dump_Run(const char *path, int mask)
 {
     if (path == nullptr)
         return -1;
@@ -584,4 +589,13 @@ int TS_Print(const char *path, int mask)
     // A read error ends the run as the end of the file would: the PIDs met so far are listed.
     TS_Dump_Finish(dump, state);
     return result;
+}
+
+}  // namespace
+
+int TS_Print(const char *path, int mask) { return TS_Dump_Run(path, mask & kPrintBits); }
+
+int TS_Dump(const char *path, const TS_DumpOptions *options)
+{
+    return options == nullptr ? -1 : TS_Dump_Run(path, options->s32Mask & kDumpBits);
 }

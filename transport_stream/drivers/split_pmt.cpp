@@ -12,13 +12,18 @@ constexpr u16 kNone = 0xFFFF;
 
 // The scan that both operations share: the PAT, the PMT of its program, and the PIDs that PMT
 // names.
+// Packets the scan keeps while a PMT section is in progress: the section's, and, when the PMT
+// PID is also one of the program's PIDs, the program's packets that come meanwhile.
+constexpr u32 kKept = 2 * TS_SECTION_PACKETS;
+
 struct TS_PMTScan {
-    TS_PMTTrack tTrack;                                 // keeps every packet of a PMT section until it completes
-    TS_SectionGate tGate;                               // PAT and PMT sections whose CRC_32 fails
-    u8 lu8Section[TS_SECTION_PACKETS][TS_PACKET_SIZE];  // the packets of the section in progress
-    u8 lu8PAT[TS_PACKET_SIZE];                          // the packet that completed the last PAT section
-    TS_PIDSet tMembers;                                 // the members of the PMT in force
-    int s32Input;                                       // the input's descriptor while the scan runs
+    TS_PMTTrack tTrack;                 // keeps every packet of a PMT section until it completes
+    TS_SectionGate tGate;               // PAT and PMT sections whose CRC_32 fails
+    u8 lu8Kept[kKept][TS_PACKET_SIZE];  // the packets the track keeps
+    u8 lu8Kind[kKept];                  // and their TS_KeptKind
+    u8 lu8PAT[TS_PACKET_SIZE];          // the packet that completed the last PAT section
+    TS_PIDSet tMembers;                 // the members of the PMT in force
+    int s32Input;                       // the input's descriptor while the scan runs
     int s32Result;
 };
 
@@ -37,12 +42,36 @@ const TS_PATProgram *TS_PMTScan_Program(const TS_PAT *pat)
     return nullptr;
 }
 
+// Moves the kept packets of the completed section to the front of the store and returns how many
+// there are; the others (the program's packets held behind them, and those of sections given up
+// when the PMT PID is one of the program's) go to on_member first, in input order.
+template <class OnMember>
+u32 TS_PMTScan_TakeSection(TS_PMTTrack *track, bool pid_is_member, OnMember &&on_member, bool *go_on)
+{
+    u32 sections = 0;
+    for (u32 i = 0; i < track->u32Count; ++i) {
+        const u8 kind = track->pKind[i];
+        if (kind == TS_KEPT_SECTION) {
+            if (sections != i)
+                std::memcpy(track->pKept[sections], track->pKept[i], TS_PACKET_SIZE);
+            ++sections;
+        } else if (*go_on && (kind == TS_KEPT_OUTPUT || pid_is_member)) {
+            *go_on = on_member(static_cast<const u8 *>(track->pKept[i]));
+        }
+    }
+    return sections;
+}
+
 // Reads the input through the shared scan. on_pmt(crc, packets, count) runs for every completed
 // PMT section of the program with the packets that carried it; on_member(packet) for every
 // packet on a PID of the PMT in force, and for the packets of a PMT section that failed its
-// CRC_32 after good ones (the program's packets all the same, but not a new PMT). Either
-// returns false to end the run, after failing it with TS_Run_Fail on s32Result. Returns the
-// scan's result: 0, -2, -3 for a PAT of more than two entries, -5, or what the callbacks set.
+// CRC_32 after good ones (the program's packets all the same, but not a new PMT). When the PMT
+// PID is also one of the program's PIDs, its packets are the program's whatever becomes of the
+// section they carry: those of a section that never completes go to on_member too, and the
+// program's packets that come while a section is in progress wait behind it, so that on_member
+// sees them all in input order. Either callback returns false to end the run, after failing it
+// with TS_Run_Fail on s32Result. Returns the scan's result: 0, -2, -3 for a PAT of more than two
+// entries, -5, or what the callbacks set.
 template <class OnPMT, class OnMember>
 int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, OnPMT &&on_pmt, OnMember &&on_member)
 {
@@ -53,6 +82,19 @@ int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, OnPMT &&on_pmt, OnMember 
     if (fd < 0)
         return -2;
     scan->s32Input = fd;
+    const auto pid_is_member = [&] {
+        return state->tPMT.u8Valid && track->u16PID != TS_NO_PID && scan->tMembers.lu8Member[track->u16PID];
+    };
+    const auto release = [&](bool broken_too) { return TS_PMTTrack_Release(track, broken_too, on_member); };
+    const auto member = [&](const u8 *packet) {
+        if (track->u32Count != 0) {
+            if (pid_is_member() && TS_PMTTrack_Hold(track, &state->tPMTSection, packet))
+                return true;
+            if (!release(pid_is_member()))
+                return false;
+        }
+        return on_member(packet);
+    };
     const int read_result =
         TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
             const u16 pid = TS_Read13(packet + 1);
@@ -65,12 +107,13 @@ int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, OnPMT &&on_pmt, OnMember 
                 if (state->tPAT.u16ProgramCount > 2)
                     return TS_Run_Fail(&scan->s32Result, -3);
                 std::memcpy(scan->lu8PAT, packet, TS_PACKET_SIZE);
+                const bool was_member = pid_is_member();
                 const TS_PATProgram *program = TS_PMTScan_Program(&state->tPAT);
                 if (program != nullptr)
-                    TS_PMTTrack_Follow(track, &state->tPMTSection, program->PID, program->program_number);
+                    TS_PMTTrack_Follow(track, &state->tPMTSection, program->PID, program->program_number, false);
                 else
-                    TS_PMTTrack_Follow(track, &state->tPMTSection, TS_NO_PID, 0);
-                return true;
+                    TS_PMTTrack_Follow(track, &state->tPMTSection, TS_NO_PID, 0, false);
+                return release(was_member);
             }
             if (!state->tPAT.u8Valid)
                 return true;
@@ -79,24 +122,38 @@ int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, OnPMT &&on_pmt, OnMember 
                 if (offer == TS_PMT_COMPLETE) {
                     bool go_on = true;
                     if (TS_SectionGate_Accept(&scan->tGate, pid, &state->tPMTSection)) {
+                        const u32 count = TS_PMTScan_TakeSection(track, pid_is_member(), on_member, &go_on);
                         TS_PMT_FromPreSection(&state->tPMT, &state->tPMTSection, pid);
                         TS_PIDSet_FromPMT(&scan->tMembers, &state->tPMT);
-                        go_on = on_pmt(state->tPMT.CRC_32, track->pKept, track->u32Count);
+                        go_on = go_on && on_pmt(state->tPMT.CRC_32, track->pKept, count);
                     } else if (state->tPMT.u8Valid) {
+                        // Not a new PMT: every packet kept goes to the PMT in force, as it came.
+                        const bool broken_too = pid_is_member();
                         for (u32 i = 0; i < track->u32Count && go_on; ++i)
-                            go_on = on_member(track->pKept[i]);
+                            if (track->pKind[i] != TS_KEPT_BROKEN || broken_too)
+                                go_on = on_member(static_cast<const u8 *>(track->pKept[i]));
                     }
-                    TS_PMTTrack_Release(track);
+                    TS_PMTTrack_Forget(track, track->u32Count);
+                    track->u32Sections = 0;
                     return go_on;
                 }
+                // A section given up leaves its packets, the program's when the PID is a member.
+                if (!release(pid_is_member()))
+                    return false;
                 // A packet of the section goes out with the section when it completes.
                 if (offer != TS_PMT_IGNORED)
                     return true;
             }
             if (state->tPMT.u8Valid && scan->tMembers.lu8Member[pid])
-                return on_member(packet);
+                return member(packet);
             return true;
         });
+    // A section still in progress at the end never completes.
+    if (scan->s32Result == 0) {
+        const bool broken_too = pid_is_member();
+        TS_PMTTrack_GiveUp(track, &state->tPMTSection);
+        release(broken_too);
+    }
     TS_Input_Close(fd);
     scan->s32Input = -1;
     return scan->s32Result < 0 ? scan->s32Result : read_result;
@@ -107,7 +164,7 @@ TS_PMTScan *TS_PMTScan_Start()
     TS_PMTScan *scan = &g_tScan;
     std::memset(scan, 0, sizeof *scan);
     scan->s32Input = -1;
-    TS_PMTTrack_Start(&scan->tTrack, scan->lu8Section, TS_SECTION_PACKETS);
+    TS_PMTTrack_Start(&scan->tTrack, scan->lu8Kept, scan->lu8Kind, kKept);
     return scan;
 }
 

@@ -19,6 +19,7 @@ struct TS_ProgramSplit {
     TS_OutputFile ltFile[TS_MAX_PROGRAMS];  // element e is the file of split entry e
     u32 lu32FileNo[TS_MAX_PROGRAMS];        // file counters; u16FileNo of the entry mirrors them
     u8 lu8PositionEntry[TS_MAX_PROGRAMS];   // split entry of each position of the last PAT
+    u8 lu8EntryPosition[TS_MAX_PROGRAMS];   // and back: the position whose track holds for entry e
     u8 lu8SlotEntry[TS_MAX_PROGRAMS];       // split entry of the program whose PMT fills slot k
     int s32Input;
     int s32Result;
@@ -47,6 +48,40 @@ bool TS_Split_Write(TS_ProgramSplit *split, u8 e, const u8 *packet)
     return TS_Writer_Put(TS_Split_Writer(split, e), packet) == 0 || TS_Run_Fail(&split->s32Result, -6);
 }
 
+// Writes the packets that the track of position k releases to the file of its entry.
+bool TS_Split_Release(TS_ProgramSplit *split, int k)
+{
+    const u8 e = split->lu8PositionEntry[k];
+    return TS_PMTTrack_Release(&split->ltTrack[k], false,
+                               [split, e](const u8 *held) { return TS_Split_Write(split, e, held); });
+}
+
+// Writes a packet to the file of entry e, or holds it while the track of the entry's position
+// waits for the program number of a section: the file keeps the order of the input.
+bool TS_Split_Put(TS_ProgramSplit *split, TS_Data *state, u8 e, const u8 *packet)
+{
+    const u8 k = e == kNoEntry ? kNoEntry : split->lu8EntryPosition[e];
+    if (k != kNoEntry && split->ltTrack[k].u32Count != 0) {
+        if (TS_PMTTrack_Hold(&split->ltTrack[k], &state->ltPMTSection[k], packet))
+            return true;
+        if (!TS_Split_Release(split, k))
+            return false;
+    }
+    return TS_Split_Write(split, e, packet);
+}
+
+// A wait for a program number ends without it (a PAT, the end of the input): every track gives
+// up its section, and what was held behind it goes out.
+bool TS_Split_EndWaits(TS_ProgramSplit *split, TS_Data *state)
+{
+    for (int k = 0; k < TS_MAX_PROGRAMS; ++k) {
+        TS_PMTTrack_GiveUp(&split->ltTrack[k], &state->ltPMTSection[k]);
+        if (!TS_Split_Release(split, k))
+            return false;
+    }
+    return true;
+}
+
 bool TS_Split_Close(TS_ProgramSplit *split, u8 e)
 {
     const int result = TS_OutputFile_Close(&split->ltFile[e]);
@@ -58,6 +93,8 @@ bool TS_Split_Close(TS_ProgramSplit *split, u8 e)
 // new counter) and its reduced PAT; files of programs it no longer lists are closed.
 bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet)
 {
+    if (!TS_Split_EndWaits(split, state))
+        return false;
     const TS_PAT &pat = state->tPAT;
     TS_PNSplitList *table = &g_tPNSplitData;
     const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
@@ -67,10 +104,11 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
         const TS_PATProgram &program = pat.ltProgram[p];
         split->lu8PositionEntry[p] = kNoEntry;
         if (program.program_number == 0) {
-            TS_PMTTrack_Follow(&split->ltTrack[p], &state->ltPMTSection[p], TS_NO_PID, 0);
+            TS_PMTTrack_Follow(&split->ltTrack[p], &state->ltPMTSection[p], TS_NO_PID, 0, false);
             continue;
         }
-        TS_PMTTrack_Follow(&split->ltTrack[p], &state->ltPMTSection[p], program.PID, program.program_number);
+        TS_PMTTrack_Follow(&split->ltTrack[p], &state->ltPMTSection[p], program.PID, program.program_number,
+                           TS_PAT_SharesPMTPID(pat, p));
         // A program_number listed twice is told apart by its rank among the equal ones.
         u16 index = 0;
         for (u16 q = 0; q < p; ++q)
@@ -105,6 +143,11 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
             return false;
     }
 
+    std::memset(split->lu8EntryPosition, kNoEntry, sizeof split->lu8EntryPosition);
+    for (u16 p = 0; p < count; ++p)
+        if (split->lu8PositionEntry[p] != kNoEntry)
+            split->lu8EntryPosition[split->lu8PositionEntry[p]] = u8(p);
+
     // A program the PAT no longer lists: its file ends, and its counter goes up with every PAT
     // that leaves it out, so the file it returns to has a new name.
     for (u16 e = 0; e < table->u16Count; ++e) {
@@ -119,8 +162,8 @@ bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet
     return true;
 }
 
-// A packet on a PMT PID: every packet of a program's PMT section goes to that program's file as
-// it arrives. Sets in *written the entries written to (bit e for entry e).
+// A packet on a PMT PID: every packet of a program's PMT section goes to that program's file in
+// its place in the input. Sets in *written the entries written to (bit e for entry e).
 bool TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet, u16 pid, u32 positions,
                           u32 member_entries, u32 *written)
 {
@@ -131,13 +174,11 @@ bool TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *pack
         const u8 e = split->lu8PositionEntry[k];
         const bool written_anyway = e != kNoEntry && (member_entries & (1u << e)) != 0;
         const TS_PMTOffer offer = TS_PMTTrack_Offer(track, &state->ltPMTSection[k], packet, written_anyway);
+        if (!TS_Split_Release(split, k))
+            return false;
         if (offer != TS_PMT_TAKEN && offer != TS_PMT_COMPLETE)
             continue;
-        for (u32 i = 0; i < track->u32Count; ++i)
-            if (!TS_Split_Write(split, e, track->pKept[i]))
-                return false;
-        TS_PMTTrack_Release(track);
-        if (!TS_Split_Write(split, e, packet))
+        if (!TS_Split_Put(split, state, e, packet))
             return false;
         if (e != kNoEntry)
             *written |= 1u << e;
@@ -179,7 +220,7 @@ bool TS_Split_OnPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet)
         !TS_Split_OnPMTPacket(split, state, packet, pid, split->tMap.ltRole[pid].u16PMT, targets, &written))
         return false;
     for (targets &= ~written; targets != 0; targets &= targets - 1)
-        if (!TS_Split_Write(split, u8(TS_FirstPosition(targets)), packet))
+        if (!TS_Split_Put(split, state, u8(TS_FirstPosition(targets)), packet))
             return false;
     return true;
 }
@@ -199,8 +240,9 @@ int TS_ProgramSplitFile(const char *path)
     for (u16 i = 0; i < TS_MAX_PROGRAMS; ++i) {
         table->ltSplit[i].s32FD = -1;
         TS_OutputFile_Reset(&split->ltFile[i]);
-        TS_PMTTrack_Start(&split->ltTrack[i], nullptr, 0);
+        TS_PMTTrack_Start(&split->ltTrack[i], nullptr, nullptr, 0);
         split->lu8PositionEntry[i] = kNoEntry;
+        split->lu8EntryPosition[i] = kNoEntry;
         split->lu8SlotEntry[i] = kNoEntry;
     }
     TS_Split_SetBaseName(path);
@@ -211,6 +253,8 @@ int TS_ProgramSplitFile(const char *path)
     split->s32Input = fd;
     const int read_result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
                                           [&](const u8 *packet) { return TS_Split_OnPacket(split, state, packet); });
+    if (split->s32Result == 0)
+        TS_Split_EndWaits(split, state);
     if (read_result < 0)
         TS_Run_Fail(&split->s32Result, read_result);
     // Every way out closes what is open, so the files keep what was written before a failure.

@@ -10,10 +10,7 @@ int TS_NIT_Print(const TS_NIT *nit, int family)
 {
     if (nit == nullptr)
         return -1;
-    TS_Text_Printf("[NIT] TI:0x%02X(%s) SSI:%d R1:%d SL:%d NID:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n", nit->table_id,
-                   TS_Name_TableId(nit->table_id), nit->section_syntax_indicator, nit->reserved1, nit->section_length,
-                   nit->network_id, nit->reserved2, nit->version_number, nit->current_next_indicator,
-                   nit->section_number, nit->last_section_number);
+    TS_Section_PrintHeaderLine("NIT", *nit, "NID", nit->network_id);
     TS_Text_Printf("  RFU:%d NDL:%d DSC:%d", nit->reserved_future_use1, nit->network_descriptors_length,
                    nit->u16DescriptorCount);
     TS_SI_PrintTags(nit->lu8DescriptorTag, nit->u16DescriptorCount);
@@ -38,7 +35,7 @@ int TS_NIT_Print(const TS_NIT *nit, int family)
 void TS_NIT_PrintJSON(TS_Json *json, const TS_NIT *nit, bool crc_ok, int family)
 {
     TS_Section_PrintTableJSON(json, *nit, "network_id", nit->network_id, crc_ok, [=] {
-        TS_Json_StringField(json, "charset", TS_SI_Family(family) == TS_TEXT_ARIB ? "arib" : "dvb");
+        TS_Json_StringField(json, "charset", TS_SI_FamilyName(family));
         TS_Json_NumberField(json, "network_descriptors_length", nit->network_descriptors_length);
         TS_SI_PrintTagsJSON(json, nit->lu8DescriptorTag, nit->u16DescriptorCount);
         if (nit->u8HasNetworkName) {

@@ -7,15 +7,23 @@
 #include "text/json.h"
 #include "text/text.h"
 
-// The header line of the PAT and the CAT, whose records bear the same header fields (bytes 3-4
-// as transport_stream_id, reserved in a CAT): "[tag] TI:... LSN:...".
+// The header line of a long-form table: "[tag] TI:... LSN:...", bytes 3-4 under the table's own
+// label (NID for a NIT's network_id, SID for an EIT's service_id).
+template <class Table>
+void TS_Section_PrintHeaderLine(const char *tag, const Table &table, const char *identifier_label, u16 identifier)
+{
+    TS_Text_Printf("[%s] TI:0x%02X(%s) SSI:%d R1:%d SL:%d %s:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n", tag, table.table_id,
+                   TS_Name_TableId(table.table_id), int(table.section_syntax_indicator), int(table.reserved1),
+                   int(table.section_length), identifier_label, int(identifier), int(table.reserved2),
+                   int(table.version_number), int(table.current_next_indicator), int(table.section_number),
+                   int(table.last_section_number));
+}
+
+// The same for the PAT, CAT and SDT, whose records bear bytes 3-4 as transport_stream_id
+// (reserved in a CAT).
 template <class Table> void TS_Section_PrintHeaderLine(const char *tag, const Table &table)
 {
-    TS_Text_Printf("[%s] TI:0x%02X(%s) SSI:%d R1:%d SL:%d TSI:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d\n", tag,
-                   table.table_id, TS_Name_TableId(table.table_id), int(table.section_syntax_indicator),
-                   int(table.reserved1), int(table.section_length), int(table.transport_stream_id),
-                   int(table.reserved2), int(table.version_number), int(table.current_next_indicator),
-                   int(table.section_number), int(table.last_section_number));
+    TS_Section_PrintHeaderLine(tag, table, "TSI", table.transport_stream_id);
 }
 
 // Prints the first count descriptors of a loop, never more than the loop's capacity.

@@ -70,8 +70,6 @@ const char *TS_Name_ServiceType(u8 service_type, int family)
     return "?";
 }
 
-const char *TS_SI_FamilyName(int family) { return TS_SI_Family(family) == TS_TEXT_ARIB ? "arib" : "dvb"; }
-
 }  // namespace
 
 int TS_ServiceTypeToString(char *name, u8 service_type, int family)

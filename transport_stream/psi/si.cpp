@@ -1,6 +1,7 @@
-// The parts the SDT and NIT decoders and printers share: descriptor loops kept as their tags, and
-// names, decoded at print time in the family the caller chose.
+// The parts the SI decoders and printers share: descriptor loops kept as their tags, and names and
+// texts, decoded at print time in the family the caller chose.
 #include <cstring>
+#include <string>
 
 #include "descriptors/descriptors.h"
 #include "psi/si.h"
@@ -31,45 +32,57 @@ void TS_SI_NameToUTF8(char *out, const u8 *bytes, u32 count, int family)
     TS_Text_ToUTF8(out, int(TS_SI_NAME_TEXT), bytes, bounded, TS_SI_Family(family));
 }
 
-void TS_SI_PrintName(const char *key, const u8 *bytes, u32 count, int family)
+void TS_SI_PrintQuoted(const char *key, const std::string &text)
 {
-    char text[TS_SI_NAME_TEXT];
-    TS_SI_NameToUTF8(text, bytes, count, family);
-    // Escaped, the text is at most four times as long.
-    char quoted[4 * TS_SI_NAME_TEXT + 1];
-    size_t n = 0;
-    for (const char *c = text; *c != '\0'; ++c) {
-        const u8 byte = u8(*c);
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string quoted;
+    quoted.reserve(text.size() + 8);
+    for (const char c : text) {
+        const u8 byte = u8(c);
         if (byte == '"' || byte == '\\') {
-            quoted[n++] = '\\';
-            quoted[n++] = char(byte);
+            quoted += '\\';
+            quoted += char(byte);
         } else if (byte < 0x20 || byte == 0x7F) {
-            static const char kDigits[] = "0123456789ABCDEF";
-            quoted[n++] = '\\';
-            quoted[n++] = 'x';
-            quoted[n++] = kDigits[byte >> 4];
-            quoted[n++] = kDigits[byte & 0x0F];
+            quoted += "\\x";
+            quoted += kDigits[byte >> 4];
+            quoted += kDigits[byte & 0x0F];
         } else {
-            quoted[n++] = char(byte);
+            quoted += char(byte);
         }
     }
-    quoted[n] = '\0';
-    TS_Text_Printf(" %s:\"%s\"", key, quoted);
+    TS_Text_Printf(" %s:\"%s\"", key, quoted.c_str());
 }
 
-void TS_SI_PrintNameJSON(TS_Json *json, const char *key, const u8 *bytes, u32 count, int family)
+void TS_SI_PrintText(const char *key, const u8 *bytes, size_t count, int family)
 {
-    char text[TS_SI_NAME_TEXT];
-    TS_SI_NameToUTF8(text, bytes, count, family);
-    TS_Json_StringField(json, key, text);
+    TS_SI_PrintQuoted(key, pidsift::SiText(bytes, count, family));
+}
+
+void TS_SI_PrintName(const char *key, const u8 *bytes, u32 count, int family)
+{
+    TS_SI_PrintText(key, bytes, count < TS_MAX_NAME_BYTES ? count : TS_MAX_NAME_BYTES, family);
+}
+
+void TS_SI_PrintTextJSON(TS_Json *json, const char *key, const u8 *bytes, size_t count, int family)
+{
+    const std::string text = pidsift::SiText(bytes, count, family);
+    TS_Json_Key(json, key);
+    TS_Json_StringBytes(json, reinterpret_cast<const u8 *>(text.data()), text.size());
     char bytes_key[64];
     const size_t length = std::strlen(key);
     if (length + sizeof "_bytes" > sizeof bytes_key)
         return;
     std::memcpy(bytes_key, key, length);
     std::memcpy(bytes_key + length, "_bytes", sizeof "_bytes");
-    TS_Json_HexField(json, bytes_key, bytes, count < TS_MAX_NAME_BYTES ? count : TS_MAX_NAME_BYTES);
+    TS_Json_HexField(json, bytes_key, bytes, count);
 }
+
+void TS_SI_PrintNameJSON(TS_Json *json, const char *key, const u8 *bytes, u32 count, int family)
+{
+    TS_SI_PrintTextJSON(json, key, bytes, count < TS_MAX_NAME_BYTES ? count : TS_MAX_NAME_BYTES, family);
+}
+
+const char *TS_SI_FamilyName(int family) { return TS_SI_Family(family) == TS_TEXT_ARIB ? "arib" : "dvb"; }
 
 void TS_SI_PrintTagsJSON(TS_Json *json, const u8 *tags, u16 count)
 {
@@ -87,3 +100,36 @@ void TS_SI_PrintTags(const u8 *tags, u16 count)
     for (u16 i = 0; i < bounded; ++i)
         TS_Text_Printf(i == 0 ? " TAGS:0x%02X" : ",0x%02X", tags[i]);
 }
+
+namespace pidsift {
+
+std::string SiText(const u8 *bytes, size_t count, int family)
+{
+    // SI texts are shorter than a section; the bound keeps the sizes within an int.
+    if (count > (1u << 20))
+        count = 1u << 20;
+    if (count == 0)
+        return std::string();
+    // The widest a byte decodes to is six bytes of UTF-8 (an ARIB katakana in middle size with
+    // its half-width sound mark), and the longest character sixteen. The decoder cuts a text
+    // before a character that does not fit: one that ends more than a character's width short
+    // of the room was not cut.
+    std::string text;
+    for (size_t capacity = 6 * count + 32;; capacity *= 2) {
+        text.assign(capacity, '\0');
+        const int length = TS_Text_ToUTF8(text.data(), int(capacity), bytes, int(count), TS_SI_Family(family));
+        if (length < 0) {
+            text.clear();
+            break;
+        }
+        if (size_t(length) + 16 < capacity) {
+            text.resize(size_t(length));
+            break;
+        }
+    }
+    return text;
+}
+
+std::string SiText(const std::vector<u8> &bytes, int family) { return SiText(bytes.data(), bytes.size(), family); }
+
+}  // namespace pidsift

@@ -1,9 +1,12 @@
-// What the decoders and printers of the service information tables (SDT, NIT) share: their
-// descriptor loops, of which the records keep the tags and the bodies of the few descriptors
-// they name, and the names those bodies carry.
+// What the decoders and printers of the service information tables (SDT, NIT, EIT, TDT, TOT)
+// share: their descriptor loops, of which the SDT and NIT records keep the tags and the bodies of
+// the few descriptors they name, the names and texts those bodies carry, and the JSON forms.
 #ifndef PIDSIFT_TRANSPORT_STREAM_PSI_SI_H
 #define PIDSIFT_TRANSPORT_STREAM_PSI_SI_H
 
+#include <string>
+
+#include <pidsift/si_tables.h>
 #include <pidsift/ts.h>
 
 #include "common/bytes.h"
@@ -30,6 +33,12 @@ int TS_SI_Family(int family);
 void TS_SI_PrintName(const char *key, const u8 *bytes, u32 count, int family);
 // JSON: key as the name in UTF-8, and key + "_bytes" as its raw bytes in hexadecimal.
 void TS_SI_PrintNameJSON(TS_Json *json, const char *key, const u8 *bytes, u32 count, int family);
+// The same for texts of any length (a name is cut to TS_MAX_NAME_BYTES): an event's description
+// joined over several descriptors runs longer.
+void TS_SI_PrintText(const char *key, const u8 *bytes, size_t count, int family);
+void TS_SI_PrintTextJSON(TS_Json *json, const char *key, const u8 *bytes, size_t count, int family);
+// Text: key, a colon and UTF-8 text in double quotes, escaped as above.
+void TS_SI_PrintQuoted(const char *key, const std::string &text);
 // "descriptor_tags": the tags as numbers.
 void TS_SI_PrintTagsJSON(TS_Json *json, const u8 *tags, u16 count);
 // Text: " TAGS:0x48,0xC1" (nothing for an empty loop).
@@ -41,5 +50,60 @@ void TS_SI_PrintTags(const u8 *tags, u16 count);
 // without a network name descriptor null for network_name and network_name_bytes.
 void TS_SDT_PrintJSON(TS_Json *json, const TS_SDT *sdt, bool crc_ok, int family);
 void TS_NIT_PrintJSON(TS_Json *json, const TS_NIT *nit, bool crc_ok, int family);
+// "charset" as those write it.
+const char *TS_SI_FamilyName(int family);
+
+namespace pidsift {
+
+// A 24-bit field (a code of three letters, six BCD digits) from the reader; bytes past its end
+// read 0.
+u32 Read24(TS_ByteReader *reader);
+// A 40-bit time field from the reader; undefined when its five bytes are not all there.
+SiTime ReadSiTime(TS_ByteReader *reader);
+
+// The text forms of times: RFC 3339 ("undefined(0x<the 40 bits>)" when undefined), hh:mm:ss
+// ("undefined(0x<the 24 bits>)"), an offset with its sign ("undefined(0x<the 16 bits>)").
+std::string TimeText(const SiTime &time, int family);
+std::string DurationText(const SiDuration &duration);
+std::string OffsetText(u8 polarity, u16 bcd);
+
+// The three letters of an ISO 639 or ISO 3166 code; in the text, a byte outside printable ASCII
+// as '?', so that a damaged code cannot break the line. In JSON, the string of its three bytes.
+std::string CodeText(u32 code);
+void CodeJSON(TS_Json *json, const char *key, u32 code);
+
+// A descriptor of an SI loop as text: one line (a local time offset descriptor a line more per
+// entry) at the indent of an event's descriptors. The audio component and event group
+// descriptors are written as raw ones unless family is TS_TEXT_ARIB.
+void PrintSiDescriptor(const SiDescriptor &descriptor, int family);
+// " DSC:<count>" and " TAGS:..." of a loop, as the SDT's lines have them.
+void PrintSiDescriptorTags(const std::vector<SiDescriptor> &descriptors);
+
+// JSON forms, with "charset" as the SDT's. A time is an RFC 3339 string or null beside its
+// bytes in hexadecimal ("start_time_bytes"); a text is UTF-8 beside its bytes ("event_name",
+// "event_name_bytes"); a language or country code a string of its three letters.
+void PrintTimeJSON(TS_Json *json, const char *key, const SiTime &time, int family);
+// The five bytes alone.
+void PrintTimeBytesJSON(TS_Json *json, const char *key, const SiTime &time);
+// "genre": the entries of content descriptors, as PrintEventJSON describes them.
+void PrintGenresJSON(TS_Json *json, const std::vector<ContentEntry> &genres, int family);
+// "descriptors": [{"tag", "length", "name", the kind's fields}], raw ones with "bytes".
+void PrintSiDescriptorsJSON(TS_Json *json, const std::vector<SiDescriptor> &descriptors, int family);
+// An event as pidsift-check reports it, one object: {"event_id", "start" (RFC 3339 or null),
+// "duration_s" (or null), "name", "text" (of the first short event descriptor, or null),
+// "genre": [{"content_nibble_level_1", "content_nibble_level_2", "user_nibble_1",
+// "user_nibble_2", "level_1_name", "level_2_name"}] (names null where the table has none),
+// "running_status", "free_ca_mode"}.
+void PrintEventJSON(TS_Json *json, const EitEvent &event, int family);
+// The dump's forms. An EIT's "events" are the objects of PrintEventJSON with their detail
+// behind: "start_time_bytes", "duration_bytes", "descriptors_loop_length", "descriptors", and
+// "extended_event" ({"iso_639_language_code", "complete", "items": [{"item_description",
+// "item"}], "text"}, JoinExtendedEvents, or null). The TDT has "crc_ok" null, as a section
+// without CRC_32.
+void PrintEitJSON(TS_Json *json, const Eit &eit, bool crc_ok, int family);
+void PrintTdtJSON(TS_Json *json, const Tdt &tdt, int family);
+void PrintTotJSON(TS_Json *json, const Tot &tot, bool crc_ok, int family);
+
+}  // namespace pidsift
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_PSI_SI_H

@@ -16,3 +16,10 @@ u32 TS_Section_ReadCRC(const TS_ByteReader &section)
         return 0;
     return TS_ByteReader(section.End() - 4, 4).Read32();
 }
+
+u32 TS_Section_ReadDeclaredCRC(const TS_SectionHeader &header, const TS_ByteReader &section)
+{
+    if (header.section_length < 4 || section.Size() < 3u + header.section_length)
+        return 0;
+    return TS_Section_ReadCRC(section);
+}

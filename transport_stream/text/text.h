@@ -14,10 +14,12 @@ int TS_Text_Printf(const char *format, ...) __attribute__((format(printf, 1, 2))
 int TS_Text_Puts(const char *text);
 int TS_Text_Putchar(int c);
 
-// Names of PIDs, table_ids and stream types, as TS_Header_PIDToString, TS_Section_TagToString
-// and TS_Header_StreamTypeToString copy them: "?" for a value without one. Static strings.
+// Names of PIDs, table_ids, stream types and descriptor tags, as TS_Header_PIDToString,
+// TS_Section_TagToString, TS_Header_StreamTypeToString and TS_DescriptorTagToString copy them: "?" for a value without
+// one. Static strings.
 const char *TS_Name_PID(u16 pid);
 const char *TS_Name_TableId(u8 table_id);
 const char *TS_Name_StreamType(u8 stream_type);
+const char *TS_Name_DescriptorTag(u8 descriptor_tag);
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_TEXT_TEXT_H

@@ -44,7 +44,8 @@ int main(int argc, char **argv)
         if (result == 0 && split < 0)
             result = split;
     } else if (std::strcmp(operation, "print") == 0 && argc == 4) {
-        result = TS_Print(input, int(std::strtol(argv[3], nullptr, 16)));
+        const TS_DumpOptions options = {int(std::strtol(argv[3], nullptr, 16))};
+        result = TS_Dump(input, &options);
     } else if (std::strcmp(operation, "programs") == 0) {
         result = TS_ProgramSplitFile(input);
     } else if (std::strcmp(operation, "pmt-check") == 0) {

@@ -7,7 +7,7 @@
 // fixed-size structures with one member per syntax element, reserved bits included; decoders
 // fill caller-owned records in place and never allocate.
 //
-// The drivers (TS_GetProgramList, TS_ProgramSplitStream, TS_Print, TS_ProgramSplitFile,
+// The drivers (TS_GetProgramList, TS_ProgramSplitStream, TS_Print, TS_Dump, TS_ProgramSplitFile,
 // TS_CheckPMTSplit, TS_PMTSplitFile, TS_CheckFile) keep their state in the process-wide records
 // declared at the end of this header: they are not re-entrant, and only one may run at a time.
 #ifndef PIDSIFT_TRANSPORT_STREAM_TS_H
@@ -751,7 +751,7 @@ int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, 
 constexpr int TS_TEXT_AUTO = -1;
 int TS_SetTextFamily(int family);
 
-// Dump selection bits of TS_Print.
+// Dump selection bits of TS_Print and of TS_DumpOptions::s32Mask.
 constexpr int TS_PRINT_PACKETS = 0x001;
 constexpr int TS_PRINT_PAT = 0x002;
 constexpr int TS_PRINT_CAT = 0x004;
@@ -761,7 +761,12 @@ constexpr int TS_PRINT_EMM = 0x020;
 constexpr int TS_PRINT_ES = 0x040;
 constexpr int TS_PRINT_PIDS = 0x080;
 constexpr int TS_PRINT_PCR = 0x100;
-// Bit 0x200 is ignored.
+
+// Prints, on standard output, the blocks that mask selects with the bits 0x001 to 0x100 above;
+// other bits are ignored. -2: the input cannot be opened. -5: read error.
+int TS_Print(const char *path, int mask);
+
+// Further selections of TS_DumpOptions::s32Mask, which TS_Print ignores. Bit 0x200 is ignored.
 // Every SDT section on PID 0x0011 (table_id 0x42, this transport stream's, and 0x46, another's),
 // and every NIT section on PID 0x0010 (0x40 and 0x41), with their names as UTF-8.
 constexpr int TS_PRINT_SDT = 0x400;
@@ -791,8 +796,14 @@ constexpr int TS_PRINT_JSON = 0x2000;
 // service_name null for a program the SDT does not name.
 constexpr int TS_PRINT_PROGRAMS = 0x4000;
 
-// -2: the input cannot be opened. -5: read error.
-int TS_Print(const char *path, int mask);
+// What TS_Dump prints: the bits of TS_Print and those above, added up; other bits are ignored.
+struct TS_DumpOptions {
+    int s32Mask;
+};
+
+// Prints the dump of TS_Print with every selection of options. -1: a null pointer. -2: the
+// input cannot be opened. -5: read error.
+int TS_Dump(const char *path, const TS_DumpOptions *options);
 
 struct TS_PNSplitData {
     u16 u16ProgramNumber;
