@@ -123,6 +123,25 @@ struct Program {
     const Pmt *pmt = nullptr;  // valid until the next call into the demux
 };
 
+// What a run tells its caller, and how it names its files: each belongs to one run, so that two
+// runs in one process never share them. An empty hook is not called.
+struct RunSettings {
+    // Bytes read so far, and the input's size (0 when unknown), once per read.
+    std::function<void(u64 bytes_read, u64 total)> progress;
+    // A failed system call (TS_FAILED_...) on path with its errno (0 for a refusal of ours).
+    // Empty: the library's own message on standard error (TS_PrintFailure).
+    std::function<void(int failure, const char *path, int error_number)> message;
+    // An output file of a split: opened (created tells whether the run made it), and finished
+    // with everything written to it.
+    std::function<void(const char *path, bool created)> output_opened;
+    std::function<void(const char *path)> output_done;
+    // The text before "_<...>.ts" in the names of a split's files; empty: the input's path less
+    // its extension.
+    std::string split_base;
+    // How the names of the SDT and NIT are decoded (TS_TEXT_DVB, TS_TEXT_ARIB or TS_TEXT_AUTO).
+    int text_family = TS_TEXT_AUTO;
+};
+
 class DemuxCore;
 
 class Demux {
