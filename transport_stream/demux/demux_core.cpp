@@ -185,20 +185,17 @@ void Section_JudgeCRC(Section *section)
 struct DemuxCore::Slot {
     explicit Slot(u16 pid) : tCollector(pid) {}
 
-    // A packet held because the section it started belongs to one of several programs and its
-    // header does not yet say which; with the programs it reached on its own when it came.
-    struct Held {
-        PacketBytes tBytes;
-        std::vector<u32> lu32Reached;
-    };
-
     SectionCollector tCollector;
     u8 u8Purposes = 0;
     bool bTrusted = false;            // the CRC gate: a section with a good CRC_32 came
     std::vector<u32> lu32Programs;    // the programs of the PAT whose PMT is on the PID
-    std::vector<Held> lHeld;          // while the section in progress has no known owner
     std::vector<u32> lu32LastOwners;  // of the last packet taken in, for its duplicates
-    bool bHoldingNow = false;         // the packet in hand was held
+    bool bHoldingNow = false;         // the packet in hand starts a section whose owner is unknown
+    // While the section in progress has no known owner: its packets, for the programs they did
+    // not reach when they came, and those programs' packets that came after them.
+    bool bWaiting = false;
+    WaitQueue tWait;
+    u64 u64LastWaitSerial = 0;  // the packet last put in tWait
 };
 
 struct DemuxCore::ServiceTables {
@@ -358,9 +355,13 @@ void DemuxCore::Rebuild()
         Slot &slot = *m_lSlots[i];
         const u8 purpose = i < purposes.size() ? purposes[i] : 0;
         if (purpose == 0 && slot.u8Purposes != 0) {
-            // Idle from now on: a later use starts afresh, not inside a stale section.
+            // Idle from now on: a later use starts afresh, not inside a stale section; what
+            // waited on it goes out.
+            if (slot.bWaiting) {
+                GiveUp(slot, &m_tGivenUp);
+                FlushThroughSink();
+            }
             slot.tCollector.Reset();
-            slot.lHeld.clear();
         }
         slot.u8Purposes = purpose;
         if (purpose != 0) {
@@ -407,6 +408,16 @@ void DemuxCore::Rebuild()
             }
         });
     }
+    MarkWaitRoutes();
+}
+
+// While a program waits, the packets of every member PID take the slow path, which holds them
+// back for it.
+void DemuxCore::MarkWaitRoutes()
+{
+    for (u8 &route : m_lu8Route)
+        route = (m_u32WaitingSlots != 0 && (route & (kRouteMember | kRouteMembers)) != 0) ? u8(route | kRouteWait)
+                                                                                          : u8(route & ~kRouteWait);
 }
 
 // ---- Sections ---------------------------------------------------------------------------------
@@ -414,10 +425,9 @@ void DemuxCore::Rebuild()
 void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
 {
     m_lDeliveries.clear();
-    m_lReleased.clear();
+    m_tReleased.Clear();
     m_lu32Owners.clear();
     m_lu8OwnerFlags.clear();
-    m_lReleaseTargets.clear();
     Slot &slot = *m_lSlots[m_lu16RouteSlot[pid]];
     if (slot.u8Purposes & kForFamily) {
         TS_FamilyVote_NotePacket(&m_tFamily, packet);
@@ -429,15 +439,33 @@ void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
     const FeedOutcome outcome = slot.tCollector.Feed(
         packet, [&](const Section &section, bool carried) { OnSection(slot, section, carried, packet); });
     if (slot.u8Purposes & kForPMT)
-        TrackPMTCarriers(slot, outcome, packet);
+        TrackPMTCarriers(slot, outcome);
     m_bInSectionStep = false;
     if (m_bRebuild)
         Rebuild();
+    if (slot.bHoldingNow)
+        HoldPacket(slot, pid, packet);
 
-    // Held packets released to their program come first, then the packet in hand: to the programs
-    // whose PMT sections it carried, and to those it is a member of.
-    for (const auto &[program, index] : m_lReleaseTargets)
-        m_lDeliveries.push_back({program, m_lReleased[index].data(), kProgramPmtSection});
+    // The packets released from a wait come first, in input order, then the packet in hand: to
+    // the programs whose PMT sections it carried, and to those it is a member of.
+    for (const Waiting &waiting : m_tReleased.lWaiting)
+        m_lDeliveries.push_back(
+            {waiting.u32Program, m_tReleased.lPackets[waiting.u32Packet].data(), waiting.u8Flags, true});
+    AddPacketDeliveries(pid, packet);
+}
+
+void DemuxCore::TakeMemberPacket(u16 pid, const u8 *packet)
+{
+    m_lDeliveries.clear();
+    m_lu32Owners.clear();
+    m_lu8OwnerFlags.clear();
+    AddPacketDeliveries(pid, packet);
+}
+
+// The packet in hand to the programs whose PMT sections it carried (m_lu32Owners), and to those
+// it is a member of, once each.
+void DemuxCore::AddPacketDeliveries(u16 pid, const u8 *packet)
+{
     const u8 route = m_lu8Route[pid];
     auto member_flag = [&](u32 program) -> u8 {
         if (route & kRouteMember)
@@ -451,21 +479,17 @@ void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
     for (size_t i = 0; i < m_lu32Owners.size(); ++i) {
         const u32 program = m_lu32Owners[i];
         if (program < m_lPrograms.size() && m_lPrograms[program].bFollowed)
-            m_lDeliveries.push_back({program, packet, u8(m_lu8OwnerFlags[i] | member_flag(program))});
+            m_lDeliveries.push_back({program, packet, u8(m_lu8OwnerFlags[i] | member_flag(program)), false});
     }
     auto add_member = [&](u32 program) {
         if (std::find(m_lu32Owners.begin(), m_lu32Owners.end(), program) == m_lu32Owners.end())
-            m_lDeliveries.push_back({program, packet, kProgramMember});
+            m_lDeliveries.push_back({program, packet, kProgramMember, false});
     };
     if (route & kRouteMember)
         add_member(m_lu16RouteProgram[pid]);
     else if (route & kRouteMembers)
         for (u32 program : m_llMembers[pid])
             add_member(program);
-    if (slot.bHoldingNow)
-        for (const Delivery &delivery : m_lDeliveries)
-            if (delivery.pu8Packet == packet)
-                slot.lHeld.back().lu32Reached.push_back(delivery.u32Program);
 }
 
 void DemuxCore::OnSection(Slot &slot, const Section &section, bool carried, const u8 *packet)
@@ -500,6 +524,12 @@ void DemuxCore::OnSection(Slot &slot, const Section &section, bool carried, cons
 
 void DemuxCore::OnPATSection(const Section &section, const u8 *packet)
 {
+    // A PAT ends every wait for a section's owner before its listeners hear of it: the packets
+    // that waited go to the programs as they were.
+    if (m_u32WaitingSlots != 0) {
+        GiveUpEveryWait(&m_tGivenUp);
+        FlushThroughSink();
+    }
     const bool changed = !m_pPAT || !SameBytes(m_pPAT->section, section);
     if (changed) {
         m_pPAT = DecodePAT(section);
@@ -518,11 +548,9 @@ void DemuxCore::OnPATSection(const Section &section, const u8 *packet)
             programs.push_back(std::move(track));
         }
         m_lPrograms = std::move(programs);
-        // What was held belonged to the programs as they were.
-        for (const std::unique_ptr<Slot> &slot : m_lSlots) {
-            slot->lHeld.clear();
+        m_lu16WaitSlot.assign(m_lPrograms.size(), kNoWait);
+        for (const std::unique_ptr<Slot> &slot : m_lSlots)
             slot->lu32LastOwners.clear();
-        }
         m_bRebuild = true;
     }
     for (const auto &listener : lOnPAT)
@@ -552,32 +580,15 @@ void DemuxCore::AddOwner(u32 program, u8 flags)
     m_lu8OwnerFlags.push_back(flags);
 }
 
-// The held packets go to the programs of program_number on the slot's PID that they did not
-// reach when they came.
-void DemuxCore::ReleaseHeld(Slot &slot, u16 program_number)
-{
-    for (Slot::Held &held : slot.lHeld) {
-        const u32 index = u32(m_lReleased.size());
-        m_lReleased.push_back(held.tBytes);
-        for (u32 program : slot.lu32Programs)
-            if (m_lPrograms[program].u16ProgramNumber == program_number && m_lPrograms[program].bFollowed &&
-                std::find(held.lu32Reached.begin(), held.lu32Reached.end(), program) == held.lu32Reached.end())
-                m_lReleaseTargets.push_back({program, index});
-    }
-    slot.lHeld.clear();
-}
-
 void DemuxCore::OnPMTSection(Slot &slot, const Section &section, bool carried, bool usable)
 {
     // A section of table_id 0x02 belongs to the program of its program_number; it is decoded when
     // it is long enough to be a PMT.
     const bool pmt = section.bytes[0] == 0x02 && section.length >= 5;
     const u16 program_number = pmt ? TS_Read16(section.bytes + 3) : 0;
-    if (carried && !slot.lHeld.empty()) {
-        if (pmt)
-            ReleaseHeld(slot, program_number);
-        slot.lHeld.clear();
-    }
+    // The section whose first packets wait has completed: its owner is known.
+    if (carried && slot.bWaiting)
+        EndWait(slot, pmt, program_number, &m_tReleased);
     if (!pmt)
         return;
     for (u32 k : slot.lu32Programs) {
@@ -604,47 +615,160 @@ void DemuxCore::OnPMTSection(Slot &slot, const Section &section, bool carried, b
 // Which programs the packet in hand carried PMT section bytes for, beyond the sections it
 // completed: the section it leaves in progress. Its program is known once the five bytes up to
 // program_number are in; until then the packet is held when several programs announce their
-// PMTs on the PID, and taken for the only one otherwise.
-void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome, const u8 *packet)
+// PMTs on the PID (HoldPacket), and taken for the only one otherwise.
+void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome)
 {
     if (outcome.bDuplicate) {
         for (u32 program : slot.lu32LastOwners)
             AddOwner(program, kProgramPmtSection);
-        if (!slot.lHeld.empty()) {
-            slot.lHeld.push_back({});
-            std::copy(packet, packet + TS_PACKET_SIZE, slot.lHeld.back().tBytes.begin());
-            slot.bHoldingNow = true;
-        }
+        slot.bHoldingNow = slot.bWaiting;
         return;
     }
     if (!outcome.bTaken)
         return;
-    // A section whose owner was never told ended unfinished: its held packets are nobody's.
-    if (outcome.bCarriedEnded)
-        slot.lHeld.clear();
+    // A section whose owner was never told ended unfinished: its packets are nobody's.
+    if (outcome.bCarriedEnded && slot.bWaiting)
+        EndWait(slot, false, 0, &m_tReleased);
     const SectionCollector &collector = slot.tCollector;
     if (collector.Busy()) {
         const u8 *bytes = collector.Bytes();
         const bool pmt = bytes[0] == 0x02;
         if (collector.Collected() >= 5) {
             const u16 program_number = TS_Read16(bytes + 3);
-            if (!slot.lHeld.empty())
-                ReleaseHeld(slot, pmt ? program_number : 0);
+            if (slot.bWaiting)
+                EndWait(slot, pmt, program_number, &m_tReleased);
             if (pmt)
                 for (u32 k : slot.lu32Programs)
                     if (m_lPrograms[k].u16ProgramNumber == program_number)
                         AddOwner(k, kProgramPmtSection);
         } else if (!pmt) {
-            slot.lHeld.clear();
+            if (slot.bWaiting)
+                EndWait(slot, false, 0, &m_tReleased);
         } else if (slot.lu32Programs.size() == 1) {
             AddOwner(slot.lu32Programs[0], kProgramPmtSection);
         } else if (!slot.lu32Programs.empty()) {
-            slot.lHeld.push_back({});
-            std::copy(packet, packet + TS_PACKET_SIZE, slot.lHeld.back().tBytes.begin());
             slot.bHoldingNow = true;
         }
     }
     slot.lu32LastOwners = m_lu32Owners;
+}
+
+// The packet in hand carries the first bytes of a section that several programs of the PID may
+// own: the followed programs it does not reach as an owner or a member wait for the next packet
+// to tell, and their packets wait behind it. A wait that would pass kWaitCapacity packets gives
+// the section up instead.
+void DemuxCore::HoldPacket(Slot &slot, u16 pid, const u8 *packet)
+{
+    const u8 route = m_lu8Route[pid];
+    auto reached = [&](u32 program) {
+        if (std::find(m_lu32Owners.begin(), m_lu32Owners.end(), program) != m_lu32Owners.end())
+            return true;
+        if (route & kRouteMember)
+            return m_lu16RouteProgram[pid] == program;
+        if (route & kRouteMembers)
+            return std::find(m_llMembers[pid].begin(), m_llMembers[pid].end(), program) != m_llMembers[pid].end();
+        return false;
+    };
+    bool added = false;
+    for (u32 program : slot.lu32Programs) {
+        if (!m_lPrograms[program].bFollowed || reached(program))
+            continue;
+        if (!added) {
+            if (slot.tWait.lPackets.size() >= kWaitCapacity) {
+                GiveUp(slot, &m_tReleased);
+                return;
+            }
+            slot.tWait.lPackets.emplace_back();
+            std::copy(packet, packet + TS_PACKET_SIZE, slot.tWait.lPackets.back().begin());
+            slot.u64LastWaitSerial = m_u64Serial;
+            added = true;
+        }
+        slot.tWait.lWaiting.push_back({u32(slot.tWait.lPackets.size() - 1), program, kAwaitOwner});
+        m_lu16WaitSlot[program] = m_lu16RouteSlot[pid];
+    }
+    if (added && !slot.bWaiting) {
+        slot.bWaiting = true;
+        if (m_u32WaitingSlots++ == 0)
+            MarkWaitRoutes();
+    }
+}
+
+// Puts a packet of a program that waits behind its slot's section. False when the wait is full:
+// the section is then given up, and what waited is in m_tGivenUp.
+bool DemuxCore::Wait(u32 program, const u8 *packet, u8 flags)
+{
+    Slot &slot = *m_lSlots[m_lu16WaitSlot[program]];
+    WaitQueue &wait = slot.tWait;
+    if (slot.u64LastWaitSerial != m_u64Serial) {
+        if (wait.lPackets.size() >= kWaitCapacity) {
+            GiveUp(slot, &m_tGivenUp);
+            return false;
+        }
+        wait.lPackets.emplace_back();
+        std::copy(packet, packet + TS_PACKET_SIZE, wait.lPackets.back().begin());
+        slot.u64LastWaitSerial = m_u64Serial;
+    }
+    wait.lWaiting.push_back({u32(wait.lPackets.size() - 1), program, flags});
+    return true;
+}
+
+// The wait of slot ends: with its section's owner known, the section's packets go to the programs
+// of program_number that waited for them, and are dropped for the others; the programs' packets
+// that waited go to them. All are appended to out in input order.
+void DemuxCore::EndWait(Slot &slot, bool owner_known, u16 program_number, WaitQueue *out)
+{
+    const u32 base = u32(out->lPackets.size());
+    const size_t first = out->lWaiting.size();
+    WaitQueue &wait = slot.tWait;
+    out->lPackets.insert(out->lPackets.end(), wait.lPackets.begin(), wait.lPackets.end());
+    for (const Waiting &waiting : wait.lWaiting) {
+        u8 flags = waiting.u8Flags;
+        if (flags & kAwaitOwner) {
+            if (!owner_known || m_lPrograms[waiting.u32Program].u16ProgramNumber != program_number)
+                continue;
+            flags = u8((flags & ~kAwaitOwner) | kProgramPmtSection);
+        }
+        // A packet goes to a program once, however many ways it belongs to it.
+        const u32 packet = base + waiting.u32Packet;
+        auto same = std::find_if(out->lWaiting.begin() + long(first), out->lWaiting.end(), [&](const Waiting &earlier) {
+            return earlier.u32Packet == packet && earlier.u32Program == waiting.u32Program;
+        });
+        if (same != out->lWaiting.end())
+            same->u8Flags |= flags;
+        else
+            out->lWaiting.push_back({packet, waiting.u32Program, flags});
+    }
+    wait.Clear();
+    for (u32 program : slot.lu32Programs)
+        if (program < m_lu16WaitSlot.size())
+            m_lu16WaitSlot[program] = kNoWait;
+    slot.bWaiting = false;
+    if (--m_u32WaitingSlots == 0)
+        MarkWaitRoutes();
+}
+
+// Gives the section whose owner is unknown up: its packets are dropped, and it is not read on.
+void DemuxCore::GiveUp(Slot &slot, WaitQueue *out)
+{
+    slot.tCollector.Drop();
+    EndWait(slot, false, 0, out);
+}
+
+void DemuxCore::GiveUpEveryWait(WaitQueue *out)
+{
+    for (const std::unique_ptr<Slot> &slot : m_lSlots)
+        if (slot->bWaiting)
+            GiveUp(*slot, out);
+}
+
+// Delivers what waits given up left to the driver of the run in hand, from inside the section step.
+void DemuxCore::FlushThroughSink()
+{
+    for (const Waiting &waiting : m_tGivenUp.lWaiting)
+        if (!m_bStopped && !m_tSink.pfnDeliver(m_tSink.pDriver, waiting.u32Program,
+                                               m_tGivenUp.lPackets[waiting.u32Packet].data(), waiting.u8Flags))
+            m_bStopped = true;
+    m_tGivenUp.Clear();
 }
 
 // ---- Service information ------------------------------------------------------------------------

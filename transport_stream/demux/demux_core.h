@@ -7,7 +7,10 @@
 // the CRC gate and update the tables in force (PAT, CAT, PMTs, SDT, NIT) and the routes; the
 // packet then goes to the driver: to OnTapped for the PIDs it taps, and to OnProgramPacket once
 // for each program it follows that the packet belongs to (a PCR, ECM or stream PID of the PMT in
-// force, or a packet that carried bytes of the program's PMT sections).
+// force, or a packet that carried bytes of the program's PMT sections). Each program gets its
+// packets in input order: while a PMT section whose header the packet end cut waits for the next
+// packet to tell which of the programs sharing its PID owns it, those programs' packets wait
+// behind it.
 //
 // The driver is a template parameter of the run: its per-packet calls are inlined, and a table
 // event (rare) goes through the std::function listeners registered here.
@@ -35,6 +38,10 @@ constexpr u64 kCarryCapacity = 64 * 1024;
 constexpr u8 kProgramMember = 0x01;      // its PID is the PCR, ECM or a stream PID of the PMT in force
 constexpr u8 kProgramPmtSection = 0x02;  // it carried bytes of a PMT section of the program
 constexpr u8 kProgramPmtEnd = 0x04;      // a PMT section of the program ended in it (used or not)
+
+// Packets that may wait behind a PMT section whose owner is not known yet (its own packets and
+// the programs' packets that came after them); one more gives the section up.
+constexpr u32 kWaitCapacity = 128;
 
 using PacketBytes = std::array<u8, TS_PACKET_SIZE>;
 
@@ -127,29 +134,83 @@ private:
     static constexpr u8 kRouteTap = 0x02;       // the driver taps it
     static constexpr u8 kRouteMember = 0x04;    // a member of one followed program: u16Program
     static constexpr u8 kRouteMembers = 0x08;   // a member of several: m_lMembers[pid]
+    static constexpr u8 kRouteWait = 0x10;      // a member PID while programs wait: the slow path
+    static constexpr u16 kNoWait = 0xFFFF;
 
     struct Delivery {
         u32 u32Program;
         const u8 *pu8Packet;
         u8 u8Flags;
+        bool bReleased;  // an earlier packet that waited: it goes out whatever waits now
     };
+
+    // A program's packet waiting behind a PMT section whose owner is not known yet, or (with
+    // kAwaitOwner) a packet of that section, which goes to the program if the section is its.
+    static constexpr u8 kAwaitOwner = 0x80;
+    struct Waiting {
+        u32 u32Packet;  // index in the packets of its queue
+        u32 u32Program;
+        u8 u8Flags;
+    };
+    // Packets and their deliveries in input order, as a wait leaves them.
+    struct WaitQueue {
+        std::vector<PacketBytes> lPackets;
+        std::vector<Waiting> lWaiting;
+        void Clear()
+        {
+            lPackets.clear();
+            lWaiting.clear();
+        }
+    };
+
+    // The driver of the run in hand, for the deliveries that a wait ends with inside the section
+    // step (a PAT gives every wait up before its listeners hear of it).
+    struct DriverSink {
+        void *pDriver = nullptr;
+        bool (*pfnDeliver)(void *driver, u32 program, const u8 *packet, u8 flags) = nullptr;
+    };
+    template <class Driver> static bool DeliverTo(void *driver, u32 program, const u8 *packet, u8 flags)
+    {
+        return static_cast<Driver *>(driver)->OnProgramPacket(program, packet, flags);
+    }
 
     struct Slot;
 
     template <class Driver> bool Deliver(const u8 *packet, u16 pid, Driver &driver);
+    template <class Driver> bool DeliverGivenUp(Driver &driver);
+    template <class Driver> bool EndRun(Driver &driver);
+    template <class Driver> auto PacketVisitor(Driver &driver)
+    {
+        return [this, &driver](const u8 *packet) {
+            if (Packet(packet, driver))
+                return true;
+            m_bEnded = true;
+            return false;
+        };
+    }
 
     void TakeSectionPacket(u16 pid, const u8 *packet);
+    void TakeMemberPacket(u16 pid, const u8 *packet);
+    void AddPacketDeliveries(u16 pid, const u8 *packet);
     void OnSection(Slot &slot, const Section &section, bool carried, const u8 *packet);
     void OnPATSection(const Section &section, const u8 *packet);
     void OnCATSection(const Section &section);
     void OnPMTSection(Slot &slot, const Section &section, bool carried, bool usable);
     void OnSDTSection(const Section &section);
     void OnNITSection(const Section &section);
-    void TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome, const u8 *packet);
-    void ReleaseHeld(Slot &slot, u16 program_number);
+    void TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome);
     void AddOwner(u32 program, u8 flags);
     u16 SlotIndex(u16 pid);
     void Rebuild();
+
+    // Waits behind PMT sections whose owner is not known yet.
+    void HoldPacket(Slot &slot, u16 pid, const u8 *packet);
+    bool Wait(u32 program, const u8 *packet, u8 flags);
+    void EndWait(Slot &slot, bool owner_known, u16 program_number, WaitQueue *out);
+    void GiveUp(Slot &slot, WaitQueue *out);
+    void GiveUpEveryWait(WaitQueue *out);
+    void FlushThroughSink();
+    void MarkWaitRoutes();
 
     // The route of each PID: what its packets go to (kRoute*), the program it is a member of
     // (kRouteMember), its section slot (kRouteSections). The flags stand alone: they are all that
@@ -177,16 +238,22 @@ private:
     std::vector<u8> m_lu8NetworkName;
     TS_FamilyVote m_tFamily = {TS_TEXT_AUTO, 0};
 
-    // The packet in hand's deliveries to followed programs, and the held packets released to
+    // The packet in hand's deliveries to followed programs, and the waiting packets released to
     // them before it.
     std::vector<Delivery> m_lDeliveries;
-    std::vector<PacketBytes> m_lReleased;
-    std::vector<std::pair<u32, u32>> m_lReleaseTargets;  // program, index in m_lReleased
-    std::vector<u32> m_lu32Owners;                       // programs whose PMT sections the packet in hand carried
+    WaitQueue m_tReleased;          // by the packet in hand's section step
+    WaitQueue m_tGivenUp;           // by a wait given up, delivered at once
+    std::vector<u32> m_lu32Owners;  // programs whose PMT sections the packet in hand carried
     std::vector<u8> m_lu8OwnerFlags;
+    // The slot each program of the PAT waits on, kNoWait when it does not.
+    std::vector<u16> m_lu16WaitSlot;
+    u32 m_u32WaitingSlots = 0;
+    u64 m_u64Serial = 0;  // packets through the slow path, to tell them apart in a wait
+    DriverSink m_tSink;
     bool m_bRebuild = false;
     bool m_bInSectionStep = false;
     bool m_bStopped = false;
+    bool m_bEnded = false;  // the driver ended the run
 
     TS_Sync m_tSync = {};
     std::unique_ptr<u8[]> m_pu8Stream;  // read and pushed bytes, the carried tail first
@@ -202,7 +269,7 @@ template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &
     const u8 route = m_lu8Route[pid];
     if (route == 0)
         return true;
-    if (route & kRouteSections)
+    if (route & (kRouteSections | kRouteWait))
         return Deliver(packet, pid, driver);
     if ((route & kRouteTap) && !driver.OnTapped(packet, pid))
         return false;
@@ -216,24 +283,61 @@ template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &
     return true;
 }
 
-// A packet of a PID with sections: the tap sees it before the tables change, the programs after
-// (with the roles the tables give after it).
+// A packet of a PID with sections, or of a member PID while programs wait: the tap sees it before
+// the tables change, the programs after (with the roles the tables give after it). A program that
+// waits behind a PMT section gets its packets later, in input order.
 template <class Driver> bool DemuxCore::Deliver(const u8 *packet, u16 pid, Driver &driver)
 {
-    if ((m_lu8Route[pid] & kRouteTap) && !driver.OnTapped(packet, pid))
+    const u8 route = m_lu8Route[pid];
+    if ((route & kRouteTap) && !driver.OnTapped(packet, pid))
         return false;
-    TakeSectionPacket(pid, packet);
-    for (const Delivery &delivery : m_lDeliveries)
+    m_tSink = {&driver, &DeliverTo<Driver>};
+    ++m_u64Serial;
+    if (route & kRouteSections)
+        TakeSectionPacket(pid, packet);
+    else
+        TakeMemberPacket(pid, packet);
+    for (const Delivery &delivery : m_lDeliveries) {
+        if (!delivery.bReleased && m_u32WaitingSlots != 0 && m_lu16WaitSlot[delivery.u32Program] != kNoWait) {
+            if (Wait(delivery.u32Program, packet, delivery.u8Flags))
+                continue;
+            // The wait is full: its section is given up, and what waited goes out before this.
+            if (!DeliverGivenUp(driver))
+                return false;
+        }
         if (!driver.OnProgramPacket(delivery.u32Program, delivery.pu8Packet, delivery.u8Flags))
             return false;
+    }
     return !m_bStopped;
+}
+
+// The packets that a wait given up left, in input order.
+template <class Driver> bool DemuxCore::DeliverGivenUp(Driver &driver)
+{
+    bool go_on = true;
+    for (const Waiting &waiting : m_tGivenUp.lWaiting)
+        if (go_on)
+            go_on = driver.OnProgramPacket(waiting.u32Program, m_tGivenUp.lPackets[waiting.u32Packet].data(),
+                                           waiting.u8Flags);
+    m_tGivenUp.Clear();
+    return go_on;
+}
+
+// The recording has ended: what waits for a section's owner goes out, the section given up.
+template <class Driver> bool DemuxCore::EndRun(Driver &driver)
+{
+    if (m_u32WaitingSlots == 0 || m_bEnded || m_bStopped)
+        return true;
+    GiveUpEveryWait(&m_tGivenUp);
+    return DeliverGivenUp(driver);
 }
 
 template <class Driver> int DemuxCore::RunDescriptor(int fd, const char *path, Driver &driver)
 {
-    return TS_Stream_Run(
-        &m_tSync, fd, path, m_pu8Stream.get(), &m_u64Size, &m_u64Position,
-        [&](const u8 *packet) { return Packet(packet, driver); }, TS_READ_BLOCK + kCarryCapacity);
+    const int result = TS_Stream_Run(&m_tSync, fd, path, m_pu8Stream.get(), &m_u64Size, &m_u64Position,
+                                     PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity);
+    EndRun(driver);
+    return result;
 }
 
 template <class Driver> int DemuxCore::Run(const char *path, Driver &driver)
@@ -263,8 +367,7 @@ template <class Driver> bool DemuxCore::Feed(const u8 *data, size_t size, Driver
         m_tSync.u64BytesRead += take;
         data += take;
         size -= size_t(take);
-        if (!TS_Stream_Scan(&m_tSync, m_pu8Stream.get(), m_u64Size, &m_u64Position, false,
-                            [&](const u8 *packet) { return Packet(packet, driver); }))
+        if (!TS_Stream_Scan(&m_tSync, m_pu8Stream.get(), m_u64Size, &m_u64Position, false, PacketVisitor(driver)))
             return false;
     }
     return true;
@@ -272,8 +375,8 @@ template <class Driver> bool DemuxCore::Feed(const u8 *data, size_t size, Driver
 
 template <class Driver> bool DemuxCore::Finish(Driver &driver)
 {
-    return TS_Stream_Scan(&m_tSync, m_pu8Stream.get(), m_u64Size, &m_u64Position, true,
-                          [&](const u8 *packet) { return Packet(packet, driver); });
+    return TS_Stream_Scan(&m_tSync, m_pu8Stream.get(), m_u64Size, &m_u64Position, true, PacketVisitor(driver)) &&
+           EndRun(driver);
 }
 
 }  // namespace pidsift

@@ -43,6 +43,10 @@ public:
         m_u8Counter = kNoCounter;
     }
 
+    // Gives up the section in progress and keeps the last counter: the packets that continue it
+    // are passed over, and a copy of the last packet is still known as one.
+    void Drop() { m_bBusy = false; }
+
     // Takes one 188-byte packet of the PID. on_section(const Section &, bool carried) is called
     // for each section it completes, in order; carried: the section began in an earlier packet.
     // A packet that repeats the last counter is a duplicate and adds nothing; any other break of
