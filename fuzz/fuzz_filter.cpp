@@ -37,7 +37,8 @@ using Bytes = std::vector<u8>;
 // ---------------------------------------------------------------------------------------------
 //
 // Header: one byte (bits 0-1: 1 to 3 programs; bit 2: a network entry in the PAT; bit 3: the
-// transport_stream_id), then three bytes per program:
+// transport_stream_id; bit 4: a crowd, 17 + bits 5-6 programs in all, see Build), then three bytes
+// per program of the first three:
 //   a: bits 0-2 PMT PID, bits 3-4 program_number, bits 5-7 ECM
 //   b: bits 0-2 PCR_PID, bits 3-5 video PID, bits 6-7 audio PID
 //   c: bits 0-2 what version 1 of the PMT changes, bits 3-4 where the CA descriptor stands,
@@ -47,7 +48,8 @@ using Bytes = std::vector<u8>;
 // until the recipe or the room for packets runs out:
 //   0   PAT: bits 4-5 which PAT, bit 6 bad CRC_32, bit 7 layout bytes follow
 //   1   PAT 0, plainly laid out
-//   2-4 PMT: bits 4-5 program, bit 6 version, bit 7 layout bytes follow
+//   2-4 PMT: bits 4-5 program (of a crowd: the first two or the last two), bit 6 version,
+//       bit 7 layout bytes follow
 //   5   PCR packet: bits 4-5 program, bit 6 adaptation field only
 //   6,7 video packets: bits 4-5 program, 1 + bits 6-7 packets; 6 starts a PES packet
 //   8   audio packet: bits 4-5 program, bit 6 starts a PES packet
@@ -286,10 +288,15 @@ private:
     u32 m_serial = 0;
 
     bool Full() const { return m_packets.size() >= kMaxPackets; }
-    const Program &ProgramAt(u8 bits, int version = 0) const
+    // The program two bits of an operation name: of three or fewer, by number; of a crowd, the
+    // first two and the last two, which stand beyond the sixteen entries a PAT record keeps.
+    size_t IndexOf(u8 bits) const
     {
-        return m_program[version][bits % m_program[0].size()];
+        const size_t count = m_program[0].size();
+        bits &= 3;
+        return count <= 3 ? bits % count : bits < 2 ? bits : count - 4 + bits;
     }
+    const Program &ProgramAt(u8 bits, int version = 0) const { return m_program[version][IndexOf(bits)]; }
     void Tag(u8 *bytes, size_t room);
     Bytes AdaptationBody(size_t length, bool pcr);
     void Put(u16 pid, bool unit_start, int adaptation_length, bool pcr, const Bytes &payload);
@@ -714,19 +721,24 @@ void Multiplex::Cycle(int version)
 std::vector<Packet> Multiplex::Build()
 {
     const u8 head = m_recipe.Byte();
-    const size_t count = 1 + (head & 3) % 3;
+    const size_t described = 1 + (head & 3) % 3;
+    // A crowd: the programs past the described ones take the bytes of one of those, with PIDs of
+    // their own, and the last two share a PMT PID, both beyond the sixteenth entry of the PAT.
+    const size_t count = (head & 0x10) ? 17 + ((head >> 5) & 3) : described;
     m_network = (head & 4) != 0;
     m_transport_stream_id = (head & 8) ? 0x7FE8 : 0x7FE0;
-    u8 changes[3];
+    u8 bytes[3][3];
+    for (size_t i = 0; i < described; ++i)
+        for (u8 &byte : bytes[i])
+            byte = m_recipe.Byte();
     for (size_t i = 0; i < count; ++i) {
-        const u8 a = m_recipe.Byte();
-        const u8 b = m_recipe.Byte();
-        const u8 c = m_recipe.Byte();
-        m_program[0].push_back(ProgramFromRecipe(i, a, b, c, m_program[0]));
-        changes[i] = c & 7;
+        const u8 *abc = bytes[i % described];
+        m_program[0].push_back(ProgramFromRecipe(i, abc[0], abc[1], abc[2], m_program[0]));
     }
+    if (count > 3)
+        m_program[0][count - 1].pmt_pid = m_program[0][count - 2].pmt_pid;
     for (size_t i = 0; i < count; ++i)
-        m_program[1].push_back(Changed(m_program[0][i], i, changes[i]));
+        m_program[1].push_back(Changed(m_program[0][i], i, bytes[i % described][2] & 7));
 
     while (!m_recipe.Empty() && !Full()) {
         const u8 op = m_recipe.Byte();
@@ -742,7 +754,7 @@ std::vector<Packet> Multiplex::Build()
         case 3:
         case 4: {
             const Layout layout = (op & 0x80) ? ReadLayout(&m_recipe) : Layout{};
-            PMT(program_bits % count, (op >> 6) & 1, layout);
+            PMT(IndexOf(program_bits), (op >> 6) & 1, layout);
             break;
         }
         case 5: PCRPacket(ProgramAt(program_bits), (op & 0x40) != 0); break;
@@ -763,7 +775,7 @@ std::vector<Packet> Multiplex::Build()
             const Program &p = ProgramAt(program_bits);
             Bytes ecm(30, u8(m_serial));
             Put16(&ecm, u16(m_serial));
-            ShortSection(p.ecm_pid != kNoPID ? p.ecm_pid : u16(Base(program_bits % count) + 0x30),
+            ShortSection(p.ecm_pid != kNoPID ? p.ecm_pid : u16(Base(IndexOf(program_bits)) + 0x30),
                          LongSection(0x82, u16(0x0100 + m_serial % 7), 0, ecm, 0xF0));
             break;
         }
@@ -1010,8 +1022,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!packets.empty())
         CheckAgainstModel(packets, unlisted, absent);
 
-    // A recipe's programs, each PMT PID once, whether the last PAT lists it or not; a recording's
-    // first two listed PIDs.
+    // A recipe's programs, each PMT PID once, whether the last PAT lists it or not (of a crowd,
+    // the first two and the last two, the shared one among them); a recording's first two listed
+    // PIDs.
+    if (pids.size() > 4)
+        pids.erase(pids.begin() + 2, pids.end() - 2);
     if (pids.empty())
         for (u16 i = 0; i < list.u16Count && i < 2; ++i)
             pids.push_back(list.lu16PID[i]);

@@ -94,6 +94,8 @@ public:
 
     bool busy() const { return m_busy; }
     const std::vector<uint8_t> &bytes() const { return m_bytes; }
+    // Gives the section in progress up; the counter stays, so a copy is still known as one.
+    void Drop() { m_busy = false; }
 
 private:
     // Takes bytes from..to into the section in progress; returns where it stopped.
@@ -212,9 +214,34 @@ struct Entry {
     int rank;
 };
 
-struct Held {
-    size_t index;
-    bool reached;  // the followed program had it when it came
+// The followed program's wait behind a PMT section whose owner is not known yet (its header cut
+// by the packet end on a PMT PID that another program of the PAT shares): the section's packets
+// that the program did not get when they came, and the program's packets that came after them.
+// When the wait ends, they go out in input order: the section's own only when it turned out to
+// be the program's.
+class Waiting {
+public:
+    explicit Waiting(std::vector<size_t> *written) : m_written(written) {}
+
+    bool active() const { return !m_entries.empty(); }
+    bool full() const { return m_entries.size() >= 128; }
+    void AddSection(size_t index) { m_entries.push_back({index, true}); }
+    void AddOutput(size_t index) { m_entries.push_back({index, false}); }
+    void End(bool the_programs)
+    {
+        for (const Entry &e : m_entries)
+            if (!e.section || the_programs)
+                m_written->push_back(e.index);
+        m_entries.clear();
+    }
+
+private:
+    struct Entry {
+        size_t index;
+        bool section;
+    };
+    std::vector<size_t> *m_written;
+    std::vector<Entry> m_entries;
 };
 
 }  // namespace
@@ -242,7 +269,7 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
     int followed = -1;                // index in programs
     // The PMT sections decoded for each program (number, rank), kept while PATs list it.
     std::map<std::pair<uint16_t, int>, std::vector<uint8_t>> pmts;
-    std::vector<Held> held;
+    Waiting waiting(&result.written);
     std::vector<int> last_owners;
     const bool trackable = pmt_pid != 0x0000 && pmt_pid != 0x1FFF;
 
@@ -252,6 +279,24 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
             if (programs[k].pid == pmt_pid)
                 on.push_back(int(k));
         return on;
+    };
+    // The section that the program waits on is given up: it is read no further.
+    auto give_up = [&] {
+        if (!waiting.active())
+            return;
+        pmt.Drop();
+        waiting.End(false);
+    };
+    // A packet of the program: written, or put behind the section's while the program waits.
+    auto put = [&](size_t index) {
+        if (waiting.active()) {
+            if (!waiting.full()) {
+                waiting.AddOutput(index);
+                return;
+            }
+            give_up();
+        }
+        result.written.push_back(index);
     };
 
     for (size_t index = 0; index < packets.size(); ++index) {
@@ -263,6 +308,8 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                 const std::vector<uint8_t> &s = done.bytes;
                 if (!pat_gate.Use(s) || s[0] != 0x00 || s.size() < 12)
                     continue;
+                // Every PAT ends the wait, before anything else it does.
+                give_up();
                 if (s != pat_in_force) {
                     pat_in_force = s;
                     std::vector<Entry> fresh;
@@ -282,7 +329,6 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                             kept[{e.number, e.rank}] = pmts[{e.number, e.rank}];
                     pmts = kept;
                     programs = fresh;
-                    held.clear();
                     last_owners.clear();
                     followed = -1;
                 }
@@ -308,8 +354,7 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
             continue;
         const Entry program = programs[size_t(followed)];
         std::vector<int> owners;
-        bool reached = false;  // the packet reaches the followed program as a PMT packet
-        std::vector<size_t> released;
+        bool hold = false;
 
         if (pid == pmt_pid && trackable) {
             const std::vector<int> sharing = on_pid();
@@ -318,20 +363,18 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                     if (programs[size_t(k)].number == number && std::find(owners.begin(), owners.end(), k) == owners.end())
                         owners.push_back(k);
             };
-            auto release = [&](bool pmt_table, uint16_t number) {
-                if (pmt_table && number == program.number)
-                    for (const Held &h : held)
-                        if (!h.reached)
-                            released.push_back(h.index);
-                held.clear();
+            // The owner of the section the program waits on is known (or never will be).
+            auto told = [&](bool pmt_table, uint16_t number) {
+                if (waiting.active())
+                    waiting.End(pmt_table && number == program.number);
             };
             const Sections::Fed fed = pmt.Feed(p);
             for (const Sections::Done &done : fed.done) {
                 const std::vector<uint8_t> &s = done.bytes;
                 const bool is_pmt = s[0] == 0x02 && s.size() >= 5;
                 const uint16_t number = is_pmt ? Field16(&s[3]) : 0;
-                if (done.carried && !held.empty())
-                    release(is_pmt, number);
+                if (done.carried)
+                    told(is_pmt, number);
                 const bool usable = pmt_gate.Use(s);
                 if (!is_pmt)
                     continue;
@@ -341,23 +384,21 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                         if (programs[size_t(k)].number == number)
                             pmts[{number, programs[size_t(k)].rank}] = s;
             }
-            bool hold = false;
             if (fed.duplicate) {
                 owners = last_owners;
-                hold = !held.empty();
+                hold = waiting.active();
             } else if (fed.taken) {
                 if (fed.carried_ended)
-                    held.clear();
+                    told(false, 0);
                 if (pmt.busy()) {
                     const std::vector<uint8_t> &s = pmt.bytes();
                     const bool is_pmt = s[0] == 0x02;
                     if (s.size() >= 5) {
-                        if (!held.empty())
-                            release(is_pmt, Field16(&s[3]));
+                        told(is_pmt, Field16(&s[3]));
                         if (is_pmt)
                             owner_of(Field16(&s[3]));
                     } else if (!is_pmt) {
-                        held.clear();
+                        told(false, 0);
                     } else if (sharing.size() == 1) {
                         owner_of(programs[size_t(sharing[0])].number);
                     } else if (!sharing.empty()) {
@@ -366,19 +407,23 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                 }
                 last_owners = owners;
             }
-            reached = std::find(owners.begin(), owners.end(), followed) != owners.end();
-            const auto in_force = pmts.find({program.number, program.rank});
-            const bool member = in_force != pmts.end() && Selection(in_force->second)[pid];
-            if (hold)
-                held.push_back({index, reached || member});
         }
-        for (size_t h : released)
-            result.written.push_back(h);
+        const bool reached = std::find(owners.begin(), owners.end(), followed) != owners.end();
         const auto in_force = pmts.find({program.number, program.rank});
         const bool member = in_force != pmts.end() && Selection(in_force->second)[pid];
+        if (hold && !reached && !member) {
+            // Only the program number can tell whose section this is: the program waits for it.
+            if (waiting.full())
+                give_up();
+            else
+                waiting.AddSection(index);
+            continue;
+        }
         if (reached || member)
-            result.written.push_back(index);
+            put(index);
     }
+    if (!result.ended)
+        give_up();
     return result;
 }
 
