@@ -191,6 +191,7 @@ struct DemuxCore::Slot {
     std::vector<u32> lu32Programs;    // the programs of the PAT whose PMT is on the PID
     std::vector<u32> lu32LastOwners;  // of the last packet taken in, for its duplicates
     bool bHoldingNow = false;         // the packet in hand starts a section whose owner is unknown
+    u8 u8HoldFlags = 0;               // what the packet in hand is to the section's owner
     // While the section in progress has no known owner: its packets, for the programs they did
     // not reach when they came, and those programs' packets that came after them.
     bool bWaiting = false;
@@ -595,7 +596,7 @@ void DemuxCore::OnPMTSection(Slot &slot, const Section &section, bool carried, b
         ProgramTrack &track = m_lPrograms[k];
         if (track.u16ProgramNumber != program_number)
             continue;
-        AddOwner(k, kProgramPmtSection | kProgramPmtEnd);
+        AddOwner(k, u8(kProgramPmtSection | kProgramPmtEnd | (carried ? kProgramPmtCarried : 0)));
         if (!usable || section.length < kMinPMTLength)
             continue;
         const bool changed = !track.pPMT || !SameBytes(track.pPMT->section, section);
@@ -618,10 +619,14 @@ void DemuxCore::OnPMTSection(Slot &slot, const Section &section, bool carried, b
 // PMTs on the PID (HoldPacket), and taken for the only one otherwise.
 void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome)
 {
+    const SectionCollector &collector = slot.tCollector;
+    // A copy of the last packet adds nothing: the section in progress, if any, goes on.
+    const u8 in_progress = collector.Busy() ? u8(kProgramPmtCarried | kProgramPmtOpen) : 0;
     if (outcome.bDuplicate) {
         for (u32 program : slot.lu32LastOwners)
-            AddOwner(program, kProgramPmtSection);
+            AddOwner(program, u8(kProgramPmtSection | in_progress));
         slot.bHoldingNow = slot.bWaiting;
+        slot.u8HoldFlags = in_progress;
         return;
     }
     if (!outcome.bTaken)
@@ -629,10 +634,11 @@ void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome)
     // A section whose owner was never told ended unfinished: its packets are nobody's.
     if (outcome.bCarriedEnded && slot.bWaiting)
         EndWait(slot, false, 0, &m_tReleased);
-    const SectionCollector &collector = slot.tCollector;
     if (collector.Busy()) {
         const u8 *bytes = collector.Bytes();
         const bool pmt = bytes[0] == 0x02;
+        // The section in progress is the one before the packet when the packet did not end it.
+        const u8 flags = u8(kProgramPmtSection | kProgramPmtOpen | (outcome.bCarriedEnded ? 0 : kProgramPmtCarried));
         if (collector.Collected() >= 5) {
             const u16 program_number = TS_Read16(bytes + 3);
             if (slot.bWaiting)
@@ -640,14 +646,15 @@ void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome)
             if (pmt)
                 for (u32 k : slot.lu32Programs)
                     if (m_lPrograms[k].u16ProgramNumber == program_number)
-                        AddOwner(k, kProgramPmtSection);
+                        AddOwner(k, flags);
         } else if (!pmt) {
             if (slot.bWaiting)
                 EndWait(slot, false, 0, &m_tReleased);
         } else if (slot.lu32Programs.size() == 1) {
-            AddOwner(slot.lu32Programs[0], kProgramPmtSection);
+            AddOwner(slot.lu32Programs[0], flags);
         } else if (!slot.lu32Programs.empty()) {
             slot.bHoldingNow = true;
+            slot.u8HoldFlags = u8(flags & ~kProgramPmtSection);
         }
     }
     slot.lu32LastOwners = m_lu32Owners;
@@ -683,7 +690,7 @@ void DemuxCore::HoldPacket(Slot &slot, u16 pid, const u8 *packet)
             slot.u64LastWaitSerial = m_u64Serial;
             added = true;
         }
-        slot.tWait.lWaiting.push_back({u32(slot.tWait.lPackets.size() - 1), program, kAwaitOwner});
+        slot.tWait.lWaiting.push_back({u32(slot.tWait.lPackets.size() - 1), program, u8(kAwaitOwner | slot.u8HoldFlags)});
         m_lu16WaitSlot[program] = m_lu16RouteSlot[pid];
     }
     if (added && !slot.bWaiting) {

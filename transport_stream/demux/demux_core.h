@@ -38,6 +38,8 @@ constexpr u64 kCarryCapacity = 64 * 1024;
 constexpr u8 kProgramMember = 0x01;      // its PID is the PCR, ECM or a stream PID of the PMT in force
 constexpr u8 kProgramPmtSection = 0x02;  // it carried bytes of a PMT section of the program
 constexpr u8 kProgramPmtEnd = 0x04;      // a PMT section of the program ended in it (used or not)
+constexpr u8 kProgramPmtCarried = 0x08;  // it went on with the program's PMT section in progress before it
+constexpr u8 kProgramPmtOpen = 0x10;     // a PMT section of the program is in progress after it
 
 // Packets that may wait behind a PMT section whose owner is not known yet (its own packets and
 // the programs' packets that came after them); one more gives the section up.
