@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pidsift/demux.h>
 #include <pidsift/ts.h>
 
 #ifndef PIDSIFT_VERSION
@@ -60,6 +62,22 @@ inline void PrintLibraryFailure(int failure, const char *path, int, void *)
 
 // Sends the library's failure messages through PrintFailure for the tool named.
 inline void ReportFailuresAs(const char *tool) { TS_SetMessageHook(PrintFailure, const_cast<char *>(tool)); }
+
+// The same for one run: its settings' message.
+inline std::function<void(int, const char *, int)> FailureMessagesOf(const char *tool)
+{
+    return [tool](int failure, const char *path, int error_number) {
+        PrintFailure(failure, path, error_number, const_cast<char *>(tool));
+    };
+}
+
+// The library's own messages for one run, printed after the progress line has been erased.
+inline std::function<void(int, const char *, int)> LibraryFailureMessages()
+{
+    return [](int failure, const char *path, int error_number) {
+        PrintLibraryFailure(failure, path, error_number, nullptr);
+    };
+}
 
 // A redraw at most every tenth of a second: the library reports every 128 KiB it reads.
 class ProgressThrottle {
@@ -127,7 +145,8 @@ inline void ShowProgress(u64 bytes_read, u64 total, void *context)
     g_pShownProgress = state;
 }
 
-// Turns the progress line on when standard error is a terminal that nothing else writes to.
+// Turns the progress line on when standard error is a terminal that nothing else writes to: for
+// every run of the library, or, with settings, for the runs made with them.
 class Progress {
 public:
     explicit Progress(bool wanted)
@@ -135,10 +154,20 @@ public:
         if (wanted && isatty(STDERR_FILENO))
             TS_SetProgressHook(ShowProgress, &m_state);
     }
+    Progress(bool wanted, pidsift::RunSettings *settings) : m_pSettings(settings)
+    {
+        if (wanted && isatty(STDERR_FILENO))
+            settings->progress = [this](u64 bytes_read, u64 total) { ShowProgress(bytes_read, total, &m_state); };
+    }
+    Progress(const Progress &) = delete;
+    Progress &operator=(const Progress &) = delete;
     // Erases the line, before the front end prints its own report.
     void Finish()
     {
-        TS_SetProgressHook(nullptr, nullptr);
+        if (m_pSettings != nullptr)
+            m_pSettings->progress = nullptr;
+        else
+            TS_SetProgressHook(nullptr, nullptr);
         if (m_state.bShown)
             fputs("\r\033[K", stderr);
         m_state.bShown = false;
@@ -149,6 +178,7 @@ public:
 
 private:
     ProgressState m_state;
+    pidsift::RunSettings *m_pSettings = nullptr;
 };
 
 // The value of c as a digit of base 10 or 16 (either case), or -1.

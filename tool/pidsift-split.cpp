@@ -110,39 +110,22 @@ volatile sig_atomic_t g_s32StandardOutputUnfinished;
 // Standard error is a terminal, where a progress line may stand: the handler erases it first.
 volatile sig_atomic_t g_s32EraseProgressLine;
 
-struct Outputs {
-    std::vector<std::string> lstrWritten;  // every file opened, in order, for the report
-    bool bStandardOutput;                  // the one output is standard output
-};
-
-void OnOutputOpened(const char *path, void *context)
+// A file opened, and whether its open made it: it is unfinished until done. The state is written
+// after the path, so that the handler never reads a path being written.
+void OnOutputOpened(const char *path, bool created)
 {
-    Outputs *outputs = static_cast<Outputs *>(context);
-    outputs->lstrWritten.push_back(path);
-    if (outputs->bStandardOutput) {
-        g_s32StandardOutputUnfinished = 1;
-        return;
-    }
     if (std::strlen(path) >= kPathCapacity)
         return;
     for (int i = 0; i < kSlots; ++i) {
         if (g_ls32Unfinished[i] == kFree) {
             std::memcpy(g_lstrPath[i], path, std::strlen(path) + 1);
-            g_ls32Unfinished[i] = kWasThere;
+            g_ls32Unfinished[i] = created ? kMadeHere : kWasThere;
             return;
         }
     }
 }
 
-// Right after OnOutputOpened, for a file that its open made.
-void OnOutputCreated(const char *path, void *)
-{
-    for (int i = 0; i < kSlots; ++i)
-        if (g_ls32Unfinished[i] == kWasThere && std::strcmp(g_lstrPath[i], path) == 0)
-            g_ls32Unfinished[i] = kMadeHere;
-}
-
-void OnOutputDone(const char *path, void *)
+void OnOutputDone(const char *path)
 {
     g_s32StandardOutputUnfinished = 0;
     for (int i = 0; i < kSlots; ++i)
@@ -178,29 +161,37 @@ void RemoveUnfinishedOnSignal(int signal_number)
     raise(signal_number);
 }
 
-// Follows the files of one run: reports them, and deals with the unfinished ones on a signal.
+// Follows the files of one run through its settings: reports them, and deals with the
+// unfinished ones on a signal.
 class OutputWatch {
 public:
-    explicit OutputWatch(bool standard_output = false)
+    OutputWatch(pidsift::RunSettings *settings, bool standard_output = false) : m_pSettings(settings)
     {
-        m_outputs.bStandardOutput = standard_output;
         g_s32EraseProgressLine = isatty(STDERR_FILENO);
-        TS_SetOutputHook(OnOutputOpened, &m_outputs);
-        TS_SetOutputCreatedHook(OnOutputCreated, nullptr);
-        TS_SetOutputDoneHook(OnOutputDone, nullptr);
+        settings->output_opened = [this, standard_output](const char *path, bool created) {
+            m_lstrWritten.push_back(path);
+            if (standard_output)
+                g_s32StandardOutputUnfinished = 1;
+            else
+                OnOutputOpened(path, created);
+        };
+        settings->output_done = OnOutputDone;
         for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
             std::signal(signal_number, RemoveUnfinishedOnSignal);
     }
     ~OutputWatch()
     {
-        TS_SetOutputHook(nullptr, nullptr);
-        TS_SetOutputCreatedHook(nullptr, nullptr);
-        TS_SetOutputDoneHook(nullptr, nullptr);
+        m_pSettings->output_opened = nullptr;
+        m_pSettings->output_done = nullptr;
     }
-    const std::vector<std::string> &Files() const { return m_outputs.lstrWritten; }
+    OutputWatch(const OutputWatch &) = delete;
+    OutputWatch &operator=(const OutputWatch &) = delete;
+    // Every file opened, in order, for the report.
+    const std::vector<std::string> &Files() const { return m_lstrWritten; }
 
 private:
-    Outputs m_outputs = {};
+    pidsift::RunSettings *m_pSettings;
+    std::vector<std::string> m_lstrWritten;
 };
 
 // The files the library created, with their sizes as they stand now.
@@ -235,25 +226,26 @@ int NoProgram(const char *file)
 
 // ---- Commands ----------------------------------------------------------------------------
 
-int RunPrograms(const char *file)
+int RunPrograms(const char *file, pidsift::RunSettings *settings)
 {
-    OutputWatch watch;
-    front_end::Progress progress(true);
-    const int result = TS_ProgramSplitFile(file);
+    OutputWatch watch(settings);
+    front_end::Progress progress(true, settings);
+    const int result = pidsift::SplitPrograms(file, *settings);
     progress.Finish();
     if (watch.Files().empty() && result == 0)
         return NoProgram(file);
     return Finish(result, watch.Files());
 }
 
-int RunProgram(const char *file, u16 pid, u16 program_number, const char *output)
+int RunProgram(const char *file, u16 pid, u16 program_number, const char *output, pidsift::RunSettings *settings)
 {
     const bool to_standard_output = output != nullptr && std::strcmp(output, "-") == 0;
     if (output != nullptr && !to_standard_output && front_end::IsSameFile(file, output))
         return Failure(std::string("will not write ") + output + ": it is the input file");
-    OutputWatch watch(to_standard_output);
-    front_end::Progress progress(true);
-    const int result = TS_ProgramExtractFile(to_standard_output ? "/dev/stdout" : output, file, pid, program_number);
+    OutputWatch watch(settings, to_standard_output);
+    front_end::Progress progress(true, settings);
+    const int result =
+        pidsift::ExtractProgram(file, pid, program_number, to_standard_output ? "/dev/stdout" : output, *settings);
     progress.Finish();
     if (result == -4) {
         char chosen[64];
@@ -268,33 +260,33 @@ int RunProgram(const char *file, u16 pid, u16 program_number, const char *output
                               : Finish(result, watch.Files());
 }
 
-int RunPMTList(const char *file)
+int RunPMTList(const char *file, pidsift::RunSettings *settings)
 {
-    static TS_PMTSplitList list;
-    front_end::Progress progress(true);
-    const int result = TS_CheckPMTSplit(&list, file);
+    std::vector<pidsift::PmtSegment> segments;
+    front_end::Progress progress(true, settings);
+    const int result = pidsift::ListPmtSegments(file, &segments, *settings);
     progress.Finish();
     if (result == -3)
         return MoreThanOneProgram(file);
     if (result != 0)
         return front_end::kExitFailure;
-    if (list.u16Count == 0)
+    if (segments.empty())
         return Failure(std::string("no PMT found: ") + front_end::DisplayName(file) +
                        " has no PAT that lists a program, or its PMT never comes");
     printf("Position  CRC_32      Index  Bytes\n");
-    for (u16 i = 0; i < list.u16Count; ++i)
-        printf("%8u  0x%08X  %5u  %llu\n", unsigned(i), list.ltSplit[i].u32CRC, unsigned(list.ltSplit[i].u16Index),
-               (unsigned long long)list.ltSplit[i].u64Bytes);
+    for (size_t i = 0; i < segments.size(); ++i)
+        printf("%8zu  0x%08X  %5u  %llu\n", i, segments[i].crc, unsigned(segments[i].index),
+               (unsigned long long)segments[i].bytes);
     return front_end::FinishStandardOutput() ? front_end::kExitSuccess : front_end::kExitFailure;
 }
 
-int RunPMT(const char *file, bool single, u32 crc, const char *output)
+int RunPMT(const char *file, bool single, u32 crc, const char *output, pidsift::RunSettings *settings)
 {
     if (output != nullptr && front_end::IsSameFile(file, output))
         return Failure(std::string("will not write ") + output + ": it is the input file");
-    OutputWatch watch;
-    front_end::Progress progress(true);
-    const int result = TS_PMTSplitFile(file, single ? 0 : 1, crc, output);
+    OutputWatch watch(settings);
+    front_end::Progress progress(true, settings);
+    const int result = single ? pidsift::SplitPmt(file, crc, output, *settings) : pidsift::SplitPmt(file, *settings);
     progress.Finish();
     if (result == -3)
         return MoreThanOneProgram(file);
@@ -327,22 +319,24 @@ bool MakeFolders(const std::string &folder, std::string *failed)
 }
 
 // The base name of the outputs when they do not go next to FILE: in DIR, or in the current
-// folder for standard input.
-bool SetOutputBase(const char *file, const char *directory)
+// folder for standard input (empty: next to FILE). false when FILE's name is too long for one.
+bool OutputBase(const char *file, const char *directory, std::string *base)
 {
     const bool from_standard_input = std::strcmp(file, "-") == 0;
+    base->clear();
     if (directory == nullptr && !from_standard_input)
         return true;
     std::string name = "stdin";
     if (!from_standard_input) {
         const char *slash = std::strrchr(file, '/');
-        static char base[65536];
-        if (GetBaseFileName(base, slash != nullptr ? slash + 1 : file) != 0)
+        const char *file_name = slash != nullptr ? slash + 1 : file;
+        std::string cut(std::strlen(file_name) + 1, '\0');
+        if (GetBaseFileName(cut.data(), file_name) != 0)
             return false;
-        name = base;
+        name = cut.c_str();
     }
-    const std::string path = directory != nullptr ? std::string(directory) + "/" + name : name;
-    return TS_SetSplitBaseName(path.c_str()) == 0;
+    *base = directory != nullptr ? std::string(directory) + "/" + name : name;
+    return true;
 }
 
 }  // namespace
@@ -420,15 +414,16 @@ int main(int argc, char **argv)
         if (!S_ISDIR(status.st_mode))
             return Failure(std::string("cannot use folder ") + directory + ": " + strerror(ENOTDIR));
     }
-    if (!SetOutputBase(file, directory))
+    pidsift::RunSettings settings;
+    if (!OutputBase(file, directory, &settings.split_base))
         return Failure(std::string("cannot name the files of ") + file + ": the name is too long");
-    front_end::ReportFailuresAs(kTool);
+    settings.message = front_end::FailureMessagesOf(kTool);
     const char *input = front_end::InputPath(file);
 
     if (command == "programs")
-        return RunPrograms(input);
+        return RunPrograms(input, &settings);
     if (command == "pmt-list")
-        return RunPMTList(input);
+        return RunPMTList(input, &settings);
     if (command == "program") {
         u16 pid = TS_NO_PID;
         u64 number = 0;
@@ -441,12 +436,12 @@ int main(int argc, char **argv)
                 return UsageError("invalid PID '" + std::string(operands[1]) + "': hexadecimal, 0 to 0x1FFF");
             pid = u16(value);
         }
-        return RunProgram(input, pid, u16(number), output);
+        return RunProgram(input, pid, u16(number), output, &settings);
     }
     u32 crc = 0;
     if (crc_text != nullptr && !ParseCRC(crc_text, &crc))
         return UsageError("invalid CRC_32 '" + std::string(crc_text) + "': up to eight hexadecimal digits");
     if (output != nullptr && crc_text == nullptr)
         return UsageError("-o needs --crc: without it every PMT gets a file named after its CRC_32");
-    return RunPMT(input, crc_text != nullptr, crc, output);
+    return RunPMT(input, crc_text != nullptr, crc, output, &settings);
 }

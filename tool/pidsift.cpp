@@ -262,26 +262,26 @@ bool CopyInPlace(int staged, int output)
 // ---- The two passes' extraction, and the single pass ------------------------------------------
 
 // The extraction pass, into the output as it stands, once the PID has been confirmed.
-int Extract(const char *input, u16 pid, const char *output)
+int Extract(const char *input, u16 pid, const char *output, pidsift::RunSettings *settings)
 {
     if (front_end::IsSameFile(input, output)) {
         fprintf(stderr, "Error: %s is the input file.\n", output);
         return kExitFailure;
     }
-    front_end::Progress progress(true);
-    return TS_ProgramSplitStream(output, input, pid) == 0 ? 0 : kExitFailure;
+    front_end::Progress progress(true, settings);
+    return pidsift::CopyProgram(input, pid, output, *settings) == 0 ? 0 : kExitFailure;
 }
 
 // The existing output, once the single pass has confirmed the PID, gets the staged program in
 // place: what was staged before a failed write too, as writing it directly would have left it,
 // and nothing when the pass never opened an output (it is emptied, as opening it does).
-int FinishInPlace(const char *input, u16 pid, int split, Staging *staging)
+int FinishInPlace(const char *input, u16 pid, int split, Staging *staging, pidsift::RunSettings *settings)
 {
     const char *output = staging->strOutput.c_str();
     if (split == -3) {
         // No temporary file could be made: the extraction writes the output itself.
         CloseIfOpen(&staging->s32Existing);
-        return Extract(input, pid, output);
+        return Extract(input, pid, output, settings);
     }
     RemoveStaging();  // the name; the bytes stay with the descriptor until the copy is done
     const bool copied = CopyInPlace(staging->s32Staged, staging->s32Existing);
@@ -304,15 +304,15 @@ void Abandon(Staging *staging)
     CloseIfOpen(&staging->s32Existing);
 }
 
-int FilterInOnePass(const char *input, u16 pid, Staging *staging)
+int FilterInOnePass(const char *input, u16 pid, Staging *staging, pidsift::RunSettings *settings)
 {
     std::signal(SIGINT, RemoveStagingOnSignal);
     std::signal(SIGTERM, RemoveStagingOnSignal);
     std::signal(SIGHUP, RemoveStagingOnSignal);
     std::vector<pidsift::PatEntry> programs;
     int split = 1;
-    front_end::Progress progress(true);
-    const int listed = pidsift::ListProgramsAndExtract(input, pid, OpenStaging, staging, &split, &programs);
+    front_end::Progress progress(true, settings);
+    const int listed = pidsift::ListProgramsAndExtract(input, pid, OpenStaging, staging, &split, &programs, *settings);
     progress.Finish();
     const char *output = staging->strOutput.c_str();
     if (listed == -5) {
@@ -325,7 +325,7 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging)
         return kExitInvalidPID;
     }
     if (staging->s32Existing >= 0)
-        return FinishInPlace(input, pid, split, staging);
+        return FinishInPlace(input, pid, split, staging, settings);
     if (split == -3) {
         fprintf(stderr, "error - failed on _open(%s) [dest]\n", output);
         return kExitFailure;
@@ -358,11 +358,11 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging)
 
 // ---- Two passes: the listing, then the extraction ------------------------------------------
 
-int FilterInTwoPasses(const char *input, u16 pid, const char *output)
+int FilterInTwoPasses(const char *input, u16 pid, const char *output, pidsift::RunSettings *settings)
 {
     std::vector<pidsift::PatEntry> programs;
-    front_end::Progress listing_progress(true);
-    const int listed = pidsift::ListPrograms(input, &programs);
+    front_end::Progress listing_progress(true, settings);
+    const int listed = pidsift::ListPrograms(input, &programs, *settings);
     listing_progress.Finish();
     if (listed == -5)
         return kExitFailure;
@@ -370,7 +370,7 @@ int FilterInTwoPasses(const char *input, u16 pid, const char *output)
         PrintInvalidPID();
         return kExitInvalidPID;
     }
-    return Extract(input, pid, output);
+    return Extract(input, pid, output, settings);
 }
 
 }  // namespace
@@ -391,11 +391,12 @@ int main(int argc, char **argv)
         return front_end::FinishStandardOutput() ? 0 : kExitFailure;
     }
     // The library's messages keep their text; a progress line on screen is erased first.
-    TS_SetMessageHook(front_end::PrintLibraryFailure, nullptr);
+    pidsift::RunSettings settings;
+    settings.message = front_end::LibraryFailureMessages();
 
     if (argc == 2) {
         std::vector<pidsift::PatEntry> programs;
-        const int listed = pidsift::ListPrograms(input, &programs);
+        const int listed = pidsift::ListPrograms(input, &programs, settings);
         for (const pidsift::PatEntry &program : programs)
             fprintf(stderr, "ProgramNumber:%d PID:0x%04X\n", program.program_number, program.pid);
         return listed == 0 ? 0 : kExitFailure;
@@ -406,13 +407,13 @@ int main(int argc, char **argv)
     if (!ParsePID(argv[2], &pid)) {
         // The PID is reported after the input has been read, as for a PID that is not listed.
         std::vector<pidsift::PatEntry> programs;
-        if (pidsift::ListPrograms(input, &programs) == -5)
+        if (pidsift::ListPrograms(input, &programs, settings) == -5)
             return kExitFailure;
         PrintInvalidPID();
         return kExitInvalidPID;
     }
     Staging staging;
     if (!front_end::IsSameFile(input, output) && CanStage(input, output, &staging))
-        return FilterInOnePass(input, pid, &staging);
-    return FilterInTwoPasses(input, pid, output);
+        return FilterInOnePass(input, pid, &staging, &settings);
+    return FilterInTwoPasses(input, pid, output, &settings);
 }

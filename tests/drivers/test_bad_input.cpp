@@ -550,10 +550,10 @@ TEST_F(BadInput, PATOfFiftyPrograms)
     ASSERT_EQ(list.u16Count, 16);
     EXPECT_EQ(list.lu16ProgramNumber[15], 0x0410);
     EXPECT_EQ(list.lu16PID[15], 0x0110);
-    // The program split makes one file for each of the 15 programs kept; the PMT split refuses
-    // a PAT of more than one program.
+    // The program split makes one file for each of the 49 programs; the PMT split refuses a PAT
+    // of more than one program.
     const Analysis analysis = Analyse(mux.bytes());
-    EXPECT_EQ(analysis.uProgramFiles, 15u);
+    EXPECT_EQ(analysis.uProgramFiles, 49u);
     EXPECT_EQ(analysis.s32Check, -3);
     EXPECT_EQ(analysis.uPMTFiles, 0u);
     EXPECT_TRUE(Extract(input, 0x0105) == mux.ProgramBytes(0x0405, mux.packets.size()));

@@ -302,7 +302,8 @@ TEST_F(ProgramSplit, PATChangesAndCapacity)
     recording.Add(builder.Section(0, PATSection(1, 1, {{1, 0x180}, {2, 0x200}})));
     recording.Add(builder.Section(0x180, PMTSection(1, 1, 0x181, {}, {{0x02, 0x181, {}}})));
     recording.Add(builder.Payload(0x181, 2));
-    // Sixteen more programs: the table is full after fourteen of them; the rest get no file.
+    // Sixteen more programs, eighteen in all: each gets its file, and the split table keeps the
+    // first sixteen.
     std::vector<PATEntry> many;
     for (u16 i = 0; i < 16; ++i)
         many.push_back({u16(100 + i), u16(0x300 + i)});
@@ -314,10 +315,12 @@ TEST_F(ProgramSplit, PATChangesAndCapacity)
     ASSERT_EQ(TS_ProgramSplitFile(Write(recording).c_str()), 0);
 
     EXPECT_EQ(g_tPNSplitData.u16Count, 16);
+    EXPECT_EQ(g_tPNSplitData.ltSplit[15].u16ProgramNumber, 113);
+    EXPECT_EQ(g_tPNSplitData.ltSplit[15].u16PMTPID, 0x30D);
     const std::set<std::string> outputs = Outputs();
-    EXPECT_EQ(outputs.size(), 16u);
+    EXPECT_EQ(outputs.size(), 18u);
     EXPECT_EQ(outputs.count("in_113_0_0.ts"), 1u);
-    EXPECT_EQ(outputs.count("in_114_0_0.ts"), 0u);
+    EXPECT_EQ(outputs.count("in_115_0_0.ts"), 1u);
     const std::vector<Packet> one = Output("in_1_0_0.ts");
     ASSERT_EQ(one.size(), 6u);
     EXPECT_EQ(((one[0][6] & 0x0F) << 8) | one[0][7], 13);
@@ -326,6 +329,11 @@ TEST_F(ProgramSplit, PATChangesAndCapacity)
     EXPECT_EQ(one[3], ReducedPAT(recording.packets[3], 1, 1, 0, {1, 0x180}));
     EXPECT_EQ(one[5], recording.packets[5]);
     EXPECT_EQ(Output("in_113_0_0.ts").size(), 3u);
+    const std::vector<Packet> last = Output("in_115_0_0.ts");
+    ASSERT_EQ(last.size(), 3u);
+    EXPECT_EQ(last[0], ReducedPAT(recording.packets[6], 1, 2, 0, {115, 0x30F}));
+    EXPECT_EQ(last[1], recording.packets[7 + 15]);
+    EXPECT_EQ(last[2], recording.packets[7 + 16 + 15]);
 }
 
 TEST_F(ProgramSplit, FileCounterNeverComesBackToAnEarlierName)

@@ -96,6 +96,9 @@ public:
     void Follow(u32 program, bool follow = true);
     // Ends the run after the packet in hand (from a table listener).
     void Stop() { m_bStopped = true; }
+    // Tells the failures of reading and the progress through settings (kept by the caller for
+    // the run); without, through the process-wide hooks.
+    void UseSettings(const RunSettings *settings) { m_tReporter.pSettings = settings; }
 
     // ---- Listeners of the tables: called as the sections complete, before the packet that
     // completed them reaches the driver. The packet is that one.
@@ -257,6 +260,7 @@ private:
     bool m_bStopped = false;
     bool m_bEnded = false;  // the driver ended the run
 
+    TS_Reporter m_tReporter;
     TS_Sync m_tSync = {};
     std::unique_ptr<u8[]> m_pu8Stream;  // read and pushed bytes, the carried tail first
     u64 m_u64Size = 0;
@@ -337,7 +341,7 @@ template <class Driver> bool DemuxCore::EndRun(Driver &driver)
 template <class Driver> int DemuxCore::RunDescriptor(int fd, const char *path, Driver &driver)
 {
     const int result = TS_Stream_Run(&m_tSync, fd, path, m_pu8Stream.get(), &m_u64Size, &m_u64Position,
-                                     PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity);
+                                     PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity, m_tReporter);
     EndRun(driver);
     return result;
 }
@@ -345,7 +349,7 @@ template <class Driver> int DemuxCore::RunDescriptor(int fd, const char *path, D
 template <class Driver> int DemuxCore::Run(const char *path, Driver &driver)
 {
     const bool standard_input = path[0] == '-' && path[1] == '\0';
-    const int fd = standard_input ? 0 : TS_Input_Open(path);
+    const int fd = standard_input ? 0 : TS_Input_Open(path, m_tReporter);
     if (fd < 0)
         return -2;
     const int result = RunDescriptor(fd, path, driver);

@@ -5,18 +5,12 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "common/hook.h"
+#include <pidsift/demux.h>
+
 #include "drivers/driver.h"
 #include "psi/walk.h"
 
 namespace {
-
-TS_Hook<TS_OutputHook> g_tOutputHook;
-TS_Hook<TS_OutputHook> g_tOutputDoneHook;
-TS_Hook<TS_OutputHook> g_tOutputCreatedHook;
-// The base name set by TS_SetSplitBaseName; unset: the input's.
-char g_strSplitBase[65536];
-bool g_bSplitBaseSet = false;
 
 // Keeps a packet. Capacities are chosen so that a section the reassembly buffer accepts never
 // needs more; a packet beyond them gives the section up.
@@ -199,65 +193,73 @@ bool TS_Output_IsInput(const char *path, int input_fd)
            input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
 }
 
-bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_fd, const char *format, ...)
+void TS_SimpleData_Keep(const std::vector<u8> &pat_section, const std::vector<u8> &pmt_section, u16 pmt_pid)
 {
-    va_list arguments;
-    va_start(arguments, format);
-    const int length = vsnprintf(g_strString2, sizeof g_strString2, format, arguments);
-    va_end(arguments);
+    TS_SimpleData *state = &g_tSimpleData;
+    TS_SimpleData_Reset(state);
+    TS_Record_FromSection(&state->tPAT, &state->tPATSection, pat_section,
+                          [](TS_PAT *pat, const TS_PreSection *section) { TS_PAT_FromPreSection(pat, section); });
+    TS_Record_FromSection(
+        &state->tPMT, &state->tPMTSection, pmt_section,
+        [pmt_pid](TS_PMT *pmt, const TS_PreSection *section) { TS_PMT_FromPreSection(pmt, section, pmt_pid); });
+}
+
+namespace pidsift {
+
+RunOutputs::RunOutputs(const RunSettings *settings, int input_fd)
+    : m_pSettings(settings), m_tQueue(TS_Reporter{settings}), m_s32Input(input_fd)
+{
+}
+
+bool RunOutputs::Open(OutputFile *file, u8 *block, u32 capacity, const std::string &path)
+{
     TS_Writer *writer = &file->tWriter;
-    bool opened = false;
     bool created = false;
     int error_number = ENAMETOOLONG;
-    if (length >= 0 && u32(length) < sizeof file->lstrName) {
+    if (path.size() < TS_NAME_CAPACITY) {
         error_number = 0;  // the input itself
-        if (!TS_Output_IsInput(g_strString2, input_fd)) {
-            std::memcpy(file->lstrName, g_strString2, u32(length) + 1);
-            opened = TS_Writer_Open(writer, file->lstrName, block, capacity, &created) == 0;
+        if (!TS_Output_IsInput(path.c_str(), m_s32Input)) {
+            file->strName = path;
+            if (TS_Writer_Open(writer, &m_tQueue, file->strName.c_str(), block, capacity, &created) == 0) {
+                if (m_pSettings != nullptr && m_pSettings->output_opened)
+                    m_pSettings->output_opened(file->strName.c_str(), created);
+                return true;
+            }
             error_number = errno;
         }
     }
-    if (!opened) {
-        writer->s32FD = -1;
-        TS_Report(TS_FAILED_CREATE, g_strString2, error_number);
-        return false;
-    }
-    g_tOutputHook(static_cast<const char *>(file->lstrName));
-    if (created)
-        g_tOutputCreatedHook(static_cast<const char *>(file->lstrName));
-    return true;
+    writer->s32FD = -1;
+    Reporter().Fail(TS_FAILED_CREATE, path.c_str(), error_number);
+    return false;
 }
 
-int TS_OutputFile_Close(TS_OutputFile *file)
+void RunOutputs::Attach(OutputFile *file, int fd, u8 *block, u32 capacity)
 {
-    const bool open = TS_Writer_IsOpen(&file->tWriter);
+    file->strName.clear();
+    TS_Writer_Attach(&file->tWriter, &m_tQueue, fd, nullptr, block, capacity);
+}
+
+int RunOutputs::Close(OutputFile *file)
+{
+    const bool open = file->IsOpen();
     const int result = TS_Writer_Close(&file->tWriter);
-    if (open && result == 0)
-        g_tOutputDoneHook(static_cast<const char *>(file->lstrName));
+    if (open && result == 0 && m_pSettings != nullptr && m_pSettings->output_done && !file->strName.empty())
+        m_pSettings->output_done(file->strName.c_str());
     return result;
 }
 
-void TS_Split_SetBaseName(const char *path)
+std::string SplitBaseName(const char *path, const RunSettings *settings)
 {
-    if (g_bSplitBaseSet)
-        std::memcpy(g_strString1, g_strSplitBase, std::strlen(g_strSplitBase) + 1);
-    else if (GetBaseFileName(g_strString1, path) != 0)
-        g_strString1[0] = '\0';
+    if (settings != nullptr && !settings->split_base.empty())
+        return settings->split_base;
+    std::string base(std::strlen(path) + 1, '\0');
+    if (GetBaseFileName(base.data(), path) != 0)
+        return {};
+    base.resize(std::strlen(base.c_str()));
+    return base;
 }
 
-int TS_SetSplitBaseName(const char *base)
-{
-    if (base == nullptr) {
-        g_bSplitBaseSet = false;
-        return 0;
-    }
-    const size_t length = std::strlen(base);
-    if (length >= sizeof g_strSplitBase)
-        return -2;
-    std::memcpy(g_strSplitBase, base, length + 1);
-    g_bSplitBaseSet = true;
-    return 0;
-}
+}  // namespace pidsift
 
 void TS_PAT_ReducedPacket(u8 *out, const TS_PAT &pat, const TS_PATProgram &program, const u8 *pat_packet)
 {
@@ -305,7 +307,3 @@ void TS_PAT_ReducedPacket(u8 *out, const std::vector<u8> &pat_section, size_t en
     reduced.ltProgram[reduced.u16ProgramCount++] = program;
     TS_PAT_ReducedPacket(out, reduced, program, pat_packet);
 }
-
-int TS_SetOutputDoneHook(TS_OutputHook hook, void *context) { return g_tOutputDoneHook.Set(hook, context); }
-int TS_SetOutputHook(TS_OutputHook hook, void *context) { return g_tOutputHook.Set(hook, context); }
-int TS_SetOutputCreatedHook(TS_OutputHook hook, void *context) { return g_tOutputCreatedHook.Set(hook, context); }

@@ -6,6 +6,7 @@
 #define PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 
 #include <bit>
+#include <string>
 #include <vector>
 
 #include "io/io.h"
@@ -205,6 +206,29 @@ bool TS_PAT_SharesPMTPID(const TS_PAT &pat, u16 k);
 inline int TS_FirstPosition(u32 positions) { return std::countr_zero(positions); }
 
 // ---------------------------------------------------------------------------------------------
+// The records of the public header
+// ---------------------------------------------------------------------------------------------
+
+// Decodes a kept section into one of the specified records through its reassembly buffer; an
+// empty section, or one longer than the buffer holds, leaves the record invalid.
+template <class Record, class Decode>
+void TS_Record_FromSection(Record *record, TS_PreSection *buffer, const std::vector<u8> &section, Decode &&decode)
+{
+    TS_PreSection_Initialise(buffer);
+    record->u8Valid = 0;
+    if (section.empty() || section.size() > TS_SECTION_CAPACITY)
+        return;
+    std::memcpy(buffer->lu8Section, section.data(), section.size());
+    buffer->u16Length = u16(section.size());
+    buffer->u16Collected = u16(section.size());
+    decode(record, buffer);
+}
+
+// What the functions of the public header that follow one program leave in g_tSimpleData: the
+// last PAT, and the last PMT of the program (carried on pmt_pid).
+void TS_SimpleData_Keep(const std::vector<u8> &pat_section, const std::vector<u8> &pmt_section, u16 pmt_pid);
+
+// ---------------------------------------------------------------------------------------------
 // Output files
 // ---------------------------------------------------------------------------------------------
 
@@ -214,33 +238,54 @@ bool TS_Output_IsInput(const char *path, int input_fd);
 // Names longer than PATH_MAX could not be opened anyway.
 constexpr u32 TS_NAME_CAPACITY = 4096;
 
-// An output file of a split driver, with the name it was opened under: its writer's messages
-// name it, whatever the driver names next.
-struct TS_OutputFile {
-    TS_Writer tWriter;
-    char lstrName[TS_NAME_CAPACITY];
+namespace pidsift {
+
+struct RunSettings;
+
+// An output file of a run, with the name it was opened under: its writer's messages name it,
+// whatever the driver names next. It stays where it is while open (the writer holds its name).
+struct OutputFile {
+    TS_Writer tWriter = {};
+    std::string strName;
+
+    OutputFile() { tWriter.s32FD = -1; }
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+    bool IsOpen() const { return TS_Writer_IsOpen(&tWriter); }
 };
 
-inline void TS_OutputFile_Reset(TS_OutputFile *file)
-{
-    file->tWriter.s32FD = -1;
-    file->lstrName[0] = '\0';
-}
+// The output files of one run: the write thread they share, the input they must never be, and
+// the run's settings, which tell each failure and hear of each file opened and finished. A run
+// without settings (a function of the public header) tells its failures through the
+// process-wide message hook and nobody of its files.
+class RunOutputs {
+public:
+    RunOutputs(const RunSettings *settings, int input_fd);
 
-// Opens the file named by format and its arguments (formatted in g_strString2) for a split
-// driver: refuses the input file itself, reports the new file to the output hook. On failure
-// prints "Error: Failed open %s.\n" and returns false.
-bool TS_OutputFile_Open(TS_OutputFile *file, u8 *block, u32 capacity, int input_fd, const char *format, ...)
-    __attribute__((format(printf, 5, 6)));
+    const TS_Reporter &Reporter() const { return m_tQueue.Reporter(); }
+    TS_WriteQueue *Queue() { return &m_tQueue; }
 
-// Closes the file; 0, or -6 when anything written to it failed. A file closed whole is reported
-// to the output-done hook.
-int TS_OutputFile_Close(TS_OutputFile *file);
+    // Opens path, truncated, for writing through block: refuses the input file itself (told as
+    // TS_FAILED_CREATE with errno 0) and a name too long to open. false when it cannot be opened,
+    // with the failure told.
+    bool Open(OutputFile *file, u8 *block, u32 capacity, const std::string &path);
+    // Takes over a descriptor opened by the caller, as a quiet writer (failures only returned).
+    void Attach(OutputFile *file, int fd, u8 *block, u32 capacity);
+    // Flushes and closes; 0, or -6 when anything written to the file failed. A file closed whole
+    // is told as done. A closed file gives 0.
+    int Close(OutputFile *file);
 
-// The base name of a split's outputs into g_strString1: the one set by TS_SetSplitBaseName, or
-// path without its extension (empty when path is too long for it; such a path cannot be opened
-// either).
-void TS_Split_SetBaseName(const char *path);
+private:
+    const RunSettings *m_pSettings;
+    TS_WriteQueue m_tQueue;
+    int m_s32Input;
+};
+
+// The text before "_<...>.ts" in the names of a split's files: the settings' split_base, or the
+// input's path without its extension (empty when it is too long for a name).
+std::string SplitBaseName(const char *path, const RunSettings *settings);
+
+}  // namespace pidsift
 
 // The PAT of a one-program recording: the received PAT with its network entry, if it has one,
 // and the program's entry, under a fresh CRC_32. The packet carries the section from its start

@@ -3,6 +3,7 @@
 // Both run on the demux: the listing reads its PAT, the extraction follows one program of it.
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include <pidsift/demux.h>
 
@@ -12,7 +13,10 @@
 namespace {
 
 using pidsift::DemuxCore;
+using pidsift::OutputFile;
 using pidsift::PatEntry;
+using pidsift::RunOutputs;
+using pidsift::RunSettings;
 
 constexpr u32 kNotFollowed = 0xFFFFFFFF;
 
@@ -24,6 +28,7 @@ struct TS_FilterSettings {
     u16 u16PMTPID = TS_NO_PID;
     u16 u16ProgramNumber = 0;
     const char *strDestination = nullptr;
+    std::string strBase;  // of a playable output named after the program
     // Opens the output for the single-pass front end; null: open strDestination.
     int (*pfnOpenOutput)(void *context) = nullptr;
     void *pOpenContext = nullptr;
@@ -34,10 +39,9 @@ struct TS_FilterSettings {
 // longer lists it, or when a write fails.
 class TS_Filter {
 public:
-    TS_Filter(DemuxCore *core, const TS_FilterSettings &settings, int input_fd)
-        : m_pCore(core), m_tSettings(settings), m_s32Input(input_fd), m_pu8Block(new u8[TS_WRITER_BLOCK])
+    TS_Filter(DemuxCore *core, const TS_FilterSettings &settings, RunOutputs *outputs)
+        : m_pCore(core), m_tSettings(settings), m_pOutputs(outputs), m_pu8Block(new u8[TS_WRITER_BLOCK])
     {
-        TS_OutputFile_Reset(&m_tOutput);
         core->lOnPAT.push_back([this](const pidsift::Pat &pat, const u8 *packet, bool) { OnPAT(pat, packet); });
         core->lOnPMT.push_back([this](u32 program, const pidsift::Pmt &pmt, bool) {
             if (program == m_u32Followed) {
@@ -59,7 +63,7 @@ public:
     // Closes the output; the run's result joins what the copy met.
     void Close(int read_result)
     {
-        const int close_result = TS_OutputFile_Close(&m_tOutput);
+        const int close_result = m_pOutputs->Close(&m_tOutput);
         if (close_result < 0 && read_result == 0)
             TS_Run_Fail(&m_s32Result, close_result);
     }
@@ -87,23 +91,21 @@ private:
 
     bool OpenOutput()
     {
-        TS_Writer *writer = &m_tOutput.tWriter;
         if (m_tSettings.bPlayable) {
-            const bool opened = m_tSettings.strDestination != nullptr
-                                    ? TS_OutputFile_Open(&m_tOutput, m_pu8Block.get(), TS_WRITER_BLOCK, m_s32Input,
-                                                         "%s", m_tSettings.strDestination)
-                                    : TS_OutputFile_Open(&m_tOutput, m_pu8Block.get(), TS_WRITER_BLOCK, m_s32Input,
-                                                         "%s_%d_0_0.ts", g_strString1, m_u16ProgramNumber);
-            return opened ? (m_bOpened = true) : End(-3);
+            const std::string name = m_tSettings.strDestination != nullptr
+                                         ? std::string(m_tSettings.strDestination)
+                                         : m_tSettings.strBase + "_" + std::to_string(m_u16ProgramNumber) + "_0_0.ts";
+            return m_pOutputs->Open(&m_tOutput, m_pu8Block.get(), TS_WRITER_BLOCK, name) ? (m_bOpened = true) : End(-3);
         }
         if (m_tSettings.pfnOpenOutput == nullptr) {
-            if (TS_Writer_Open(writer, m_tSettings.strDestination, m_pu8Block.get(), TS_WRITER_BLOCK) == 0)
+            if (TS_Writer_Open(&m_tOutput.tWriter, m_pOutputs->Queue(), m_tSettings.strDestination, m_pu8Block.get(),
+                               TS_WRITER_BLOCK) == 0)
                 return m_bOpened = true;
-            TS_Report(TS_FAILED_DESTINATION, m_tSettings.strDestination, errno);
+            m_pOutputs->Reporter().Fail(TS_FAILED_DESTINATION, m_tSettings.strDestination, errno);
         } else {
             const int fd = m_tSettings.pfnOpenOutput(m_tSettings.pOpenContext);
             if (fd >= 0) {
-                TS_Writer_Attach(writer, fd, nullptr, m_pu8Block.get(), TS_WRITER_BLOCK);
+                m_pOutputs->Attach(&m_tOutput, fd, m_pu8Block.get(), TS_WRITER_BLOCK);
                 return m_bOpened = true;
             }
         }
@@ -148,9 +150,9 @@ private:
 
     DemuxCore *m_pCore;
     TS_FilterSettings m_tSettings;
-    int m_s32Input;
+    RunOutputs *m_pOutputs;
     std::unique_ptr<u8[]> m_pu8Block;
-    TS_OutputFile m_tOutput;
+    OutputFile m_tOutput;
     u16 m_u16PMTPID = m_tSettings.u16PMTPID;
     u16 m_u16ProgramNumber = m_tSettings.u16ProgramNumber;
     u32 m_u32Followed = kNotFollowed;
@@ -160,33 +162,6 @@ private:
     bool m_bOpened = false;
     bool m_bEnded = false;
 };
-
-// Decodes a kept section into one of the specified records through its reassembly buffer.
-template <class Record, class Decode>
-void TS_Record_FromSection(Record *record, TS_PreSection *buffer, const std::vector<u8> &section, Decode &&decode)
-{
-    TS_PreSection_Initialise(buffer);
-    record->u8Valid = 0;
-    if (section.empty() || section.size() > TS_SECTION_CAPACITY)
-        return;
-    std::memcpy(buffer->lu8Section, section.data(), section.size());
-    buffer->u16Length = u16(section.size());
-    buffer->u16Collected = u16(section.size());
-    decode(record, buffer);
-}
-
-// What the specified functions leave in g_tSimpleData: the last PAT, and the last PMT of the
-// program followed.
-void TS_SimpleData_Keep(const DemuxCore &core, const std::vector<u8> &pmt_section, u16 pmt_pid)
-{
-    TS_SimpleData *state = &g_tSimpleData;
-    TS_SimpleData_Reset(state);
-    TS_Record_FromSection(&state->tPAT, &state->tPATSection, core.PAT() ? core.PAT()->section : std::vector<u8>(),
-                          [](TS_PAT *pat, const TS_PreSection *section) { TS_PAT_FromPreSection(pat, section); });
-    TS_Record_FromSection(
-        &state->tPMT, &state->tPMTSection, pmt_section,
-        [&](TS_PMT *pmt, const TS_PreSection *section) { TS_PMT_FromPreSection(pmt, section, pmt_pid); });
-}
 
 // The programs of the last PAT (the network entry left out), every one.
 void TS_Programs_Of(const DemuxCore &core, std::vector<PatEntry> *programs)
@@ -211,65 +186,126 @@ void TS_ProgramList_Fill(TS_ProgramList *list, const std::vector<PatEntry> &prog
     }
 }
 
-// Reads the input through a demux, with the copy when settings name a program. Returns the read
-// result (0, -2, -5); the copy keeps its own in *copy_result, and whether its output was opened.
-int TS_Filter_Run(const char *source, const TS_FilterSettings *settings, std::vector<PatEntry> *programs,
-                  int *copy_result, bool *opened)
+// What one read of the input gives: the read result (0, -2, -5), the copy's own (0, -3, -6) and
+// whether its output was opened.
+struct TS_FilterOutcome {
+    int s32Read = 0;
+    int s32Copy = 0;
+    bool bOpened = false;
+};
+
+// Reads the input through a demux, with the copy when filter names a program. With settings the
+// run tells them its failures, progress and files; without, it is a function of the public
+// header's, which leaves the last PAT and the followed program's last PMT in g_tSimpleData.
+TS_FilterOutcome TS_Filter_Run(const char *source, const TS_FilterSettings *filter, const RunSettings *settings,
+                               std::vector<PatEntry> *programs)
 {
-    const int fd = TS_Input_Open(source);
-    if (fd < 0)
-        return -2;
+    TS_FilterOutcome outcome;
+    const int fd = TS_Input_Open(source, TS_Reporter{settings});
+    if (fd < 0) {
+        outcome.s32Read = -2;
+        return outcome;
+    }
     DemuxCore core;
-    int read_result;
+    core.UseSettings(settings);
     std::vector<u8> pmt_section;
     u16 pmt_pid = 0;
-    if (settings == nullptr) {
+    if (filter == nullptr) {
         pidsift::NoPackets none;
-        read_result = core.RunDescriptor(fd, source, none);
+        outcome.s32Read = core.RunDescriptor(fd, source, none);
     } else {
-        TS_Filter filter(&core, *settings, fd);
-        read_result = core.RunDescriptor(fd, source, filter);
-        filter.Close(read_result);
-        *copy_result = filter.Result();
-        *opened = filter.Opened();
-        pmt_section = filter.PMTSection();
-        pmt_pid = filter.PMTSectionPID();
+        RunOutputs outputs(settings, fd);
+        TS_Filter copy(&core, *filter, &outputs);
+        outcome.s32Read = core.RunDescriptor(fd, source, copy);
+        copy.Close(outcome.s32Read);
+        outcome.s32Copy = copy.Result();
+        outcome.bOpened = copy.Opened();
+        pmt_section = copy.PMTSection();
+        pmt_pid = copy.PMTSectionPID();
     }
     TS_Input_Close(fd);
     if (programs != nullptr)
         TS_Programs_Of(core, programs);
-    TS_SimpleData_Keep(core, pmt_section, pmt_pid);
-    return read_result;
+    if (settings == nullptr)
+        TS_SimpleData_Keep(core.PAT() ? core.PAT()->section : std::vector<u8>(), pmt_section, pmt_pid);
+    return outcome;
+}
+
+int TS_Filter_ListAndExtract(const char *path, u16 pid, int (*open_output)(void *context), void *context,
+                             int *split_result, std::vector<PatEntry> *programs, const RunSettings *settings)
+{
+    TS_FilterSettings filter;
+    filter.u16PMTPID = pid;
+    filter.pfnOpenOutput = open_output;
+    filter.pOpenContext = context;
+    *split_result = 1;
+    const TS_FilterOutcome outcome = TS_Filter_Run(path, &filter, settings, programs);
+    if (outcome.s32Read == -2)
+        return outcome.s32Read;
+    *split_result = outcome.s32Copy < 0 ? outcome.s32Copy : (outcome.bOpened ? 0 : 1);
+    return outcome.s32Read;
+}
+
+int TS_Filter_Copy(const char *source, u16 pid, const char *destination, const RunSettings *settings)
+{
+    TS_FilterSettings filter;
+    filter.u16PMTPID = pid;
+    filter.strDestination = destination;
+    filter.bWholeInput = false;
+    const TS_FilterOutcome outcome = TS_Filter_Run(source, &filter, settings, nullptr);
+    return outcome.s32Copy < 0 ? outcome.s32Copy : outcome.s32Read;
+}
+
+int TS_Filter_Extract(const char *source, u16 pid, u16 program_number, const char *destination,
+                      const RunSettings *settings)
+{
+    TS_FilterSettings filter;
+    filter.bPlayable = true;
+    filter.bWholeInput = false;
+    filter.bByNumber = pid == TS_NO_PID;
+    filter.u16PMTPID = pid;
+    filter.u16ProgramNumber = program_number;
+    filter.strDestination = destination;
+    filter.strBase = pidsift::SplitBaseName(source, settings);
+    const TS_FilterOutcome outcome = TS_Filter_Run(source, &filter, settings, nullptr);
+    if (outcome.s32Copy < 0)
+        return outcome.s32Copy;
+    if (outcome.s32Read < 0)
+        return outcome.s32Read;
+    return outcome.bOpened ? 0 : -4;
 }
 
 }  // namespace
 
 namespace pidsift {
 
-int ListPrograms(const char *path, std::vector<PatEntry> *programs)
+int ListPrograms(const char *path, std::vector<PatEntry> *programs, const RunSettings &settings)
 {
     if (path == nullptr || programs == nullptr)
         return -1;
-    return TS_Filter_Run(path, nullptr, programs, nullptr, nullptr);
+    return TS_Filter_Run(path, nullptr, &settings, programs).s32Read;
 }
 
 int ListProgramsAndExtract(const char *path, u16 pid, int (*open_output)(void *context), void *context,
-                           int *split_result, std::vector<PatEntry> *programs)
+                           int *split_result, std::vector<PatEntry> *programs, const RunSettings &settings)
 {
     if (path == nullptr || open_output == nullptr || split_result == nullptr || programs == nullptr)
         return -1;
-    TS_FilterSettings settings;
-    settings.u16PMTPID = pid;
-    settings.pfnOpenOutput = open_output;
-    settings.pOpenContext = context;
-    int copy_result = 0;
-    bool opened = false;
-    *split_result = 1;
-    const int read_result = TS_Filter_Run(path, &settings, programs, &copy_result, &opened);
-    if (read_result == -2)
-        return read_result;
-    *split_result = copy_result < 0 ? copy_result : (opened ? 0 : 1);
-    return read_result;
+    return TS_Filter_ListAndExtract(path, pid, open_output, context, split_result, programs, &settings);
+}
+
+int CopyProgram(const char *path, u16 pmt_pid, const char *output, const RunSettings &settings)
+{
+    if (path == nullptr || output == nullptr)
+        return -1;
+    return TS_Filter_Copy(path, pmt_pid, output, &settings);
+}
+
+int ExtractProgram(const char *path, u16 pmt_pid, u16 program_number, const char *output, const RunSettings &settings)
+{
+    if (path == nullptr)
+        return -1;
+    return TS_Filter_Extract(path, pmt_pid, program_number, output, &settings);
 }
 
 }  // namespace pidsift
@@ -279,7 +315,7 @@ int TS_GetProgramList(TS_ProgramList *list, const char *path)
     if (list == nullptr || path == nullptr)
         return -1;
     std::vector<PatEntry> programs;
-    const int result = pidsift::ListPrograms(path, &programs);
+    const int result = TS_Filter_Run(path, nullptr, nullptr, &programs).s32Read;
     TS_ProgramList_Fill(list, programs);
     return result;
 }
@@ -288,36 +324,17 @@ int TS_ProgramSplitStream(const char *destination, const char *source, u16 pid)
 {
     if (destination == nullptr || source == nullptr)
         return -1;
-    TS_FilterSettings settings;
-    settings.u16PMTPID = pid;
-    settings.strDestination = destination;
-    settings.bWholeInput = false;
-    int copy_result = 0;
-    bool opened = false;
-    const int read_result = TS_Filter_Run(source, &settings, nullptr, &copy_result, &opened);
-    return copy_result < 0 ? copy_result : read_result;
+    return TS_Filter_Copy(source, pid, destination, nullptr);
 }
 
 int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, u16 program_number)
 {
     if (source == nullptr)
         return -1;
-    TS_FilterSettings settings;
-    settings.bPlayable = true;
-    settings.bWholeInput = false;
-    settings.bByNumber = pid == TS_NO_PID;
-    settings.u16PMTPID = pid;
-    settings.u16ProgramNumber = program_number;
-    settings.strDestination = destination;
-    TS_Split_SetBaseName(source);
-    int copy_result = 0;
-    bool opened = false;
-    const int read_result = TS_Filter_Run(source, &settings, nullptr, &copy_result, &opened);
-    if (copy_result < 0)
-        return copy_result;
-    if (read_result < 0)
-        return read_result;
-    return opened ? 0 : -4;
+    const int result = TS_Filter_Extract(source, pid, program_number, destination, nullptr);
+    if (GetBaseFileName(g_strString1, source) != 0)
+        g_strString1[0] = '\0';
+    return result;
 }
 
 int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid, int (*open_output)(void *context),
@@ -326,7 +343,7 @@ int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
     if (list == nullptr || source == nullptr || open_output == nullptr || split_result == nullptr)
         return -1;
     std::vector<PatEntry> programs;
-    const int result = pidsift::ListProgramsAndExtract(source, pid, open_output, context, split_result, &programs);
+    const int result = TS_Filter_ListAndExtract(source, pid, open_output, context, split_result, &programs, nullptr);
     TS_ProgramList_Fill(list, programs);
     return result;
 }

@@ -1,335 +1,538 @@
 // PMT-change split of a single-program recording. A PMT is known by the CRC_32 of its section:
 // the recording is cut into segments, each a run of PMT sections with one CRC_32, and the parts
 // under each PMT are written to a file of their own (or only the parts under one chosen PMT).
-#include <cstdio>
+// Both the segment list and the split run on the demux, which follows the program.
+#include <array>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include <pidsift/demux.h>
+
+#include "demux/demux_core.h"
 #include "drivers/driver.h"
 
 namespace {
 
-constexpr u16 kNone = 0xFFFF;
+using pidsift::DemuxCore;
+using pidsift::OutputFile;
+using pidsift::PacketBytes;
+using pidsift::Pat;
+using pidsift::Pmt;
+using pidsift::PmtSegment;
+using pidsift::RunOutputs;
+using pidsift::RunSettings;
 
-// The scan that both operations share: the PAT, the PMT of its program, and the PIDs that PMT
-// names.
-// Packets the scan keeps while a PMT section is in progress: the section's, and, when the PMT
-// PID is also one of the program's PIDs, the program's packets that come meanwhile.
-constexpr u32 kKept = 2 * TS_SECTION_PACKETS;
+constexpr u32 kNone = 0xFFFFFFFF;
 
-struct TS_PMTScan {
-    TS_PMTTrack tTrack;                 // keeps every packet of a PMT section until it completes
-    TS_SectionGate tGate;               // PAT and PMT sections whose CRC_32 fails
-    u8 lu8Kept[kKept][TS_PACKET_SIZE];  // the packets the track keeps
-    u8 lu8Kind[kKept];                  // and their TS_KeptKind
-    u8 lu8PAT[TS_PACKET_SIZE];          // the packet that completed the last PAT section
-    TS_PIDSet tMembers;                 // the members of the PMT in force
-    int s32Input;                       // the input's descriptor while the scan runs
-    int s32Result;
+// Packets the scan keeps while a PMT section of the program is in progress: the section's own, and,
+// when the PMT PID is also one of the program's PIDs, the program's packets that come meanwhile.
+// A section as long as section_length allows, one payload byte a packet, takes 4,099.
+constexpr size_t kKeptCapacity = 2 * TS_SECTION_CAPACITY;
+
+// What the segment list or the split makes of what the scan finds. Each returns 0, or the
+// failure that ends the run.
+class PMTSink {
+public:
+    virtual ~PMTSink() = default;
+    // The run's input is open: its outputs may be opened from now on.
+    virtual void Begin(const RunSettings *, int) {}
+    // A new PMT section of the program: the last PAT packet, and the packets that carried it.
+    virtual int OnPMT(u32 crc, const u8 *pat_packet, const std::vector<const u8 *> &section) = 0;
+    // A packet of the program under the PMT in force.
+    virtual int OnMember(const u8 *packet) = 0;
+    // The run has ended: 0, or the failure closing the outputs met.
+    virtual int End() { return 0; }
 };
 
-TS_PMTScan g_tScan;
-
-// The PAT entry whose program the split follows: of a single-program recording's PAT, the one
-// entry that is a program, beside the network entry when there is one. When both entries are
-// programs, the second. Null when the PAT lists no program.
-const TS_PATProgram *TS_PMTScan_Program(const TS_PAT *pat)
-{
-    if (pat->u16ProgramCount == 2 && pat->ltProgram[1].program_number != 0)
-        return &pat->ltProgram[1];
-    for (u16 i = 0; i < pat->u16ProgramCount; ++i)
-        if (pat->ltProgram[i].program_number != 0)
-            return &pat->ltProgram[i];
-    return nullptr;
-}
-
-// Moves the kept packets of the completed section to the front of the store and returns how many
-// there are; the others (the program's packets held behind them, and those of sections given up
-// when the PMT PID is one of the program's) go to on_member first, in input order.
-template <class OnMember>
-u32 TS_PMTScan_TakeSection(TS_PMTTrack *track, bool pid_is_member, OnMember &&on_member, bool *go_on)
-{
-    u32 sections = 0;
-    for (u32 i = 0; i < track->u32Count; ++i) {
-        const u8 kind = track->pKind[i];
-        if (kind == TS_KEPT_SECTION) {
-            if (sections != i)
-                std::memcpy(track->pKept[sections], track->pKept[i], TS_PACKET_SIZE);
-            ++sections;
-        } else if (*go_on && (kind == TS_KEPT_OUTPUT || pid_is_member)) {
-            *go_on = on_member(static_cast<const u8 *>(track->pKept[i]));
-        }
+// The scan both operations share: a driver of the demux that follows the one program of a
+// single-program recording's PAT and keeps the packets of its PMT sections until they complete.
+//
+// A completed PMT section whose CRC_32 holds (or that comes before any good one) goes to the sink
+// with the packets that carried it, each packet once: a packet that ended one section and started
+// the next goes with the first. When several sections of the program complete in one packet, the
+// last is the PMT that the packet leaves in force. A section that completes damaged after good
+// ones is no new PMT: its packets are the program's all the same, under the PMT in force.
+//
+// When the PMT PID is also one of the program's PIDs (its PCR PID, say), the packets of a section
+// that breaks off are the program's too: they go to the sink in their place, and the program's
+// packets that come while a section is in progress wait behind it, so that the sink sees them in
+// input order. On a PMT PID of its own, the packets of a broken section are dropped.
+class PMTScan {
+public:
+    PMTScan(DemuxCore *core, PMTSink *sink) : m_pCore(core), m_pSink(sink)
+    {
+        core->lOnPAT.push_back([this](const Pat &pat, const u8 *packet, bool) { OnPAT(pat, packet); });
+        core->lOnPMT.push_back([this](u32 program, const Pmt &pmt, bool) {
+            if (program != m_u32Program)
+                return;
+            m_lu8PMTSection = pmt.section;
+            m_u16PMTSectionPID = pmt.pid;
+            m_bCompleted = true;
+            m_u32CompletedCRC = pmt.crc;
+            m_bCompletedNamesItsPID = NamesItsPID(pmt);
+        });
     }
-    return sections;
-}
 
-// Reads the input through the shared scan. on_pmt(crc, packets, count) runs for every completed
-// PMT section of the program with the packets that carried it; on_member(packet) for every
-// packet on a PID of the PMT in force, and for the packets of a PMT section that failed its
-// CRC_32 after good ones (the program's packets all the same, but not a new PMT). When the PMT
-// PID is also one of the program's PIDs, its packets are the program's whatever becomes of the
-// section they carry: those of a section that never completes go to on_member too, and the
-// program's packets that come while a section is in progress wait behind it, so that on_member
-// sees them all in input order. Either callback returns false to end the run, after failing it
-// with TS_Run_Fail on s32Result. Returns the scan's result: 0, -2, -3 for a PAT of more than two
-// entries, -5, or what the callbacks set.
-template <class OnPMT, class OnMember>
-int TS_PMTScan_Run(TS_PMTScan *scan, const char *path, OnPMT &&on_pmt, OnMember &&on_member)
+    bool OnTapped(const u8 *, u16) { return true; }
+
+    bool OnProgramPacket(u32 program, const u8 *packet, u8 flags)
+    {
+        if (program != m_u32Program)
+            return true;
+        const bool completed = m_bCompleted;
+        m_bCompleted = false;
+        // The section in progress did not go on into this packet: it broke off before it.
+        if (m_bOpen && (flags & pidsift::kProgramPmtCarried) == 0 && !Break())
+            return false;
+        if ((flags & pidsift::kProgramPmtSection) == 0)
+            return Member(packet);
+        if (m_bGivenUp)
+            return GivenUpPacket(packet, flags);
+        if (flags & pidsift::kProgramPmtEnd)
+            return SectionEnd(packet, flags, completed);
+        if ((flags & pidsift::kProgramPmtOpen) == 0) {
+            // A copy of a packet that ended a section: no part of a section in progress.
+            return (flags & pidsift::kProgramMember) == 0 || Member(packet);
+        }
+        m_bOpen = true;
+        if (m_lKept.size() >= kKeptCapacity) {
+            // Past what any section needs: the section is given up here, and what was kept goes
+            // out as it came.
+            if (!Break())
+                return false;
+            m_bGivenUp = true;
+            return GivenUpPacket(packet, flags);
+        }
+        Keep(packet, true);
+        return true;
+    }
+
+    // The end of the recording: a section still in progress never completes. Returns the scan's
+    // result: 0, -3 for a PAT of more than two entries, or what the sink met.
+    int Finish()
+    {
+        if (m_s32Result == 0)
+            Break();
+        return m_s32Result;
+    }
+
+    // The last PMT section of the program and its PID.
+    const std::vector<u8> &PMTSection() const { return m_lu8PMTSection; }
+    u16 PMTSectionPID() const { return m_u16PMTSectionPID; }
+
+private:
+    struct Kept {
+        PacketBytes tBytes;
+        bool bSection;  // a packet of the section in progress; else the program's, waiting behind it
+    };
+
+    // The program's PIDs of pmt name the PID that carried it.
+    static bool NamesItsPID(const Pmt &pmt)
+    {
+        const u16 pid = pmt.pid & 0x1FFF;
+        if ((pmt.pcr_pid & 0x1FFF) == pid || pmt.EcmPid() == pid)
+            return true;
+        for (const pidsift::PmtStream &stream : pmt.streams)
+            if ((stream.elementary_pid & 0x1FFF) == pid)
+                return true;
+        return false;
+    }
+
+    // The program a single-program recording's PAT lists: its one program entry beside the
+    // network entry; of two program entries, the second. Its index among the PAT's programs, or
+    // kNone.
+    static u32 ProgramOf(const Pat &pat)
+    {
+        const std::vector<pidsift::PatEntry> &entries = pat.entries;
+        if (entries.size() == 2 && entries[1].program_number != 0)
+            return entries[0].program_number != 0 ? 1 : 0;
+        return !entries.empty() && entries[0].program_number != 0 ? 0 : kNone;
+    }
+
+    bool Fail(int code)
+    {
+        TS_Run_Fail(&m_s32Result, code);
+        m_pCore->Stop();
+        return false;
+    }
+
+    bool Sent(int code) { return code == 0 || Fail(code); }
+
+    void Keep(const u8 *packet, bool section)
+    {
+        m_lKept.push_back({});
+        std::copy(packet, packet + TS_PACKET_SIZE, m_lKept.back().tBytes.begin());
+        m_lKept.back().bSection = section;
+    }
+
+    // A packet of the program that carries no part of its PMT sections: it waits behind the
+    // section in progress when the PMT PID is one of the program's, else it goes out.
+    bool Member(const u8 *packet)
+    {
+        if (m_bNamesItsPID && !m_lKept.empty()) {
+            Keep(packet, false);
+            return true;
+        }
+        return Sent(m_pSink->OnMember(packet));
+    }
+
+    // The section in progress is gone: its packets go out as the program's when the PMT PID is
+    // one of its PIDs, and the packets that waited behind it go out.
+    bool Break()
+    {
+        m_bOpen = false;
+        m_bGivenUp = false;
+        const std::vector<Kept> kept = std::move(m_lKept);
+        m_lKept.clear();
+        for (const Kept &packet : kept)
+            if ((!packet.bSection || m_bNamesItsPID) && !Sent(m_pSink->OnMember(packet.tBytes.data())))
+                return false;
+        return true;
+    }
+
+    // A packet of a section given up goes out as the program's when its PID is one of them. The
+    // section ends with the first packet that ends a section; one that starts there is kept.
+    bool GivenUpPacket(const u8 *packet, u8 flags)
+    {
+        if (flags & pidsift::kProgramPmtEnd) {
+            m_bGivenUp = false;
+            m_bOpen = (flags & pidsift::kProgramPmtOpen) != 0;
+            if (m_bOpen) {
+                Keep(packet, true);
+                return true;
+            }
+        }
+        return !m_bNamesItsPID || Sent(m_pSink->OnMember(packet));
+    }
+
+    // A packet in which a PMT section of the program ended: with a new PMT, the packets of the
+    // section go to the sink behind the last PAT packet (those that waited behind them first,
+    // under the PMT before); with a section that is no new PMT, they are all the program's
+    // packets under the PMT in force.
+    bool SectionEnd(const u8 *packet, u8 flags, bool completed)
+    {
+        const std::vector<Kept> kept = std::move(m_lKept);
+        m_lKept.clear();
+        bool went = true;
+        if (completed) {
+            std::vector<const u8 *> section;
+            for (const Kept &each : kept) {
+                if (each.bSection)
+                    section.push_back(each.tBytes.data());
+                else if (!Sent(m_pSink->OnMember(each.tBytes.data())))
+                    return false;
+            }
+            section.push_back(packet);
+            m_bNamesItsPID = m_bCompletedNamesItsPID;
+            m_bHavePMT = true;
+            if (!Sent(m_pSink->OnPMT(m_u32CompletedCRC, m_lu8PAT.data(), section)))
+                return false;
+        } else if (m_bHavePMT) {
+            for (const Kept &each : kept)
+                if (!Sent(m_pSink->OnMember(each.tBytes.data())))
+                    return false;
+            if (!Sent(m_pSink->OnMember(packet)))
+                return false;
+        } else {
+            went = false;
+        }
+        // A section that starts in the packet goes on after it: the packet goes with it only when
+        // it went nowhere yet.
+        m_bOpen = (flags & pidsift::kProgramPmtOpen) != 0;
+        if (m_bOpen && !went)
+            Keep(packet, true);
+        return true;
+    }
+
+    void OnPAT(const Pat &pat, const u8 *packet)
+    {
+        if (m_s32Result != 0)
+            return;
+        // Only a single program (beside the network entry) can be followed.
+        if (pat.entries.size() > 2) {
+            Fail(-3);
+            return;
+        }
+        std::copy(packet, packet + TS_PACKET_SIZE, m_lu8PAT.begin());
+        const u32 program = ProgramOf(pat);
+        const u16 pid = program == kNone ? TS_NO_PID : m_pCore->Programs()[program].u16PMTPID;
+        const u16 number = program == kNone ? 0 : m_pCore->Programs()[program].u16ProgramNumber;
+        // Another program, or its PMT on another PID: the section in progress was the one before's.
+        if (pid != m_u16PMTPID || number != m_u16ProgramNumber) {
+            Break();
+            m_u16PMTPID = pid;
+            m_u16ProgramNumber = number;
+        }
+        m_u32Program = program;
+        if (program != kNone)
+            m_pCore->Follow(program);
+    }
+
+    DemuxCore *m_pCore;
+    PMTSink *m_pSink;
+    std::array<u8, TS_PACKET_SIZE> m_lu8PAT{};  // the packet that completed the last PAT section
+    u32 m_u32Program = kNone;                   // among the programs of the PAT in force
+    u16 m_u16PMTPID = TS_NO_PID;
+    u16 m_u16ProgramNumber = 0;
+    std::vector<Kept> m_lKept;    // in input order
+    bool m_bOpen = false;         // a section of the program is in progress
+    bool m_bGivenUp = false;      // and it was given up: its packets are not kept
+    bool m_bHavePMT = false;      // a PMT of the program is in force
+    bool m_bNamesItsPID = false;  // and it names the PID that carried it
+    // A PMT section of the program completed in the packet about to come, and was used.
+    bool m_bCompleted = false;
+    u32 m_u32CompletedCRC = 0;
+    bool m_bCompletedNamesItsPID = false;
+    std::vector<u8> m_lu8PMTSection;
+    u16 m_u16PMTSectionPID = 0;
+    int m_s32Result = 0;
+};
+
+// Reads path through the scan, what it finds going to sink. Returns the run's result: 0, -2,
+// -3 for a PAT of more than two entries, -5, or what the sink met. Without settings it is a
+// function of the public header's, which leaves the last PAT and the program's last PMT in
+// g_tSimpleData.
+int RunPMTScan(const char *path, const RunSettings *settings, PMTSink *sink)
 {
-    TS_SimpleData *state = &g_tSimpleData;
-    TS_SimpleData_Reset(state);
-    TS_PMTTrack *track = &scan->tTrack;
-    const int fd = TS_Input_Open(path);
+    const int fd = TS_Input_Open(path, TS_Reporter{settings});
     if (fd < 0)
         return -2;
-    scan->s32Input = fd;
-    const auto pid_is_member = [&] {
-        return state->tPMT.u8Valid && track->u16PID != TS_NO_PID && scan->tMembers.lu8Member[track->u16PID];
-    };
-    const auto release = [&](bool broken_too) { return TS_PMTTrack_Release(track, broken_too, on_member); };
-    const auto member = [&](const u8 *packet) {
-        if (track->u32Count != 0) {
-            if (pid_is_member() && TS_PMTTrack_Hold(track, &state->tPMTSection, packet))
-                return true;
-            if (!release(pid_is_member()))
-                return false;
-        }
-        return on_member(packet);
-    };
-    const int read_result =
-        TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
-            const u16 pid = TS_Read13(packet + 1);
-            if (pid == 0x0000) {
-                if (TS_PAT_ImportPreSection(&state->tPATSection, packet) < 0 || !state->tPATSection.u8Complete ||
-                    !TS_SectionGate_Accept(&scan->tGate, pid, &state->tPATSection))
-                    return true;
-                TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
-                // Only a single program (beside the network entry) can be followed.
-                if (state->tPAT.u16ProgramCount > 2)
-                    return TS_Run_Fail(&scan->s32Result, -3);
-                std::memcpy(scan->lu8PAT, packet, TS_PACKET_SIZE);
-                const bool was_member = pid_is_member();
-                const TS_PATProgram *program = TS_PMTScan_Program(&state->tPAT);
-                if (program != nullptr)
-                    TS_PMTTrack_Follow(track, &state->tPMTSection, program->PID, program->program_number, false);
-                else
-                    TS_PMTTrack_Follow(track, &state->tPMTSection, TS_NO_PID, 0, false);
-                return release(was_member);
-            }
-            if (!state->tPAT.u8Valid)
-                return true;
-            if (pid == track->u16PID) {
-                const TS_PMTOffer offer = TS_PMTTrack_Offer(track, &state->tPMTSection, packet, false);
-                if (offer == TS_PMT_COMPLETE) {
-                    bool go_on = true;
-                    if (TS_SectionGate_Accept(&scan->tGate, pid, &state->tPMTSection)) {
-                        const u32 count = TS_PMTScan_TakeSection(track, pid_is_member(), on_member, &go_on);
-                        TS_PMT_FromPreSection(&state->tPMT, &state->tPMTSection, pid);
-                        TS_PIDSet_FromPMT(&scan->tMembers, &state->tPMT);
-                        go_on = go_on && on_pmt(state->tPMT.CRC_32, track->pKept, count);
-                    } else if (state->tPMT.u8Valid) {
-                        // Not a new PMT: every packet kept goes to the PMT in force, as it came.
-                        const bool broken_too = pid_is_member();
-                        for (u32 i = 0; i < track->u32Count && go_on; ++i)
-                            if (track->pKind[i] != TS_KEPT_BROKEN || broken_too)
-                                go_on = on_member(static_cast<const u8 *>(track->pKept[i]));
-                    }
-                    TS_PMTTrack_Forget(track, track->u32Count);
-                    track->u32Sections = 0;
-                    return go_on;
-                }
-                // A section given up leaves its packets, the program's when the PID is a member.
-                if (!release(pid_is_member()))
-                    return false;
-                // A packet of the section goes out with the section when it completes.
-                if (offer != TS_PMT_IGNORED)
-                    return true;
-            }
-            if (state->tPMT.u8Valid && scan->tMembers.lu8Member[pid])
-                return member(packet);
-            return true;
-        });
-    // A section still in progress at the end never completes.
-    if (scan->s32Result == 0) {
-        const bool broken_too = pid_is_member();
-        TS_PMTTrack_GiveUp(track, &state->tPMTSection);
-        release(broken_too);
-    }
+    DemuxCore core;
+    core.UseSettings(settings);
+    sink->Begin(settings, fd);
+    PMTScan scan(&core, sink);
+    const int read_result = core.RunDescriptor(fd, path, scan);
+    const int scanned = scan.Finish();
+    const int ended = sink->End();
     TS_Input_Close(fd);
-    scan->s32Input = -1;
-    return scan->s32Result < 0 ? scan->s32Result : read_result;
-}
-
-TS_PMTScan *TS_PMTScan_Start()
-{
-    TS_PMTScan *scan = &g_tScan;
-    std::memset(scan, 0, sizeof *scan);
-    scan->s32Input = -1;
-    TS_PMTTrack_Start(&scan->tTrack, scan->lu8Kept, scan->lu8Kind, kKept);
-    return scan;
+    if (settings == nullptr)
+        TS_SimpleData_Keep(core.PAT() ? core.PAT()->section : std::vector<u8>(), scan.PMTSection(),
+                           scan.PMTSectionPID());
+    if (scanned != 0)
+        return scanned;
+    return read_result != 0 ? read_result : ended;
 }
 
 // ---------------------------------------------------------------------------------------------
-// Output files of the split: one per distinct PMT, all sharing one block, since only the file of
-// the PMT in force receives packets. The block is flushed when another file starts receiving.
+// The segment list
 // ---------------------------------------------------------------------------------------------
 
-u8 g_lu8PMTSplitBlock[TS_WRITER_BLOCK];
+class SegmentList : public PMTSink {
+public:
+    explicit SegmentList(std::vector<PmtSegment> *segments) : m_pSegments(segments) {}
 
-struct TS_PMTSplit {
-    u8 u8AllMode;
-    u32 u32CRC;             // single mode: the PMT chosen
-    const char *strOutput;  // single mode: the caller's file name, or null
-    u16 u16Count;
-    u32 lu32CRC[TS_MAX_PMT_SEGMENTS];
-    TS_OutputFile ltFile[TS_MAX_PMT_SEGMENTS];  // element e is the file of lu32CRC[e]
-    u16 u16Owner;                               // the entry whose packets are in the block
-    u16 u16Active;                              // the entry of the PMT in force, kNone when nothing is written
-    int s32Result;
+    int OnPMT(u32 crc, const u8 *, const std::vector<const u8 *> &section) override
+    {
+        if (!m_bAny || crc != m_u32LastCRC) {
+            // A new segment, while the list has room; once it is full, nothing more is counted.
+            m_bCounting = m_pSegments->size() < TS_MAX_PMT_SEGMENTS;
+            if (m_bCounting) {
+                PmtSegment segment;
+                segment.crc = crc;
+                for (const PmtSegment &earlier : *m_pSegments)
+                    segment.index = u16(segment.index + (earlier.crc == crc));
+                m_pSegments->push_back(segment);
+            }
+            m_bAny = true;
+            m_u32LastCRC = crc;
+        }
+        // The split writes the last PAT packet and every packet of the section.
+        if (m_bCounting)
+            m_pSegments->back().bytes += u64(TS_PACKET_SIZE) * (1 + section.size());
+        return 0;
+    }
+
+    int OnMember(const u8 *) override
+    {
+        if (m_bCounting)
+            m_pSegments->back().bytes += TS_PACKET_SIZE;
+        return 0;
+    }
+
+private:
+    std::vector<PmtSegment> *m_pSegments;
+    bool m_bAny = false;
+    bool m_bCounting = false;
+    u32 m_u32LastCRC = 0;
 };
 
-TS_PMTSplit g_tPMTSplit;
+// ---------------------------------------------------------------------------------------------
+// The split: one file per distinct PMT, all sharing one block, since only the file of the PMT in
+// force receives packets. The block is handed over when another file starts receiving.
+// ---------------------------------------------------------------------------------------------
 
-// Empties the block into the file of its owner.
-bool TS_PMTSplit_Flush(TS_PMTSplit *split)
-{
-    return split->u16Owner == kNone || TS_Writer_Flush(&split->ltFile[split->u16Owner].tWriter) == 0;
-}
+class PMTFiles : public PMTSink {
+public:
+    // output: the caller's name for the one file of single mode, or empty for the names
+    // "<base>_<CRC_32>.ts".
+    PMTFiles(bool every_pmt, u32 crc, std::string output, std::string base)
+        : m_bEveryPMT(every_pmt), m_u32CRC(crc), m_strOutput(std::move(output)), m_strBase(std::move(base)),
+          m_pu8Block(new u8[TS_WRITER_BLOCK])
+    {
+    }
 
-// Makes entry e the receiving file, opening it if needed: the caller's name in single mode when
-// given, else "%s_%08X.ts" from the base name and the PMT's CRC_32. Fails the run with -4 when
-// it cannot be opened, -6 when the block cannot be flushed.
-bool TS_PMTSplit_Activate(TS_PMTSplit *split, u16 e, int input_fd)
-{
-    if (split->u16Owner != e) {
-        if (!TS_PMTSplit_Flush(split))
-            return TS_Run_Fail(&split->s32Result, -6);
-        split->u16Owner = e;
-        TS_OutputFile *file = &split->ltFile[e];
-        const bool chosen_name = !split->u8AllMode && split->strOutput != nullptr;
-        const bool opened = TS_Writer_IsOpen(&file->tWriter) ||
-                            (chosen_name ? TS_OutputFile_Open(file, g_lu8PMTSplitBlock, TS_WRITER_BLOCK, input_fd, "%s",
-                                                              split->strOutput)
-                                         : TS_OutputFile_Open(file, g_lu8PMTSplitBlock, TS_WRITER_BLOCK, input_fd,
-                                                              "%s_%08X.ts", g_strString1, split->lu32CRC[e]));
-        if (!opened) {
-            split->u16Owner = kNone;
-            return TS_Run_Fail(&split->s32Result, -4);
+    void Begin(const RunSettings *settings, int input_fd) override
+    {
+        m_pOutputs = std::make_unique<RunOutputs>(settings, input_fd);
+    }
+
+    // A completed PMT section: the file of its CRC_32 receives the last PAT packet and the
+    // packets of the section, and then the program's packets until the next PMT.
+    int OnPMT(u32 crc, const u8 *pat_packet, const std::vector<const u8 *> &section) override
+    {
+        m_u32Active = kNone;
+        if (!m_bEveryPMT && crc != m_u32CRC)
+            return 0;
+        u32 e = 0;
+        while (e < m_lFiles.size() && m_lFiles[e]->u32CRC != crc)
+            ++e;
+        if (e == m_lFiles.size()) {
+            if (m_lFiles.size() >= TS_MAX_PMT_SEGMENTS)
+                return 0;  // the table is full: a 257th distinct PMT gets no file
+            m_lFiles.push_back(std::make_unique<PMTFile>());
+            m_lFiles.back()->u32CRC = crc;
         }
+        if (const int result = Activate(e))
+            return result;
+        if (const int result = Put(pat_packet))
+            return result;
+        for (const u8 *packet : section)
+            if (const int result = Put(packet))
+                return result;
+        return 0;
     }
-    split->u16Active = e;
-    return true;
-}
 
-// Closes every file. Fails the run with -6 when anything written to them failed.
-void TS_PMTSplit_CloseAll(TS_PMTSplit *split)
-{
-    bool written = TS_PMTSplit_Flush(split);
-    for (u16 e = 0; e < split->u16Count; ++e)
-        written = TS_OutputFile_Close(&split->ltFile[e]) == 0 && written;
-    split->u16Owner = kNone;
-    if (!written)
-        TS_Run_Fail(&split->s32Result, -6);
-}
+    int OnMember(const u8 *packet) override { return m_u32Active == kNone ? 0 : Put(packet); }
 
-bool TS_PMTSplit_Put(TS_PMTSplit *split, const u8 *packet)
-{
-    return TS_Writer_Put(&split->ltFile[split->u16Active].tWriter, packet) == 0 || TS_Run_Fail(&split->s32Result, -6);
-}
-
-// A completed PMT section: the file of its CRC_32 receives the last PAT packet and the packets of
-// the section, and then the program's packets until the next PMT.
-bool TS_PMTSplit_OnPMT(TS_PMTSplit *split, const u8 *pat, u32 crc, const u8 (*packets)[TS_PACKET_SIZE], u32 count,
-                       int input_fd)
-{
-    split->u16Active = kNone;
-    if (!split->u8AllMode && crc != split->u32CRC)
-        return true;
-    u16 e = 0;
-    while (e < split->u16Count && split->lu32CRC[e] != crc)
-        ++e;
-    if (e == split->u16Count) {
-        if (split->u16Count >= TS_MAX_PMT_SEGMENTS)
-            return true;  // the table is full: a 257th distinct PMT gets no file
-        split->lu32CRC[e] = crc;
-        ++split->u16Count;
+    // Every way out closes what is open, so the files keep what was written before a failure.
+    int End() override
+    {
+        int result = 0;
+        if (m_u32Owner != kNone && TS_Writer_Flush(&m_lFiles[m_u32Owner]->tFile.tWriter) != 0)
+            result = -6;
+        for (const std::unique_ptr<PMTFile> &file : m_lFiles)
+            if (m_pOutputs->Close(&file->tFile) != 0)
+                result = -6;
+        m_u32Owner = kNone;
+        return result;
     }
-    if (!TS_PMTSplit_Activate(split, e, input_fd) || !TS_PMTSplit_Put(split, pat))
-        return false;
-    for (u32 i = 0; i < count; ++i)
-        if (!TS_PMTSplit_Put(split, packets[i]))
-            return false;
-    return true;
+
+    const std::string &LastName() const { return m_strLastName; }
+
+private:
+    struct PMTFile {
+        u32 u32CRC = 0;
+        OutputFile tFile;
+    };
+
+    int Put(const u8 *packet) { return TS_Writer_Put(&m_lFiles[m_u32Active]->tFile.tWriter, packet) == 0 ? 0 : -6; }
+
+    // Makes file e the receiving file, opening it if needed. -4 when it cannot be opened, -6 when
+    // the block cannot be handed over.
+    int Activate(u32 e)
+    {
+        if (m_u32Owner != e) {
+            if (m_u32Owner != kNone && TS_Writer_Flush(&m_lFiles[m_u32Owner]->tFile.tWriter) != 0)
+                return -6;
+            m_u32Owner = e;
+            PMTFile &file = *m_lFiles[e];
+            if (!file.tFile.IsOpen()) {
+                char crc[16];
+                snprintf(crc, sizeof crc, "_%08X.ts", file.u32CRC);
+                m_strLastName = !m_bEveryPMT && !m_strOutput.empty() ? m_strOutput : m_strBase + crc;
+                if (!m_pOutputs->Open(&file.tFile, m_pu8Block.get(), TS_WRITER_BLOCK, m_strLastName)) {
+                    m_u32Owner = kNone;
+                    return -4;
+                }
+            }
+        }
+        m_u32Active = e;
+        return 0;
+    }
+
+    bool m_bEveryPMT;
+    u32 m_u32CRC;  // single mode: the PMT chosen
+    std::string m_strOutput;
+    std::string m_strBase;
+    std::unique_ptr<u8[]> m_pu8Block;
+    std::unique_ptr<RunOutputs> m_pOutputs;
+    std::vector<std::unique_ptr<PMTFile>> m_lFiles;  // one per distinct CRC_32, in order of appearance
+    u32 m_u32Owner = kNone;                          // the file whose packets are in the block
+    u32 m_u32Active = kNone;                         // the file of the PMT in force; kNone: none written
+    std::string m_strLastName;
+};
+
+int ListSegments(const char *path, std::vector<PmtSegment> *segments, const RunSettings *settings)
+{
+    segments->clear();
+    SegmentList list(segments);
+    return RunPMTScan(path, settings, &list);
+}
+
+int SplitAtPMTs(const char *path, bool every_pmt, u32 crc, const char *output, const RunSettings *settings,
+                std::string *last_name)
+{
+    PMTFiles files(every_pmt, crc, output != nullptr ? output : "", pidsift::SplitBaseName(path, settings));
+    const int result = RunPMTScan(path, settings, &files);
+    if (last_name != nullptr)
+        *last_name = files.LastName();
+    return result;
 }
 
 }  // namespace
+
+namespace pidsift {
+
+int ListPmtSegments(const char *path, std::vector<PmtSegment> *segments, const RunSettings &settings)
+{
+    if (path == nullptr || segments == nullptr)
+        return -1;
+    return ListSegments(path, segments, &settings);
+}
+
+int SplitPmt(const char *path, const RunSettings &settings)
+{
+    if (path == nullptr)
+        return -1;
+    return SplitAtPMTs(path, true, 0, nullptr, &settings, nullptr);
+}
+
+int SplitPmt(const char *path, u32 crc, const char *output, const RunSettings &settings)
+{
+    if (path == nullptr)
+        return -1;
+    return SplitAtPMTs(path, false, crc, output, &settings, nullptr);
+}
+
+}  // namespace pidsift
 
 int TS_CheckPMTSplit(TS_PMTSplitList *list, const char *path)
 {
     if (list == nullptr || path == nullptr)
         return -1;
-    TS_PMTScan *scan = TS_PMTScan_Start();
+    std::vector<PmtSegment> segments;
+    const int result = ListSegments(path, &segments, nullptr);
     std::memset(list, 0, sizeof *list);
-
-    // The segment that receives the counts; kNone once the list is full and a new segment begins.
-    u16 current = kNone;
-    bool any = false;
-    u32 last_crc = 0;
-    return TS_PMTScan_Run(
-        scan, path,
-        [&](u32 crc, const u8(*)[TS_PACKET_SIZE], u32 count) {
-            if (!any || crc != last_crc) {
-                current = kNone;
-                if (list->u16Count < TS_MAX_PMT_SEGMENTS) {
-                    TS_PMTSplitData *segment = &list->ltSplit[list->u16Count];
-                    segment->u32CRC = crc;
-                    segment->u16Index = 0;
-                    for (u16 i = 0; i < list->u16Count; ++i)
-                        segment->u16Index = u16(segment->u16Index + (list->ltSplit[i].u32CRC == crc));
-                    segment->u64Bytes = 0;
-                    current = list->u16Count++;
-                }
-                any = true;
-                last_crc = crc;
-            }
-            // The split writes the last PAT packet and every packet of the section.
-            if (current != kNone)
-                list->ltSplit[current].u64Bytes += u64(TS_PACKET_SIZE) * (1u + count);
-            return true;
-        },
-        [&](const u8 *) {
-            if (current != kNone)
-                list->ltSplit[current].u64Bytes += TS_PACKET_SIZE;
-            return true;
-        });
+    for (const PmtSegment &segment : segments) {
+        TS_PMTSplitData &kept = list->ltSplit[list->u16Count++];
+        kept.u32CRC = segment.crc;
+        kept.u16Index = segment.index;
+        kept.u64Bytes = segment.bytes;
+    }
+    return result;
 }
 
 int TS_PMTSplitFile(const char *path, u8 all_mode, u32 crc, const char *output)
 {
     if (path == nullptr)
         return -1;
-    TS_PMTScan *scan = TS_PMTScan_Start();
-    TS_PMTSplit *split = &g_tPMTSplit;
-    std::memset(split, 0, sizeof *split);
-    split->u8AllMode = all_mode;
-    split->u32CRC = crc;
-    split->strOutput = output;
-    split->u16Owner = kNone;
-    split->u16Active = kNone;
-    for (TS_OutputFile &file : split->ltFile)
-        TS_OutputFile_Reset(&file);
-    TS_Split_SetBaseName(path);
-
-    const int scanned = TS_PMTScan_Run(
-        scan, path,
-        [&](u32 pmt_crc, const u8(*packets)[TS_PACKET_SIZE], u32 count) {
-            return TS_PMTSplit_OnPMT(split, scan->lu8PAT, pmt_crc, packets, count, scan->s32Input) ||
-                   TS_Run_Fail(&scan->s32Result, split->s32Result);
-        },
-        [&](const u8 *packet) {
-            return split->u16Active == kNone || TS_PMTSplit_Put(split, packet) ||
-                   TS_Run_Fail(&scan->s32Result, split->s32Result);
-        });
-    // Every way out closes what is open, so the files keep what was written before a failure.
-    TS_PMTSplit_CloseAll(split);
-    return scanned != 0 ? scanned : split->s32Result;
+    std::string last_name;
+    const int result = SplitAtPMTs(path, all_mode != 0, crc, output, nullptr, &last_name);
+    if (GetBaseFileName(g_strString1, path) != 0)
+        g_strString1[0] = '\0';
+    if (last_name.size() < sizeof g_strString2)
+        std::memcpy(g_strString2, last_name.c_str(), last_name.size() + 1);
+    return result;
 }

@@ -1,265 +1,257 @@
 // Per-program split: one output file per program of the PAT, each opening with a PAT reduced to
-// that program, followed by the program's PMT, PCR, ECM and elementary-stream packets. A program
-// that leaves the PAT has its file closed; when it comes back, a new file is started.
-#include <cstdio>
+// that program (behind the PAT's first network entry, when it has one), followed by the program's
+// PMT, PCR, ECM and elementary-stream packets in the order of the input. A program that leaves
+// the PAT has its file closed; when it comes back, a new file is started. It runs on the demux,
+// which follows every program of every PAT.
 #include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include <pidsift/demux.h>
+
+#include "demux/demux_core.h"
 #include "drivers/driver.h"
 
 namespace {
 
-constexpr u8 kNoEntry = 0xFF;
+using pidsift::DemuxCore;
+using pidsift::OutputFile;
+using pidsift::Pat;
+using pidsift::ProgramTrack;
+using pidsift::RunOutputs;
+using pidsift::RunSettings;
 
-u8 g_lu8SplitBlock[TS_MAX_PROGRAMS][TS_WRITER_BLOCK];
+constexpr u32 kNoEntry = 0xFFFFFFFF;
 
-struct TS_ProgramSplit {
-    TS_PIDMap tMap;
-    TS_PMTTrack ltTrack[TS_MAX_PROGRAMS];   // element k follows the PMT of PAT position k
-    TS_SectionGate tGate;                   // PAT and PMT sections whose CRC_32 fails
-    TS_OutputFile ltFile[TS_MAX_PROGRAMS];  // element e is the file of split entry e
-    u32 lu32FileNo[TS_MAX_PROGRAMS];        // file counters; u16FileNo of the entry mirrors them
-    u8 lu8PositionEntry[TS_MAX_PROGRAMS];   // split entry of each position of the last PAT
-    u8 lu8EntryPosition[TS_MAX_PROGRAMS];   // and back: the position whose track holds for entry e
-    u8 lu8SlotEntry[TS_MAX_PROGRAMS];       // split entry of the program whose PMT fills slot k
-    int s32Input;
-    int s32Result;
+// A program of the split, told apart by its program_number and its rank among the entries of a
+// PAT that carry the same number. Its files are numbered by the PATs that left it out.
+struct SplitEntry {
+    u16 u16ProgramNumber = 0;
+    u16 u16Index = 0;
+    u16 u16PMTPID = 0;  // of the last PAT that listed it
+    u32 u32FileNo = 0;
+    std::unique_ptr<u8[]> pu8Block;
+    OutputFile tFile;
 };
 
-TS_ProgramSplit g_tSplit;
-
-TS_Writer *TS_Split_Writer(TS_ProgramSplit *split, u8 e) { return &split->ltFile[e].tWriter; }
-
-// Opens the file of entry e under its current counter: "%s_%d_%d_%d.ts" from the base name,
-// program_number, index and counter.
-bool TS_Split_Open(TS_ProgramSplit *split, u8 e)
-{
-    TS_PNSplitData *entry = &g_tPNSplitData.ltSplit[e];
-    if (!TS_OutputFile_Open(&split->ltFile[e], g_lu8SplitBlock[e], TS_WRITER_BLOCK, split->s32Input, "%s_%d_%d_%u.ts",
-                            g_strString1, entry->u16ProgramNumber, entry->u16Index, split->lu32FileNo[e]))
-        return TS_Run_Fail(&split->s32Result, -3);
-    entry->s32FD = TS_Split_Writer(split, e)->s32FD;
-    return true;
-}
-
-bool TS_Split_Write(TS_ProgramSplit *split, u8 e, const u8 *packet)
-{
-    if (e == kNoEntry || !TS_Writer_IsOpen(TS_Split_Writer(split, e)))
-        return true;
-    return TS_Writer_Put(TS_Split_Writer(split, e), packet) == 0 || TS_Run_Fail(&split->s32Result, -6);
-}
-
-// Writes the packets that the track of position k releases to the file of its entry.
-bool TS_Split_Release(TS_ProgramSplit *split, int k)
-{
-    const u8 e = split->lu8PositionEntry[k];
-    return TS_PMTTrack_Release(&split->ltTrack[k], false,
-                               [split, e](const u8 *held) { return TS_Split_Write(split, e, held); });
-}
-
-// Writes a packet to the file of entry e, or holds it while the track of the entry's position
-// waits for the program number of a section: the file keeps the order of the input.
-bool TS_Split_Put(TS_ProgramSplit *split, TS_Data *state, u8 e, const u8 *packet)
-{
-    const u8 k = e == kNoEntry ? kNoEntry : split->lu8EntryPosition[e];
-    if (k != kNoEntry && split->ltTrack[k].u32Count != 0) {
-        if (TS_PMTTrack_Hold(&split->ltTrack[k], &state->ltPMTSection[k], packet))
-            return true;
-        if (!TS_Split_Release(split, k))
-            return false;
+// A driver of the demux that writes each program it follows to the file of its entry.
+class ProgramSplit {
+public:
+    ProgramSplit(DemuxCore *core, RunOutputs *outputs, std::string base)
+        : m_pCore(core), m_pOutputs(outputs), m_strBase(std::move(base))
+    {
+        core->FollowAllPrograms();
+        core->lOnPAT.push_back([this](const Pat &pat, const u8 *packet, bool) { OnPAT(pat, packet); });
     }
-    return TS_Split_Write(split, e, packet);
-}
 
-// A wait for a program number ends without it (a PAT, the end of the input): every track gives
-// up its section, and what was held behind it goes out.
-bool TS_Split_EndWaits(TS_ProgramSplit *split, TS_Data *state)
-{
-    for (int k = 0; k < TS_MAX_PROGRAMS; ++k) {
-        TS_PMTTrack_GiveUp(&split->ltTrack[k], &state->ltPMTSection[k]);
-        if (!TS_Split_Release(split, k))
-            return false;
+    bool OnTapped(const u8 *, u16) { return true; }
+    // The demux hands each program its packets once, in input order, also those of a PID that
+    // several programs share.
+    bool OnProgramPacket(u32 program, const u8 *packet, u8)
+    {
+        const u32 e = program < m_lu32ProgramEntry.size() ? m_lu32ProgramEntry[program] : kNoEntry;
+        return e == kNoEntry || Write(*m_lEntries[e], packet);
     }
-    return true;
-}
 
-bool TS_Split_Close(TS_ProgramSplit *split, u8 e)
-{
-    const int result = TS_OutputFile_Close(&split->ltFile[e]);
-    g_tPNSplitData.ltSplit[e].s32FD = -1;
-    return result == 0 || TS_Run_Fail(&split->s32Result, result);
-}
+    // Closes every file, so that each keeps what was written before a failure; the run's result
+    // joins what the split met.
+    int Close(int read_result)
+    {
+        if (read_result < 0)
+            TS_Run_Fail(&m_s32Result, read_result);
+        for (const std::unique_ptr<SplitEntry> &entry : m_lEntries) {
+            const int result = m_pOutputs->Close(&entry->tFile);
+            if (result < 0)
+                TS_Run_Fail(&m_s32Result, result);
+        }
+        return m_s32Result;
+    }
 
-// A PAT section completed: every program it lists gets its file (created, or reopened under a
-// new counter) and its reduced PAT; files of programs it no longer lists are closed.
-bool TS_Split_OnPAT(TS_ProgramSplit *split, TS_Data *state, const u8 *pat_packet)
-{
-    if (!TS_Split_EndWaits(split, state))
+    std::vector<std::unique_ptr<SplitEntry>> TakeEntries() { return std::move(m_lEntries); }
+    const std::string &LastName() const { return m_strLastName; }
+
+private:
+    bool Fail(int code)
+    {
+        TS_Run_Fail(&m_s32Result, code);
+        m_pCore->Stop();
         return false;
-    const TS_PAT &pat = state->tPAT;
-    TS_PNSplitList *table = &g_tPNSplitData;
-    const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
-
-    u32 listed = 0;  // bit e: entry e is listed by this PAT
-    for (u16 p = 0; p < count; ++p) {
-        const TS_PATProgram &program = pat.ltProgram[p];
-        split->lu8PositionEntry[p] = kNoEntry;
-        if (program.program_number == 0) {
-            TS_PMTTrack_Follow(&split->ltTrack[p], &state->ltPMTSection[p], TS_NO_PID, 0, false);
-            continue;
-        }
-        TS_PMTTrack_Follow(&split->ltTrack[p], &state->ltPMTSection[p], program.PID, program.program_number,
-                           TS_PAT_SharesPMTPID(pat, p));
-        // A program_number listed twice is told apart by its rank among the equal ones.
-        u16 index = 0;
-        for (u16 q = 0; q < p; ++q)
-            index = u16(index + (pat.ltProgram[q].program_number == program.program_number));
-        u8 e = kNoEntry;
-        for (u16 i = 0; i < table->u16Count && e == kNoEntry; ++i)
-            if (table->ltSplit[i].u16ProgramNumber == program.program_number && table->ltSplit[i].u16Index == index)
-                e = u8(i);
-        if (e == kNoEntry) {
-            if (table->u16Count >= TS_MAX_PROGRAMS)
-                continue;  // the table is full: a seventeenth program gets no file
-            e = u8(table->u16Count);
-            TS_PNSplitData *entry = &table->ltSplit[e];
-            entry->u16ProgramNumber = program.program_number;
-            entry->u16Index = index;
-            entry->u16FileNo = 0;
-            entry->s32FD = -1;
-            split->lu32FileNo[e] = 0;
-            if (!TS_Split_Open(split, e))
-                return false;
-            ++table->u16Count;
-        } else if (!TS_Writer_IsOpen(TS_Split_Writer(split, e)) && !TS_Split_Open(split, e)) {
-            return false;
-        }
-        // A program whose PMT moved to another PID is followed there, in the same file.
-        table->ltSplit[e].u16PMTPID = program.PID;
-        split->lu8PositionEntry[p] = e;
-        listed |= 1u << e;
-        u8 reduced[TS_PACKET_SIZE];
-        TS_PAT_ReducedPacket(reduced, pat, program, pat_packet);
-        if (!TS_Split_Write(split, e, reduced))
-            return false;
     }
 
-    std::memset(split->lu8EntryPosition, kNoEntry, sizeof split->lu8EntryPosition);
-    for (u16 p = 0; p < count; ++p)
-        if (split->lu8PositionEntry[p] != kNoEntry)
-            split->lu8EntryPosition[split->lu8PositionEntry[p]] = u8(p);
-
-    // A program the PAT no longer lists: its file ends, and its counter goes up with every PAT
-    // that leaves it out, so the file it returns to has a new name.
-    for (u16 e = 0; e < table->u16Count; ++e) {
-        if (listed & (1u << e))
-            continue;
-        if (TS_Writer_IsOpen(TS_Split_Writer(split, u8(e))) && !TS_Split_Close(split, u8(e)))
-            return false;
-        ++split->lu32FileNo[e];
-        table->ltSplit[e].u16FileNo = split->lu32FileNo[e] < 0xFFFF ? u16(split->lu32FileNo[e]) : 0xFFFF;
+    bool Write(SplitEntry &entry, const u8 *packet)
+    {
+        return TS_Writer_Put(&entry.tFile.tWriter, packet) == 0 || Fail(-6);
     }
-    TS_PIDMap_Build(&split->tMap, &pat, state->ltPMT);
-    return true;
-}
 
-// A packet on a PMT PID: every packet of a program's PMT section goes to that program's file in
-// its place in the input. Sets in *written the entries written to (bit e for entry e).
-bool TS_Split_OnPMTPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet, u16 pid, u32 positions,
-                          u32 member_entries, u32 *written)
+    // Opens the file of an entry under its current counter: "%s_%d_%d_%u.ts" from the base name,
+    // program_number, index and counter.
+    bool Open(SplitEntry &entry)
+    {
+        m_strLastName = m_strBase + "_" + std::to_string(entry.u16ProgramNumber) + "_" +
+                        std::to_string(entry.u16Index) + "_" + std::to_string(entry.u32FileNo) + ".ts";
+        if (!entry.pu8Block)
+            entry.pu8Block.reset(new u8[TS_WRITER_BLOCK]);
+        return m_pOutputs->Open(&entry.tFile, entry.pu8Block.get(), TS_WRITER_BLOCK, m_strLastName) || Fail(-3);
+    }
+
+    u32 Find(u16 program_number, u16 index) const
+    {
+        for (u32 e = 0; e < m_lEntries.size(); ++e)
+            if (m_lEntries[e]->u16ProgramNumber == program_number && m_lEntries[e]->u16Index == index)
+                return e;
+        return kNoEntry;
+    }
+
+    // A PAT section completed: every program it lists gets its file (created, or opened again
+    // under a new counter) and its reduced PAT; the files of programs it no longer lists close.
+    void OnPAT(const Pat &pat, const u8 *pat_packet)
+    {
+        const std::vector<ProgramTrack> &programs = m_pCore->Programs();
+        m_lu32ProgramEntry.assign(programs.size(), kNoEntry);
+        std::vector<bool> listed(m_lEntries.size(), false);
+        u32 k = 0;  // the program's index among the PAT's programs, the network entry left out
+        for (size_t position = 0; position < pat.entries.size(); ++position) {
+            if (pat.entries[position].program_number == 0)
+                continue;
+            const ProgramTrack &track = programs[k];
+            u32 e = Find(track.u16ProgramNumber, track.u16Rank);
+            if (e == kNoEntry) {
+                e = u32(m_lEntries.size());
+                auto entry = std::make_unique<SplitEntry>();
+                entry->u16ProgramNumber = track.u16ProgramNumber;
+                entry->u16Index = track.u16Rank;
+                m_lEntries.push_back(std::move(entry));
+                listed.push_back(false);
+            }
+            SplitEntry &entry = *m_lEntries[e];
+            if (!entry.tFile.IsOpen() && !Open(entry))
+                return;
+            // A program whose PMT moved to another PID is followed there, in the same file.
+            entry.u16PMTPID = track.u16PMTPID;
+            listed[e] = true;
+            m_lu32ProgramEntry[k++] = e;
+            u8 reduced[TS_PACKET_SIZE];
+            TS_PAT_ReducedPacket(reduced, pat.section, position, pat_packet);
+            if (!Write(entry, reduced))
+                return;
+        }
+        // A program the PAT no longer lists: its file ends, and its counter goes up with every
+        // PAT that leaves it out, so the file it returns to has a new name.
+        for (u32 e = 0; e < m_lEntries.size(); ++e) {
+            if (listed[e])
+                continue;
+            SplitEntry &entry = *m_lEntries[e];
+            const int result = m_pOutputs->Close(&entry.tFile);
+            if (result < 0) {
+                Fail(result);
+                return;
+            }
+            ++entry.u32FileNo;
+        }
+    }
+
+    DemuxCore *m_pCore;
+    RunOutputs *m_pOutputs;
+    std::string m_strBase;
+    std::vector<std::unique_ptr<SplitEntry>> m_lEntries;  // in the order they were made
+    std::vector<u32> m_lu32ProgramEntry;                  // by program of the PAT in force
+    std::string m_strLastName;
+    int m_s32Result = 0;  // 0, -3 (a file not opened), -5 (read error) or -6 (write failed)
+};
+
+// What a run of the split leaves, for the records of the public header.
+struct ProgramSplitRun {
+    int s32Result = 0;
+    std::vector<std::unique_ptr<SplitEntry>> lEntries;
+    std::string strLastName;
+    std::vector<u8> lu8PAT;                             // the last PAT section
+    std::vector<std::pair<u16, std::vector<u8>>> lPMT;  // by PAT entry: PID and last PMT section
+};
+
+// Reads path through the split. With settings, the run tells them its failures, progress and
+// files; without, it is the public header's run.
+int RunProgramSplit(const char *path, const RunSettings *settings, ProgramSplitRun *kept)
 {
-    bool decoded = false;
-    for (; positions != 0; positions &= positions - 1) {
-        const int k = TS_FirstPosition(positions);
-        TS_PMTTrack *track = &split->ltTrack[k];
-        const u8 e = split->lu8PositionEntry[k];
-        const bool written_anyway = e != kNoEntry && (member_entries & (1u << e)) != 0;
-        const TS_PMTOffer offer = TS_PMTTrack_Offer(track, &state->ltPMTSection[k], packet, written_anyway);
-        if (!TS_Split_Release(split, k))
-            return false;
-        if (offer != TS_PMT_TAKEN && offer != TS_PMT_COMPLETE)
-            continue;
-        if (!TS_Split_Put(split, state, e, packet))
-            return false;
-        if (e != kNoEntry)
-            *written |= 1u << e;
-        if (offer == TS_PMT_COMPLETE && TS_SectionGate_Accept(&split->tGate, pid, &state->ltPMTSection[k])) {
-            TS_PMT_FromPreSection(&state->ltPMT[k], &state->ltPMTSection[k], pid);
-            split->lu8SlotEntry[k] = e;
-            decoded = true;
+    const int fd = TS_Input_Open(path, TS_Reporter{settings});
+    if (fd < 0)
+        return -2;
+    DemuxCore core;
+    core.UseSettings(settings);
+    int result;
+    {
+        RunOutputs outputs(settings, fd);
+        ProgramSplit split(&core, &outputs, pidsift::SplitBaseName(path, settings));
+        result = split.Close(core.RunDescriptor(fd, path, split));
+        if (kept != nullptr) {
+            kept->lEntries = split.TakeEntries();
+            kept->strLastName = split.LastName();
         }
     }
-    if (decoded)
-        TS_PIDMap_Build(&split->tMap, &state->tPAT, state->ltPMT);
-    return true;
-}
-
-bool TS_Split_OnPacket(TS_ProgramSplit *split, TS_Data *state, const u8 *packet)
-{
-    const u16 pid = TS_Read13(packet + 1);
-    if (pid == 0x0000) {
-        if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete &&
-            TS_SectionGate_Accept(&split->tGate, 0x0000, &state->tPATSection)) {
-            TS_PAT_FromPreSection(&state->tPAT, &state->tPATSection);
-            return TS_Split_OnPAT(split, state, packet);
+    TS_Input_Close(fd);
+    if (kept != nullptr && core.PAT() != nullptr) {
+        kept->lu8PAT = core.PAT()->section;
+        u32 k = 0;
+        for (const pidsift::PatEntry &entry : core.PAT()->entries) {
+            kept->lPMT.push_back({});
+            if (entry.program_number == 0)
+                continue;
+            const ProgramTrack &track = core.Programs()[k++];
+            if (track.pPMT)
+                kept->lPMT.back() = {track.pPMT->pid, track.pPMT->section};
         }
-        return true;
     }
-    if (!state->tPAT.u8Valid)
-        return true;
-
-    // PCR, ECM and elementary-stream packets go to every program whose PMT names the PID, once
-    // per file, and not again to a file that took the packet as part of a PMT section.
-    u32 targets = 0;
-    for (u32 members = TS_PIDRoles_Members(split->tMap.ltRole[pid]); members != 0; members &= members - 1) {
-        const u8 e = split->lu8SlotEntry[TS_FirstPosition(members)];
-        if (e != kNoEntry)
-            targets |= 1u << e;
-    }
-    u32 written = 0;
-    if (split->tMap.ltRole[pid].u16PMT != 0 &&
-        !TS_Split_OnPMTPacket(split, state, packet, pid, split->tMap.ltRole[pid].u16PMT, targets, &written))
-        return false;
-    for (targets &= ~written; targets != 0; targets &= targets - 1)
-        if (!TS_Split_Put(split, state, u8(TS_FirstPosition(targets)), packet))
-            return false;
-    return true;
+    return result;
 }
 
 }  // namespace
+
+namespace pidsift {
+
+int SplitPrograms(const char *path, const RunSettings &settings)
+{
+    if (path == nullptr)
+        return -1;
+    return RunProgramSplit(path, &settings, nullptr);
+}
+
+}  // namespace pidsift
 
 int TS_ProgramSplitFile(const char *path)
 {
     if (path == nullptr)
         return -1;
-    TS_Data *state = &g_tData;
-    TS_Data_Reset(state);
+    ProgramSplitRun run;
+    run.s32Result = RunProgramSplit(path, nullptr, &run);
+
+    // The split table keeps the first TS_MAX_PROGRAMS entries, every file closed.
     TS_PNSplitList *table = &g_tPNSplitData;
     std::memset(table, 0, sizeof *table);
-    TS_ProgramSplit *split = &g_tSplit;
-    std::memset(split, 0, sizeof *split);
-    for (u16 i = 0; i < TS_MAX_PROGRAMS; ++i) {
-        table->ltSplit[i].s32FD = -1;
-        TS_OutputFile_Reset(&split->ltFile[i]);
-        TS_PMTTrack_Start(&split->ltTrack[i], nullptr, nullptr, 0);
-        split->lu8PositionEntry[i] = kNoEntry;
-        split->lu8EntryPosition[i] = kNoEntry;
-        split->lu8SlotEntry[i] = kNoEntry;
+    for (TS_PNSplitData &entry : table->ltSplit)
+        entry.s32FD = -1;
+    for (const std::unique_ptr<SplitEntry> &entry : run.lEntries) {
+        if (table->u16Count >= TS_MAX_PROGRAMS)
+            break;
+        TS_PNSplitData &kept = table->ltSplit[table->u16Count++];
+        kept.u16ProgramNumber = entry->u16ProgramNumber;
+        kept.u16PMTPID = entry->u16PMTPID;
+        kept.u16Index = entry->u16Index;
+        kept.u16FileNo = entry->u32FileNo < 0xFFFF ? u16(entry->u32FileNo) : 0xFFFF;
     }
-    TS_Split_SetBaseName(path);
-
-    const int fd = TS_Input_Open(path);
-    if (fd < 0)
-        return -2;
-    split->s32Input = fd;
-    const int read_result = TS_Stream_Run(fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos,
-                                          [&](const u8 *packet) { return TS_Split_OnPacket(split, state, packet); });
-    if (split->s32Result == 0)
-        TS_Split_EndWaits(split, state);
-    if (read_result < 0)
-        TS_Run_Fail(&split->s32Result, read_result);
-    // Every way out closes what is open, so the files keep what was written before a failure.
-    for (u16 e = 0; e < table->u16Count; ++e)
-        TS_Split_Close(split, u8(e));
-    TS_Input_Close(fd);
-    return split->s32Result;
+    // The last PAT and the last PMT of each of its first entries, the base name and the last
+    // file name, where the records of the public header keep them.
+    TS_Data_Reset(&g_tData);
+    TS_Record_FromSection(&g_tData.tPAT, &g_tData.tPATSection, run.lu8PAT,
+                          [](TS_PAT *pat, const TS_PreSection *section) { TS_PAT_FromPreSection(pat, section); });
+    for (size_t i = 0; i < run.lPMT.size() && i < TS_MAX_PROGRAMS; ++i) {
+        const u16 pid = run.lPMT[i].first;
+        TS_Record_FromSection(
+            &g_tData.ltPMT[i], &g_tData.ltPMTSection[i], run.lPMT[i].second,
+            [pid](TS_PMT *pmt, const TS_PreSection *section) { TS_PMT_FromPreSection(pmt, section, pid); });
+    }
+    if (GetBaseFileName(g_strString1, path) != 0)
+        g_strString1[0] = '\0';
+    if (run.strLastName.size() < sizeof g_strString2)
+        std::memcpy(g_strString2, run.strLastName.c_str(), run.strLastName.size() + 1);
+    return run.s32Result;
 }

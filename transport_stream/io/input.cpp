@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pidsift/demux.h>
+
 #include "common/hook.h"
 #include "io/io.h"
 
@@ -42,16 +44,32 @@ void TS_Report(int failure, const char *path, int error_number)
     TS_PrintFailure(failure, path);
 }
 
-void TS_Progress_Report(u64 bytes_read, u64 total) { g_tProgressHook(bytes_read, total); }
+void TS_Reporter::Fail(int failure, const char *path, int error_number) const
+{
+    if (pSettings == nullptr)
+        TS_Report(failure, path, error_number);
+    else if (pSettings->message)
+        pSettings->message(failure, path, error_number);
+    else
+        TS_PrintFailure(failure, path);
+}
 
-int TS_Input_Open(const char *path)
+void TS_Reporter::Progress(u64 bytes_read, u64 total) const
+{
+    if (pSettings == nullptr)
+        g_tProgressHook(bytes_read, total);
+    else if (pSettings->progress)
+        pSettings->progress(bytes_read, total);
+}
+
+int TS_Input_Open(const char *path, const TS_Reporter &reporter)
 {
     int fd;
     do
         fd = open(path, O_RDONLY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        TS_Report(TS_FAILED_OPEN, path, errno);
+        reporter.Fail(TS_FAILED_OPEN, path, errno);
         return -2;
     }
     return fd;
@@ -71,7 +89,8 @@ u64 TS_Input_Size(int fd)
     return u64(status.st_size);
 }
 
-long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity)
+long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity,
+                        const TS_Reporter &reporter)
 {
     // The carried tail moves to just below a page boundary and the read lands on the boundary:
     // the kernel copies fastest into page-aligned memory.
@@ -89,7 +108,7 @@ long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *po
         got = read(fd, stream + start, room);
     while (got < 0 && errno == EINTR);
     if (got < 0) {
-        TS_Report(TS_FAILED_READ, path, errno);
+        reporter.Fail(TS_FAILED_READ, path, errno);
         return -5;
     }
     *size = start + u64(got);

@@ -3,12 +3,27 @@
 #define PIDSIFT_TRANSPORT_STREAM_IO_IO_H
 
 #include <cstring>
+#include <memory>
 
 #include <pidsift/ts.h>
+
+namespace pidsift {
+struct RunSettings;
+}
 
 // Reports a failed system call on path through the message hook, or prints the library's
 // message for it on standard error. error_number: the call's errno (0 for a refusal of ours).
 void TS_Report(int failure, const char *path, int error_number);
+
+// Where one run's messages about failed system calls and its progress go: the run's settings
+// (an empty message prints the library's own, an empty progress is not called), or, for a run
+// without settings, the process-wide hooks (TS_Report, TS_SetProgressHook).
+struct TS_Reporter {
+    const pidsift::RunSettings *pSettings = nullptr;
+
+    void Fail(int failure, const char *path, int error_number) const;
+    void Progress(u64 bytes_read, u64 total) const;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Output: packets collected in large blocks, so that a run pays few write system calls while
@@ -19,8 +34,11 @@ void TS_Report(int failure, const char *path, int error_number);
 // run's own thread, at the writer's next flush or at its close, once.
 // ---------------------------------------------------------------------------------------------
 
+class TS_WriteQueue;
+
 struct TS_Writer {
-    int s32FD;  // -1 when closed
+    TS_WriteQueue *pQueue;  // the write thread of the writer's run
+    int s32FD;              // -1 when closed
     const char *strPath;
     u8 *lu8Block;     // the block being filled, null until a packet comes: the caller's, or a spare
     u8 *lu8Home;      // the caller's block
@@ -33,19 +51,41 @@ struct TS_Writer {
 };
 
 constexpr u32 TS_WRITER_BLOCK = 188 * 5577;  // about 1 MiB
-// Spare blocks shared by every writer: what the reading may run ahead of the writing.
+// Spare blocks shared by the writers of a run: what the reading may run ahead of the writing.
 constexpr u32 TS_WRITER_SPARE_BLOCKS = 4;
 
-// Opens path write-only, created 0666 (less the umask) and truncated. -3 when it cannot be
-// opened (nothing printed: the callers' messages differ). created, when given, is set to
-// whether this open made the file: false for a file that was there before, whatever its kind.
-int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity, bool *created = nullptr);
+// The write thread of one run's writers and the spare blocks they share; its failures are told
+// through the run's reporter. The thread starts at the first block handed over and stops when
+// the queue goes, by which time every writer of the run is closed.
+class TS_WriteQueue {
+public:
+    explicit TS_WriteQueue(const TS_Reporter &reporter = {});
+    ~TS_WriteQueue();
+    TS_WriteQueue(const TS_WriteQueue &) = delete;
+    TS_WriteQueue &operator=(const TS_WriteQueue &) = delete;
+
+    const TS_Reporter &Reporter() const { return m_tReporter; }
+
+    class Thread;
+    Thread &Worker() { return *m_pThread; }
+
+private:
+    TS_Reporter m_tReporter;
+    std::unique_ptr<Thread> m_pThread;
+};
+
+// Opens path write-only, created 0666 (less the umask) and truncated, for writing through queue.
+// -3 when it cannot be opened (nothing printed: the callers' messages differ). created, when
+// given, is set to whether this open made the file: false for a file that was there before,
+// whatever its kind.
+int TS_Writer_Open(TS_Writer *writer, TS_WriteQueue *queue, const char *path, u8 *block, u32 capacity,
+                   bool *created = nullptr);
 // Takes over an open descriptor. A null path makes the writer quiet: failures are only returned.
-void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u32 capacity);
+void TS_Writer_Attach(TS_Writer *writer, TS_WriteQueue *queue, int fd, const char *path, u8 *block, u32 capacity);
 inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0; }
 // Queues one packet when the block has room for it; otherwise flushes and takes an empty block.
 int TS_Writer_PutAfterFlush(TS_Writer *writer, const u8 *packet);
-// Queues one packet. -6 after a failed or short write ("Error: Failed write %s.\n" printed once).
+// Queues one packet. -6 after a failed or short write (told once through the queue's reporter).
 inline int TS_Writer_Put(TS_Writer *writer, const u8 *packet)
 {
     if (writer->lu8Block == nullptr || writer->u8Failed || writer->u32Used + TS_PACKET_SIZE > writer->u32Capacity)
@@ -68,9 +108,9 @@ int TS_Writer_Close(TS_Writer *writer);
 void TS_SimpleData_Reset(TS_SimpleData *state);
 void TS_Data_Reset(TS_Data *state);
 
-// Opens path read-only; prints "Error: Failed open %s.\n" and returns -2 on failure, else the
-// descriptor.
-int TS_Input_Open(const char *path);
+// Opens path read-only; tells the failure ("Error: Failed open %s.\n" by default) and returns -2
+// on failure, else the descriptor.
+int TS_Input_Open(const char *path, const TS_Reporter &reporter = {});
 void TS_Input_Close(int fd);
 
 // Bytes asked of one read. Small enough that what the kernel copies in is still in the cache
@@ -79,11 +119,11 @@ void TS_Input_Close(int fd);
 constexpr u64 TS_READ_BLOCK = 128 * 1024;
 
 // Reads what fits behind the carried tail of the stream buffer straight into it, retrying on
-// EINTR. Returns the byte count, 0 at end of file, -5 on a read error ("Error: Failed read %s.\n"
-// printed).
-long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity);
+// EINTR. Returns the byte count, 0 at end of file, -5 on a read error (told: "Error: Failed read
+// %s.\n" by default).
+long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity,
+                        const TS_Reporter &reporter = {});
 
-void TS_Progress_Report(u64 bytes_read, u64 total);
 u64 TS_Input_Size(int fd);
 
 // Packet sync that locks onto the stream's packet spacing (188, 192 or 204 bytes). A 0x47 is
@@ -166,15 +206,15 @@ inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, b
 // the caller, which may read its tallies during and after the run.
 template <class PacketFn>
 int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet,
-                  u64 capacity = TS_STREAM_CAPACITY)
+                  u64 capacity = TS_STREAM_CAPACITY, const TS_Reporter &reporter = {})
 {
     const u64 total = TS_Input_Size(fd);
     for (;;) {
-        const long long got = TS_Input_Read(fd, path, stream, size, pos, capacity);
+        const long long got = TS_Input_Read(fd, path, stream, size, pos, capacity, reporter);
         if (got < 0)
             return -5;
         sync->u64BytesRead += u64(got);
-        TS_Progress_Report(sync->u64BytesRead, total);
+        reporter.Progress(sync->u64BytesRead, total);
         const bool at_end = got == 0;
         if (!TS_Stream_Scan(sync, stream, *size, pos, at_end, on_packet) || at_end)
             return 0;

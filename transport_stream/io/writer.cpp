@@ -36,7 +36,7 @@ bool TS_WriteAll(int fd, const u8 *bytes, u64 count)
 int TS_Writer_Fail(TS_Writer *writer)
 {
     if (!writer->u8Failed && writer->strPath != nullptr)
-        TS_Report(TS_FAILED_WRITE, writer->strPath, errno);
+        writer->pQueue->Reporter().Fail(TS_FAILED_WRITE, writer->strPath, errno);
     writer->u8Failed = 1;
     return -6;
 }
@@ -47,16 +47,15 @@ struct TS_WriteJob {
     u32 u32Length;
 };
 
-// Jobs waiting: every writer's own block and every spare can be handed over at once.
+// Jobs waiting at once: a writer's own block and the spares; more writers wait for a free slot.
 constexpr u32 kJobCapacity = TS_MAX_PROGRAMS + TS_WRITER_SPARE_BLOCKS;
 
-u8 g_lu8Spare[TS_WRITER_SPARE_BLOCKS][TS_WRITER_BLOCK];
+}  // namespace
 
-// The write thread and what it shares with the run, under one lock. Started at the first flush,
-// stopped and joined at exit; it holds no job then, as every writer is closed by its driver.
-class TS_WriteQueue {
+// The write thread and what it shares with the run, under one lock.
+class TS_WriteQueue::Thread {
 public:
-    ~TS_WriteQueue()
+    ~Thread()
     {
         if (!m_tThread.joinable())
             return;
@@ -119,20 +118,19 @@ private:
         return false;
     }
 
-    static bool IsSpare(const u8 *block)
+    bool IsSpare(const u8 *block) const
     {
-        for (const u8 *spare : g_lu8Spare)
-            if (block == spare)
-                return true;
-        return false;
+        return m_pu8Spares && block >= m_pu8Spares.get() &&
+               block < m_pu8Spares.get() + size_t(TS_WRITER_SPARE_BLOCKS) * TS_WRITER_BLOCK;
     }
 
     void Start()
     {
         if (m_tThread.joinable())
             return;
-        for (u8 *block : g_lu8Spare)
-            m_lpSpare[m_u32SpareCount++] = block;
+        m_pu8Spares.reset(new u8[size_t(TS_WRITER_SPARE_BLOCKS) * TS_WRITER_BLOCK]);
+        for (u32 i = 0; i < TS_WRITER_SPARE_BLOCKS; ++i)
+            m_lpSpare[m_u32SpareCount++] = m_pu8Spares.get() + size_t(i) * TS_WRITER_BLOCK;
         // The thread takes no signal: those of the tools (an interrupted split removes its
         // files) are handled by the run's own thread.
         sigset_t all;
@@ -177,18 +175,22 @@ private:
     TS_WriteJob m_ltJob[kJobCapacity] = {};
     u32 m_u32Head = 0;
     u32 m_u32Count = 0;
+    std::unique_ptr<u8[]> m_pu8Spares;
     u8 *m_lpSpare[TS_WRITER_SPARE_BLOCKS] = {};
     u32 m_u32SpareCount = 0;
     bool m_bStop = false;
     std::thread m_tThread;
 };
 
-TS_WriteQueue g_tWriteQueue;
-
-}  // namespace
-
-void TS_Writer_Attach(TS_Writer *writer, int fd, const char *path, u8 *block, u32 capacity)
+TS_WriteQueue::TS_WriteQueue(const TS_Reporter &reporter) : m_tReporter(reporter), m_pThread(std::make_unique<Thread>())
 {
+}
+
+TS_WriteQueue::~TS_WriteQueue() = default;
+
+void TS_Writer_Attach(TS_Writer *writer, TS_WriteQueue *queue, int fd, const char *path, u8 *block, u32 capacity)
+{
+    writer->pQueue = queue;
     writer->s32FD = fd;
     writer->strPath = path;
     writer->lu8Block = nullptr;
@@ -213,7 +215,7 @@ int TS_OpenRetried(const char *path, int flags)
 
 }  // namespace
 
-int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity, bool *created)
+int TS_Writer_Open(TS_Writer *writer, TS_WriteQueue *queue, const char *path, u8 *block, u32 capacity, bool *created)
 {
     // Creating exclusively first tells a new file from one that was there. A name that exists
     // is then opened as it stands; one that is gone again (removed meanwhile, or a symbolic link
@@ -229,7 +231,7 @@ int TS_Writer_Open(TS_Writer *writer, const char *path, u8 *block, u32 capacity,
     }
     if (created != nullptr)
         *created = fd >= 0 && made;
-    TS_Writer_Attach(writer, fd, path, block, capacity);
+    TS_Writer_Attach(writer, queue, fd, path, block, capacity);
     return fd < 0 ? -3 : 0;
 }
 
@@ -239,7 +241,7 @@ int TS_Writer_Flush(TS_Writer *writer)
         return -6;
     if (writer->u32Used == 0)
         return 0;
-    const bool handed_over = g_tWriteQueue.HandOver(writer);
+    const bool handed_over = writer->pQueue->Worker().HandOver(writer);
     writer->u32Used = 0;
     return handed_over ? 0 : TS_Writer_Fail(writer);
 }
@@ -249,7 +251,7 @@ int TS_Writer_PutAfterFlush(TS_Writer *writer, const u8 *packet)
     // Called without a block, with a full one, or after a failure (which the flush returns).
     if (TS_Writer_Flush(writer) < 0)
         return -6;
-    g_tWriteQueue.Acquire(writer);
+    writer->pQueue->Worker().Acquire(writer);
     std::memcpy(writer->lu8Block + writer->u32Used, packet, TS_PACKET_SIZE);
     writer->u32Used += TS_PACKET_SIZE;
     return 0;
@@ -260,7 +262,7 @@ int TS_Writer_Close(TS_Writer *writer)
     if (writer->s32FD < 0)
         return 0;
     int result = TS_Writer_Flush(writer);
-    const int late_error = g_tWriteQueue.Drain(writer);
+    const int late_error = writer->pQueue->Worker().Drain(writer);
     if (late_error != 0 && result == 0) {
         errno = late_error;
         result = TS_Writer_Fail(writer);

@@ -195,18 +195,56 @@ private:
     std::unique_ptr<Subscribers> m_subscribers;
 };
 
-// ---- pidsift's listing and filter, with every program of the PAT --------------------------------
+// ---- The operations on a whole recording, each run with its settings ----------------------------
+//
+// Each reads the file at path with every program of the PAT, tells its failures through
+// settings.message (the library's message on standard error when it is empty), its progress
+// through settings.progress, and the files that the splits and ExtractProgram write through
+// settings.output_opened and output_done. They keep nothing in the records of <pidsift/ts.h>:
+// runs on several threads at once give what each gives alone.
 
 // The programs of the last PAT of the file (the network entry left out), in the order of its
 // section. 0; -2 when the file cannot be opened, -5 on a read error (programs then holds those
 // of the last PAT read before it).
-int ListPrograms(const char *path, std::vector<PatEntry> *programs);
+int ListPrograms(const char *path, std::vector<PatEntry> *programs, const RunSettings &settings = {});
 
 // The listing and, in the same pass, the copy of the program whose PMT is on pid to the
 // descriptor open_output returns (called at most once, at the first PAT that lists pid; -1 on
 // failure), as TS_GetProgramListAndSplit does, with every program listed.
 int ListProgramsAndExtract(const char *path, u16 pid, int (*open_output)(void *context), void *context,
-                           int *split_result, std::vector<PatEntry> *programs);
+                           int *split_result, std::vector<PatEntry> *programs, const RunSettings &settings = {});
+
+// pidsift's filter: the PMT, PCR, ECM and stream packets of the program whose PMT is on pmt_pid,
+// byte for byte into output, as TS_ProgramSplitStream. 0; -2, -3, -5, -6 as it gives them.
+int CopyProgram(const char *path, u16 pmt_pid, const char *output, const RunSettings &settings = {});
+
+// One program into a recording that plays on its own, as TS_ProgramExtractFile: chosen by its PMT
+// PID, or by program_number when pmt_pid is TS_NO_PID; output null: "<base>_<program>_0_0.ts".
+// 0; -2, -3, -4 (no PAT listed it), -5, -6.
+int ExtractProgram(const char *path, u16 pmt_pid, u16 program_number, const char *output,
+                   const RunSettings &settings = {});
+
+// One file per program of the PAT, "<base>_<program>_<index>_<k>.ts", as TS_ProgramSplitFile. 0;
+// -2, -3 (a file cannot be opened), -5, -6.
+int SplitPrograms(const char *path, const RunSettings &settings = {});
+
+// A run of one PMT in a single-program recording: the CRC_32 that tells the PMT apart, how many
+// earlier runs had it, and the bytes SplitPmt writes for it.
+struct PmtSegment {
+    u32 crc = 0;
+    u16 index = 0;
+    u64 bytes = 0;
+};
+
+// The PMT segments of a single-program recording, as TS_CheckPMTSplit lists them (the first
+// TS_MAX_PMT_SEGMENTS). 0; -2, -3 (a PAT of more than two entries), -5.
+int ListPmtSegments(const char *path, std::vector<PmtSegment> *segments, const RunSettings &settings = {});
+
+// The cut of a single-program recording at its PMT changes, as TS_PMTSplitFile: one file per
+// distinct PMT, "<base>_<CRC_32>.ts"; or only the parts under the PMT of crc, into output (null:
+// "<base>_<CRC_32>.ts"). 0; -2, -3, -4 (a file cannot be opened), -5, -6.
+int SplitPmt(const char *path, const RunSettings &settings = {});
+int SplitPmt(const char *path, u32 crc, const char *output, const RunSettings &settings = {});
 
 }  // namespace pidsift
 

@@ -654,27 +654,11 @@ int TS_AddStreamSimple(TS_SimpleData *state, const u8 *data, u64 length);
 int TS_Initialise(TS_Data *state);
 int TS_AddStream(TS_Data *state, const u8 *data, u64 length);
 
-// Optional progress report: the drivers call the hook once per chunk read, with the bytes read
-// so far and the input's size (0 when unknown). A null hook turns reporting off.
+// Optional progress report: the drivers of this header call the hook once per chunk read, with
+// the bytes read so far and the input's size (0 when unknown). A null hook turns reporting off.
+// The operations of <pidsift/demux.h> report through their RunSettings instead.
 using TS_ProgressHook = void (*)(u64 u64BytesRead, u64 u64TotalBytes, void *context);
 int TS_SetProgressHook(TS_ProgressHook hook, void *context);
-
-// Optional report of the output files that the split drivers create: called with the file's path
-// right after it has been opened. A null hook turns reporting off.
-using TS_OutputHook = void (*)(const char *strPath, void *context);
-int TS_SetOutputHook(TS_OutputHook hook, void *context);
-// Optional report of the split drivers' output files that are finished: called with the path
-// once the file has been closed with everything written to it. A null hook turns it off.
-int TS_SetOutputDoneHook(TS_OutputHook hook, void *context);
-// Optional report of the split drivers' output files that their open made: called right after
-// the output hook for a file that did not exist before, never for a file, device or pipe that
-// was there (/dev/stdout among them). A null hook turns it off.
-int TS_SetOutputCreatedHook(TS_OutputHook hook, void *context);
-
-// Where the split drivers put their files: the text before "_<...>.ts" in their names. A null
-// base (the default) means the input's path without its extension, so that the files go next
-// to the input. The text is copied (at most 65,535 bytes; -2 for a longer one, nothing changed).
-int TS_SetSplitBaseName(const char *base);
 
 // The library's messages about failed system calls. By default each is printed on standard
 // error: "Error: Failed open %s.\n" (an input or a split's output that cannot be opened, or
@@ -813,13 +797,18 @@ struct TS_PNSplitData {
     int s32FD;  // -1 when no file is open
 };
 
+// The programs TS_ProgramSplitFile made files for, in the order it met them: the first
+// TS_MAX_PROGRAMS of them (the split writes a file for every program of the PAT).
 struct TS_PNSplitList {
     u16 u16Count;
     TS_PNSplitData ltSplit[TS_MAX_PROGRAMS];
 };
 
-// One file per program: "%s_%d_%d_%d.ts". -2: input cannot be opened. -3: an output cannot be
-// opened. -5: read error. -6: write error.
+// One file per program of the PAT, however many it lists: "%s_%d_%d_%d.ts" from the input's path
+// less its extension, program_number, index and file counter. Leaves the programs in
+// g_tPNSplitData (every file closed), the last PAT and the last PMT of its first entries in
+// g_tData. -2: input cannot be opened. -3: an output cannot be opened. -5: read error. -6: write
+// error.
 int TS_ProgramSplitFile(const char *path);
 
 struct TS_PMTSplitData {
