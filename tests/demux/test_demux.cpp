@@ -128,6 +128,48 @@ TEST_F(DemuxTest, EveryProgramOfAFortyProgramPAT)
     EXPECT_TRUE(Bytes(written.begin() + 188, written.end()) == recording.ProgramBytes(0x0128));
 }
 
+TEST_F(DemuxTest, FortyProgramsSplitIntoFortyFiles)
+{
+    const Recording recording = FortyPrograms();
+    const std::string input = Write("forty.ts", recording.bytes());
+    std::vector<std::string> opened;
+    std::vector<std::string> done;
+    pidsift::RunSettings settings;
+    settings.output_opened = [&](const char *path, bool created) {
+        opened.push_back(path);
+        EXPECT_TRUE(created) << path;
+    };
+    settings.output_done = [&](const char *path) { done.push_back(path); };
+    settings.split_base = dir.File("parts");
+    ASSERT_EQ(pidsift::SplitPrograms(input.c_str(), settings), 0);
+
+    ASSERT_EQ(opened.size(), 40u);
+    for (u16 i = 1; i <= 40; ++i)
+        EXPECT_EQ(opened[i - 1], dir.File("parts_" + std::to_string(0x0100 + i) + "_0_0.ts"));
+    EXPECT_TRUE(done == opened);
+    // Program 40 (296): the PAT reduced to the network entry and the program under the header of
+    // the packet that completed the PAT, then its PMT, PCR and audio packets.
+    Packet reduced;
+    reduced.fill(0xFF);
+    const u8 header[] = {0x47, 0x40, 0x00, recording.packets[1][3]};
+    std::copy(std::begin(header), std::end(header), reduced.begin());
+    reduced[4] = 0x00;  // pointer_field
+    const Bytes section = PATSection(0x7FE0, 3, {{0, 0x0010}, {0x0128, 0x0228}});
+    std::copy(section.begin(), section.end(), reduced.begin() + 5);
+    Bytes expected(reduced.begin(), reduced.end());
+    const Bytes program = recording.ProgramBytes(0x0128);
+    expected.insert(expected.end(), program.begin(), program.end());
+    EXPECT_TRUE(ReadBytes(dir.File("parts_296_0_0.ts")) == expected);
+    EXPECT_EQ(ReadBytes(dir.File("parts_257_0_0.ts")).size(), (1 + 1 + 2 * 3) * 188u);
+
+    // The function of the public header: the same files, and its table keeps the first sixteen.
+    ASSERT_EQ(TS_ProgramSplitFile(input.c_str()), 0);
+    EXPECT_TRUE(ReadBytes(dir.File("forty_296_0_0.ts")) == expected);
+    EXPECT_EQ(g_tPNSplitData.u16Count, 16);
+    EXPECT_EQ(g_tPNSplitData.ltSplit[15].u16ProgramNumber, 0x0110);
+    EXPECT_EQ(g_tPNSplitData.ltSplit[15].u16PMTPID, 0x0210);
+}
+
 TEST_F(DemuxTest, PMTRepeatedEndToEndWithoutStuffing)
 {
     // A 201-byte PMT sent six times end to end, each repetition's start ending the one before,

@@ -472,4 +472,58 @@ TEST_F(PMTSplit, PacketsOfASectionThatNeverCompletesStayWithTheProgram)
     EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", SectionCRC(pmt)))) == bytes);
 }
 
+// A 201-byte PMT sent six times end to end, each repetition's start ending the one before, with
+// the program's streams and another program's packet between. Each repetition is a PMT section
+// of the segment: its file gets the last PAT packet and the packets that carried it, a packet
+// that ended one repetition and started the next going with the first; the streams go in their
+// place once the first repetition has completed.
+TEST_F(PMTSplit, PMTRepeatedEndToEnd)
+{
+    const Bytes pmt = PMTSection(0x0400, 0, 0x0111, Descriptor(0x52, Bytes(170, 0x01)),
+                                 {{0x02, 0x0111, Descriptor(0x52, {0x00})}, {0x0F, 0x0112, {}}});
+    ASSERT_EQ(pmt.size(), 201u);
+    PacketBuilder b;
+    std::vector<Packet> packets = {b.Section(0x0000, kPAT)[0]};
+    const std::vector<Packet> repeated = b.Packed(0x01F0, std::vector<Bytes>(6, pmt));
+    ASSERT_EQ(repeated.size(), 7u);
+    std::vector<Packet> file = {};
+    for (size_t i = 0; i < repeated.size(); ++i) {
+        packets.push_back(repeated[i]);
+        if (i > 0)
+            file.push_back(packets[0]);
+        if (i == 1)
+            file.push_back(repeated[0]);
+        if (i > 0)
+            file.push_back(repeated[i]);
+        const Packet pcr = b.PCR(0x0111, 3000 * i, 0, true);
+        const Packet audio = b.Payload(0x0112, 0x12);
+        packets.push_back(pcr);
+        packets.push_back(audio);
+        packets.push_back(b.Payload(0x0300, 0x30));
+        if (i > 0) {
+            file.push_back(pcr);
+            file.push_back(audio);
+        }
+    }
+    const std::string input = Write(Recording{packets, std::vector<u16>(packets.size(), 0)});
+
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, {{SectionCRC(pmt), 0, 188 * file.size()}});
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", SectionCRC(pmt)))) == Flatten(file));
+    // The tool's pmt-list and pmt make the same of it.
+    const CommandResult listed = RunCommand(Quote(ToolBinary("pidsift-split")) + " pmt-list " + Quote(input));
+    EXPECT_EQ(listed.status, 0);
+    char line[64];
+    snprintf(line, sizeof line, "%8u  0x%08X  %5u  %zu\n", 0u, SectionCRC(pmt), 0u, 188 * file.size());
+    EXPECT_EQ(listed.out, std::string("Position  CRC_32      Index  Bytes\n") + line);
+    const std::string single = dir.File("single.ts");
+    char crc[16];
+    snprintf(crc, sizeof crc, "%08X", SectionCRC(pmt));
+    const CommandResult cut = RunCommand(Quote(ToolBinary("pidsift-split")) + " pmt " + Quote(input) + " --crc " + crc +
+                                         " -o " + Quote(single));
+    EXPECT_EQ(cut.status, 0) << cut.err;
+    EXPECT_TRUE(ReadBytes(single) == Flatten(file));
+}
+
 }  // namespace

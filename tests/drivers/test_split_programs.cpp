@@ -265,6 +265,49 @@ TEST_F(ProgramSplit, ReducedPATKeepsOneNetworkEntryFirst)
     EXPECT_EQ(written[2], recording.packets[2]);
 }
 
+// Programs 1 and 2 announce their PMTs on 0x01F0, whose sections come packed back to back: a
+// packet that carries both goes to both files. Later program 1's section fills a packet up to
+// the first two bytes of program 2's, whose header the next packet completes: program 2's file
+// gets that packet, then its own packets that came meanwhile, then the rest of its section.
+TEST_F(ProgramSplit, TwoProgramsPMTsPackedBackToBackOnOnePID)
+{
+    const Bytes pmt1 = PMTSection(1, 0, 0x111, {}, {{0x02, 0x111, {}}, {0x0F, 0x112, {}}});
+    const Bytes pmt2 = PMTSection(2, 0, 0x121, CADescriptor(5, 0x130), {{0x02, 0x121, {}}});
+    const Bytes long_pmt1 = PMTSection(1, 1, 0x111, {}, {{0x02, 0x111, Bytes(155, 0x00)}, {0x0F, 0x112, {}}});
+    ASSERT_EQ(long_pmt1.size(), 181u);
+    PacketBuilder builder;
+    std::vector<Packet> packets;
+    packets.push_back(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {1, 0x1F0}, {2, 0x1F0}}))[0]);
+    const std::vector<Packet> both = builder.Packed(0x1F0, {pmt1, pmt2});
+    ASSERT_EQ(both.size(), 1u);
+    packets.push_back(both[0]);                                                                 // 1: both
+    packets.push_back(builder.Payload(0x111, 0x11, true));                                      // 2: program 1
+    packets.push_back(builder.Payload(0x121, 0x21, true));                                      // 3: program 2
+    packets.push_back(builder.Section(0x130, PrivateSection(0x82, 2, 0, Bytes(20, 0x30)))[0]);  // 4: 2
+    packets.push_back(builder.Payload(0x112, 0x12, true));                                      // 5: program 1
+    const std::vector<Packet> cut = builder.Packed(0x1F0, {long_pmt1, pmt2});
+    ASSERT_EQ(cut.size(), 2u);
+    packets.push_back(cut[0]);                        // 6: program 1's section, program 2's first bytes
+    packets.push_back(builder.Payload(0x121, 0x22));  // 7: program 2, waits behind 6
+    packets.push_back(builder.Payload(0x111, 0x13));  // 8: program 1
+    packets.push_back(PacketBuilder::Null());         // 9
+    packets.push_back(cut[1]);                        // 10: program 2's section
+    packets.push_back(builder.Payload(0x121, 0x23));  // 11: program 2
+    packets.push_back(builder.Payload(0x111, 0x14));  // 12: program 1
+    ASSERT_TRUE(WriteFile(dir.File("in.ts"), Flatten(packets)));
+    ASSERT_EQ(TS_ProgramSplitFile(dir.File("in.ts").c_str()), 0);
+
+    // A program's file: its reduced PAT, then the input packets of these indices.
+    auto file = [&](u16 program, const std::vector<size_t> &indices) {
+        std::vector<Packet> expected = {ReducedPAT(packets[0], 1, 0, 0x10, {program, 0x1F0})};
+        for (size_t index : indices)
+            expected.push_back(packets[index]);
+        return expected;
+    };
+    EXPECT_EQ(Output("in_1_0_0.ts"), file(1, {1, 2, 5, 6, 8, 12}));
+    EXPECT_EQ(Output("in_2_0_0.ts"), file(2, {1, 3, 4, 6, 7, 10, 11}));
+}
+
 TEST_F(ProgramSplit, SharedStreamsGoToEveryProgramThatNamesThem)
 {
     // Two services of one broadcaster share their audio and their PCR PID.
