@@ -1,6 +1,5 @@
 // Pieces shared by the whole-stream drivers: PMT tracks, the PID role map, output files.
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -11,6 +10,17 @@
 #include "psi/walk.h"
 
 namespace {
+
+// Names longer than PATH_MAX could not be opened anyway.
+constexpr u32 TS_NAME_CAPACITY = 4096;
+
+// True when path names the file open on input_fd: writing there would destroy the recording.
+bool TS_Output_IsInput(const char *path, int input_fd)
+{
+    struct stat input_status, output_status;
+    return fstat(input_fd, &input_status) == 0 && stat(path, &output_status) == 0 &&
+           input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
+}
 
 // Keeps a packet. Capacities are chosen so that a section the reassembly buffer accepts never
 // needs more; a packet beyond them gives the section up.
@@ -78,26 +88,6 @@ void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16
     track->u16ProgramNumber = program_number;
 }
 
-void TS_PMTTrack_GiveUp(TS_PMTTrack *track, TS_PreSection *section)
-{
-    if (track->u32Sections == 0)
-        return;
-    TS_PMTTrack_Settle(track, TS_KEPT_BROKEN);
-    TS_PreSection_Initialise(section);
-}
-
-void TS_PMTTrack_Forget(TS_PMTTrack *track, u32 count)
-{
-    if (count == 0)
-        return;
-    const u32 rest = track->u32Count - count;
-    if (rest != 0) {
-        std::memmove(track->pKept, track->pKept + count, size_t(rest) * TS_PACKET_SIZE);
-        std::memmove(track->pKind, track->pKind + count, rest);
-    }
-    track->u32Count = rest;
-}
-
 TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet, bool written_anyway)
 {
     const int result = TS_PMT_ImportPreSection(section, packet);
@@ -130,32 +120,6 @@ TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const 
     return section->u8Complete ? TS_PMT_COMPLETE : TS_PMT_TAKEN;
 }
 
-bool TS_PMTTrack_Hold(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet)
-{
-    if (track->u32Sections == 0)
-        return false;
-    if (TS_PMTTrack_Keep(track, packet, TS_KEPT_OUTPUT))
-        return true;
-    TS_PMTTrack_GiveUp(track, section);
-    return false;
-}
-
-bool TS_PAT_SharesPMTPID(const TS_PAT &pat, u16 k)
-{
-    const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
-    const u16 pid = pat.ltProgram[k].PID & 0x1FFF;
-    for (u16 i = 0; i < count; ++i)
-        if (i != k && pat.ltProgram[i].program_number != 0 && (pat.ltProgram[i].PID & 0x1FFF) == pid)
-            return true;
-    return false;
-}
-
-void TS_PIDSet_FromPMT(TS_PIDSet *set, const TS_PMT *pmt)
-{
-    std::memset(set->lu8Member, 0, sizeof set->lu8Member);
-    TS_PMT_ForEachMember(*pmt, [&](u16 pid, TS_MemberRole) { set->lu8Member[pid] = 1; });
-}
-
 void TS_PIDMap_Build(TS_PIDMap *map, const TS_PAT *pat, const TS_PMT *pmts)
 {
     for (u16 i = 0; i < map->u16Touched; ++i)
@@ -184,13 +148,6 @@ bool TS_SectionGate_Accept(TS_SectionGate *gate, u16 pid, const TS_PreSection *s
     if (intact)
         trusted = 1;
     return intact || !trusted;
-}
-
-bool TS_Output_IsInput(const char *path, int input_fd)
-{
-    struct stat input_status, output_status;
-    return fstat(input_fd, &input_status) == 0 && stat(path, &output_status) == 0 &&
-           input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino;
 }
 
 void TS_SimpleData_Keep(const std::vector<u8> &pat_section, const std::vector<u8> &pmt_section, u16 pmt_pid)
@@ -261,28 +218,6 @@ std::string SplitBaseName(const char *path, const RunSettings *settings)
 
 }  // namespace pidsift
 
-void TS_PAT_ReducedPacket(u8 *out, const TS_PAT &pat, const TS_PATProgram &program, const u8 *pat_packet)
-{
-    const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
-    TS_PAT reduced = pat;
-    reduced.u16ProgramCount = 0;
-    for (u16 p = 0; p < count; ++p) {
-        if (pat.ltProgram[p].program_number == 0) {
-            reduced.ltProgram[reduced.u16ProgramCount++] = pat.ltProgram[p];
-            break;
-        }
-    }
-    reduced.ltProgram[reduced.u16ProgramCount++] = program;
-    // section_length: the header after the length, the loop and the CRC_32.
-    reduced.section_length = u16(5 + 4 * reduced.u16ProgramCount + 4);
-    TS_Packet header;
-    TS_Packet_Get(&header, pat_packet);
-    header.transport_error_indicator = 0;
-    header.payload_unit_start_indicator = 1;
-    header.adaptation_field_control = 1;
-    TS_PAT_ToPacket(out, &header, &reduced);
-}
-
 void TS_PAT_ReducedPacket(u8 *out, const std::vector<u8> &pat_section, size_t entry, const u8 *pat_packet)
 {
     TS_PAT reduced = {};
@@ -305,5 +240,12 @@ void TS_PAT_ReducedPacket(u8 *out, const std::vector<u8> &pat_section, size_t en
     if (has_network)
         reduced.ltProgram[reduced.u16ProgramCount++] = network;
     reduced.ltProgram[reduced.u16ProgramCount++] = program;
-    TS_PAT_ReducedPacket(out, reduced, program, pat_packet);
+    // section_length: the header after the length, the loop and the CRC_32.
+    reduced.section_length = u16(5 + 4 * reduced.u16ProgramCount + 4);
+    TS_Packet packet_header;
+    TS_Packet_Get(&packet_header, pat_packet);
+    packet_header.transport_error_indicator = 0;
+    packet_header.payload_unit_start_indicator = 1;
+    packet_header.adaptation_field_control = 1;
+    TS_PAT_ToPacket(out, &packet_header, &reduced);
 }

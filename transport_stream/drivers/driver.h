@@ -1,7 +1,7 @@
 // Pieces shared by the drivers (listing and extraction, stream dump, per-program split,
-// PMT-change split): how a run ends, the PIDs of a program, following one program's PMT
-// sections on a PID, tables whose CRC_32 fails, the table of what each PID carries, and the
-// output files. Not part of the public interface.
+// PMT-change split, check): how a run ends, the PIDs of a program, following one program's PMT
+// sections on a PID, tables whose CRC_32 fails, the table of what each PID carries, the records
+// of the public header, and the output files of a run. Not part of the public interface.
 #ifndef PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 #define PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 
@@ -52,13 +52,6 @@ template <class Member> void TS_PMT_ForEachMember(const TS_PMT &pmt, Member &&me
         offer(pmt.ltStream[i].elementary_PID, TS_MEMBER_STREAM);
 }
 
-// One flag per PID: the members of one program's PMT.
-struct TS_PIDSet {
-    u8 lu8Member[8192];
-};
-
-void TS_PIDSet_FromPMT(TS_PIDSet *set, const TS_PMT *pmt);
-
 // ---------------------------------------------------------------------------------------------
 // One program's PMT sections on one PID
 // ---------------------------------------------------------------------------------------------
@@ -67,10 +60,6 @@ void TS_PIDSet_FromPMT(TS_PIDSet *set, const TS_PMT *pmt);
 // output's packets that come while it waits. The next packet of a PMT PID tells the program
 // number; a wait longer than this gives the section up.
 constexpr u32 TS_HELD_PACKETS = 128;
-// Packets of one section a track that keeps whole sections may have to keep: a section as long
-// as the reassembly buffer takes, one payload byte per packet. A valid PMT section (at most 1,024
-// bytes, ISO/IEC 13818-1 2.4.4.8) takes no more than 1,024.
-constexpr u32 TS_SECTION_PACKETS = TS_SECTION_CAPACITY;
 
 // What a kept packet waits for.
 enum TS_KeptKind : u8 {
@@ -107,14 +96,14 @@ enum TS_PMTOffer {
     TS_PMT_COMPLETE = 3,  // completed the program's section
 };
 
-// Prepares a track that follows nothing. With a store of capacity packets and their kinds (room
-// for TS_SECTION_PACKETS and what the caller holds behind them), the track keeps every packet of
-// a section until it completes; without one it holds only where a shared PID needs it.
+// Prepares a track that follows nothing. With a store of capacity packets and their kinds, the
+// track keeps every packet of a section until it completes; without one it holds only where a
+// shared PID needs it.
 void TS_PMTTrack_Start(TS_PMTTrack *track, u8 (*section_store)[TS_PACKET_SIZE], u8 *kinds, u32 capacity);
 
 // Points the track at a PID and a program; shared: another entry of the PAT announces its PMT on
 // the same PID. A change of PID or program gives up the section in progress, which belonged to
-// the one followed before (see TS_PMTTrack_GiveUp).
+// the one followed before: its kept packets are marked TS_KEPT_BROKEN.
 void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16 program_number, bool shared);
 
 // Offers a packet of the track's PID to the reassembly buffer. A track with a section store keeps
@@ -127,33 +116,6 @@ void TS_PMTTrack_Follow(TS_PMTTrack *track, TS_PreSection *section, u16 pid, u16
 // it (the PID is also the program's PCR or a stream PID). Such a packet is not held, so that a
 // section header cut behind it does not write it a second time.
 TS_PMTOffer TS_PMTTrack_Offer(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet, bool written_anyway);
-
-// Holds a packet of the track's output behind the kept packets of the section in progress, so
-// that it goes out after them. False when nothing of the section is kept (write it now), or when
-// there is no more room: the section is then given up, and the caller releases what was held
-// before writing this packet.
-bool TS_PMTTrack_Hold(TS_PMTTrack *track, TS_PreSection *section, const u8 *packet);
-
-// Gives up the section in progress when packets of it are kept: they are marked TS_KEPT_BROKEN,
-// and the reassembly starts afresh.
-void TS_PMTTrack_GiveUp(TS_PMTTrack *track, TS_PreSection *section);
-
-// Drops the first count kept packets.
-void TS_PMTTrack_Forget(TS_PMTTrack *track, u32 count);
-
-// Hands the kept packets up to the first one of the section in progress to put(packet) in input
-// order, and forgets them: those of the output, and with broken_too those of sections given up.
-// Returns false once put has failed (the rest is forgotten all the same).
-template <class Put> bool TS_PMTTrack_Release(TS_PMTTrack *track, bool broken_too, Put &&put)
-{
-    u32 done = 0;
-    bool written = true;
-    for (; done < track->u32Count && track->pKind[done] != TS_KEPT_SECTION; ++done)
-        if (written && (track->pKind[done] == TS_KEPT_OUTPUT || broken_too))
-            written = put(static_cast<const u8 *>(track->pKept[done]));
-    TS_PMTTrack_Forget(track, done);
-    return written;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Tables whose CRC_32 fails
@@ -198,10 +160,6 @@ struct TS_PIDMap {
 void TS_PIDMap_Build(TS_PIDMap *map, const TS_PAT *pat, const TS_PMT *pmts);
 inline u16 TS_PIDRoles_Members(const TS_PIDRoles &role) { return u16(role.u16PCR | role.u16CA | role.u16Stream); }
 
-// Whether another program entry of the PAT (among those its record keeps) announces its PMT on
-// the PID of entry k.
-bool TS_PAT_SharesPMTPID(const TS_PAT &pat, u16 k);
-
 // Lowest position in a bit set (the first in PAT order); the set must not be empty.
 inline int TS_FirstPosition(u32 positions) { return std::countr_zero(positions); }
 
@@ -231,12 +189,6 @@ void TS_SimpleData_Keep(const std::vector<u8> &pat_section, const std::vector<u8
 // ---------------------------------------------------------------------------------------------
 // Output files
 // ---------------------------------------------------------------------------------------------
-
-// True when path names the file open on input_fd: writing there would destroy the recording.
-bool TS_Output_IsInput(const char *path, int input_fd);
-
-// Names longer than PATH_MAX could not be opened anyway.
-constexpr u32 TS_NAME_CAPACITY = 4096;
 
 namespace pidsift {
 
@@ -287,12 +239,10 @@ std::string SplitBaseName(const char *path, const RunSettings *settings);
 
 }  // namespace pidsift
 
-// The PAT of a one-program recording: the received PAT with its network entry, if it has one,
-// and the program's entry, under a fresh CRC_32. The packet carries the section from its start
-// and has no adaptation field, whatever the received packet had.
-void TS_PAT_ReducedPacket(u8 *out, const TS_PAT &pat, const TS_PATProgram &program, const u8 *pat_packet);
-// The same from the received PAT section and the index of the program's entry in its loop: the
-// network entry is kept wherever the loop has it, however long the loop.
+// The PAT of a one-program recording, from the received PAT section and the index of the
+// program's entry in its loop: the first network entry, wherever the loop has it, then the
+// program's entry, under a fresh CRC_32. The packet has the received packet's header and carries
+// the section from its start, without an adaptation field, whatever the received packet had.
 void TS_PAT_ReducedPacket(u8 *out, const std::vector<u8> &pat_section, size_t entry, const u8 *pat_packet);
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_DRIVER_H
