@@ -362,4 +362,71 @@ TEST_F(DemuxTest, TwoDemuxesOnTwoThreadsGiveWhatEachGivesAlone)
     EXPECT_EQ(alone_sample.names.size(), 3u);
 }
 
+// The splits and the extraction, each on a thread of its own beside the others, write what each
+// writes alone, and each run hears of its own files and progress only.
+TEST_F(DemuxTest, SplitsAndAnExtractionOnThreeThreadsGiveWhatEachGivesAlone)
+{
+    const std::string forty = Write("forty.ts", FortyPrograms().bytes());
+    const std::string sample = Write("sample.ts", Generate(SampleBroadcast(6000)).bytes());
+    ASSERT_EQ(pidsift::SplitPrograms(sample.c_str()), 0);
+    const std::string single = dir.File("sample_1025_0_0.ts");  // its PMT changes half-way
+
+    // What a run wrote and heard, each file by its bytes.
+    struct Run {
+        int result = 99;
+        std::vector<Bytes> files;
+        std::vector<std::string> done;
+        u64 read = 0;
+        std::vector<int> failures;
+    };
+    enum Job { kSplitPrograms, kSplitPmt, kExtract };
+    auto run = [&](Job job, const std::string &base, Run *seen) {
+        pidsift::RunSettings settings;
+        settings.split_base = base;
+        std::vector<std::string> opened;
+        settings.output_opened = [&opened](const char *path, bool) { opened.push_back(path); };
+        settings.output_done = [seen](const char *path) { seen->done.push_back(path); };
+        settings.progress = [seen](u64 read, u64) { seen->read = read; };
+        settings.message = [seen](int failure, const char *, int) { seen->failures.push_back(failure); };
+        switch (job) {
+        case kSplitPrograms:
+            seen->result = pidsift::SplitPrograms(forty.c_str(), settings);
+            break;
+        case kSplitPmt:
+            seen->result = pidsift::SplitPmt(single.c_str(), settings);
+            break;
+        case kExtract:
+            seen->result = pidsift::ExtractProgram(sample.c_str(), TS_NO_PID, 1032, nullptr, settings);
+            break;
+        }
+        for (const std::string &path : opened)
+            seen->files.push_back(ReadBytes(path));
+        for (std::string &path : seen->done)
+            path = path.substr(base.size());
+    };
+    Run alone[3], together[3];
+    for (int job = 0; job < 3; ++job)
+        run(Job(job), dir.File("alone" + std::to_string(job)), &alone[job]);
+    std::vector<std::thread> threads;
+    for (int job = 0; job < 3; ++job)
+        threads.emplace_back(run, Job(job), dir.File("together" + std::to_string(job)), &together[job]);
+    for (std::thread &thread : threads)
+        thread.join();
+
+    const size_t files[3] = {40, 2, 1};
+    for (int job = 0; job < 3; ++job) {
+        SCOPED_TRACE(job);
+        EXPECT_EQ(alone[job].result, 0);
+        EXPECT_EQ(alone[job].files.size(), files[job]);
+        EXPECT_TRUE(alone[job].failures.empty());
+        EXPECT_EQ(together[job].result, 0);
+        EXPECT_TRUE(together[job].files == alone[job].files);
+        EXPECT_TRUE(together[job].done == alone[job].done);
+        EXPECT_EQ(together[job].read, alone[job].read);
+        EXPECT_TRUE(together[job].failures.empty());
+    }
+    EXPECT_EQ(alone[kSplitPrograms].read, ReadBytes(forty).size());
+    EXPECT_EQ(alone[kExtract].done, std::vector<std::string>({"_1032_0_0.ts"}));
+}
+
 }  // namespace

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <thread>
 
+#include <pidsift/demux.h>
+
 #include "stream_builder.h"
 
 namespace {
@@ -90,8 +92,6 @@ void Drain(const std::string &path, std::atomic<u64> *total, std::atomic<u64> *m
     *total = count;
 }
 
-void RecordProgress(u64 bytes_read, u64, void *last) { *static_cast<u64 *>(last) = bytes_read; }
-
 class LargeFile : public ::testing::Test {
 protected:
     void SetUp() override
@@ -105,7 +105,6 @@ protected:
         ASSERT_EQ(mkfifo(input.c_str(), 0600), 0);
         ASSERT_EQ(mkfifo(output.c_str(), 0600), 0);
     }
-    void TearDown() override { TS_SetProgressHook(nullptr, nullptr); }
 
     TempDir dir;
     Cycle cycle;
@@ -117,12 +116,13 @@ protected:
 TEST_F(LargeFile, FilterPassesFourGiBWithoutWrapping)
 {
     u64 last_read = 0;
-    TS_SetProgressHook(RecordProgress, &last_read);
+    pidsift::RunSettings settings;
+    settings.progress = [&last_read](u64 bytes_read, u64) { last_read = bytes_read; };
     std::atomic<u64> written{0};
     std::atomic<u64> misaligned{0};
     std::thread feeder(Feed, input, std::cref(cycle.bytes), cycles);
     std::thread drainer(Drain, output, &written, &misaligned);
-    const int result = TS_ProgramSplitStream(output.c_str(), input.c_str(), 0x01F0);
+    const int result = pidsift::CopyProgram(input.c_str(), 0x01F0, output.c_str(), settings);
     feeder.join();
     drainer.join();
     EXPECT_EQ(result, 0);
