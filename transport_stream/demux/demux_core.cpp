@@ -437,10 +437,11 @@ void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
     }
     slot.bHoldingNow = false;
     m_bInSectionStep = true;
+    const bool in_progress = slot.tCollector.Busy();
     const FeedOutcome outcome = slot.tCollector.Feed(
         packet, [&](const Section &section, bool carried) { OnSection(slot, section, carried, packet); });
     if (slot.u8Purposes & kForPMT)
-        TrackPMTCarriers(slot, outcome);
+        TrackPMTCarriers(slot, outcome, in_progress);
     m_bInSectionStep = false;
     if (m_bRebuild)
         Rebuild();
@@ -617,7 +618,7 @@ void DemuxCore::OnPMTSection(Slot &slot, const Section &section, bool carried, b
 // completed: the section it leaves in progress. Its program is known once the five bytes up to
 // program_number are in; until then the packet is held when several programs announce their
 // PMTs on the PID (HoldPacket), and taken for the only one otherwise.
-void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome)
+void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome, bool in_progress_before)
 {
     const SectionCollector &collector = slot.tCollector;
     // A copy of the last packet adds nothing: the section in progress, if any, goes on.
@@ -638,7 +639,8 @@ void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome)
         const u8 *bytes = collector.Bytes();
         const bool pmt = bytes[0] == 0x02;
         // The section in progress is the one before the packet when the packet did not end it.
-        const u8 flags = u8(kProgramPmtSection | kProgramPmtOpen | (outcome.bCarriedEnded ? 0 : kProgramPmtCarried));
+        const bool carried_on = in_progress_before && !outcome.bCarriedEnded;
+        const u8 flags = u8(kProgramPmtSection | kProgramPmtOpen | (carried_on ? kProgramPmtCarried : 0));
         if (collector.Collected() >= 5) {
             const u16 program_number = TS_Read16(bytes + 3);
             if (slot.bWaiting)

@@ -203,7 +203,7 @@ private:
     void OnPMTSection(Slot &slot, const Section &section, bool carried, bool usable);
     void OnSDTSection(const Section &section);
     void OnNITSection(const Section &section);
-    void TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome);
+    void TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome, bool in_progress_before);
     void AddOwner(u32 program, u8 flags);
     u16 SlotIndex(u16 pid);
     void Rebuild();
