@@ -47,11 +47,15 @@ public:
     {
         PMTPackets(m_builder.Section(pid, section), SectionCRC(section), between);
     }
-    // A PMT section sent in the given packets.
-    void PMTPackets(const std::vector<Packet> &packets, u32 crc, const std::vector<Packet> &between = {})
+    // A PMT section sent in the given packets; a member between them is the program's under the
+    // PMT in force until the section completes.
+    void PMTPackets(const std::vector<Packet> &packets, u32 crc, const std::vector<Packet> &between = {},
+                    const Packet *member = nullptr)
     {
         recording.Add(packets[0], 1);
         recording.Add(between);
+        if (member != nullptr)
+            Member(*member);
         recording.Add(std::vector<Packet>(packets.begin() + 1, packets.end()), 1);
         Append(&files[crc], m_last_pat);
         Append(&files[crc], packets);
@@ -419,6 +423,65 @@ TEST_F(PMTSplit, DamagedPMTStartsNoSegment)
     const u32 a = SectionCRC(PMTA());
     EXPECT_EQ(Files(), (std::set<std::string>{"rec.ts", CRCName("rec", a)}));
     EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", a))) == program.files.at(a));
+}
+
+// On a PMT PID of its own, the program's packets between a section's packets go out as they
+// come and the section goes on; a section that breaks off (its second packet skips a
+// continuity_counter value) leaves nothing, and the next one, whole, starts its segment with the
+// last PAT packet and its own packets only.
+TEST_F(PMTSplit, SectionBrokenOnItsOwnPIDLeavesNothing)
+{
+    SingleProgram program;
+    Period(&program, PMTA(), false, 1);
+    PacketBuilder &b = program.builder();
+    const Packet video = b.Payload(0x0111, 0x30);
+    program.PMTPackets(b.Section(0x01F0, PMTB()), SectionCRC(PMTB()), {}, &video);
+    program.Member(b.Payload(0x0114, 0x14));
+    program.PAT(kPAT);
+    program.PMT(0x01F0, PMTA());
+    std::vector<Packet> broken = b.Section(0x01F0, PMTB());
+    ASSERT_EQ(broken.size(), 2u);
+    broken[1][3] = u8(0x10 | ((broken[1][3] + 1) & 0x0F));
+    b.NextCounter(0x01F0);
+    program.Other(broken[0]);
+    program.Other(broken[1]);
+    program.PMT(0x01F0, PMTB());
+    program.Member(b.Payload(0x0114, 0x15));
+    const std::string input = Write(program.recording);
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(list->u16Count, 4);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    for (const u32 crc : {SectionCRC(PMTA()), SectionCRC(PMTB())})
+        EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", crc))) == program.files.at(crc));
+}
+
+// The PMT PID is also the PCR PID: a PCR packet without payload between the two packets of a PMT
+// section does not break it. It waits behind the section and goes to the file of the PMT in
+// force before the section, whole, starts its segment.
+TEST_F(PMTSplit, PCROnThePMTPIDBetweenTheSectionsPackets)
+{
+    const Bytes pat = PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x0100}});
+    const Bytes a = PMTSection(0x0400, 0, 0x0100, {}, {{0x02, 0x0111, {}}});
+    std::vector<PMTStreamSpec> streams = {{0x02, 0x0111, {}}};
+    streams.push_back({0x06, 0x0114, Descriptor(0x05, Bytes(200, 0x42))});
+    const Bytes b = PMTSection(0x0400, 1, 0x0100, {}, streams);
+    SingleProgram program;
+    PacketBuilder &builder = program.builder();
+    program.PAT(pat);
+    program.PMT(0x0100, a);
+    program.Member(builder.PCR(0x0100, 1000, 0, false));
+    program.Member(builder.Payload(0x0111, 0x11));
+    const Packet pcr = builder.PCR(0x0100, 2000, 0, false);
+    program.PMTPackets(builder.Section(0x0100, b), SectionCRC(b), {}, &pcr);
+    program.Member(builder.PCR(0x0100, 3000, 0, false));
+    program.Member(builder.Payload(0x0114, 0x14));
+    const std::string input = Write(program.recording);
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    for (const u32 crc : {SectionCRC(a), SectionCRC(b)})
+        EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", crc))) == program.files.at(crc));
 }
 
 // A packet of PID 0x0100 that carries a PCR in its adaptation field and, as the last two bytes

@@ -83,8 +83,10 @@ public:
             return true;
         const bool completed = m_bCompleted;
         m_bCompleted = false;
-        // The section in progress did not go on into this packet: it broke off before it.
-        if (m_bOpen && (flags & pidsift::kProgramPmtCarried) == 0 && !Break())
+        // A payload of the PMT PID that did not go on with the section in progress: the section
+        // broke off before it, or with it.
+        if (m_bOpen && TS_Read13(packet + 1) == m_u16PMTPID && HasPayload(packet) &&
+            (flags & pidsift::kProgramPmtCarried) == 0 && !Break())
             return false;
         if ((flags & pidsift::kProgramPmtSection) == 0)
             return Member(packet);
@@ -127,6 +129,14 @@ private:
         PacketBytes tBytes;
         bool bSection;  // a packet of the section in progress; else the program's, waiting behind it
     };
+
+    // Whether a packet carries payload bytes (a PCR packet of the PMT PID may carry none).
+    static bool HasPayload(const u8 *packet)
+    {
+        const u8 control = packet[3];
+        const u32 at = (control & 0x20) ? 5u + packet[4] : 4u;
+        return (control & 0x10) != 0 && at < TS_PACKET_SIZE;
+    }
 
     // The program's PIDs of pmt name the PID that carried it.
     static bool NamesItsPID(const Pmt &pmt)
