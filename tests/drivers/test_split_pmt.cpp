@@ -484,6 +484,33 @@ TEST_F(PMTSplit, PCROnThePMTPIDBetweenTheSectionsPackets)
         EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", crc))) == program.files.at(crc));
 }
 
+// Both entries of the PAT are programs whose PMTs share a PID; the second is followed. Its new
+// PMT starts in the last two bytes of a packet, whose owner the next packet tells: the packet
+// waits for it, with the program's video that came between, and the section starts its segment
+// whole.
+TEST_F(PMTSplit, SharedPMTPIDWithACutSectionHeader)
+{
+    const Bytes pat = PATSection(0x7FE0, 0, {{1, 0x01F0}, {2, 0x01F0}});
+    const Bytes a = PMTSection(2, 0, 0x0121, {}, {{0x02, 0x0121, {}}});
+    const Bytes b = PMTSection(2, 1, 0x0121, {}, {{0x02, 0x0121, {}}, {0x0F, 0x0122, {}}});
+    SingleProgram program;
+    PacketBuilder &builder = program.builder();
+    program.PAT(pat);
+    program.PMT(0x01F0, a);
+    program.Member(builder.Payload(0x0121, 0x21, true));
+    program.Other(builder.Section(0x01F0, PMTSection(1, 0, 0x0111, {}, {{0x02, 0x0111, {}}})));
+    const Packet video = builder.Payload(0x0121, 0x22);
+    program.PMTPackets(builder.SectionAtPacketEnd(0x01F0, b, 2), SectionCRC(b), {}, &video);
+    program.Member(builder.Payload(0x0122, 0x23, true));
+    const std::string input = Write(program.recording);
+    ASSERT_EQ(TS_CheckPMTSplit(list.get(), input.c_str()), 0);
+    ExpectList(*list, program.segments);
+    ASSERT_EQ(list->u16Count, 2);
+    ASSERT_EQ(TS_PMTSplitFile(input.c_str(), 1, 0, nullptr), 0);
+    for (const u32 crc : {SectionCRC(a), SectionCRC(b)})
+        EXPECT_TRUE(ReadBytes(dir.File(CRCName("rec", crc))) == program.files.at(crc));
+}
+
 // A packet of PID 0x0100 that carries a PCR in its adaptation field and, as the last two bytes
 // of its payload, pointer_field 0 and the table_id of a PMT section: the section header is cut by
 // the packet end.

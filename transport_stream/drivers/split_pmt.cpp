@@ -81,8 +81,11 @@ public:
     {
         if (program != m_u32Program)
             return true;
-        const bool completed = m_bCompleted;
-        m_bCompleted = false;
+        // The packet that ended the section hears of it; a held packet released to the program
+        // before it does not.
+        const bool completed = (flags & pidsift::kProgramPmtEnd) != 0 && m_bCompleted;
+        if (flags & pidsift::kProgramPmtEnd)
+            m_bCompleted = false;
         // A payload of the PMT PID that did not go on with the section in progress: the section
         // broke off before it, or with it.
         if (m_bOpen && TS_Read13(packet + 1) == m_u16PMTPID && HasPayload(packet) &&
