@@ -31,20 +31,14 @@ constexpr u32 kNone = 0xFFFFFFFF;
 // A section as long as section_length allows, one payload byte a packet, takes 4,099.
 constexpr size_t kKeptCapacity = 2 * TS_SECTION_CAPACITY;
 
-// What the segment list or the split makes of what the scan finds. Each returns 0, or the
-// failure that ends the run.
-class PMTSink {
-public:
-    virtual ~PMTSink() = default;
-    // The run's input is open: its outputs may be opened from now on.
-    virtual void Begin(const RunSettings *, int) {}
-    // A new PMT section of the program: the last PAT packet, and the packets that carried it.
-    virtual int OnPMT(u32 crc, const u8 *pat_packet, const std::vector<const u8 *> &section) = 0;
-    // A packet of the program under the PMT in force.
-    virtual int OnMember(const u8 *packet) = 0;
-    // The run has ended: 0, or the failure closing the outputs met.
-    virtual int End() { return 0; }
-};
+// What the segment list or the split makes of what the scan finds, its sink: a class with
+//   void Begin(const RunSettings *settings, int input_fd): the input is open, and outputs may be
+//       opened from now on;
+//   int OnPMT(u32 crc, const u8 *pat_packet, const std::vector<const u8 *> &section): a new PMT
+//       section of the program, with the last PAT packet and the packets that carried it;
+//   int OnMember(const u8 *packet): a packet of the program under the PMT in force;
+//   int End(): the run has ended, its outputs close.
+// Each returns 0, or the failure that ends the run.
 
 // The scan both operations share: a driver of the demux that follows the one program of a
 // single-program recording's PAT and keeps the packets of its PMT sections until they complete.
@@ -59,9 +53,9 @@ public:
 // that breaks off are the program's too: they go to the sink in their place, and the program's
 // packets that come while a section is in progress wait behind it, so that the sink sees them in
 // input order. On a PMT PID of its own, the packets of a broken section are dropped.
-class PMTScan {
+template <class Sink> class PMTScan {
 public:
-    PMTScan(DemuxCore *core, PMTSink *sink) : m_pCore(core), m_pSink(sink)
+    PMTScan(DemuxCore *core, Sink *sink) : m_pCore(core), m_pSink(sink)
     {
         core->lOnPAT.push_back([this](const Pat &pat, const u8 *packet, bool) { OnPAT(pat, packet); });
         core->lOnPMT.push_back([this](u32 program, const Pmt &pmt, bool) {
@@ -78,6 +72,34 @@ public:
     bool OnTapped(const u8 *, u16) { return true; }
 
     bool OnProgramPacket(u32 program, const u8 *packet, u8 flags)
+    {
+        // Most packets: the program's streams while no PMT section is in progress.
+        if ((flags & pidsift::kProgramPmtSection) == 0 && !m_bOpen && program == m_u32Program)
+            return Sent(m_pSink->OnMember(packet));
+        return OnSectionOrWait(program, packet, flags);
+    }
+
+    // The end of the recording: a section still in progress never completes. Returns the scan's
+    // result: 0, -3 for a PAT of more than two entries, or what the sink met.
+    int Finish()
+    {
+        if (m_s32Result == 0)
+            Break();
+        return m_s32Result;
+    }
+
+    // The last PMT section of the program and its PID.
+    const std::vector<u8> &PMTSection() const { return m_lu8PMTSection; }
+    u16 PMTSectionPID() const { return m_u16PMTSectionPID; }
+
+private:
+    struct Kept {
+        PacketBytes tBytes;
+        bool bSection;  // a packet of the section in progress; else the program's, waiting behind it
+    };
+
+    // Kept out of line: the packets of the streams, on the path above, are most of a recording.
+    __attribute__((noinline)) bool OnSectionOrWait(u32 program, const u8 *packet, u8 flags)
     {
         if (program != m_u32Program)
             return true;
@@ -113,25 +135,6 @@ public:
         Keep(packet, true);
         return true;
     }
-
-    // The end of the recording: a section still in progress never completes. Returns the scan's
-    // result: 0, -3 for a PAT of more than two entries, or what the sink met.
-    int Finish()
-    {
-        if (m_s32Result == 0)
-            Break();
-        return m_s32Result;
-    }
-
-    // The last PMT section of the program and its PID.
-    const std::vector<u8> &PMTSection() const { return m_lu8PMTSection; }
-    u16 PMTSectionPID() const { return m_u16PMTSectionPID; }
-
-private:
-    struct Kept {
-        PacketBytes tBytes;
-        bool bSection;  // a packet of the section in progress; else the program's, waiting behind it
-    };
 
     // Whether a packet carries payload bytes (a PCR packet of the PMT PID may carry none).
     static bool HasPayload(const u8 *packet)
@@ -284,7 +287,7 @@ private:
     }
 
     DemuxCore *m_pCore;
-    PMTSink *m_pSink;
+    Sink *m_pSink;
     std::array<u8, TS_PACKET_SIZE> m_lu8PAT{};  // the packet that completed the last PAT section
     u32 m_u32Program = kNone;                   // among the programs of the PAT in force
     u16 m_u16PMTPID = TS_NO_PID;
@@ -307,7 +310,7 @@ private:
 // -3 for a PAT of more than two entries, -5, or what the sink met. Without settings it is a
 // function of the public header's, which leaves the last PAT and the program's last PMT in
 // g_tSimpleData.
-int RunPMTScan(const char *path, const RunSettings *settings, PMTSink *sink)
+template <class Sink> int RunPMTScan(const char *path, const RunSettings *settings, Sink *sink)
 {
     const int fd = TS_Input_Open(path, TS_Reporter{settings});
     if (fd < 0)
@@ -315,7 +318,7 @@ int RunPMTScan(const char *path, const RunSettings *settings, PMTSink *sink)
     DemuxCore core;
     core.UseSettings(settings);
     sink->Begin(settings, fd);
-    PMTScan scan(&core, sink);
+    PMTScan<Sink> scan(&core, sink);
     const int read_result = core.RunDescriptor(fd, path, scan);
     const int scanned = scan.Finish();
     const int ended = sink->End();
@@ -332,11 +335,13 @@ int RunPMTScan(const char *path, const RunSettings *settings, PMTSink *sink)
 // The segment list
 // ---------------------------------------------------------------------------------------------
 
-class SegmentList : public PMTSink {
+class SegmentList {
 public:
     explicit SegmentList(std::vector<PmtSegment> *segments) : m_pSegments(segments) {}
 
-    int OnPMT(u32 crc, const u8 *, const std::vector<const u8 *> &section) override
+    void Begin(const RunSettings *, int) {}
+
+    int OnPMT(u32 crc, const u8 *, const std::vector<const u8 *> &section)
     {
         if (!m_bAny || crc != m_u32LastCRC) {
             // A new segment, while the list has room; once it is full, nothing more is counted.
@@ -357,12 +362,14 @@ public:
         return 0;
     }
 
-    int OnMember(const u8 *) override
+    int OnMember(const u8 *)
     {
         if (m_bCounting)
             m_pSegments->back().bytes += TS_PACKET_SIZE;
         return 0;
     }
+
+    int End() { return 0; }
 
 private:
     std::vector<PmtSegment> *m_pSegments;
@@ -376,7 +383,7 @@ private:
 // force receives packets. The block is handed over when another file starts receiving.
 // ---------------------------------------------------------------------------------------------
 
-class PMTFiles : public PMTSink {
+class PMTFiles {
 public:
     // output: the caller's name for the one file of single mode, or empty for the names
     // "<base>_<CRC_32>.ts".
@@ -386,14 +393,14 @@ public:
     {
     }
 
-    void Begin(const RunSettings *settings, int input_fd) override
+    void Begin(const RunSettings *settings, int input_fd)
     {
         m_pOutputs = std::make_unique<RunOutputs>(settings, input_fd);
     }
 
     // A completed PMT section: the file of its CRC_32 receives the last PAT packet and the
     // packets of the section, and then the program's packets until the next PMT.
-    int OnPMT(u32 crc, const u8 *pat_packet, const std::vector<const u8 *> &section) override
+    int OnPMT(u32 crc, const u8 *pat_packet, const std::vector<const u8 *> &section)
     {
         m_u32Active = kNone;
         if (!m_bEveryPMT && crc != m_u32CRC)
@@ -417,10 +424,10 @@ public:
         return 0;
     }
 
-    int OnMember(const u8 *packet) override { return m_u32Active == kNone ? 0 : Put(packet); }
+    int OnMember(const u8 *packet) { return m_u32Active == kNone ? 0 : Put(packet); }
 
     // Every way out closes what is open, so the files keep what was written before a failure.
-    int End() override
+    int End()
     {
         int result = 0;
         if (m_u32Owner != kNone && TS_Writer_Flush(&m_lFiles[m_u32Owner]->tFile.tWriter) != 0)
