@@ -782,6 +782,43 @@ TEST_F(BadInput, SharedPMTPIDWithCutSectionHeadersKeepsInputOrder)
     ExpectSplitFiles(mux.bytes(), {{"rec_1_0_0.ts", program_1}, {"rec_2_0_0.ts", program_2}});
 }
 
+// A program waits behind the first byte of a PMT section on a PID that two programs share: 127
+// of its packets may wait with that packet and all go out in input order once the next packet
+// tells the section is its; a 128th gives the section up, and so does a PAT: the packets that
+// waited go out, the section's own are dropped and its new stream is never the program's.
+TEST_F(BadInput, SharedPMTPIDWaitEndsPast128PacketsOrAtAPAT)
+{
+    enum Case { kWithin, kPast, kPAT };
+    for (const Case what : {kWithin, kPast, kPAT}) {
+        SCOPED_TRACE(what);
+        const Bytes pat = PATSection(0x7FE0, 0, {{0, 0x0010}, {1, 0x01F0}, {2, 0x01F0}});
+        Mux mux;
+        mux.Add(mux.builder.Section(0x0000, pat));
+        mux.Add(mux.builder.Section(0x01F0, PMTSection(1, 0, 0x0101, {}, {{0x02, 0x0101, {}}})), 1);
+        mux.Add(mux.builder.Section(0x01F0, PMTSection(2, 0, 0x0201, {}, {{0x02, 0x0201, {}}})), 2);
+        mux.Add(mux.builder.Payload(0x0201, 0x21, true), 2);
+        // Version 1 adds a stream on 0x0202.
+        const std::vector<Packet> cut = mux.builder.SectionAtPacketEnd(
+            0x01F0, PMTSection(2, 1, 0x0201, {}, {{0x02, 0x0201, {}}, {0x0F, 0x0202, {}}}), 1);
+        const bool kept = what == kWithin;
+        mux.Add(cut[0], kept ? 2 : 0);
+        const int waiting = what == kWithin ? 127 : what == kPast ? 128 : 3;
+        for (int i = 0; i < waiting; ++i)
+            mux.Add(mux.builder.Payload(0x0201, u8(i)), 2);
+        if (what == kPAT)
+            mux.Add(mux.builder.Section(0x0000, pat));
+        mux.Add(std::vector<Packet>(cut.begin() + 1, cut.end()), kept ? 2 : 0);
+        mux.Add(mux.builder.Payload(0x0202, 0x22, true), kept ? 2 : 0);
+        mux.Add(mux.builder.Payload(0x0201, 0x23), 2);
+        const Bytes program_2 = mux.ProgramBytes(2, mux.packets.size());
+
+        const std::string input = Write("rec.ts", mux.bytes());
+        ASSERT_EQ(TS_ProgramExtractFile(dir.File("two.ts").c_str(), input.c_str(), TS_NO_PID, 2), 0);
+        EXPECT_TRUE(WithoutPATs(ReadBytes(dir.File("two.ts"))) == program_2);
+        ExpectSplitFiles(mux.bytes(), {{"rec_2_0_0.ts", program_2}});
+    }
+}
+
 // A PMT section whose first packet carries exactly its five bytes up to program_number, on a
 // PID that two programs share: the program is known at once, so the packet goes out as it
 // comes, also when the section breaks off right after it (its next packet skips a
