@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -37,6 +38,32 @@ void CheckOutputs(int *files)
         ++*files;
         const long long size = fuzzsupport::FileSize(fuzzsupport::ScratchFile(name));
         Check(size >= 0 && size % TS_PACKET_SIZE == 0, "split outputs hold whole packets");
+    }
+    closedir(dir);
+}
+
+// Each file of the per-program split holds its rebuilt PATs and packets of the input in input
+// order, each once: its packets of other PIDs than 0 stand in the input at rising offsets.
+void CheckProgramFiles(const u8 *data, size_t size)
+{
+    DIR *dir = opendir(fuzzsupport::ScratchDir().c_str());
+    if (dir == nullptr)
+        return;
+    while (const dirent *entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.rfind("rec_", 0) != 0)
+            continue;
+        std::ifstream in(fuzzsupport::ScratchFile(name), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t from = 0;
+        for (size_t at = 0; at + TS_PACKET_SIZE <= bytes.size(); at += TS_PACKET_SIZE) {
+            const u8 *packet = reinterpret_cast<const u8 *>(bytes.data()) + at;
+            if (((packet[1] & 0x1F) << 8 | packet[2]) == 0)
+                continue;
+            const void *found = from < size ? memmem(data + from, size - from, packet, TS_PACKET_SIZE) : nullptr;
+            Check(found != nullptr, "a program's file holds packets of the input in input order, each once");
+            from = size_t(static_cast<const u8 *>(found) - data) + 1;
+        }
     }
     closedir(dir);
 }
@@ -201,6 +228,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int files = 0;
     CheckOutputs(&files);
     Check(files <= 16 * 65536, "split files");
+    CheckProgramFiles(data, size);
     fuzzsupport::ClearScratch();
     Check(fuzzsupport::WriteWhole(input, data, size), "input written");
 
