@@ -27,11 +27,11 @@ struct TS_Reporter {
 
 // ---------------------------------------------------------------------------------------------
 // Output: packets collected in large blocks, so that a run pays few write system calls while
-// the bytes on disk stay those of one 188-byte write per packet. A full block is handed to a
-// write thread, which writes the blocks of every writer in the order they were handed over
-// while the run goes on reading; the writer fills another block meanwhile (its own again once
-// written, or one of a few spares shared by all). A failure the thread meets is reported by the
-// run's own thread, at the writer's next flush or at its close, once.
+// the bytes on disk stay those of one 188-byte write per packet. A full block is handed to the
+// run's write thread, which writes the blocks of the run's writers in the order they were handed
+// over while the run goes on reading; the writer fills another block meanwhile (its own again
+// once written, or one of a few spares the run's writers share). A failure the thread meets is
+// reported by the run's own thread, at the writer's next flush or at its close, once.
 // ---------------------------------------------------------------------------------------------
 
 class TS_WriteQueue;
