@@ -409,7 +409,8 @@ void DemuxCore::Rebuild()
             }
         });
     }
-    MarkWaitRoutes();
+    if (m_u32WaitingSlots != 0)
+        MarkWaitRoutes();
 }
 
 // While a program waits, the packets of every member PID take the slow path, which holds them
