@@ -693,7 +693,8 @@ void DemuxCore::HoldPacket(Slot &slot, u16 pid, const u8 *packet)
             slot.u64LastWaitSerial = m_u64Serial;
             added = true;
         }
-        slot.tWait.lWaiting.push_back({u32(slot.tWait.lPackets.size() - 1), program, u8(kAwaitOwner | slot.u8HoldFlags)});
+        slot.tWait.lWaiting.push_back(
+            {u32(slot.tWait.lPackets.size() - 1), program, u8(kAwaitOwner | slot.u8HoldFlags)});
         m_lu16WaitSlot[program] = m_lu16RouteSlot[pid];
     }
     if (added && !slot.bWaiting) {
