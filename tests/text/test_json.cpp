@@ -17,10 +17,11 @@ using testsupport::CaptureStdout;
 // What the writer prints for one string value made of bytes.
 std::string Quoted(const std::string &bytes)
 {
-    TS_Json writer;
-    TS_Json_Start(&writer);
-    return CaptureStdout(
-        [&] { TS_Json_StringBytes(&writer, reinterpret_cast<const u8 *>(bytes.data()), bytes.size()); });
+    return testsupport::Printed([&](TS_Sink *out) {
+        TS_Json writer;
+        TS_Json_Start(&writer, out);
+        TS_Json_StringBytes(&writer, reinterpret_cast<const u8 *>(bytes.data()), bytes.size());
+    });
 }
 
 TEST(JsonWriter, StringsAreEscapedAndReadBack)
@@ -66,10 +67,10 @@ TEST(JsonWriter, StringsAreEscapedAndReadBack)
 
 TEST(JsonWriter, NumbersAndHexCoverTheirWholeRange)
 {
-    TS_Json writer;
-    TS_Json_Start(&writer);
     const u8 bytes[] = {0x00, 0x0f, 0xa5, 0xff};
-    const std::string text = CaptureStdout([&] {
+    const std::string text = testsupport::Printed([&](TS_Sink *out) {
+        TS_Json writer;
+        TS_Json_Start(&writer, out);
         TS_Json_ArrayBegin(&writer);
         for (u64 value : {u64(0), u64(9), u64(10), u64(4294967296), ~u64(0)})
             TS_Json_Number(&writer, value);
@@ -86,9 +87,9 @@ TEST(JsonWriter, NumbersAndHexCoverTheirWholeRange)
 
 TEST(JsonWriter, CommasFollowTheNestingAndEachLineStandsAlone)
 {
-    TS_Json writer;
-    TS_Json_Start(&writer);
-    const std::string text = CaptureStdout([&] {
+    const std::string text = testsupport::Printed([&](TS_Sink *out) {
+        TS_Json writer;
+        TS_Json_Start(&writer, out);
         TS_Json_ObjectBegin(&writer);
         TS_Json_StringField(&writer, "type", "pmt");
         TS_Json_Key(&writer, "streams");
