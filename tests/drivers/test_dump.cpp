@@ -23,7 +23,7 @@ Packet AdaptationOnly(u16 pid)
     packet[2] = u8(pid);
     packet[3] = 0x20;  // adaptation field only, continuity_counter 0
     packet[4] = 183;   // adaptation_field_length
-    packet[5] = 0x00;                                    // no flag set
+    packet[5] = 0x00;  // no flag set
     return packet;
 }
 
@@ -37,16 +37,18 @@ Recording DumpRecording()
     Recording recording;
     const Bytes pat = PATSection(0x7FE0, 3, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}});
     const Bytes cat = CATSection(1, CADescriptor(0x0005, 0x0901));
-    const Bytes pmt_a = PMTSection(0x0400, 0, 0x0111, Descriptor(0xC1, {0x84, 0xFF}),
-                                   {{0x02, 0x0111, Descriptor(0x52, {0x00})}, {0x0F, 0x0112, Descriptor(0x52, {0x10})}});
+    const Bytes pmt_a =
+        PMTSection(0x0400, 0, 0x0111, Descriptor(0xC1, {0x84, 0xFF}),
+                   {{0x02, 0x0111, Descriptor(0x52, {0x00})}, {0x0F, 0x0112, Descriptor(0x52, {0x10})}});
     // A registration descriptor with 170 bytes of additional_identification_info: the section
     // needs two packets.
     Bytes long_info(170);
     for (size_t i = 0; i < long_info.size(); ++i)
         long_info[i] = u8(i);
-    const Bytes pmt_b = PMTSection(
-        0x0401, 2, 0x01FF, Concat({CADescriptor(0x0005, 0x0130, {0x01, 0x02}), Descriptor(0x05, Concat({{'A', 'R', 'I', 'B'}, long_info}))}),
-        {{0x02, 0x0121, {}}, {0x0F, 0x0122, {}}});
+    const Bytes pmt_b = PMTSection(0x0401, 2, 0x01FF,
+                                   Concat({CADescriptor(0x0005, 0x0130, {0x01, 0x02}),
+                                           Descriptor(0x05, Concat({{'A', 'R', 'I', 'B'}, long_info}))}),
+                                   {{0x02, 0x0121, {}}, {0x0F, 0x0122, {}}});
     const Bytes emm = PrivateSection(0x84, 0x0001, 0, {0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0xEE, 0xEE});
     const Bytes ecm = PrivateSection(0x82, 0x0401, 0, {0x11, 0x22, 0x33, 0x44});
 
@@ -68,8 +70,8 @@ Recording DumpRecording()
     recording.Add(builder.PCR(0x0111, 2700000 + 3600, 12, true, 0x66), 0x0400);  // PCR on the video PID
     recording.Add(builder.Payload(0x0111, 0x67), 0x0400);
     recording.Add(builder.Payload(0x0112, 0x68, true), 0x0400);
-    recording.Add(AdaptationOnly(0x01FF), 0x0401);                       // no PCR in it
-    recording.Add(builder.PCR(0x01FF, 324000000, 299, false), 0x0401);             // one hour in
+    recording.Add(AdaptationOnly(0x01FF), 0x0401);                      // no PCR in it
+    recording.Add(builder.PCR(0x01FF, 324000000, 299, false), 0x0401);  // one hour in
     recording.Add(builder.Section(0x0130, ecm), 0x0401);
     recording.Add(builder.Section(0x0901, emm));
     recording.Add(builder.Payload(0x0121, 0x69), 0x0401);
@@ -195,25 +197,30 @@ TEST_F(StreamDump, ProgramsSharingAPMTPIDEachTakeTheirOwnSections)
     EXPECT_EQ(Count(text, "PID:0x0301"), 0u);
 }
 
-TEST_F(StreamDump, APMTSlotKeepsItsPMTUntilReplaced)
+TEST_F(StreamDump, RolesFollowThePMTsInForce)
 {
-    // The second PAT moves program 2 from position 2 to position 1; until its PMT arrives again,
-    // slot 2 still names 0x0201 and slot 1 still 0x0101.
+    // The second PAT drops program 1 and moves program 2 from position 2 to position 1: program 1's
+    // PIDs lose their roles at once, program 2 keeps its PMT (and 0x0201) until its next PMT
+    // replaces it.
     PacketBuilder builder;
     Recording recording;
     recording.Add(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {1, 0x100}, {2, 0x200}})));
     recording.Add(builder.Section(0x100, PMTSection(1, 0, 0x101, {}, {{0x02, 0x101, {}}})));
     recording.Add(builder.Section(0x200, PMTSection(2, 0, 0x201, {}, {{0x02, 0x201, {}}})));
     recording.Add(builder.Section(0, PATSection(1, 1, {{0, 0x10}, {2, 0x200}, {3, 0x300}})));
-    recording.Add(builder.Payload(0x101, 1));
+    recording.Add(builder.Payload(0x101, 1));  // program 1 is gone
     recording.Add(builder.Payload(0x201, 2));
-    recording.Add(builder.Section(0x200, PMTSection(2, 0, 0x202, {}, {{0x02, 0x202, {}}})));
-    recording.Add(builder.Payload(0x201, 3));  // still named by slot 2's old PMT
+    recording.Add(builder.Section(0x200, PMTSection(2, 1, 0x202, {}, {{0x02, 0x202, {}}})));
+    recording.Add(builder.Payload(0x201, 3));  // no longer program 2's
     recording.Add(builder.Payload(0x202, 4));
     const std::string text = Dump(recording, TS_PRINT_ES);
-    EXPECT_EQ(Count(text, "[TS Packet]"), 4u);
+    EXPECT_EQ(Count(text, "[TS Packet]"), 2u);
+    EXPECT_EQ(Count(text, "PID:0x0201"), 1u);
+    EXPECT_EQ(Count(text, "PID:0x0202"), 1u);
+    // The record of TS_Print: the PMT of each position of the last PAT.
     EXPECT_EQ(g_tData.ltPMT[1].program_number, 2);
-    EXPECT_EQ(g_tData.ltPMT[2].program_number, 2);
+    EXPECT_EQ(g_tData.ltPMT[1].ltStream[0].elementary_PID, 0x202);
+    EXPECT_EQ(g_tData.ltPMT[2].u8Valid, 0);
 }
 
 TEST_F(StreamDump, Failures)
@@ -288,8 +295,10 @@ TEST_F(StreamDump, PIDsPrintFromTheTableThatGivesThemARole)
     // Program 0x0401's PMT: three times once its PAT entry is there.
     EXPECT_EQ(Count(text, "[PMT]"), 2u + 3u);
     EXPECT_EQ(Count(text, "PN:1025"), 1u);
-    EXPECT_NE(text.find("PID List:\n  0x0000,\n  0x01F0,\n  0x0114,\n  0x0115,\n  0x0901,\n  0x01F1,\n  0x1FFF,\n  0x0001,\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find(
+            "PID List:\n  0x0000,\n  0x01F0,\n  0x0114,\n  0x0115,\n  0x0901,\n  0x01F1,\n  0x1FFF,\n  0x0001,\n"),
+        std::string::npos)
         << text;
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include <pidsift/sink.h>
 #include <pidsift/ts.h>
 
 namespace pidsift {
@@ -140,6 +141,8 @@ struct RunSettings {
     std::string split_base;
     // How the names of the SDT and NIT are decoded (TS_TEXT_DVB, TS_TEXT_ARIB or TS_TEXT_AUTO).
     int text_family = TS_TEXT_AUTO;
+    // Where the run prints its text (the dump's blocks); standard output when none is set.
+    TextSink printed;
 };
 
 class DemuxCore;
@@ -207,6 +210,13 @@ int ListPrograms(const char *path, std::vector<PatEntry> *programs);
 // failure), as TS_GetProgramListAndSplit does, with every program listed.
 int ListProgramsAndExtract(const char *path, u16 pid, int (*open_output)(void *context), void *context,
                            int *split_result, std::vector<PatEntry> *programs);
+
+// ---- pidsift-dump: the blocks of a recording, as text or JSON Lines ------------------------------
+
+// Prints to settings.printed the blocks that mask selects (the TS_PRINT_* bits of TS_Print and
+// TS_DumpOptions), as TS_Dump does, with every entry of every PAT, PMT and CAT; names decoded as
+// settings.text_family says. 0; -2 when path cannot be opened, -5 on a read error.
+int Dump(const char *path, int mask, const RunSettings &settings);
 
 }  // namespace pidsift
 
