@@ -272,7 +272,8 @@ void DemuxCore::Untap(u16 pid)
     m_lu16Tapped.erase(std::remove(m_lu16Tapped.begin(), m_lu16Tapped.end(), pid), m_lu16Tapped.end());
     if (m_bTapAll)
         m_lu16Untapped.push_back(pid);
-    if ((m_lu16Role[pid] & m_u16TapRoles) == 0)
+    if ((m_lu16Role[pid] & m_u16TapRoles) == 0 &&
+        std::find(m_lu16OwnTapped.begin(), m_lu16OwnTapped.end(), pid) == m_lu16OwnTapped.end())
         m_lu8Route[pid] = u8(m_lu8Route[pid] & ~kRouteTap);
 }
 
@@ -286,6 +287,21 @@ void DemuxCore::CollectRoles(u16 roles)
 {
     m_u16CollectRoles |= roles;
     Rebuild();
+}
+
+void DemuxCore::TapOwn(std::vector<u16> tapped, std::vector<u16> collected)
+{
+    for (u16 &pid : tapped)
+        pid &= 0x1FFF;
+    for (u16 &pid : collected)
+        pid &= 0x1FFF;
+    m_lu16OwnTapped = std::move(tapped);
+    m_lu16OwnCollected = std::move(collected);
+    // Inside a packet's section step the routes are rebuilt once it is over.
+    if (m_bInSectionStep)
+        m_bRebuild = true;
+    else
+        Rebuild();
 }
 
 void DemuxCore::FollowAllPrograms()
@@ -381,6 +397,8 @@ void DemuxCore::Rebuild()
     }
     for (u16 pid : m_lu16Collected)
         want(pid, kForListeners);
+    for (u16 pid : m_lu16OwnCollected)
+        want(pid, kForListeners);
     if (m_u16CollectRoles != 0)
         ForEachRole(network_pid, [&](u16 pid, u16 role) {
             if (role & m_u16CollectRoles)
@@ -411,6 +429,8 @@ void DemuxCore::Rebuild()
     for (u16 pid : m_lu16Untapped)
         m_lu8Route[pid] = 0;
     for (u16 pid : m_lu16Tapped)
+        m_lu8Route[pid] |= kRouteTap;
+    for (u16 pid : m_lu16OwnTapped)
         m_lu8Route[pid] |= kRouteTap;
     for (size_t i = 0; i < m_lSlots.size(); ++i) {
         Slot &slot = *m_lSlots[i];

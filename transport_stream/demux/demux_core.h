@@ -90,6 +90,11 @@ public:
     // as the tables in force give it) meets roles; the PIDs follow the tables as they change.
     void TapRoles(u16 roles);
     void CollectRoles(u16 roles);
+    // Taps, and collects the sections for the section listeners of, PIDs the driver picks by
+    // tables of its own (the dump keeps the last PMT of each position of the PAT); each call
+    // replaces the PIDs of the call before, and Untap leaves them tapped. Called from a table
+    // listener, the routes change once the packet's section step is over.
+    void TapOwn(std::vector<u16> tapped, std::vector<u16> collected);
     void FollowAllPrograms();  // OnProgramPacket for every program of every PAT
     // Follows one program of the PAT in force (by its index in Programs()); a PAT that changes
     // the program list forgets the choice unless every program is followed. Called from a table
@@ -189,6 +194,8 @@ private:
     std::vector<u16> m_lu16Collected;
     u16 m_u16TapRoles = 0;
     u16 m_u16CollectRoles = 0;
+    std::vector<u16> m_lu16OwnTapped;  // TapOwn
+    std::vector<u16> m_lu16OwnCollected;
 
     std::unique_ptr<Pat> m_pPAT;
     std::unique_ptr<Cat> m_pCAT;
