@@ -558,9 +558,9 @@ void DemuxCore::OnSection(Slot &slot, const Section &section, bool carried, cons
         OnPATSection(section, packet);
     else if ((kept & kForCAT) && table_id == 0x01 && section.length >= kMinCATLength)
         OnCATSection(section);
-    else if ((kept & kForSDT) && table_id == 0x42)
+    else if ((kept & kForSDT) && (table_id == 0x42 || table_id == 0x46))
         OnSDTSection(section);
-    else if ((kept & kForNIT) && table_id == 0x40)
+    else if ((kept & kForNIT) && (table_id == 0x40 || table_id == 0x41))
         OnNITSection(section);
     if (purposes & kForListeners)
         for (const auto &listener : lOnSectionTaken)
@@ -735,14 +735,23 @@ bool Load(TS_PreSection *target, const Section &section)
 
 }  // namespace
 
+// Whether the text family can still change: an SDT or NIT of another stream or network is read
+// only for it.
+bool DemuxCore::FamilyOpen() const { return m_tFamily.s32Chosen == TS_TEXT_AUTO && !m_tFamily.u8AribSeen; }
+
+// A section of the SDT of this transport stream (0x42) or of another (0x46): both count for the
+// text family, only the actual one names the services.
 void DemuxCore::OnSDTSection(const Section &section)
 {
+    const bool actual = section.bytes[0] == 0x42;
+    if (!actual && !FamilyOpen())
+        return;
     ServiceTables &tables = *m_pServices;
     if (!Load(&tables.tSection, section))
         return;
     TS_SDT_FromPreSection(&tables.tSDT, &tables.tSection);
     TS_FamilyVote_NoteSDT(&m_tFamily, &tables.tSDT);
-    if (TS_SDTServices_Add(&tables.tServices, &tables.tSDT) != 1)
+    if (!actual || TS_SDTServices_Add(&tables.tServices, &tables.tSDT) != 1)
         return;
     const TS_SDTServices &gathered = tables.tServices;
     const u64 gathering = u64(gathered.table_id) << 48 | u64(gathered.transport_stream_id) << 32 |
@@ -789,15 +798,20 @@ std::vector<Service> DemuxCore::ServiceList() const
     return services;
 }
 
+// A section of the NIT of this network (0x40) or of another (0x41): both count for the text
+// family, only the actual one names the network.
 void DemuxCore::OnNITSection(const Section &section)
 {
+    const bool actual = section.bytes[0] == 0x40;
+    if (!actual && !FamilyOpen())
+        return;
     ServiceTables &tables = *m_pServices;
     if (!Load(&tables.tSection, section))
         return;
     TS_NIT &nit = tables.tNIT;
     TS_NIT_FromPreSection(&nit, &tables.tSection);
     TS_FamilyVote_NoteNIT(&m_tFamily, &nit);
-    if (!nit.u8HasNetworkName || !nit.current_next_indicator)
+    if (!actual || !nit.u8HasNetworkName || !nit.current_next_indicator)
         return;
     m_bNetworkName = true;
     m_lu8NetworkName.assign(nit.lu8NetworkName, nit.lu8NetworkName + nit.u8NetworkNameCount);

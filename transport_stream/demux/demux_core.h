@@ -77,9 +77,12 @@ public:
     DemuxCore &operator=(const DemuxCore &) = delete;
 
     // ---- What the run keeps and follows (before the run, or from a listener) ----------------
-    void KeepPMTs();                // the PMT of every program, not only of those followed
-    void KeepCAT();                 // the CAT of PID 0x0001 (and with it the EMM PID)
-    void KeepServices(int family);  // the actual SDT's services, the NIT's name, the text family
+    void KeepPMTs();  // the PMT of every program, not only of those followed
+    void KeepCAT();   // the CAT of PID 0x0001 (and with it the EMM PID)
+    // The actual SDT's services, the actual NIT's name, and the text family, which the SDTs and
+    // NITs of this stream and of others vote on (the PMTs and the section starts of 0x0023,
+    // 0x0024, 0x0028 and 0x0029 too).
+    void KeepServices(int family);
     void CollectSections(u16 pid);  // every section of pid to the section listeners
     void Tap(u16 pid);              // the driver's OnTapped for pid
     void TapAll();                  // and for every PID
@@ -166,6 +169,7 @@ private:
     void OnPATSection(const Section &section, const u8 *packet);
     void OnCATSection(const Section &section);
     void OnPMTSection(Slot &slot, const Section &section, bool carried, bool usable);
+    bool FamilyOpen() const;
     void OnSDTSection(const Section &section);
     void OnNITSection(const Section &section);
     void TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome, const u8 *packet);

@@ -743,11 +743,12 @@ int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, 
 // How the check decodes the names of the SDT and the NIT (TS_CheckFile): as TS_TEXT_DVB, as
 // TS_TEXT_ARIB, or, with TS_TEXT_AUTO (the default), as ARIB once the recording has shown
 // something that only ISDB broadcasts carry, and as DVB until then. What counts: a descriptor of
-// tag 0xC1, 0xC8, 0xCD, 0xCF, 0xFD or 0xFE in a PMT, the actual SDT or the NIT; an SDTT (0xC3),
-// BIT (0xC4) or CDT (0xC8) starting on PID 0x0023, 0x0024, 0x0028 or 0x0029; a name in the actual
-// SDT or the NIT holding the ARIB controls ESC, LS0, LS1, SS2 or SS3. The check decodes with what
-// it saw in the whole recording. The dump decodes each table with what it has seen up to it, in
-// the family of its run's settings (pidsift::Dump, <pidsift/demux.h>); TS_Dump with TS_TEXT_AUTO.
+// tag 0xC1, 0xC8, 0xCD, 0xCF, 0xFD or 0xFE in a PMT, SDT or NIT (of this transport stream or
+// network, or of another); an SDTT (0xC3), BIT (0xC4) or CDT (0xC8) starting on PID 0x0023,
+// 0x0024, 0x0028 or 0x0029; a name in an SDT or NIT holding the ARIB controls ESC, LS0, LS1, SS2
+// or SS3. The check decodes with what it saw in the whole recording. The dump decodes each table
+// with what it has seen up to it, in the family of its run's settings (pidsift::Dump,
+// <pidsift/demux.h>); TS_Dump with TS_TEXT_AUTO.
 // -2: another value (nothing changed).
 constexpr int TS_TEXT_AUTO = -1;
 int TS_SetTextFamily(int family);
