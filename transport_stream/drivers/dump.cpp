@@ -1,11 +1,16 @@
 // Stream dump: the packets, tables, clock references and conditional-access sections of a whole
 // recording printed as text, under a selection mask, following every program of the PAT at once;
-// with TS_PRINT_JSON the same blocks as JSON Lines. A driver of the demux: the tables in force,
-// the roles of the PIDs and the text family are the demux's, and the dump subscribes to the
-// sections it prints and the PIDs whose packets print something; every other PID costs it nothing.
+// with TS_PRINT_JSON the same blocks as JSON Lines. A driver of the demux: the PAT, CAT, PMTs and
+// the text family are the demux's; the roles of the PMT, PCR, ECM and stream PIDs are the dump's
+// own, from the last PMT decoded at each position of the PAT (a position keeps it after the PAT
+// changes, until the PMT of the program the PAT now lists there comes). The dump subscribes to
+// the sections it prints and the PIDs whose packets print something; every other PID costs it
+// nothing.
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -96,19 +101,35 @@ private:
     u64 m_u64LeftOut = 0;
 };
 
-// What the dump leaves of its run: the PIDs met, the last ECM and EMM printed, the last PCR of
-// each PCR PID, for the public header's record.
+// What the dump leaves of its run: the PIDs met, the last ECM and EMM printed, for the public
+// header's record.
 struct TS_DumpLeft {
     std::vector<u16> lu16PIDs;
-    std::vector<std::pair<u16, TS_PCR>> lPCRs;
     std::vector<u8> lu8LastECM;
     std::vector<u8> lu8LastEMM;
 };
 
+// A position of the PAT (every entry counts, the network entry included): the last PMT decoded
+// there, kept until another PMT section of the position's program completes, whatever later
+// PATs list at the position; and the last PCR printed for it.
+struct TS_DumpSlot {
+    std::unique_ptr<pidsift::Pmt> pPMT;
+    bool bHasPCR = false;
+    TS_PCR tPCR = {};
+};
+
+// The dump's own roles of a PID: what the PAT in force and the PMT slots of its positions make
+// of it. The PAT, CAT and EMM PIDs are the demux's.
+constexpr u8 kDumpPMT = 0x01;
+constexpr u8 kDumpPCR = 0x02;
+constexpr u8 kDumpECM = 0x04;
+constexpr u8 kDumpStream = 0x08;
+
 class TS_Dump {
 public:
-    // full: every entry of the PAT, PMT and CAT (the dump's own forms); else the record printers
-    // of the public header, which show what fits the records. family: the text family chosen
+    // full: every entry of the PAT, PMT and CAT (the dump's own forms) and the PMT slots of every
+    // position; else the record printers of the public header, which show what fits the
+    // records, and the positions and streams the records hold. family: the text family chosen
     // for the names (TS_TEXT_AUTO: the recording's). flush: hand each packet's text to out at
     // once (a terminal).
     TS_Dump(DemuxCore *core, int mask, bool full, int family, TS_Sink *out, bool flush);
@@ -120,6 +141,7 @@ public:
     // The end of the run: the program list, the PID list and the count of repeats left out.
     void Finish();
     const TS_DumpLeft &Left() const { return m_tLeft; }
+    const std::vector<TS_DumpSlot> &Slots() const { return m_lSlots; }
 
 private:
     bool InJSON() const { return (m_s32Mask & TS_PRINT_JSON) != 0; }
@@ -134,10 +156,26 @@ private:
     void PrintPCR(const u8 *packet, u16 pid);
     void PrintPrograms();
     bool CRCHolds(const Section &section) const;
+    void OnPAT(const pidsift::Pat &pat);
+    void OnPMT(u32 program, const pidsift::Pmt &pmt);
+    size_t PositionsInForce() const;
+    void RebuildRoles();
 
     DemuxCore *m_pCore;
     int m_s32Mask;
     bool m_bFull;
+    // The dump's roles: by PID (kDump*), from the slots of the positions up to m_uPositions.
+    std::array<u8, 8192> m_lu8Role = {};
+    std::vector<u16> m_lu16RolePIDs;  // those with a role
+    std::vector<TS_DumpSlot> m_lSlots;
+    std::vector<u32> m_lu32Position;   // the PAT position of each program of the demux
+    size_t m_uPositions;               // positions followed: every one, or the records' TS_MAX_PROGRAMS
+    size_t m_uStreams;                 // streams of a PMT that give roles: every one, or TS_MAX_STREAMS
+    u8 m_u8TapRoles = 0;               // the PIDs of these roles are tapped
+    u8 m_u8CollectRoles = 0;           // and of these their sections collected
+    std::vector<u16> m_lu16FixedTaps;  // the SI PIDs printed
+    std::vector<u16> m_lu16Tapped;     // given to the demux
+    std::vector<u16> m_lu16Collected;
     bool m_bTapsEveryPacket;  // JSON (every packet counts for packet_index) or every packet printed
     bool m_bFlushEachPacket;  // a terminal: what a packet prints is shown at once
     TS_Sink *m_pOut;
@@ -162,17 +200,19 @@ private:
 };
 
 TS_Dump::TS_Dump(DemuxCore *core, int mask, bool full, int family, TS_Sink *out, bool flush)
-    : m_pCore(core), m_s32Mask(mask), m_bFull(full),
+    : m_pCore(core), m_s32Mask(mask), m_bFull(full), m_uPositions(full ? SIZE_MAX : TS_MAX_PROGRAMS),
+      m_uStreams(full ? SIZE_MAX : TS_MAX_STREAMS),
       m_bTapsEveryPacket((mask & (TS_PRINT_JSON | TS_PRINT_PACKETS)) != 0), m_bFlushEachPacket(flush), m_pOut(out),
       m_pRecords(std::make_unique<TS_DumpRecords>())
 {
     TS_Json_Start(&m_tJson, out);
     TS_PreSection_Initialise(&m_pRecords->tSection);
-    // The roles of the PIDs come from every PMT and the CAT, whatever is printed.
+    // The PMTs decoded, whatever is printed: the roles of the PIDs come from them.
     core->KeepPMTs();
     core->KeepCAT();
     if (mask & kSIBits)
         core->KeepServices(family);
+    // The PAT, the CAT and the EMM PID are the demux's.
     u16 taps = 0;
     u16 collects = 0;
     if (mask & TS_PRINT_PAT) {
@@ -183,43 +223,133 @@ TS_Dump::TS_Dump(DemuxCore *core, int mask, bool full, int family, TS_Sink *out,
         taps |= pidsift::kRoleCAT;
         collects |= pidsift::kRoleCAT;
     }
-    if (mask & TS_PRINT_PMT) {
-        taps |= pidsift::kRolePMT;
-        collects |= pidsift::kRolePMT;
-    }
-    if (mask & TS_PRINT_ECM) {
-        taps |= pidsift::kRoleECM;
-        collects |= pidsift::kRoleECM;
-    }
     if (mask & TS_PRINT_EMM) {
         taps |= pidsift::kRoleEMM;
         collects |= pidsift::kRoleEMM;
     }
+    // The PMT, PCR, ECM and stream PIDs are the dump's own.
+    if (mask & TS_PRINT_PMT) {
+        m_u8TapRoles |= kDumpPMT;
+        m_u8CollectRoles |= kDumpPMT;
+    }
+    if (mask & TS_PRINT_ECM) {
+        m_u8TapRoles |= kDumpECM;
+        m_u8CollectRoles |= kDumpECM;
+    }
     if (mask & TS_PRINT_PCR)
-        taps |= pidsift::kRolePCR;
+        m_u8TapRoles |= kDumpPCR;
     if (mask & TS_PRINT_ES)
-        taps |= pidsift::kRoleStream;
+        m_u8TapRoles |= kDumpStream;
     // A PMT may give its own PID a role, and the CAT may name its own PID as the EMM PID: the
     // packet that completes the table then prints under that role too.
-    if (mask & (TS_PRINT_PCR | TS_PRINT_ECM | TS_PRINT_EMM | TS_PRINT_ES))
-        taps |= pidsift::kRolePMT | pidsift::kRoleCAT;
-    if (mask & (TS_PRINT_ECM | TS_PRINT_EMM))
-        collects |= pidsift::kRolePMT | pidsift::kRoleCAT;
-    for (const auto &[bit, pid] : {std::pair{TS_PRINT_SDT, u16(0x0011)}, std::pair{TS_PRINT_NIT, u16(0x0010)}}) {
-        if (mask & bit) {
-            core->Tap(pid);
-            core->CollectSections(pid);
-        }
+    if (mask & (TS_PRINT_PCR | TS_PRINT_ECM | TS_PRINT_EMM | TS_PRINT_ES)) {
+        m_u8TapRoles |= kDumpPMT;
+        taps |= pidsift::kRoleCAT;
     }
+    if (mask & (TS_PRINT_ECM | TS_PRINT_EMM)) {
+        m_u8CollectRoles |= kDumpPMT;
+        collects |= pidsift::kRoleCAT;
+    }
+    if (mask & TS_PRINT_SDT)
+        m_lu16FixedTaps.push_back(0x0011);
+    if (mask & TS_PRINT_NIT)
+        m_lu16FixedTaps.push_back(0x0010);
     if (m_bTapsEveryPacket || (mask & TS_PRINT_PIDS))
         core->TapAll();
     if (taps != 0)
         core->TapRoles(taps);
     if (collects != 0)
         core->CollectRoles(collects);
+    RebuildRoles();
     if (mask & TS_PRINT_PIDS)
         m_lu8Listed.assign(8192, 0);
+    core->lOnPAT.push_back([this](const pidsift::Pat &pat, const u8 *, bool changed) {
+        if (changed)
+            OnPAT(pat);
+    });
+    core->lOnPMT.push_back([this](u32 program, const pidsift::Pmt &pmt, bool) { OnPMT(program, pmt); });
     core->lOnSectionTaken.push_back([this](const Section &section, const u8 *packet) { OnSection(section, packet); });
+}
+
+size_t TS_Dump::PositionsInForce() const
+{
+    const pidsift::Pat *pat = m_pCore->PAT();
+    return pat == nullptr ? 0 : std::min(pat->entries.size(), m_uPositions);
+}
+
+// A new PAT: the slots stay, each position now follows the program the PAT lists there.
+void TS_Dump::OnPAT(const pidsift::Pat &pat)
+{
+    m_lu32Position.clear();
+    for (size_t k = 0; k < pat.entries.size(); ++k)
+        if (pat.entries[k].program_number != 0)
+            m_lu32Position.push_back(u32(k));
+    RebuildRoles();
+}
+
+// A PMT section of a program completed: it goes to the slot of the program's position.
+void TS_Dump::OnPMT(u32 program, const pidsift::Pmt &pmt)
+{
+    if (program >= m_lu32Position.size() || m_lu32Position[program] >= m_uPositions)
+        return;
+    const u32 position = m_lu32Position[program];
+    if (m_lSlots.size() <= position)
+        m_lSlots.resize(position + 1);
+    std::unique_ptr<pidsift::Pmt> &kept = m_lSlots[position].pPMT;
+    if (kept && kept->section == pmt.section)
+        return;
+    kept = std::make_unique<pidsift::Pmt>(pmt);
+    RebuildRoles();
+}
+
+// The roles from the PAT in force and the slots of its positions; the demux taps and collects
+// the PIDs whose roles the dump prints.
+void TS_Dump::RebuildRoles()
+{
+    for (u16 pid : m_lu16RolePIDs)
+        m_lu8Role[pid] = 0;
+    m_lu16RolePIDs.clear();
+    // 0x0000 carries the PAT and 0x1FFF null packets (it is also the PCR_PID of a program without
+    // PCR): they belong to no program.
+    auto give = [&](u16 pid, u8 role) {
+        pid &= 0x1FFF;
+        if (pid == 0x0000 || pid == 0x1FFF)
+            return;
+        if (m_lu8Role[pid] == 0)
+            m_lu16RolePIDs.push_back(pid);
+        m_lu8Role[pid] |= role;
+    };
+    const pidsift::Pat *pat = m_pCore->PAT();
+    const size_t positions = PositionsInForce();
+    for (size_t k = 0; k < positions; ++k) {
+        if (pat->entries[k].program_number != 0)
+            give(pat->entries[k].pid, kDumpPMT);
+        if (k >= m_lSlots.size() || !m_lSlots[k].pPMT)
+            continue;
+        const pidsift::Pmt &pmt = *m_lSlots[k].pPMT;
+        give(pmt.pcr_pid, kDumpPCR);
+        const u16 ecm_pid = pmt.EcmPid();
+        if (ecm_pid != TS_NO_PID)
+            give(ecm_pid, kDumpECM);
+        const size_t streams = std::min(pmt.streams.size(), m_uStreams);
+        for (size_t i = 0; i < streams; ++i)
+            give(pmt.streams[i].elementary_pid, kDumpStream);
+    }
+    // In PID order, so that the same roles give the same lists whatever the order of the PMTs.
+    std::sort(m_lu16RolePIDs.begin(), m_lu16RolePIDs.end());
+    std::vector<u16> tapped = m_lu16FixedTaps;
+    std::vector<u16> collected = m_lu16FixedTaps;
+    for (u16 pid : m_lu16RolePIDs) {
+        if (m_lu8Role[pid] & m_u8TapRoles)
+            tapped.push_back(pid);
+        if (m_lu8Role[pid] & m_u8CollectRoles)
+            collected.push_back(pid);
+    }
+    if (tapped == m_lu16Tapped && collected == m_lu16Collected)
+        return;
+    m_lu16Tapped = tapped;
+    m_lu16Collected = collected;
+    m_pCore->TapOwn(std::move(tapped), std::move(collected));
 }
 
 // Starts a block of output for the packet in hand: one separator before its first block (the
@@ -304,7 +434,6 @@ void TS_Dump::OnSection(const Section &section, const u8 *packet)
     if (packet != m_pu8Packet)
         return;  // a section the packet in hand did not complete (none: the packet is tapped)
     const u16 pid = section.pid;
-    const u16 roles = m_pCore->Roles(pid);
     if (m_s32Mask & (TS_PRINT_ECM | TS_PRINT_EMM)) {
         if (m_uStashed == m_lStashed.size())
             m_lStashed.emplace_back();
@@ -321,7 +450,7 @@ void TS_Dump::OnSection(const Section &section, const u8 *packet)
         PrintTable("cat", section);
     if ((pid == 0x0010 || pid == 0x0011) && (m_s32Mask & (TS_PRINT_SDT | TS_PRINT_NIT)))
         PrintSI(section);
-    if ((roles & pidsift::kRolePMT) && (m_s32Mask & TS_PRINT_PMT) && section.length >= kMinPMTLength)
+    if ((m_lu8Role[pid] & kDumpPMT) && (m_s32Mask & TS_PRINT_PMT) && section.length >= kMinPMTLength)
         PrintPMT(section);
 }
 
@@ -364,15 +493,17 @@ void TS_Dump::PrintTable(const char *type, const Section &section)
         });
 }
 
-// A section on a PMT PID: printed when it is the PMT of a program the PAT announces there, once
-// however many of them share the PID.
+// A section on a PMT PID: printed when it is the PMT of a program the PAT announces there at a
+// position the dump follows, once however many of them share the PID.
 void TS_Dump::PrintPMT(const Section &section)
 {
     const u16 program_number = TS_Read16(section.bytes + 3);
-    bool announced = false;
-    for (const pidsift::ProgramTrack &track : m_pCore->Programs())
-        announced =
-            announced || ((track.u16PMTPID & 0x1FFF) == section.pid && track.u16ProgramNumber == program_number);
+    const std::vector<pidsift::PatEntry> &entries = m_pCore->PAT()->entries;
+    const auto positions = entries.begin() + ptrdiff_t(PositionsInForce());
+    const bool announced =
+        program_number != 0 && std::any_of(entries.begin(), positions, [&](const pidsift::PatEntry &entry) {
+            return entry.program_number == program_number && (entry.pid & 0x1FFF) == section.pid;
+        });
     if (!announced || ((m_s32Mask & TS_PRINT_CHANGES) && !m_tRepeats.Wanted(section.pid, 0, section)))
         return;
     if (m_bFull) {
@@ -456,13 +587,16 @@ void TS_Dump::PrintPCR(const u8 *packet, u16 pid)
         return;
     TS_PCR pcr;
     TS_PCR_Import(&pcr, packet + 5);
-    auto last = m_tLeft.lPCRs.begin();
-    while (last != m_tLeft.lPCRs.end() && last->first != pid)
-        ++last;
-    if (last == m_tLeft.lPCRs.end())
-        m_tLeft.lPCRs.emplace_back(pid, pcr);
-    else
-        last->second = pcr;
+    // The clock of the first position in PAT order whose PMT names this PCR_PID.
+    const size_t positions = std::min(PositionsInForce(), m_lSlots.size());
+    for (size_t k = 0; k < positions; ++k) {
+        TS_DumpSlot &slot = m_lSlots[k];
+        if (slot.pPMT && (slot.pPMT->pcr_pid & 0x1FFF) == pid) {
+            slot.bHasPCR = true;
+            slot.tPCR = pcr;
+            break;
+        }
+    }
     Block(
         "pcr", true, [&] { TS_PCR_Print(m_pOut, &pcr); }, [&](TS_Json *json) { TS_PCR_PrintJSON(json, &pcr); });
 }
@@ -473,12 +607,12 @@ bool TS_Dump::OnTappedAfterTables(const u8 *packet, u16 pid)
 {
     // Programs are known only from a PAT.
     if (m_pCore->PAT() != nullptr && pid != 0x0000) {
-        const u16 roles = m_pCore->Roles(pid);
-        if ((m_s32Mask & TS_PRINT_PCR) && (roles & pidsift::kRolePCR))
+        const u8 roles = m_lu8Role[pid];
+        if ((m_s32Mask & TS_PRINT_PCR) && (roles & kDumpPCR))
             PrintPCR(packet, pid);
         for (const bool emm : {false, true}) {
-            const u16 role = emm ? pidsift::kRoleEMM : pidsift::kRoleECM;
-            if ((m_s32Mask & (emm ? TS_PRINT_EMM : TS_PRINT_ECM)) && (roles & role))
+            const bool role = emm ? (m_pCore->Roles(pid) & pidsift::kRoleEMM) != 0 : (roles & kDumpECM) != 0;
+            if ((m_s32Mask & (emm ? TS_PRINT_EMM : TS_PRINT_ECM)) && role)
                 for (size_t i = 0; i < m_uStashed; ++i) {
                     const std::vector<u8> &bytes = m_lStashed[i].second;
                     Section section;
@@ -489,7 +623,7 @@ bool TS_Dump::OnTappedAfterTables(const u8 *packet, u16 pid)
                     PrintPrivate(section, emm);
                 }
         }
-        if ((m_s32Mask & TS_PRINT_ES) && (roles & pidsift::kRoleStream))
+        if ((m_s32Mask & TS_PRINT_ES) && (roles & kDumpStream))
             PrintPacket();
     }
     if (m_bPrinted && m_bFlushEachPacket)
@@ -607,9 +741,8 @@ void TS_Dump_KeepRecord(Record *record, TS_PreSection *buffer, const std::vector
         decode(record, buffer);
 }
 
-// What the public header's TS_Print leaves in g_tData: the PAT and CAT in force, the PMT of each
-// position of the PAT, the last PCR of each PCR PID at the first position that names it, the
-// last ECM and EMM printed, and the PIDs met.
+// What the public header's TS_Print leaves in g_tData: the PAT and CAT in force, the PMT slot of
+// each position and the last PCR printed for it, the last ECM and EMM printed, and the PIDs met.
 void TS_Dump_KeepState(const DemuxCore &core, const TS_Dump &dump)
 {
     TS_Data *state = &g_tData;
@@ -620,24 +753,16 @@ void TS_Dump_KeepState(const DemuxCore &core, const TS_Dump &dump)
                        [](TS_PAT *pat, const TS_PreSection *section) { TS_PAT_FromPreSection(pat, section); });
     TS_Dump_KeepRecord(&state->tCAT, &buffer, core.CAT() ? core.CAT()->section : std::vector<u8>(),
                        [](TS_CAT *cat, const TS_PreSection *section) { TS_CAT_FromPreSection(cat, section); });
-    const pidsift::Pat *pat = core.PAT();
-    const size_t positions = pat == nullptr ? 0 : std::min<size_t>(pat->entries.size(), TS_MAX_PROGRAMS);
-    std::vector<u16> pcr_pids;
-    for (size_t k = 0, program = 0; k < positions; ++k) {
-        if (pat->entries[k].program_number == 0)
-            continue;
-        const pidsift::Pmt *pmt = core.Programs()[program++].pPMT.get();
-        if (pmt == nullptr)
-            continue;
-        TS_Dump_KeepRecord(&state->ltPMT[k], &buffer, pmt->section, [&](TS_PMT *record, const TS_PreSection *section) {
-            TS_PMT_FromPreSection(record, section, pmt->pid);
-        });
-        if (std::find(pcr_pids.begin(), pcr_pids.end(), pmt->pcr_pid) != pcr_pids.end())
-            continue;
-        pcr_pids.push_back(pmt->pcr_pid);
-        for (const auto &[pid, pcr] : dump.Left().lPCRs)
-            if (pid == pmt->pcr_pid)
-                state->ltPCR[k] = pcr;
+    const std::vector<TS_DumpSlot> &slots = dump.Slots();
+    for (size_t k = 0; k < slots.size() && k < TS_MAX_PROGRAMS; ++k) {
+        if (slots[k].bHasPCR)
+            state->ltPCR[k] = slots[k].tPCR;
+        const pidsift::Pmt *pmt = slots[k].pPMT.get();
+        if (pmt != nullptr)
+            TS_Dump_KeepRecord(&state->ltPMT[k], &buffer, pmt->section,
+                               [&](TS_PMT *record, const TS_PreSection *section) {
+                                   TS_PMT_FromPreSection(record, section, pmt->pid);
+                               });
     }
     const auto private_section = [](TS_PrivateSection *record, const TS_PreSection *section) {
         TS_Section_PrivateFromPreSection(record, section);
