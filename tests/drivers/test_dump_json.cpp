@@ -314,6 +314,65 @@ TEST_F(DumpJson, AReadErrorStillEndsWithThePIDListAndTheSummary)
     EXPECT_EQ(result, -5);
 }
 
+// Two programs scrambled under ECM PIDs of their own, whose ECM sections take two packets each
+// and come interleaved, as a multiplexer sends each ECM PID at its own pace: each PID's section
+// is collected apart from the other's, and both print whole.
+TEST_F(DumpJson, InterleavedECMSectionsOfTwoProgramsEachPrintWhole)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}})));
+    recording.Add(
+        builder.Section(0x01F0, PMTSection(0x0400, 0, 0x0111, CADescriptor(0x0005, 0x0130), {{0x02, 0x0111, {}}})));
+    recording.Add(
+        builder.Section(0x01F1, PMTSection(0x0401, 0, 0x0121, CADescriptor(0x0005, 0x0131), {{0x02, 0x0121, {}}})));
+    Bytes first(200), second(200);
+    for (size_t i = 0; i < first.size(); ++i) {
+        first[i] = u8(i);
+        second[i] = u8(0xFF - i);
+    }
+    const Bytes ecm_a = PrivateSection(0x80, 0x0400, 0, first);
+    const Bytes ecm_b = PrivateSection(0x81, 0x0401, 0, second);
+    const std::vector<Packet> a = builder.Section(0x0130, ecm_a);
+    const std::vector<Packet> b = builder.Section(0x0131, ecm_b);
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(b.size(), 2u);
+    recording.Add(a[0]);
+    recording.Add(builder.Payload(0x0111, 0x11, true));
+    recording.Add(b[0]);
+    recording.Add(a[1]);
+    recording.Add(PacketBuilder::Null());
+    recording.Add(b[1]);
+    const Bytes bytes = recording.bytes();
+
+    const std::vector<json> lines = Lines(bytes, TS_PRINT_ECM);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["pid"], 0x0130);
+    EXPECT_EQ(lines[0]["packet_index"], 6);  // the packet that ended it
+    EXPECT_EQ(lines[0]["table_id_extension"], 0x0400);
+    EXPECT_EQ(lines[0]["private_data_byte"], Hex(first));
+    EXPECT_EQ(lines[0]["crc_ok"], true);
+    EXPECT_EQ(lines[1]["pid"], 0x0131);
+    EXPECT_EQ(lines[1]["packet_index"], 8);
+    EXPECT_EQ(lines[1]["table_id_extension"], 0x0401);
+    EXPECT_EQ(lines[1]["private_data_byte"], Hex(second));
+    EXPECT_EQ(lines[1]["crc_ok"], true);
+
+    // The text: each under the header line of the packet that ended it, with its own CRC_32.
+    const std::string text = Dump(bytes, TS_PRINT_ECM);
+    char crcs[2][32];
+    snprintf(crcs[0], sizeof crcs[0], "  CRC32:0x%08X\n", Crc32Mpeg2(ecm_a.data(), ecm_a.size() - 4));
+    snprintf(crcs[1], sizeof crcs[1], "  CRC32:0x%08X\n", Crc32Mpeg2(ecm_b.data(), ecm_b.size() - 4));
+    const size_t at_a = text.find("PID:0x0130(<assigned>) TSC:0 AFC:1 CN:1\n[Private] TI:0x80");
+    const size_t at_b = text.find("PID:0x0131(<assigned>) TSC:0 AFC:1 CN:1\n[Private] TI:0x81");
+    ASSERT_NE(at_a, std::string::npos) << text;
+    ASSERT_NE(at_b, std::string::npos) << text;
+    EXPECT_LT(at_a, text.find(crcs[0]));
+    EXPECT_LT(text.find(crcs[0]), at_b);
+    EXPECT_LT(at_b, text.find(crcs[1]));
+    EXPECT_EQ(Count(text, "[Private]"), 2u);
+}
+
 // A PAT of 40 programs over two packets, and a PMT of 20 streams, one with 40 descriptors: the
 // dump prints every entry, as text and as JSON; TS_Print keeps the records' 16 entries.
 TEST_F(DumpJson, EveryEntryOfALargePATAndPMT)
