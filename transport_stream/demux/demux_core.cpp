@@ -718,23 +718,6 @@ void DemuxCore::TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome, const u
 
 // ---- Service information ------------------------------------------------------------------------
 
-namespace {
-
-// Loads a complete section into the record decoders' reassembly buffer; false when it is longer
-// than that buffer holds.
-bool Load(TS_PreSection *target, const Section &section)
-{
-    if (section.length > TS_SECTION_CAPACITY)
-        return false;
-    std::memcpy(target->lu8Section, section.bytes, section.length);
-    target->u16Length = u16(section.length);
-    target->u16Collected = u16(section.length);
-    target->u8Complete = 1;
-    return true;
-}
-
-}  // namespace
-
 // Whether the text family can still change: an SDT or NIT of another stream or network is read
 // only for it.
 bool DemuxCore::FamilyOpen() const { return m_tFamily.s32Chosen == TS_TEXT_AUTO && !m_tFamily.u8AribSeen; }
@@ -747,7 +730,7 @@ void DemuxCore::OnSDTSection(const Section &section)
     if (!actual && !FamilyOpen())
         return;
     ServiceTables &tables = *m_pServices;
-    if (!Load(&tables.tSection, section))
+    if (!TS_PreSection_LoadWhole(&tables.tSection, section.bytes, section.length))
         return;
     TS_SDT_FromPreSection(&tables.tSDT, &tables.tSection);
     TS_FamilyVote_NoteSDT(&m_tFamily, &tables.tSDT);
@@ -806,7 +789,7 @@ void DemuxCore::OnNITSection(const Section &section)
     if (!actual && !FamilyOpen())
         return;
     ServiceTables &tables = *m_pServices;
-    if (!Load(&tables.tSection, section))
+    if (!TS_PreSection_LoadWhole(&tables.tSection, section.bytes, section.length))
         return;
     TS_NIT &nit = tables.tNIT;
     TS_NIT_FromPreSection(&nit, &tables.tSection);

@@ -51,19 +51,6 @@ struct TS_DumpRecords {
     TS_NIT tNIT;
 };
 
-// Loads a complete section into the records' reassembly buffer; false when it is longer than the
-// buffer holds (such a section has no record form).
-bool TS_Dump_Load(TS_PreSection *target, const Section &section)
-{
-    if (section.length > TS_SECTION_CAPACITY)
-        return false;
-    std::memcpy(target->lu8Section, section.bytes, section.length);
-    target->u16Length = u16(section.length);
-    target->u16Collected = u16(section.length);
-    target->u8Complete = 1;
-    return true;
-}
-
 // With TS_PRINT_CHANGES: the last section printed on each PID, so that the repeats (tables come
 // again every 100 ms or so in a broadcast) are left out; on the SI PIDs, whose tables take turns,
 // the last of each table and section (the key). PIDs and keys beyond kCapacity have every section
@@ -471,7 +458,7 @@ void TS_Dump::PrintTable(const char *type, const Section &section)
         return;
     }
     TS_DumpRecords &records = *m_pRecords;
-    if (!TS_Dump_Load(&records.tSection, section))
+    if (!TS_PreSection_LoadWhole(&records.tSection, section.bytes, section.length))
         return;
     if (pat)
         TS_PAT_FromPreSection(&records.tPAT, &records.tSection);
@@ -513,7 +500,7 @@ void TS_Dump::PrintPMT(const Section &section)
         return;
     }
     TS_DumpRecords &records = *m_pRecords;
-    if (!TS_Dump_Load(&records.tSection, section))
+    if (!TS_PreSection_LoadWhole(&records.tSection, section.bytes, section.length))
         return;
     TS_PMT_FromPreSection(&records.tPMT, &records.tSection, section.pid);
     Block(
@@ -536,7 +523,7 @@ void TS_Dump::PrintSI(const Section &section)
     if ((m_s32Mask & TS_PRINT_CHANGES) && !m_tRepeats.Wanted(section.pid, key, section))
         return;
     TS_DumpRecords &records = *m_pRecords;
-    if (!TS_Dump_Load(&records.tSection, section))
+    if (!TS_PreSection_LoadWhole(&records.tSection, section.bytes, section.length))
         return;
     const int family = m_pCore->TextFamily();
     const bool crc_ok = CRCHolds(section);
@@ -561,7 +548,7 @@ void TS_Dump::PrintPrivate(const Section &section, bool emm)
         ((m_s32Mask & TS_PRINT_CHANGES) && !m_tRepeats.Wanted(section.pid, 0, section)))
         return;
     TS_DumpRecords &records = *m_pRecords;
-    if (!TS_Dump_Load(&records.tSection, section))
+    if (!TS_PreSection_LoadWhole(&records.tSection, section.bytes, section.length))
         return;
     TS_Section_PrivateFromPreSection(&records.tPrivate, &records.tSection);
     (emm ? m_tLeft.lu8LastEMM : m_tLeft.lu8LastECM).assign(section.bytes, section.bytes + section.length);
@@ -734,10 +721,7 @@ template <class Record, class Decode>
 void TS_Dump_KeepRecord(Record *record, TS_PreSection *buffer, const std::vector<u8> &bytes, Decode &&decode)
 {
     record->u8Valid = 0;
-    Section section;
-    section.bytes = bytes.data();
-    section.length = u32(bytes.size());
-    if (!bytes.empty() && TS_Dump_Load(buffer, section))
+    if (!bytes.empty() && TS_PreSection_LoadWhole(buffer, bytes.data(), u32(bytes.size())))
         decode(record, buffer);
 }
 
