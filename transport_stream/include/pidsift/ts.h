@@ -635,6 +635,8 @@ struct TS_Data {
     TS_PreSection tCATSection;
     TS_CAT tCAT;
     TS_PreSection ltPMTSection[TS_MAX_PROGRAMS];  // element i follows the PMT of PAT entry i
+    // The last PMT of PAT entry i, kept after a later PAT lists another program there until that
+    // program's PMT comes; the last PCR printed for it (TS_Print).
     TS_PMT ltPMT[TS_MAX_PROGRAMS];
     TS_PCR ltPCR[TS_MAX_PROGRAMS];
     TS_PreSection tPrivateSection;  // ECM sections on a PMT's CA PID
@@ -765,7 +767,9 @@ constexpr int TS_PRINT_PIDS = 0x080;
 constexpr int TS_PRINT_PCR = 0x100;
 
 // Prints, on standard output, the blocks that mask selects with the bits 0x001 to 0x100 above;
-// other bits are ignored. -2: the input cannot be opened. -5: read error.
+// other bits are ignored. It follows the programs of the first TS_MAX_PROGRAMS entries of the PAT
+// and the first TS_MAX_STREAMS streams of each PMT, as its records hold them (pidsift::Dump,
+// <pidsift/demux.h>, follows every one). -2: the input cannot be opened. -5: read error.
 int TS_Print(const char *path, int mask);
 
 // Further selections of TS_DumpOptions::s32Mask, which TS_Print ignores. Bit 0x200 is ignored.
