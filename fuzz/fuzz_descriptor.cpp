@@ -84,8 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::memset(&descriptor, 0, sizeof descriptor);
     Check(TS_GetDescriptor(&descriptor, one.data()) == 0, "dispatch decodes");
     Check(descriptor.descriptor_tag == one[0] && descriptor.descriptor_length == one[1], "tag and length as read");
-    Check(TS_Descriptor_Print(&descriptor) == 0, "dispatch prints");
-    TS_Descriptor_PrintRAW(&descriptor);
+    TS_Sink out([](const char *, size_t) {});
+    Check(TS_Descriptor_Print(&out, &descriptor) == 0, "dispatch prints");
+    TS_Descriptor_PrintRAW(&out, &descriptor);
 
     for (const TS_DescriptorKind &kind : TS_DESCRIPTOR_KINDS) {
         TS_Descriptor record;
@@ -94,17 +95,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int result = kind.pfnGet(&record, one.data());
         if (kind.u8Tag == one[0]) {
             Check(result == 0, "a kind decodes its own tag");
-            Check(kind.pfnPrint(&record) == 0, "a kind prints its own tag");
+            Check(kind.pfnPrint(&out, &record) == 0, "a kind prints its own tag");
             TS_Json json;
-            TS_Json_Start(&json);
+            TS_Json_Start(&json, &out);
             Check(kind.pfnJSON(&json, &record) == 0, "a kind writes its own tag as JSON");
             TS_Json_EndLine(&json);
         } else {
             Check(result == -2, "a kind refuses a foreign tag");
             Check(std::memcmp(&record, &before, sizeof record) == 0, "a refused record is untouched");
-            Check(kind.pfnPrint(&descriptor) == -2, "a kind does not print a foreign tag");
+            Check(kind.pfnPrint(&out, &descriptor) == -2, "a kind does not print a foreign tag");
             TS_Json json;
-            TS_Json_Start(&json);
+            TS_Json_Start(&json, &out);
             Check(kind.pfnJSON(&json, &descriptor) == -2, "a kind does not write a foreign tag as JSON");
         }
     }

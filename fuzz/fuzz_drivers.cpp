@@ -16,6 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <pidsift/demux.h>
+
 #include "support.h"
 
 using fuzzsupport::Check;
@@ -68,23 +70,14 @@ void CheckProgramFiles(const u8 *data, size_t size)
     closedir(dir);
 }
 
-// Runs the dump with standard output in a scratch file, and returns what it printed.
+// Runs the dump (as pidsift-dump does) into a string, and returns what it printed.
 std::string CapturedDump(const std::string &input, int mask)
 {
-    const std::string path = fuzzsupport::ScratchFile("dump.out");
-    fflush(stdout);
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    Check(fd >= 0 && dup2(fd, STDOUT_FILENO) >= 0, "dump output redirected");
-    close(fd);
-    const TS_DumpOptions options = {mask};
-    Check(TS_Dump(input.c_str(), &options) == 0, "the dump reads the whole file");
-    fflush(stdout);
-    fuzzsupport::SilenceStdout();
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    unlink(path.c_str());
-    return text.str();
+    std::string text;
+    pidsift::RunSettings settings;
+    settings.printed.text = &text;
+    Check(pidsift::Dump(input.c_str(), mask, settings) == 0, "the dump reads the whole file");
+    return text;
 }
 
 // The JSON dump prints one valid object a line for each block of the text dump, and each block
@@ -140,17 +133,27 @@ void CountCheckEvent(const TS_CheckEvent *event, void *context)
 {
     CheckEvents &events = *static_cast<CheckEvents *>(context);
     switch (event->u8Kind) {
-    case TS_CHECK_EVENT_CONTINUITY: ++events.u64Breaks; break;
-    case TS_CHECK_EVENT_TRANSPORT: ++events.u64Damaged; break;
-    case TS_CHECK_EVENT_SCRAMBLED: ++events.u64Scrambled; break;
-    case TS_CHECK_EVENT_CLEAR: ++events.u64Clear; break;
+    case TS_CHECK_EVENT_CONTINUITY:
+        ++events.u64Breaks;
+        break;
+    case TS_CHECK_EVENT_TRANSPORT:
+        ++events.u64Damaged;
+        break;
+    case TS_CHECK_EVENT_SCRAMBLED:
+        ++events.u64Scrambled;
+        break;
+    case TS_CHECK_EVENT_CLEAR:
+        ++events.u64Clear;
+        break;
     case TS_CHECK_EVENT_SECOND:
         ++events.u64Seconds;
-        events.bOrdered = events.bOrdered && event->u64Time >= events.u64LastTime &&
-                          event->u16ProgramCount <= 2 * TS_MAX_PROGRAMS;
+        events.bOrdered =
+            events.bOrdered && event->u64Time >= events.u64LastTime && event->u16ProgramCount <= 2 * TS_MAX_PROGRAMS;
         events.u64LastTime = event->u64Time;
         break;
-    default: Check(false, "a known event kind"); break;
+    default:
+        Check(false, "a known event kind");
+        break;
     }
 }
 
@@ -164,8 +167,10 @@ void CheckTheCheck(const std::string &input, size_t size)
     TS_CheckReport &report = g_tCheckReport;
     Check(TS_CheckFile(&report, input.c_str()) == 0, "the check reads the whole file");
     Check(report.u64Bytes == size, "the check counts every byte read");
-    Check(report.u64Packets * TS_PACKET_SIZE + report.u64SkippedBytes <= size, "packets and skipped bytes fit the file");
-    Check(report.u32UnitSize == 0 || report.u32UnitSize == 188 || report.u32UnitSize == 192 || report.u32UnitSize == 204,
+    Check(report.u64Packets * TS_PACKET_SIZE + report.u64SkippedBytes <= size,
+          "packets and skipped bytes fit the file");
+    Check(report.u32UnitSize == 0 || report.u32UnitSize == 188 || report.u32UnitSize == 192 ||
+              report.u32UnitSize == 204,
           "a unit size of the three");
     Check(report.u64SyncLosses == report.ltCheck[TS_CHECK_SYNC_LOSS].u64Count, "sync losses counted once");
     Check(report.ltCheck[TS_CHECK_SYNC_BYTE].u64Count >= report.u64SyncLosses, "a loss has a bad sync byte");

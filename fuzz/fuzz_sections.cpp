@@ -4,10 +4,14 @@
 // for the rest bits 3-4 a private section, an SDT or a NIT (0x47 stays a private section, 0x4F
 // is an SDT, 0x57 a NIT). Each completed section is decoded, printed (as text in both text
 // families and as JSON) and checked against the record's capacities; the SDT sections are also
-// gathered as the drivers gather them.
+// gathered as the drivers gather them. A PAT, CAT or PMT is also printed whole from its section
+// (the dump's form), which must print what the record printers print when the record holds it
+// all.
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "psi/print.h"
 #include "psi/si.h"
 #include "support.h"
 
@@ -26,6 +30,51 @@ struct Tables {
     TS_NIT tNIT;
     TS_SDTServices tServices;
 } g_tTables;
+
+// What print writes to a string.
+template <class Print> std::string Text(Print &&print)
+{
+    std::string text;
+    {
+        TS_Sink out(&text);
+        print(&out);
+    }
+    return text;
+}
+
+template <class Print> std::string Json(Print &&print)
+{
+    return Text([&](TS_Sink *out) {
+        TS_Json json;
+        TS_Json_Start(&json, out);
+        TS_Json_ObjectBegin(&json);
+        print(&json);
+        TS_Json_ObjectEnd(&json);
+        Check(json.u32Depth == 0, "JSON closes every container it opens");
+    });
+}
+
+// The record printers and the whole-section printers of one section (print_record(out) and
+// print_section(out, bytes, length), then their JSON forms): the same text and JSON when the
+// record holds everything the section carries; the whole form never shorter.
+template <class Record, class Whole, class RecordJSON, class WholeJSON>
+void CompareForms(bool whole_in_record, const TS_PreSection &section, Record &&print_record, Whole &&print_whole,
+                  RecordJSON &&record_json, WholeJSON &&whole_json)
+{
+    const u8 *bytes = section.lu8Section;
+    const u32 length = section.u16Length;
+    const bool crc_ok = GetCRC32(0xFFFFFFFF, bytes, length) == 0;
+    const std::string record = Text(print_record);
+    const std::string whole = Text([&](TS_Sink *out) { print_whole(out, bytes, length); });
+    const std::string json_record = Json([&](TS_Json *json) { record_json(json, crc_ok); });
+    const std::string json_whole = Json([&](TS_Json *json) { whole_json(json, bytes, length, crc_ok); });
+    if (whole_in_record) {
+        Check(record == whole, "a whole section prints as its record");
+        Check(json_record == json_whole, "a whole section's JSON is its record's");
+    } else {
+        Check(whole.size() >= record.size(), "a section prints at least what its record holds");
+    }
+}
 
 void CheckImport(int result, const TS_PreSection &section)
 {
@@ -59,7 +108,10 @@ void OnPAT(const TS_Packet &header)
     TS_PAT &pat = g_tTables.tPAT;
     Check(TS_PAT_FromPreSection(&pat, &g_tTables.tPATSection) == 0, "PAT decodes");
     Check(pat.u16ProgramCount <= 16, "at most 16 PAT entries");
-    TS_PAT_Print(&pat);
+    CompareForms(
+        pat.u16ProgramCount < TS_MAX_PROGRAMS, g_tTables.tPATSection, [&](TS_Sink *out) { TS_PAT_Print(out, &pat); },
+        TS_PAT_PrintSection, [&](TS_Json *json, bool crc_ok) { TS_PAT_PrintJSON(json, &pat, crc_ok); },
+        TS_PAT_PrintSectionJSON);
 
     // The rebuilt packet carries the section with a CRC_32 that checks.
     u8 rebuilt[TS_PACKET_SIZE];
@@ -77,7 +129,10 @@ void OnCAT()
     u16 emm_pid = 0;
     Check(TS_GetCAPIDFromCAT(&emm_pid, &cat) == 0, "EMM PID query");
     Check(emm_pid == TS_NO_PID || emm_pid < 0x2000, "EMM PID is a PID or none");
-    TS_CAT_Print(&cat);
+    CompareForms(
+        cat.u16DescriptorCount < TS_MAX_DESCRIPTORS, g_tTables.tCATSection,
+        [&](TS_Sink *out) { TS_CAT_Print(out, &cat); }, TS_CAT_PrintSection,
+        [&](TS_Json *json, bool crc_ok) { TS_CAT_PrintJSON(json, &cat, crc_ok); }, TS_CAT_PrintSectionJSON);
 }
 
 void OnPMT(u16 pid)
@@ -96,7 +151,12 @@ void OnPMT(u16 pid)
     u16 ca_pid = 0;
     Check(TS_GetCAPIDFromPMT(&ca_pid, &pmt) == 0, "ECM PID query");
     Check(ca_pid == TS_NO_PID || ca_pid < 0x2000, "ECM PID is a PID or none");
-    TS_PMT_Print(&pmt);
+    bool whole = pmt.u16StreamCount < TS_MAX_STREAMS && pmt.u16DescriptorCount < TS_MAX_DESCRIPTORS;
+    for (u16 i = 0; i < pmt.u16StreamCount; ++i)
+        whole = whole && pmt.ltStream[i].u16DescriptorCount < TS_MAX_DESCRIPTORS;
+    CompareForms(
+        whole, g_tTables.tPMTSection, [&](TS_Sink *out) { TS_PMT_Print(out, &pmt); }, TS_PMT_PrintSection,
+        [&](TS_Json *json, bool crc_ok) { TS_PMT_PrintJSON(json, &pmt, crc_ok); }, TS_PMT_PrintSectionJSON);
 }
 
 void OnPrivate()
@@ -107,8 +167,10 @@ void OnPrivate()
     char name[256];
     TS_Section_TagToString(name, section.table_id);
     TS_Section_TagToString_ISO(name, section.table_id);
-    TS_Section_PrintPrivate(&section);
-    TS_Section_PrintEMM(&section);
+    Text([&](TS_Sink *out) {
+        TS_Section_PrintPrivate(out, &section);
+        TS_Section_PrintEMM(out, &section);
+    });
     u64 card_id = 0;
     TS_Section_GetCardIdFromEMM(&card_id, &section);
     Check(card_id < (u64(1) << 48), "card ID has 48 bits");
@@ -124,18 +186,12 @@ void CheckTags(const u8 *tags, u16 count)
 }
 
 template <class Table>
-void PrintSI(const Table *table, int (*print)(const Table *, int),
+void PrintSI(const Table *table, int (*print)(TS_Sink *, const Table *, int),
              void (*print_json)(TS_Json *, const Table *, bool, int))
 {
     for (int family : {TS_TEXT_DVB, TS_TEXT_ARIB}) {
-        print(table, family);
-        TS_Json json;
-        TS_Json_Start(&json);
-        TS_Json_ObjectBegin(&json);
-        print_json(&json, table, family == TS_TEXT_ARIB, family);
-        TS_Json_ObjectEnd(&json);
-        TS_Json_EndLine(&json);
-        Check(json.u32Depth == 0, "JSON closes every container it opens");
+        Text([&](TS_Sink *out) { print(out, table, family); });
+        Json([&](TS_Json *json) { print_json(json, table, family == TS_TEXT_ARIB, family); });
     }
 }
 

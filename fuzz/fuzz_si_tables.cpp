@@ -99,10 +99,17 @@ void CheckDescriptors(const std::vector<pidsift::SiDescriptor> &descriptors, siz
     }
 }
 
+// The text the printers write goes nowhere: only what they read matters.
+TS_Sink &Discard()
+{
+    thread_local TS_Sink sink([](const char *, size_t) {});
+    return sink;
+}
+
 template <class Print> void PrintJSON(Print print)
 {
     TS_Json json;
-    TS_Json_Start(&json);
+    TS_Json_Start(&json, &Discard());
     TS_Json_ObjectBegin(&json);
     print(&json);
     TS_Json_ObjectEnd(&json);
@@ -127,7 +134,7 @@ void OnEit(const u8 *section, size_t size, int family)
             pidsift::PrintEventJSON(json, event, family);
         });
     }
-    pidsift::PrintEit(eit, family);
+    pidsift::PrintEit(&Discard(), eit, family);
     PrintJSON([&](TS_Json *json) { pidsift::PrintEitJSON(json, eit, family == TS_TEXT_ARIB, family); });
 }
 
@@ -139,7 +146,7 @@ void OnTdt(const u8 *section, size_t size, int family)
     if (result != 0)
         return;
     CheckTime(tdt.UTC_time, family);
-    pidsift::PrintTdt(tdt, family);
+    pidsift::PrintTdt(&Discard(), tdt, family);
     PrintJSON([&](TS_Json *json) { pidsift::PrintTdtJSON(json, tdt, family); });
 }
 
@@ -159,7 +166,7 @@ void OnTot(const u8 *section, size_t size, int family)
                 if (pidsift::LocalTimeOffsetAt(entry, tot.UTC_time, &minutes))
                     Check(minutes > -24 * 60 && minutes < 24 * 60, "an offset under a day");
             }
-    pidsift::PrintTot(tot, family);
+    pidsift::PrintTot(&Discard(), tot, family);
     PrintJSON([&](TS_Json *json) { pidsift::PrintTotJSON(json, tot, true, family); });
 }
 
@@ -168,7 +175,7 @@ void OnLoop(const u8 *loop, size_t size, int family)
     const std::vector<pidsift::SiDescriptor> descriptors = pidsift::DecodeSiDescriptors(loop, size, loop + size);
     CheckDescriptors(descriptors, size, family);
     for (const pidsift::SiDescriptor &descriptor : descriptors)
-        pidsift::PrintSiDescriptor(descriptor, family);
+        pidsift::PrintSiDescriptor(&Discard(), descriptor, family);
     PrintJSON([&](TS_Json *json) { pidsift::PrintSiDescriptorsJSON(json, descriptors, family); });
 }
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <pidsift/demux.h>
+
 #include "front_end.h"
 
 namespace {
@@ -104,6 +106,7 @@ constexpr Option kOptions[] = {
 int main(int argc, char **argv)
 {
     int mask = 0;
+    int family = TS_TEXT_AUTO;
     bool selected = false;
     bool changes_only = false;
     bool json = false;
@@ -136,12 +139,10 @@ int main(int argc, char **argv)
             selected = true;
         } else if (std::strcmp(arg, "--charset") == 0 || std::strncmp(arg, "--charset=", 10) == 0) {
             const char *value = front_end::OptionValue(argc, argv, &i, 9);
-            int family = TS_TEXT_AUTO;
             if (value == nullptr)
                 return UsageError("%s needs auto, dvb or arib", "--charset");
             if (!front_end::ParseTextFamily(value, &family))
                 return UsageError("invalid --charset '%s': auto, dvb or arib", value);
-            TS_SetTextFamily(family);
         } else {
             const Option *found = nullptr;
             for (const Option &option : kOptions)
@@ -177,8 +178,9 @@ int main(int argc, char **argv)
         setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     // The progress line would be torn up by the text when both go to one terminal.
     front_end::Progress progress(!isatty(STDOUT_FILENO));
-    const TS_DumpOptions options = {mask};
-    const int result = TS_Dump(front_end::InputPath(file), &options);
+    pidsift::RunSettings settings;
+    settings.text_family = family;
+    const int result = pidsift::Dump(front_end::InputPath(file), mask, settings);
     progress.Finish();
     const bool written = front_end::FinishStandardOutput();
     return result == 0 && written ? front_end::kExitSuccess : front_end::kExitFailure;

@@ -317,6 +317,48 @@ TEST_F(DemuxTest, ADamagedPATAfterGoodOnesIsNotUsed)
     EXPECT_EQ(demux.Programs()[0].pmt_pid, 0x01F0);
 }
 
+// The text family is one vote for every driver: the SDTs and NITs of other transport streams and
+// networks count as the actual ones do, though only the actual ones name the services and the
+// network.
+TEST_F(DemuxTest, TheTextFamilyCountsTheSDTsAndNITsOfOthers)
+{
+    const Bytes actual = SDTSection(0x42, 0x7FE0, 0x7FE0, 0, {{0x0400, ServiceDescriptor(0x01, {}, Arib("総合"))}});
+    // Logo transmission (0xCF) in another stream's SDT; system management (0xFE) in another
+    // network's NIT.
+    const Bytes other_sdt =
+        SDTSection(0x46, 0x7FE1, 0x7FE0, 0,
+                   {{0x0408, Concat({ServiceDescriptor(0x01, {}, Text("Other")), Descriptor(0xCF, {0x01})})}});
+    const Bytes other_nit =
+        NITSection(0x41, 0x7FE1, 0, Concat({Descriptor(0x40, Text("Theirs")), Descriptor(0xFE, {0x03, 0x01})}), {});
+    const struct {
+        const char *what;
+        u16 pid;
+        Bytes other;
+        const char *name;
+    } cases[] = {
+        {"nothing but kanji bytes", 0, {}, "Am9g"},  // JIS 0x416D 0x3967 read as DVB's ASCII
+        {"another stream's SDT", 0x0011, other_sdt, "総合"},
+        {"another network's NIT", 0x0010, other_nit, "総合"},
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.what);
+        PacketBuilder builder;
+        Recording recording;
+        recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}})));
+        if (each.pid != 0)
+            recording.Add(builder.Section(each.pid, each.other));
+        recording.Add(builder.Section(0x0011, actual));
+        pidsift::Demux demux;
+        demux.KeepServices();
+        ASSERT_EQ(demux.Run(Write("family.ts", recording.bytes()).c_str()), 0);
+        const std::vector<pidsift::Service> services = demux.Services();
+        ASSERT_EQ(services.size(), 1u);
+        EXPECT_EQ(services[0].service_id, 0x0400);
+        EXPECT_EQ(services[0].name, each.name);
+        EXPECT_EQ(demux.NetworkName(), "");
+    }
+}
+
 TEST_F(DemuxTest, TheReadmeProgramListsTheProgramsOfAPipe)
 {
     const std::string sample = std::string(PIDSIFT_SOURCE_DIR) + "/samples/sample.ts";

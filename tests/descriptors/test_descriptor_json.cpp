@@ -26,9 +26,11 @@ std::unique_ptr<TS_Descriptor> Decoded(const std::vector<u8> &bytes)
 
 std::string Written(TS_DescriptorJSON form, const TS_Descriptor *descriptor, int *result)
 {
-    TS_Json writer;
-    TS_Json_Start(&writer);
-    return CaptureStdout([&] { *result = form(&writer, descriptor); });
+    return testsupport::Printed([&](TS_Sink *out) {
+        TS_Json writer;
+        TS_Json_Start(&writer, out);
+        *result = form(&writer, descriptor);
+    });
 }
 
 // The kinds whose JSON form does more than name its fields: fields present or not, bytes behind
@@ -127,8 +129,10 @@ TEST(DescriptorJson, AKindWritesNothingForAnotherKindOrANullPointer)
 {
     const auto other = Decoded({0x60, 1, 0x00});
     const auto video = Decoded({0x02, 1, 0x8D});
+    std::string written;
+    TS_Sink out(&written);
     TS_Json writer;
-    TS_Json_Start(&writer);
+    TS_Json_Start(&writer, &out);
     for (const TS_DescriptorKind &kind : TS_DESCRIPTOR_KINDS) {
         SCOPED_TRACE(int(kind.u8Tag));
         int result = 0;

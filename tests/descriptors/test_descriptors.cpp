@@ -16,8 +16,7 @@ namespace {
 
 // Bytes on the heap in a block of exactly their size.
 struct ExactBytes {
-    explicit ExactBytes(const std::vector<u8> &bytes)
-        : u32Size(u32(bytes.size())), lu8Data(new u8[bytes.size()])
+    explicit ExactBytes(const std::vector<u8> &bytes) : u32Size(u32(bytes.size())), lu8Data(new u8[bytes.size()])
     {
         std::memcpy(lu8Data.get(), bytes.data(), bytes.size());
     }
@@ -36,7 +35,7 @@ std::unique_ptr<TS_Descriptor> Filled(u8 fill)
 
 std::string Printed(TS_DescriptorPrinter print, const TS_Descriptor *descriptor)
 {
-    return testsupport::CaptureStdout([&] { print(descriptor); });
+    return testsupport::Printed([&](TS_Sink *out) { print(out, descriptor); });
 }
 
 // Decodes bytes through the dispatch and returns what the dispatch prints for the record.
@@ -58,10 +57,7 @@ std::vector<u8> Counting(u8 tag, u8 length, u8 first)
 }
 
 // The raw kind stands for every tag without a kind of its own.
-bool IsRaw(u8 tag)
-{
-    return &TS_DescriptorKind_For(tag) == &TS_DESCRIPTOR_RAW_KIND;
-}
+bool IsRaw(u8 tag) { return &TS_DescriptorKind_For(tag) == &TS_DESCRIPTOR_RAW_KIND; }
 
 struct GoldenCase {
     const char *strName;
@@ -75,19 +71,19 @@ std::vector<GoldenCase> GoldenCases()
         registration17.push_back(u8(0xA0 + i));
     return {
         // MPEG_1_only_flag set: the MPEG-2 fields are absent and not printed.
-        {"video_stream_mpeg1", {0x02, 0x01,
-                                0x8D}},  // MFRF 1, frame_rate_code 1, MPEG_1_only 1, CPF 0, SPF 1
-        {"video_stream_mpeg2", {0x02, 0x03,
-                                0x48,    // MFRF 0, frame_rate_code 9, MPEG_1_only 0, CPF 0, SPF 0
-                                0x04,    // profile_and_level_indication
-                                0x5F}},  // chroma_format 1, frame_rate_extension_flag 0, reserved 31
-        {"audio_stream", {0x03, 0x01,
-                          0xDD}},  // free_format 1, ID 1, layer 1, variable_rate 1, reserved 5
-        {"hierarchy", {0x04, 0x04,
-                       0xF3,    // reserved 15, hierarchy_type 3
-                       0xC5,    // reserved 3, hierarchy_layer_index 5
-                       0x87,    // reserved 2, hierarchy_embedded_layer_index 7
-                       0x7F}},  // reserved 1, hierarchy_channel 63
+        {"video_stream_mpeg1", {0x02, 0x01, 0x8D}},  // MFRF 1, frame_rate_code 1, MPEG_1_only 1, CPF 0, SPF 1
+        {"video_stream_mpeg2",
+         {0x02, 0x03,
+          0x48,                                // MFRF 0, frame_rate_code 9, MPEG_1_only 0, CPF 0, SPF 0
+          0x04,                                // profile_and_level_indication
+          0x5F}},                              // chroma_format 1, frame_rate_extension_flag 0, reserved 31
+        {"audio_stream", {0x03, 0x01, 0xDD}},  // free_format 1, ID 1, layer 1, variable_rate 1, reserved 5
+        {"hierarchy",
+         {0x04, 0x04,
+          0xF3,    // reserved 15, hierarchy_type 3
+          0xC5,    // reserved 3, hierarchy_layer_index 5
+          0x87,    // reserved 2, hierarchy_embedded_layer_index 7
+          0x7F}},  // reserved 1, hierarchy_channel 63
         {"registration_no_extra", {0x05, 0x04, 0x48, 0x44, 0x4D, 0x56}},  // "HDMV"
         {"registration_17_extra", registration17},
         {"registration_negative", {0x05, 0x04, 0x80, 0x00, 0x00, 0x00}},
@@ -95,14 +91,15 @@ std::vector<GoldenCase> GoldenCases()
         {"registration_short", {0x05, 0x02, 0x01, 0x02, 0x03, 0x04}},
         {"data_stream_alignment", {0x06, 0x01, 0x02}},
         {"target_background_grid", {0x07, 0x04, 0x0F, 0x00, 0x21, 0xC3}},  // 960 x 540, ARI 3
-        {"video_window", {0x08, 0x04,
-                          0x1D,    // horizontal_offset bits 13-6
-                          0xFC,    // horizontal_offset bits 5-0, vertical_offset bits 13-12
-                          0x43,    // vertical_offset bits 11-4
-                          0x75}},  // vertical_offset bits 3-0, window_priority 5
-        {"conditional_access", {0x09, 0x04,
-                                0x00, 0x05,    // CA_system_ID
-                                0xE9, 0x01}},  // reserved 7, CA_PID 0x0901
+        {"video_window",
+         {0x08, 0x04,
+          0x1D,    // horizontal_offset bits 13-6
+          0xFC,    // horizontal_offset bits 5-0, vertical_offset bits 13-12
+          0x43,    // vertical_offset bits 11-4
+          0x75}},  // vertical_offset bits 3-0, window_priority 5
+        {"conditional_access",
+         {0x09, 0x04, 0x00, 0x05,  // CA_system_ID
+          0xE9, 0x01}},            // reserved 7, CA_PID 0x0901
         {"conditional_access_private", {0x09, 0x07, 0x4A, 0x60, 0x1F, 0xFE, 0x01, 0x02, 0x03}},
         // Shorter than its fixed fields: empty private data.
         {"conditional_access_short", {0x09, 0x02, 0x00, 0x05, 0xE9, 0x01}},
@@ -110,24 +107,23 @@ std::vector<GoldenCase> GoldenCases()
         {"iso639_length4", {0x0A, 0x04, 0x6A, 0x70, 0x6E, 0x03}},  // "jpn", audio_type 3
         {"iso639_length6", {0x0A, 0x06, 0x6A, 0x70, 0x6E, 0x03, 0x65, 0x6E}},
         {"iso639_length8", {0x0A, 0x08, 0x6A, 0x70, 0x6E, 0x03, 0x65, 0x6E, 0x67, 0x01}},
-        {"system_clock", {0x0B, 0x02,
-                          0xC5,    // external_clock_reference 1, reserved 1, accuracy_integer 5
-                          0x7F}},  // accuracy_exponent 3, reserved 31
-        {"multiplex_buffer_utilization", {0x0C, 0x04,
-                                          0x80, 0x10,    // bound_valid 1, lower bound 16
-                                          0xFF, 0xFF}},  // reserved 1, upper bound 32767
+        {"system_clock",
+         {0x0B, 0x02,
+          0xC5,    // external_clock_reference 1, reserved 1, accuracy_integer 5
+          0x7F}},  // accuracy_exponent 3, reserved 31
+        {"multiplex_buffer_utilization",
+         {0x0C, 0x04, 0x80, 0x10,  // bound_valid 1, lower bound 16
+          0xFF, 0xFF}},            // reserved 1, upper bound 32767
         {"copyright", {0x0D, 0x06, 0x12, 0x34, 0x56, 0x78, 0xAB, 0xCD}},
         {"copyright_negative", {0x0D, 0x04, 0xFF, 0xFF, 0xFF, 0xFE}},
         {"copyright_short", {0x0D, 0x00, 0x00, 0x00, 0x00, 0x01}},
-        {"maximum_bitrate", {0x0E, 0x03,
-                             0xFF, 0xFF, 0xFF}},  // reserved 3, maximum_bitrate 0x3FFFFF
+        {"maximum_bitrate", {0x0E, 0x03, 0xFF, 0xFF, 0xFF}},  // reserved 3, maximum_bitrate 0x3FFFFF
         {"private_data_indicator_negative", {0x0F, 0x04, 0x80, 0x00, 0x00, 0x00}},
-        {"smoothing_buffer", {0x10, 0x06,
-                              0xC0, 0x00, 0x10,    // reserved 3, sb_leak_rate 16
-                              0xC0, 0x02, 0x00}},  // reserved 3, sb_size 512
-        {"std", {0x11, 0x01, 0xFF}},  // reserved bits kept in place: 254, leak_valid 1
-        {"ibp", {0x12, 0x02,
-                 0xBF, 0xFF}},  // closed_gop 1, identical_gop 0, max_gop_length 16383
+        {"smoothing_buffer",
+         {0x10, 0x06, 0xC0, 0x00, 0x10,     // reserved 3, sb_leak_rate 16
+          0xC0, 0x02, 0x00}},               // reserved 3, sb_size 512
+        {"std", {0x11, 0x01, 0xFF}},        // reserved bits kept in place: 254, leak_valid 1
+        {"ibp", {0x12, 0x02, 0xBF, 0xFF}},  // closed_gop 1, identical_gop 0, max_gop_length 16383
         {"raw_length0", {0xC1, 0x00}},
         {"raw_length16", Counting(0x52, 16, 0x00)},
         {"raw_length20", Counting(0xC1, 20, 0xF0)},
@@ -196,9 +192,9 @@ TEST(DescriptorGolden, EveryKindWritesItsJSONAsExpected)
         const ExactBytes exact(test.lu8Bytes);
         auto descriptor = Filled(0);
         ASSERT_EQ(TS_GetDescriptor(descriptor.get(), exact.begin()), 0);
-        lines += std::string(test.strName) + " " + testsupport::CaptureStdout([&] {
+        lines += std::string(test.strName) + " " + testsupport::Printed([&](TS_Sink *out) {
                      TS_Json json;
-                     TS_Json_Start(&json);
+                     TS_Json_Start(&json, out);
                      TS_Descriptor_PrintJSON(&json, descriptor.get());
                      TS_Json_EndLine(&json);
                  });
@@ -272,14 +268,12 @@ TEST(DescriptorDispatch, EveryTagGoesToItsOwnDecoderAndPrinter)
         auto direct = Filled(0x5A);
         ASSERT_EQ(TS_GetDescriptor(dispatched.get(), exact.begin()), 0);
         ASSERT_EQ(get(direct.get(), exact.begin()), 0) << "tag " << tag;
-        EXPECT_EQ(std::memcmp(dispatched.get(), direct.get(), sizeof(TS_Descriptor)), 0)
-            << "tag " << tag;
+        EXPECT_EQ(std::memcmp(dispatched.get(), direct.get(), sizeof(TS_Descriptor)), 0) << "tag " << tag;
         EXPECT_EQ(dispatched->descriptor_tag, tag);
         EXPECT_EQ(dispatched->descriptor_length, 12);
 
         std::string through_dispatch;
-        through_dispatch = testsupport::CaptureStdout(
-            [&] { EXPECT_EQ(TS_Descriptor_Print(dispatched.get()), 0); });
+        through_dispatch = testsupport::CaptureStdout([&] { EXPECT_EQ(TS_Descriptor_Print(dispatched.get()), 0); });
         EXPECT_EQ(through_dispatch, Printed(print, direct.get())) << "tag " << tag;
         EXPECT_EQ(through_dispatch.rfind("[D ", 0), 0u) << "tag " << tag;
     }
@@ -298,8 +292,7 @@ TEST(DescriptorDispatch, RawDecoderKeepsAnyTagAsItStands)
     const u8 ibp[] = {0x12, 0x02, 0xBF, 0xFF};
     auto descriptor = Filled(0);
     EXPECT_EQ(TS_Descriptor_GetRAW(descriptor.get(), ibp), 0);
-    EXPECT_EQ(Printed(TS_Descriptor_PrintRAW, descriptor.get()),
-              "[D ?] T:0x12 L:2\n  0xBF, 0xFF, \n");
+    EXPECT_EQ(Printed(TS_Descriptor_PrintRAW, descriptor.get()), "[D ?] T:0x12 L:2\n  0xBF, 0xFF, \n");
 }
 
 TEST(DescriptorErrors, ForeignTagsAreRefusedWithoutEffect)
@@ -319,7 +312,7 @@ TEST(DescriptorErrors, ForeignTagsAreRefusedWithoutEffect)
             ASSERT_EQ(TS_GetDescriptor(record.get(), Counting(foreign, 8, 0x10).data()), 0);
             int result = 0;
             const std::string printed =
-                testsupport::CaptureStdout([&] { result = kind.pfnPrint(record.get()); });
+                testsupport::Printed([&](TS_Sink *out) { result = kind.pfnPrint(out, record.get()); });
             EXPECT_EQ(result, -2) << "tag " << int(kind.u8Tag) << " record " << int(foreign);
             EXPECT_EQ(printed, "");
         }
@@ -333,7 +326,8 @@ TEST(DescriptorErrors, NullPointersGiveMinusOne)
     for (const TS_DescriptorKind &kind : TS_DESCRIPTOR_KINDS) {
         EXPECT_EQ(kind.pfnGet(nullptr, bytes), -1);
         EXPECT_EQ(kind.pfnGet(&descriptor, nullptr), -1);
-        EXPECT_EQ(kind.pfnPrint(nullptr), -1);
+        TS_Sink out(stdout);
+        EXPECT_EQ(kind.pfnPrint(&out, nullptr), -1);
     }
     EXPECT_EQ(TS_GetDescriptor(nullptr, bytes), -1);
     EXPECT_EQ(TS_GetDescriptor(&descriptor, nullptr), -1);
@@ -351,18 +345,30 @@ TEST(DescriptorBounds, FixedBodyAtTheSectionEndIsReadInsideIt)
     // Each kind with the shortest length that holds its whole fixed body, ending exactly at the
     // section end: decoded, and no byte past it read.
     const std::vector<std::vector<u8>> whole = {
-        {0x02, 0x01, 0x8D}, {0x02, 0x03, 0x48, 0x04, 0x5F}, {0x03, 0x01, 0xDD},
-        {0x04, 0x04, 1, 2, 3, 4}, {0x05, 0x04, 1, 2, 3, 4}, {0x06, 0x01, 1},
-        {0x07, 0x04, 1, 2, 3, 4}, {0x08, 0x04, 1, 2, 3, 4}, {0x09, 0x04, 1, 2, 3, 4},
-        {0x0A, 0x00}, {0x0A, 0x04, 1, 2, 3, 4}, {0x0B, 0x02, 1, 2}, {0x0C, 0x04, 1, 2, 3, 4},
-        {0x0D, 0x04, 1, 2, 3, 4}, {0x0E, 0x03, 1, 2, 3}, {0x0F, 0x04, 1, 2, 3, 4},
-        {0x10, 0x06, 1, 2, 3, 4, 5, 6}, {0x11, 0x01, 1}, {0x12, 0x02, 1, 2},
+        {0x02, 0x01, 0x8D},
+        {0x02, 0x03, 0x48, 0x04, 0x5F},
+        {0x03, 0x01, 0xDD},
+        {0x04, 0x04, 1, 2, 3, 4},
+        {0x05, 0x04, 1, 2, 3, 4},
+        {0x06, 0x01, 1},
+        {0x07, 0x04, 1, 2, 3, 4},
+        {0x08, 0x04, 1, 2, 3, 4},
+        {0x09, 0x04, 1, 2, 3, 4},
+        {0x0A, 0x00},
+        {0x0A, 0x04, 1, 2, 3, 4},
+        {0x0B, 0x02, 1, 2},
+        {0x0C, 0x04, 1, 2, 3, 4},
+        {0x0D, 0x04, 1, 2, 3, 4},
+        {0x0E, 0x03, 1, 2, 3},
+        {0x0F, 0x04, 1, 2, 3, 4},
+        {0x10, 0x06, 1, 2, 3, 4, 5, 6},
+        {0x11, 0x01, 1},
+        {0x12, 0x02, 1, 2},
     };
     for (const std::vector<u8> &bytes : whole) {
         const ExactBytes exact(bytes);
         TS_Descriptor descriptor{};
-        EXPECT_EQ(TS_Descriptor_GetWithin(&descriptor, exact.begin(), exact.end()),
-                  int(bytes.size()))
+        EXPECT_EQ(TS_Descriptor_GetWithin(&descriptor, exact.begin(), exact.end()), int(bytes.size()))
             << "tag " << int(bytes[0]);
         EXPECT_EQ(descriptor.descriptor_tag, bytes[0]);
 
@@ -370,8 +376,7 @@ TEST(DescriptorBounds, FixedBodyAtTheSectionEndIsReadInsideIt)
         const ExactBytes cut(std::vector<u8>(bytes.begin(), bytes.end() - 1));
         if (cut.u32Size >= 2) {
             TS_Descriptor untouched{};
-            EXPECT_EQ(TS_Descriptor_GetWithin(&untouched, cut.begin(), cut.end()), -4)
-                << "tag " << int(bytes[0]);
+            EXPECT_EQ(TS_Descriptor_GetWithin(&untouched, cut.begin(), cut.end()), -4) << "tag " << int(bytes[0]);
             EXPECT_EQ(untouched.descriptor_tag, 0);
         }
     }
@@ -390,9 +395,9 @@ TEST(DescriptorBounds, AShortLengthDoesNotShortenTheFixedPart)
     const FixedPart parts[] = {
         {0x02, 0x04, 3},  // video stream with MPEG_1_only_flag set: the flags byte alone
         {0x02, 0x00, 5},  // video stream: flags, profile and level, chroma format byte
-        {0x03, 0, 3}, {0x04, 0, 6}, {0x05, 0, 6}, {0x06, 0, 3}, {0x07, 0, 6}, {0x08, 0, 6},
-        {0x09, 0, 6}, {0x0A, 0, 2}, {0x0B, 0, 4}, {0x0C, 0, 6}, {0x0D, 0, 6}, {0x0E, 0, 5},
-        {0x0F, 0, 6}, {0x10, 0, 8}, {0x11, 0, 3}, {0x12, 0, 4},
+        {0x03, 0, 3},    {0x04, 0, 6}, {0x05, 0, 6}, {0x06, 0, 3}, {0x07, 0, 6}, {0x08, 0, 6},
+        {0x09, 0, 6},    {0x0A, 0, 2}, {0x0B, 0, 4}, {0x0C, 0, 6}, {0x0D, 0, 6}, {0x0E, 0, 5},
+        {0x0F, 0, 6},    {0x10, 0, 8}, {0x11, 0, 3}, {0x12, 0, 4},
     };
     for (const FixedPart &part : parts) {
         std::vector<u8> bytes(part.u32Size, 0xFF);
@@ -452,20 +457,23 @@ TEST(DescriptorPMT, ARIBAndISODescriptorsDecodeWithTheirKinds)
         0xDE, 0x01, 0x3C,                    // content availability
     };
     std::vector<u8> streams;
-    PutStream(&streams, 0x02, 0x0111, {
-        0x52, 0x01, 0x00,                    // stream identifier
-        0xC8, 0x01, 0x01,                    // video decode control
-        0x02, 0x03, 0x48, 0x04, 0x5F,        // video stream
-    });
-    PutStream(&streams, 0x0F, 0x0112, {
-        0x52, 0x01, 0x10,                    // stream identifier
-        0x0A, 0x04, 0x6A, 0x70, 0x6E, 0x00,  // ISO 639 language "jpn"
-    });
-    PutStream(&streams, 0x0D, 0x0130, {
-        0x52, 0x01, 0x30,                    // stream identifier
-        0xFD, 0x03, 0x00, 0x08, 0x3D,        // data component
-        0x05, 0x04, 0x41, 0x52, 0x49, 0x42,  // registration
-    });
+    PutStream(&streams, 0x02, 0x0111,
+              {
+                  0x52, 0x01, 0x00,              // stream identifier
+                  0xC8, 0x01, 0x01,              // video decode control
+                  0x02, 0x03, 0x48, 0x04, 0x5F,  // video stream
+              });
+    PutStream(&streams, 0x0F, 0x0112,
+              {
+                  0x52, 0x01, 0x10,                    // stream identifier
+                  0x0A, 0x04, 0x6A, 0x70, 0x6E, 0x00,  // ISO 639 language "jpn"
+              });
+    PutStream(&streams, 0x0D, 0x0130,
+              {
+                  0x52, 0x01, 0x30,                    // stream identifier
+                  0xFD, 0x03, 0x00, 0x08, 0x3D,        // data component
+                  0x05, 0x04, 0x41, 0x52, 0x49, 0x42,  // registration
+              });
     const std::vector<u8> bytes = PMTSection(program_info, streams);
 
     // Through reassembly: one packet whose payload starts the section.
@@ -509,12 +517,12 @@ TEST(DescriptorPMT, ARIBAndISODescriptorsDecodeWithTheirKinds)
     EXPECT_EQ(data.ltDescriptor[2].tRegistration.format_identifier, 0x41524942u);
 
     // Every descriptor of the section, printed in loop order.
-    const std::string printed = testsupport::CaptureStdout([&] {
+    const std::string printed = testsupport::Printed([&](TS_Sink *out) {
         for (u16 i = 0; i < pmt->u16DescriptorCount; ++i)
-            TS_Descriptor_Print(&pmt->ltDescriptor[i]);
+            TS_Descriptor_Print(out, &pmt->ltDescriptor[i]);
         for (u16 s = 0; s < pmt->u16StreamCount; ++s)
             for (u16 i = 0; i < pmt->ltStream[s].u16DescriptorCount; ++i)
-                TS_Descriptor_Print(&pmt->ltStream[s].ltDescriptor[i]);
+                TS_Descriptor_Print(out, &pmt->ltStream[s].ltDescriptor[i]);
     });
     EXPECT_EQ(testsupport::CompareWithGolden("descriptor_pmt_loops", printed), "");
 }
@@ -522,10 +530,11 @@ TEST(DescriptorPMT, ARIBAndISODescriptorsDecodeWithTheirKinds)
 TEST(DescriptorPMT, StreamLoopRunningPastTheSectionIsCut)
 {
     std::vector<u8> streams;
-    PutStream(&streams, 0x02, 0x0111, {
-        0x52, 0x01, 0x00,  // stream identifier
-        0xC1, 0x1E,        // digital copy control announcing 30 bytes: only the CRC_32 follows
-    });
+    PutStream(&streams, 0x02, 0x0111,
+              {
+                  0x52, 0x01, 0x00,  // stream identifier
+                  0xC1, 0x1E,        // digital copy control announcing 30 bytes: only the CRC_32 follows
+              });
     std::vector<u8> bytes = PMTSection({}, streams);
     // ES_info_length claims 40 bytes, more than the section holds.
     bytes[12 + 3] = 0xF0;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include <pidsift/demux.h>
+
 #include "capture.h"
 #include "recording.h"
 
@@ -23,7 +25,7 @@ Packet AdaptationOnly(u16 pid)
     packet[2] = u8(pid);
     packet[3] = 0x20;  // adaptation field only, continuity_counter 0
     packet[4] = 183;   // adaptation_field_length
-    packet[5] = 0x00;                                    // no flag set
+    packet[5] = 0x00;  // no flag set
     return packet;
 }
 
@@ -37,16 +39,18 @@ Recording DumpRecording()
     Recording recording;
     const Bytes pat = PATSection(0x7FE0, 3, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}});
     const Bytes cat = CATSection(1, CADescriptor(0x0005, 0x0901));
-    const Bytes pmt_a = PMTSection(0x0400, 0, 0x0111, Descriptor(0xC1, {0x84, 0xFF}),
-                                   {{0x02, 0x0111, Descriptor(0x52, {0x00})}, {0x0F, 0x0112, Descriptor(0x52, {0x10})}});
+    const Bytes pmt_a =
+        PMTSection(0x0400, 0, 0x0111, Descriptor(0xC1, {0x84, 0xFF}),
+                   {{0x02, 0x0111, Descriptor(0x52, {0x00})}, {0x0F, 0x0112, Descriptor(0x52, {0x10})}});
     // A registration descriptor with 170 bytes of additional_identification_info: the section
     // needs two packets.
     Bytes long_info(170);
     for (size_t i = 0; i < long_info.size(); ++i)
         long_info[i] = u8(i);
-    const Bytes pmt_b = PMTSection(
-        0x0401, 2, 0x01FF, Concat({CADescriptor(0x0005, 0x0130, {0x01, 0x02}), Descriptor(0x05, Concat({{'A', 'R', 'I', 'B'}, long_info}))}),
-        {{0x02, 0x0121, {}}, {0x0F, 0x0122, {}}});
+    const Bytes pmt_b = PMTSection(0x0401, 2, 0x01FF,
+                                   Concat({CADescriptor(0x0005, 0x0130, {0x01, 0x02}),
+                                           Descriptor(0x05, Concat({{'A', 'R', 'I', 'B'}, long_info}))}),
+                                   {{0x02, 0x0121, {}}, {0x0F, 0x0122, {}}});
     const Bytes emm = PrivateSection(0x84, 0x0001, 0, {0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0xEE, 0xEE});
     const Bytes ecm = PrivateSection(0x82, 0x0401, 0, {0x11, 0x22, 0x33, 0x44});
 
@@ -68,8 +72,8 @@ Recording DumpRecording()
     recording.Add(builder.PCR(0x0111, 2700000 + 3600, 12, true, 0x66), 0x0400);  // PCR on the video PID
     recording.Add(builder.Payload(0x0111, 0x67), 0x0400);
     recording.Add(builder.Payload(0x0112, 0x68, true), 0x0400);
-    recording.Add(AdaptationOnly(0x01FF), 0x0401);                       // no PCR in it
-    recording.Add(builder.PCR(0x01FF, 324000000, 299, false), 0x0401);             // one hour in
+    recording.Add(AdaptationOnly(0x01FF), 0x0401);                      // no PCR in it
+    recording.Add(builder.PCR(0x01FF, 324000000, 299, false), 0x0401);  // one hour in
     recording.Add(builder.Section(0x0130, ecm), 0x0401);
     recording.Add(builder.Section(0x0901, emm));
     recording.Add(builder.Payload(0x0121, 0x69), 0x0401);
@@ -90,6 +94,17 @@ protected:
             *result = returned;
         else
             EXPECT_EQ(returned, 0);
+        return text;
+    }
+    // The dump as pidsift-dump runs it: every entry of the tables, into a string.
+    std::string FullDump(const Recording &recording, int mask)
+    {
+        const std::string path = dir.File("full.ts");
+        EXPECT_TRUE(WriteFile(path, recording.bytes()));
+        std::string text;
+        pidsift::RunSettings settings;
+        settings.printed.text = &text;
+        EXPECT_EQ(pidsift::Dump(path.c_str(), mask, settings), 0);
         return text;
     }
     static size_t Count(const std::string &text, const std::string &what)
@@ -214,6 +229,85 @@ TEST_F(StreamDump, APMTSlotKeepsItsPMTUntilReplaced)
     EXPECT_EQ(Count(text, "[TS Packet]"), 4u);
     EXPECT_EQ(g_tData.ltPMT[1].program_number, 2);
     EXPECT_EQ(g_tData.ltPMT[2].program_number, 2);
+    // pidsift-dump's run keeps the slots alike.
+    EXPECT_EQ(FullDump(recording, TS_PRINT_ES), text);
+}
+
+// TS_Print leaves in g_tData.ltPCR the last PCR printed for each position, on the first position
+// whose PMT names the PCR_PID; the slot's PMT still names it after a later PAT lists another
+// program there, so the PCR prints and stays on that position.
+TEST_F(StreamDump, APCRGoesToTheFirstSlotNamingItsPID)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {1, 0x1F0}, {2, 0x1F1}})));
+    // Two programs on one clock, carried on the first one's video PID.
+    recording.Add(builder.Section(0x1F0, PMTSection(1, 0, 0x111, {}, {{0x02, 0x111, {}}})));
+    recording.Add(builder.Section(0x1F1, PMTSection(2, 0, 0x111, {}, {{0x02, 0x121, {}}})));
+    recording.Add(builder.PCR(0x111, 90000, 0, true, 0x11));
+    recording.Add(builder.Section(0, PATSection(1, 1, {{0, 0x10}, {3, 0x1F2}, {2, 0x1F1}})));
+    recording.Add(builder.PCR(0x111, 180000, 0, true, 0x11));
+    const std::string text = Dump(recording, TS_PRINT_PCR);
+    EXPECT_EQ(Count(text, "[PCR]"), 2u);
+    EXPECT_NE(text.find("PB:180000(00:00:02.000)"), std::string::npos);
+    EXPECT_EQ(g_tData.ltPCR[1].program_clock_reference_base, 180000u);
+    EXPECT_EQ(g_tData.ltPCR[2].program_clock_reference_base, 0u);
+    EXPECT_EQ(FullDump(recording, TS_PRINT_PCR), text);
+}
+
+// TS_Print follows what its records hold: the programs of the first 16 entries of the PAT and the
+// first 16 streams of a PMT. pidsift-dump follows every one.
+TEST_F(StreamDump, PrintFollowsWhatTheRecordsHold)
+{
+    std::vector<PATEntry> programs = {{0, 0x0010}};
+    for (u16 n = 1; n <= 17; ++n)
+        programs.push_back({n, u16(0x01F0 + n)});
+    std::vector<PMTStreamSpec> streams;
+    for (u16 i = 0; i < 20; ++i)
+        streams.push_back({0x06, u16(0x0300 + i), {}});
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, programs)));
+    recording.Add(builder.Section(0x01F1, PMTSection(1, 0, 0x0300, {}, streams)));
+    recording.Add(builder.Section(0x0201, PMTSection(17, 0, 0x0400, {}, {{0x02, 0x0400, {}}})));  // entry 17
+    for (u16 i = 0; i < 20; ++i)
+        recording.Add(builder.Payload(u16(0x0300 + i), u8(i)));
+    recording.Add(builder.Payload(0x0400, 0x40));
+
+    const std::string records = Dump(recording, TS_PRINT_PMT | TS_PRINT_ES);
+    EXPECT_EQ(Count(records, "[PMT]"), 1u);
+    EXPECT_EQ(Count(records, "[TS Packet]"), 16u);
+    EXPECT_EQ(Count(records, "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x030F"), 1u);
+    EXPECT_EQ(Count(records, "PID:0x0310"), 0u);
+    EXPECT_EQ(Count(records, "PID:0x0400"), 0u);
+    const std::string full = FullDump(recording, TS_PRINT_PMT | TS_PRINT_ES);
+    EXPECT_EQ(Count(full, "[PMT]"), 2u);
+    EXPECT_EQ(Count(full, "[TS Packet]"), 21u);
+    EXPECT_EQ(Count(full, "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0313"), 1u);
+    EXPECT_EQ(Count(full, "[TS Packet] TEI:0 PUSI:0 TP:0 PID:0x0400"), 1u);
+}
+
+// The PID list looks at every PID until it has met it; the SDT and NIT PIDs, met at their first
+// packet, still print every table that comes on them.
+TEST_F(StreamDump, SDTAndNITPrintBesideThePIDList)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}})));
+    for (u8 version = 0; version < 3; ++version) {
+        recording.Add(builder.Section(
+            0x0011,
+            SDTSection(0x42, 0x7FE0, 0x233A, version,
+                       {{0x0400, ServiceDescriptor(0x01, Text("P"), Text("Service " + std::to_string(version)))}})));
+        recording.Add(builder.Section(0x0010, NITSection(0x40, 0x3001, version, Descriptor(0x40, Text("Net")), {})));
+        recording.Add(PacketBuilder::Null());
+    }
+    const std::string tables = FullDump(recording, TS_PRINT_SDT | TS_PRINT_NIT);
+    EXPECT_EQ(Count(tables, "[SDT]"), 3u);
+    EXPECT_EQ(Count(tables, "[NIT]"), 3u);
+    EXPECT_NE(tables.find("\"Service 2\""), std::string::npos) << tables;
+    EXPECT_EQ(FullDump(recording, TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PIDS),
+              tables + kSeparator + "PID List:\n  0x0000,\n  0x0011,\n  0x0010,\n  0x1FFF,\n");
 }
 
 TEST_F(StreamDump, Failures)
@@ -288,8 +382,10 @@ TEST_F(StreamDump, PIDsPrintFromTheTableThatGivesThemARole)
     // Program 0x0401's PMT: three times once its PAT entry is there.
     EXPECT_EQ(Count(text, "[PMT]"), 2u + 3u);
     EXPECT_EQ(Count(text, "PN:1025"), 1u);
-    EXPECT_NE(text.find("PID List:\n  0x0000,\n  0x01F0,\n  0x0114,\n  0x0115,\n  0x0901,\n  0x01F1,\n  0x1FFF,\n  0x0001,\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find(
+            "PID List:\n  0x0000,\n  0x01F0,\n  0x0114,\n  0x0115,\n  0x0901,\n  0x01F1,\n  0x1FFF,\n  0x0001,\n"),
+        std::string::npos)
         << text;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <pidsift/demux.h>
+
 #include "capture.h"
 #include "recording.h"
 
@@ -111,10 +113,10 @@ protected:
     {
         const std::string path = dir.File("in.ts");
         EXPECT_TRUE(WriteFile(path, bytes));
-        int result = 0;
-        const TS_DumpOptions options = {mask};
-        const std::string text = CaptureStdout([&] { result = TS_Dump(path.c_str(), &options); });
-        EXPECT_EQ(result, expected_result);
+        std::string text;
+        pidsift::RunSettings settings;
+        settings.printed.text = &text;
+        EXPECT_EQ(pidsift::Dump(path.c_str(), mask, settings), expected_result);
         return text;
     }
     // Every line parsed: the text must be whole lines of JSON objects and nothing else.
@@ -300,11 +302,117 @@ TEST_F(DumpJson, SameBlocksAsTheTextOfTheSameSelection)
 
 TEST_F(DumpJson, AReadErrorStillEndsWithThePIDListAndTheSummary)
 {
-    int result = 0;
-    const TS_DumpOptions options = {TS_PRINT_PIDS | TS_PRINT_CHANGES | TS_PRINT_JSON};
-    const std::string text = CaptureStdout([&] { result = TS_Dump(dir.path().c_str(), &options); });
-    EXPECT_EQ(result, -5);
+    std::string text;
+    pidsift::RunSettings settings;
+    settings.printed.text = &text;
+    EXPECT_EQ(pidsift::Dump(dir.path().c_str(), TS_PRINT_PIDS | TS_PRINT_CHANGES | TS_PRINT_JSON, settings), -5);
     EXPECT_EQ(text, "{\"type\":\"pids\",\"pids\":[]}\n{\"type\":\"summary\",\"repeats_left_out\":0}\n");
+    // The public entry point prints the same on standard output.
+    const TS_DumpOptions options = {TS_PRINT_PIDS | TS_PRINT_CHANGES | TS_PRINT_JSON};
+    int result = 0;
+    EXPECT_EQ(CaptureStdout([&] { result = TS_Dump(dir.path().c_str(), &options); }), text);
+    EXPECT_EQ(result, -5);
+}
+
+// Two programs scrambled under ECM PIDs of their own, whose ECM sections take two packets each
+// and come interleaved, as a multiplexer sends each ECM PID at its own pace: each PID's section
+// is collected apart from the other's, and both print whole.
+TEST_F(DumpJson, InterleavedECMSectionsOfTwoProgramsEachPrintWhole)
+{
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, {{0, 0x0010}, {0x0400, 0x01F0}, {0x0401, 0x01F1}})));
+    recording.Add(
+        builder.Section(0x01F0, PMTSection(0x0400, 0, 0x0111, CADescriptor(0x0005, 0x0130), {{0x02, 0x0111, {}}})));
+    recording.Add(
+        builder.Section(0x01F1, PMTSection(0x0401, 0, 0x0121, CADescriptor(0x0005, 0x0131), {{0x02, 0x0121, {}}})));
+    Bytes first(200), second(200);
+    for (size_t i = 0; i < first.size(); ++i) {
+        first[i] = u8(i);
+        second[i] = u8(0xFF - i);
+    }
+    const Bytes ecm_a = PrivateSection(0x80, 0x0400, 0, first);
+    const Bytes ecm_b = PrivateSection(0x81, 0x0401, 0, second);
+    const std::vector<Packet> a = builder.Section(0x0130, ecm_a);
+    const std::vector<Packet> b = builder.Section(0x0131, ecm_b);
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(b.size(), 2u);
+    recording.Add(a[0]);
+    recording.Add(builder.Payload(0x0111, 0x11, true));
+    recording.Add(b[0]);
+    recording.Add(a[1]);
+    recording.Add(PacketBuilder::Null());
+    recording.Add(b[1]);
+    const Bytes bytes = recording.bytes();
+
+    const std::vector<json> lines = Lines(bytes, TS_PRINT_ECM);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["pid"], 0x0130);
+    EXPECT_EQ(lines[0]["packet_index"], 6);  // the packet that ended it
+    EXPECT_EQ(lines[0]["table_id_extension"], 0x0400);
+    EXPECT_EQ(lines[0]["private_data_byte"], Hex(first));
+    EXPECT_EQ(lines[0]["crc_ok"], true);
+    EXPECT_EQ(lines[1]["pid"], 0x0131);
+    EXPECT_EQ(lines[1]["packet_index"], 8);
+    EXPECT_EQ(lines[1]["table_id_extension"], 0x0401);
+    EXPECT_EQ(lines[1]["private_data_byte"], Hex(second));
+    EXPECT_EQ(lines[1]["crc_ok"], true);
+
+    // The text: each under the header line of the packet that ended it, with its own CRC_32.
+    const std::string text = Dump(bytes, TS_PRINT_ECM);
+    char crcs[2][32];
+    snprintf(crcs[0], sizeof crcs[0], "  CRC32:0x%08X\n", Crc32Mpeg2(ecm_a.data(), ecm_a.size() - 4));
+    snprintf(crcs[1], sizeof crcs[1], "  CRC32:0x%08X\n", Crc32Mpeg2(ecm_b.data(), ecm_b.size() - 4));
+    const size_t at_a = text.find("PID:0x0130(<assigned>) TSC:0 AFC:1 CN:1\n[Private] TI:0x80");
+    const size_t at_b = text.find("PID:0x0131(<assigned>) TSC:0 AFC:1 CN:1\n[Private] TI:0x81");
+    ASSERT_NE(at_a, std::string::npos) << text;
+    ASSERT_NE(at_b, std::string::npos) << text;
+    EXPECT_LT(at_a, text.find(crcs[0]));
+    EXPECT_LT(text.find(crcs[0]), at_b);
+    EXPECT_LT(at_b, text.find(crcs[1]));
+    EXPECT_EQ(Count(text, "[Private]"), 2u);
+}
+
+// A PAT of 40 programs over two packets, and a PMT of 20 streams, one with 40 descriptors: the
+// dump prints every entry, as text and as JSON; TS_Print keeps the records' 16 entries.
+TEST_F(DumpJson, EveryEntryOfALargePATAndPMT)
+{
+    std::vector<PATEntry> programs = {{0, 0x0010}};
+    for (u16 n = 1; n <= 40; ++n)
+        programs.push_back({n, u16(0x01F0 + n)});
+    Bytes descriptors;
+    for (u8 i = 0; i < 40; ++i)
+        descriptors.insert(descriptors.end(), {0x52, 0x01, i});  // stream identifiers
+    std::vector<PMTStreamSpec> streams;
+    for (u16 s = 0; s < 20; ++s)
+        streams.push_back({0x06, u16(0x0300 + s), s == 19 ? descriptors : Bytes{0x52, 0x01, u8(s)}});
+    PacketBuilder builder;
+    Recording recording;
+    recording.Add(builder.Section(0x0000, PATSection(0x7FE0, 0, programs)));
+    recording.Add(builder.Null());
+    recording.Add(builder.Section(0x0218, PMTSection(40, 0, 0x0300, {}, streams)));
+    const Bytes bytes = recording.bytes();
+
+    const std::string text = Dump(bytes, TS_PRINT_PAT | TS_PRINT_PMT);
+    EXPECT_NE(text.find("  Program:41\n"), std::string::npos);
+    EXPECT_NE(text.find("  PN:40 R3:7 PMTPID:0x0218\n"), std::string::npos);
+    EXPECT_EQ(Count(text, "  ST:0x06("), 20u);
+    EXPECT_NE(text.find("EPID:0x0313 ESIL:120 DSC:40\n  DSC:40\n"), std::string::npos);
+    EXPECT_EQ(Count(text, "[D Stream Identifier]"), 19u + 40u);
+
+    const std::vector<json> lines = Lines(bytes, TS_PRINT_PAT | TS_PRINT_PMT);
+    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines[0]["programs"].size(), 41u);
+    EXPECT_EQ(lines[0]["programs"][40]["pid"], 0x0218);
+    ASSERT_EQ(lines[1]["streams"].size(), 20u);
+    EXPECT_EQ(lines[1]["streams"][19]["descriptors"].size(), 40u);
+
+    // TS_Print: the records hold the first 16 entries, streams and 32 descriptors.
+    const std::string path = dir.File("large.ts");
+    ASSERT_TRUE(WriteFile(path, bytes));
+    const std::string records = CaptureStdout([&] { EXPECT_EQ(TS_Print(path.c_str(), TS_PRINT_PAT), 0); });
+    EXPECT_NE(records.find("  Program:16\n"), std::string::npos);
+    EXPECT_EQ(Count(records, "  PN:"), 16u);
 }
 
 }  // namespace

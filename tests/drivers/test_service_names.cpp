@@ -437,6 +437,28 @@ TEST_F(ServiceNames, NetworkNameOfTheActualNit)
                   SectionCRC(ours) + "\n");
 }
 
+// The dump's family counts the SDT of another transport stream and the NIT of another network:
+// their ARIB descriptors make the recording ARIB from them on.
+TEST_F(ServiceNames, TheDumpCountsTheTablesOfOtherStreams)
+{
+    const Bytes other_sdt =
+        SDTSection(0x46, 0x7FE1, 0x7FE0, 0,
+                   {{0x0408, Concat({ServiceDescriptor(0x01, {}, Arib("教育")), Descriptor(0xCF, {0x01})})}});
+    const Bytes other_nit = NITSection(0x41, 0x7FE1, 0, Descriptor(0xFE, {0x03, 0x01}), {});
+    for (const auto &[pid, other] : {std::pair{u16(0x0011), other_sdt}, std::pair{u16(0x0010), other_nit}}) {
+        SCOPED_TRACE(pid);
+        Multiplex mux;
+        mux.Cycle({mux.Section(pid, other)});
+        const std::vector<Json> lines =
+            JsonLines(Dump(mux.recording().bytes(), TS_PRINT_SDT | TS_PRINT_PROGRAMS | TS_PRINT_JSON));
+        ASSERT_EQ(lines.size(), pid == 0x0011 ? 2u : 1u);
+        if (pid == 0x0011) {
+            EXPECT_EQ(lines[0]["services"][0]["service_name"], "教育");
+        }
+        EXPECT_EQ(lines.back()["charset"], "arib");
+    }
+}
+
 TEST(TextFamily, AribNamesAndTags)
 {
     const struct {

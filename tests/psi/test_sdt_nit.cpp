@@ -32,9 +32,9 @@ std::unique_ptr<TS_NIT> DecodeNIT(const Bytes &section)
 
 template <class Table, class Print> Json AsJson(const Table &table, Print print, bool crc_ok, int family)
 {
-    const std::string text = CaptureStdout([&] {
+    const std::string text = testsupport::Printed([&](TS_Sink *out) {
         TS_Json json;
-        TS_Json_Start(&json);
+        TS_Json_Start(&json, out);
         TS_Json_ObjectBegin(&json);
         print(&json, &table, crc_ok, family);
         TS_Json_ObjectEnd(&json);

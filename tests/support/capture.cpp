@@ -30,11 +30,21 @@ std::string CaptureStdout(const std::function<void()> &print)
     return text;
 }
 
+std::string Printed(const std::function<void(TS_Sink *)> &print)
+{
+    std::string text;
+    {
+        TS_Sink out(&text);
+        print(&out);
+    }
+    return text;
+}
+
 std::string CaptureJsonObject(const std::function<void(TS_Json *)> &members)
 {
-    return CaptureStdout([&] {
+    return Printed([&](TS_Sink *out) {
         TS_Json json;
-        TS_Json_Start(&json);
+        TS_Json_Start(&json, out);
         TS_Json_ObjectBegin(&json);
         members(&json);
         TS_Json_ObjectEnd(&json);
@@ -76,7 +86,8 @@ std::string CompareWithGolden(const std::string &name, const std::string &text)
         ++at;
     std::ostringstream message;
     message << "output differs from " << path << " at byte " << at << "\n--- expected ---\n"
-            << expected << "\n--- printed ---\n" << text;
+            << expected << "\n--- printed ---\n"
+            << text;
     return message.str();
 }
 

@@ -7,13 +7,18 @@
 #include <string>
 
 struct TS_Json;
+class TS_Sink;
 
 namespace testsupport {
 
-// Runs print with standard output redirected, and returns every byte it printed.
+// Runs print with standard output redirected, and returns every byte it printed: for what can
+// print nowhere else (the public header's printers, the tools' own output).
 std::string CaptureStdout(const std::function<void()> &print);
 
-// What a JSON form writes as one document of its own: an object whose members members() writes
+// What print writes to a sink of its own: a string.
+std::string Printed(const std::function<void(TS_Sink *)> &print);
+
+// What a JSON form writes (to a string sink) as one document of its own: an object whose members members() writes
 // through the writer, and the end of its line.
 std::string CaptureJsonObject(const std::function<void(TS_Json *)> &members);
 

@@ -2,6 +2,8 @@
 // range and nested containers, each document read back by an independent JSON parser.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -17,10 +19,11 @@ using testsupport::CaptureStdout;
 // What the writer prints for one string value made of bytes.
 std::string Quoted(const std::string &bytes)
 {
-    TS_Json writer;
-    TS_Json_Start(&writer);
-    return CaptureStdout(
-        [&] { TS_Json_StringBytes(&writer, reinterpret_cast<const u8 *>(bytes.data()), bytes.size()); });
+    return testsupport::Printed([&](TS_Sink *out) {
+        TS_Json writer;
+        TS_Json_Start(&writer, out);
+        TS_Json_StringBytes(&writer, reinterpret_cast<const u8 *>(bytes.data()), bytes.size());
+    });
 }
 
 TEST(JsonWriter, StringsAreEscapedAndReadBack)
@@ -66,10 +69,10 @@ TEST(JsonWriter, StringsAreEscapedAndReadBack)
 
 TEST(JsonWriter, NumbersAndHexCoverTheirWholeRange)
 {
-    TS_Json writer;
-    TS_Json_Start(&writer);
     const u8 bytes[] = {0x00, 0x0f, 0xa5, 0xff};
-    const std::string text = CaptureStdout([&] {
+    const std::string text = testsupport::Printed([&](TS_Sink *out) {
+        TS_Json writer;
+        TS_Json_Start(&writer, out);
         TS_Json_ArrayBegin(&writer);
         for (u64 value : {u64(0), u64(9), u64(10), u64(4294967296), ~u64(0)})
             TS_Json_Number(&writer, value);
@@ -86,9 +89,9 @@ TEST(JsonWriter, NumbersAndHexCoverTheirWholeRange)
 
 TEST(JsonWriter, CommasFollowTheNestingAndEachLineStandsAlone)
 {
-    TS_Json writer;
-    TS_Json_Start(&writer);
-    const std::string text = CaptureStdout([&] {
+    const std::string text = testsupport::Printed([&](TS_Sink *out) {
+        TS_Json writer;
+        TS_Json_Start(&writer, out);
         TS_Json_ObjectBegin(&writer);
         TS_Json_StringField(&writer, "type", "pmt");
         TS_Json_Key(&writer, "streams");
@@ -138,3 +141,75 @@ TEST(JsonWriter, CommasFollowTheNestingAndEachLineStandsAlone)
 }
 
 }  // namespace
+
+namespace {
+
+// What the writer writes for one value in the form of texts meant for reading (TS_JSON_TEXT).
+template <class Write> std::string Readable(Write &&write)
+{
+    return testsupport::Printed([&](TS_Sink *out) {
+        TS_Json writer;
+        TS_Json_Start(&writer, out, TS_JSON_TEXT);
+        write(&writer);
+    });
+}
+
+}  // namespace
+
+// The check's report: strings written as nlohmann's library dumps them (invalid UTF-8 replaced),
+// doubles in its layout.
+TEST(JsonWriter, ReadableStringsAndDoublesAsTheCommonLibrariesWriteThem)
+{
+    const std::string strings[] = {
+        "plain",       "tab\there",        "line\nbreak\r",    std::string("\b\f\x01\x1f\x7f\0", 6),
+        "caf\xC3\xA9", "\xE3\x81",         "\xC3\x41",         "\xE0\x80\x41",
+        "\xFF\xFE",    "\xED\xA0\x80",     "\xF4\x90\x80\x80", "\xF0\x9F\x98",
+        "q\"b\\",      "\xE6\x97\xA5\x80", "\xC0\xAF",         "\xF1\x80\x80\xF1\x80\x80\x80",
+    };
+    for (const std::string &text : strings) {
+        const std::string ours = Readable(
+            [&](TS_Json *json) { TS_Json_StringBytes(json, reinterpret_cast<const u8 *>(text.data()), text.size()); });
+        EXPECT_EQ(ours, json(text).dump(-1, ' ', false, json::error_handler_t::replace)) << text;
+    }
+    std::vector<double> values = {0.0,
+                                  -0.0,
+                                  1.0,
+                                  -1.0,
+                                  0.5,
+                                  1e-5,
+                                  1.5e-5,
+                                  0.0001,
+                                  0.001,
+                                  123.456,
+                                  1e15,
+                                  1e16,
+                                  1.5e16,
+                                  1.5e-7,
+                                  12.345678,
+                                  3600.04,
+                                  1e100,
+                                  2.5e-300,
+                                  1.7976931348623157e308,
+                                  4.9e-324,
+                                  123456789012345.0,
+                                  0.1 + 0.2};
+    // Durations as the check writes them: microseconds rounded, in seconds.
+    u64 ticks = 1;
+    for (int i = 0; i < 2000; ++i, ticks = ticks * 6364136223846793005u + 1442695040888963407u)
+        values.push_back(std::round(double(ticks >> (i % 40)) / 27.0) / 1e6);
+    // The same layout; the digits the shortest that read back as the value, which nlohmann's
+    // Grisu2 sometimes is not (4.8110290000000004 for 4.811029).
+    size_t shorter = 0;
+    for (double value : values) {
+        const std::string ours = Readable([&](TS_Json *json) { TS_Json_Double(json, value); });
+        const std::string theirs = json(value).dump();
+        EXPECT_EQ(json::parse(ours).get<double>(), value) << ours;
+        if (ours.size() < theirs.size())
+            ++shorter;
+        else
+            EXPECT_EQ(ours, theirs) << value;
+    }
+    EXPECT_LT(shorter, values.size() / 20);
+    EXPECT_EQ(Readable([](TS_Json *json) { TS_Json_Double(json, std::nan("")); }), "null");
+    EXPECT_EQ(Readable([](TS_Json *json) { TS_Json_Double(json, -HUGE_VAL); }), "null");
+}

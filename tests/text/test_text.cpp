@@ -12,12 +12,11 @@ namespace {
 
 using testsupport::CaptureStdout;
 
-template <class... Args>
-void ExpectLikePrintf(const char *format, Args... args)
+template <class... Args> void ExpectLikePrintf(const char *format, Args... args)
 {
     char expected[8192];
     snprintf(expected, sizeof expected, format, args...);
-    const std::string printed = CaptureStdout([&] { TS_Text_Printf(format, args...); });
+    const std::string printed = testsupport::Printed([&](TS_Sink *out) { TS_Text_Printf(out, format, args...); });
     EXPECT_EQ(printed, expected) << format;
 }
 
@@ -55,13 +54,15 @@ TEST(TextFormat, TextsAndLongLines)
     const std::string long_text(2000, 'a');
     ExpectLikePrintf("%s|%s|%d", long_text.c_str(), long_text.c_str(), 42);
     char expected[4096];
-    const std::string printed = CaptureStdout([&] {
-        TS_Text_Printf("%08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X "
-                       "%08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X "
-                       "%08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X ",
-                       1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28,
-                       29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54,
-                       55, 56, 57, 58, 59, 60);
+    const std::string printed = testsupport::Printed([&](TS_Sink *out) {
+        TS_Text_Printf(
+            out,
+            "%08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X "
+            "%08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X "
+            "%08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X %08X ",
+            1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29,
+            30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56,
+            57, 58, 59, 60);
     });
     std::string wanted;
     for (int i = 1; i <= 60; ++i) {
@@ -86,11 +87,12 @@ TEST(TextFormat, ByteDumpAndLines)
                 expected += "\n  ";
         }
         expected += "\n";
-        EXPECT_EQ(CaptureStdout([&] { TS_Text_PrintBytes(bytes.data(), count); }), expected) << count;
+        EXPECT_EQ(testsupport::Printed([&](TS_Sink *out) { TS_Text_PrintBytes(out, bytes.data(), count); }), expected)
+            << count;
     }
-    EXPECT_EQ(CaptureStdout([] {
-                  TS_Text_Puts("PID List:");
-                  TS_Text_Putchar('x');
+    EXPECT_EQ(testsupport::Printed([](TS_Sink *out) {
+                  TS_Text_Puts(out, "PID List:");
+                  TS_Text_Putchar(out, 'x');
               }),
               "PID List:\nx");
 }

@@ -136,25 +136,14 @@ const Pmt *Demux::PmtOf(u16 program_number) const
 
 std::vector<Service> Demux::Services() const
 {
-    std::vector<Service> services;
-    const TS_SDTServices *kept = m_core->Services();
-    if (kept == nullptr)
-        return services;
+    std::vector<Service> services = m_core->ServiceList();
     const int family = m_core->TextFamily();
     char text[TS_SI_NAME_TEXT];
-    for (u16 i = 0; i < kept->u16ServiceCount; ++i) {
-        const TS_SDTService &entry = kept->ltService[i];
-        Service service;
-        service.service_id = entry.service_id;
-        service.has_service_descriptor = entry.u8HasServiceDescriptor != 0;
-        service.service_type = entry.service_type;
-        service.provider_name_bytes.assign(entry.lu8ProviderName, entry.lu8ProviderName + entry.u8ProviderNameCount);
-        service.name_bytes.assign(entry.lu8ServiceName, entry.lu8ServiceName + entry.u8ServiceNameCount);
-        TS_SI_NameToUTF8(text, entry.lu8ProviderName, entry.u8ProviderNameCount, family);
+    for (Service &service : services) {
+        TS_SI_NameToUTF8(text, service.provider_name_bytes.data(), u32(service.provider_name_bytes.size()), family);
         service.provider_name = text;
-        TS_SI_NameToUTF8(text, entry.lu8ServiceName, entry.u8ServiceNameCount, family);
+        TS_SI_NameToUTF8(text, service.name_bytes.data(), u32(service.name_bytes.size()), family);
         service.name = text;
-        services.push_back(std::move(service));
     }
     return services;
 }

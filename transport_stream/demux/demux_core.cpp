@@ -21,6 +21,8 @@ constexpr u8 kForFamily = 0x40;     // section starts looked at for the text fam
 
 constexpr u16 kNoSlot = 0xFFFF;
 
+constexpr u8 kServiceDescriptorTag = 0x48;
+
 // The smallest section_length each table takes: the header after section_length and the
 // CRC_32 (9), for the PMT also PCR_PID and program_info_length (13).
 constexpr u32 kMinPATLength = 3 + 9;
@@ -204,6 +206,10 @@ struct DemuxCore::ServiceTables {
     TS_SDT tSDT;
     TS_SDTServices tServices;
     TS_NIT tNIT;
+    // The sections tServices was gathered from, by section_number, for every service they list
+    // (the record keeps TS_MAX_SERVICES): those of the SDT that tServices names.
+    std::array<std::vector<u8>, 256> llu8Sections;
+    u64 u64Gathering = ~u64(0);  // table_id, transport_stream_id, original_network_id, version
 };
 
 DemuxCore::DemuxCore() : m_pu8Stream(new u8[TS_READ_BLOCK + kCarryCapacity])
@@ -258,6 +264,44 @@ void DemuxCore::TapAll()
     Rebuild();
 }
 
+void DemuxCore::Untap(u16 pid)
+{
+    pid &= 0x1FFF;
+    m_lu16Tapped.erase(std::remove(m_lu16Tapped.begin(), m_lu16Tapped.end(), pid), m_lu16Tapped.end());
+    if (m_bTapAll)
+        m_lu16Untapped.push_back(pid);
+    if ((m_lu16Role[pid] & m_u16TapRoles) == 0 &&
+        std::find(m_lu16OwnTapped.begin(), m_lu16OwnTapped.end(), pid) == m_lu16OwnTapped.end())
+        m_lu8Route[pid] = u8(m_lu8Route[pid] & ~kRouteTap);
+}
+
+void DemuxCore::TapRoles(u16 roles)
+{
+    m_u16TapRoles |= roles;
+    Rebuild();
+}
+
+void DemuxCore::CollectRoles(u16 roles)
+{
+    m_u16CollectRoles |= roles;
+    Rebuild();
+}
+
+void DemuxCore::TapOwn(std::vector<u16> tapped, std::vector<u16> collected)
+{
+    for (u16 &pid : tapped)
+        pid &= 0x1FFF;
+    for (u16 &pid : collected)
+        pid &= 0x1FFF;
+    m_lu16OwnTapped = std::move(tapped);
+    m_lu16OwnCollected = std::move(collected);
+    // Inside a packet's section step the routes are rebuilt once it is over.
+    if (m_bInSectionStep)
+        m_bRebuild = true;
+    else
+        Rebuild();
+}
+
 void DemuxCore::FollowAllPrograms()
 {
     m_bFollowAll = true;
@@ -299,6 +343,29 @@ u16 DemuxCore::SlotIndex(u16 pid)
 
 // ---- Routes -------------------------------------------------------------------------------------
 
+// Calls role(pid, kRole*) for each role the tables in force give a PID: the fixed PIDs, the
+// network_PID of the PAT, the CAT's EMM PID, each program's PMT PID and its members.
+template <class Role> void DemuxCore::ForEachRole(u16 network_pid, Role &&role) const
+{
+    role(0x0000, kRolePAT);
+    role(0x0001, kRoleCAT);
+    for (u16 pid = 0x0002; pid <= 0x002F; ++pid)
+        role(pid, kRoleSI);
+    role(0x1FFF, kRoleNull);
+    if (network_pid != TS_NO_PID && network_pid != 0x0000)
+        role(network_pid, kRoleNIT);
+    const u16 emm_pid = EMMPID();
+    if (emm_pid != TS_NO_PID)
+        role(u16(emm_pid & 0x1FFF), kRoleEMM);
+    for (const ProgramTrack &track : m_lPrograms) {
+        const u16 pmt_pid = track.u16PMTPID & 0x1FFF;
+        if (pmt_pid != 0x0000 && pmt_pid != 0x1FFF)
+            role(pmt_pid, kRolePMT);
+        if (track.pPMT)
+            ForEachMember(*track.pPMT, role);
+    }
+}
+
 void DemuxCore::Rebuild()
 {
     m_bRebuild = false;
@@ -328,6 +395,13 @@ void DemuxCore::Rebuild()
     }
     for (u16 pid : m_lu16Collected)
         want(pid, kForListeners);
+    for (u16 pid : m_lu16OwnCollected)
+        want(pid, kForListeners);
+    if (m_u16CollectRoles != 0)
+        ForEachRole(network_pid, [&](u16 pid, u16 role) {
+            if (role & m_u16CollectRoles)
+                want(pid, kForListeners);
+        });
 
     // The PMT PIDs of the programs kept or followed, each with every program that announces its
     // PMT there (only then can the program number decide whose a section is).
@@ -350,7 +424,11 @@ void DemuxCore::Rebuild()
     // Routes and roles from scratch.
     m_lu8Route.fill(m_bTapAll ? kRouteTap : 0);
     m_lu16RouteSlot.fill(kNoSlot);
+    for (u16 pid : m_lu16Untapped)
+        m_lu8Route[pid] = 0;
     for (u16 pid : m_lu16Tapped)
+        m_lu8Route[pid] |= kRouteTap;
+    for (u16 pid : m_lu16OwnTapped)
         m_lu8Route[pid] |= kRouteTap;
     for (size_t i = 0; i < m_lSlots.size(); ++i) {
         Slot &slot = *m_lSlots[i];
@@ -371,27 +449,16 @@ void DemuxCore::Rebuild()
         }
     }
     m_lu16Role.fill(0);
-    m_lu16Role[0x0000] = kRolePAT;
-    m_lu16Role[0x0001] = kRoleCAT;
-    for (u16 pid = 0x0002; pid <= 0x002F; ++pid)
-        m_lu16Role[pid] = kRoleSI;
-    m_lu16Role[0x1FFF] = kRoleNull;
-    if (network_pid != TS_NO_PID && network_pid != 0x0000)
-        m_lu16Role[network_pid] |= kRoleNIT;
-    const u16 emm_pid = EMMPID();
-    if (emm_pid != TS_NO_PID)
-        m_lu16Role[emm_pid & 0x1FFF] |= kRoleEMM;
+    ForEachRole(network_pid, [&](u16 pid, u16 role) {
+        m_lu16Role[pid] |= role;
+        if (role & m_u16TapRoles)
+            m_lu8Route[pid] |= kRouteTap;
+    });
     for (u32 k = 0; k < m_lPrograms.size(); ++k) {
         const ProgramTrack &track = m_lPrograms[k];
-        const u16 pmt_pid = track.u16PMTPID & 0x1FFF;
-        if (pmt_pid != 0x0000 && pmt_pid != 0x1FFF)
-            m_lu16Role[pmt_pid] |= kRolePMT;
-        if (!track.pPMT)
+        if (!track.pPMT || !track.bFollowed)
             continue;
-        ForEachMember(*track.pPMT, [&](u16 pid, u16 role) {
-            m_lu16Role[pid] |= role;
-            if (!track.bFollowed)
-                return;
+        ForEachMember(*track.pPMT, [&](u16 pid, u16) {
             u8 &route = m_lu8Route[pid];
             if (route & kRouteMembers) {
                 if (std::find(m_llMembers[pid].begin(), m_llMembers[pid].end(), k) == m_llMembers[pid].end())
@@ -512,17 +579,19 @@ void DemuxCore::OnSection(Slot &slot, const Section &section, bool carried, cons
     }
     if (purposes & kForPMT)
         OnPMTSection(slot, section, carried, usable);
-    if (!usable)
-        return;
     const u8 table_id = section.bytes[0];
-    if ((purposes & kForPAT) && table_id == 0x00 && section.length >= kMinPATLength)
+    const u8 kept = usable ? purposes : 0;
+    if ((kept & kForPAT) && table_id == 0x00 && section.length >= kMinPATLength)
         OnPATSection(section, packet);
-    else if ((purposes & kForCAT) && table_id == 0x01 && section.length >= kMinCATLength)
+    else if ((kept & kForCAT) && table_id == 0x01 && section.length >= kMinCATLength)
         OnCATSection(section);
-    else if ((purposes & kForSDT) && table_id == 0x42)
+    else if ((kept & kForSDT) && (table_id == 0x42 || table_id == 0x46))
         OnSDTSection(section);
-    else if ((purposes & kForNIT) && table_id == 0x40)
+    else if ((kept & kForNIT) && (table_id == 0x40 || table_id == 0x41))
         OnNITSection(section);
+    if (purposes & kForListeners)
+        for (const auto &listener : lOnSectionTaken)
+            listener(section, packet);
 }
 
 void DemuxCore::OnPATSection(const Section &section, const u8 *packet)
@@ -784,42 +853,83 @@ void DemuxCore::FlushThroughSink()
 
 // ---- Service information ------------------------------------------------------------------------
 
-namespace {
+// Whether the text family can still change: an SDT or NIT of another stream or network is read
+// only for it.
+bool DemuxCore::FamilyOpen() const { return m_tFamily.s32Chosen == TS_TEXT_AUTO && !m_tFamily.u8AribSeen; }
 
-// Loads a complete section into the record decoders' reassembly buffer; false when it is longer
-// than that buffer holds.
-bool Load(TS_PreSection *target, const Section &section)
-{
-    if (section.length > TS_SECTION_CAPACITY)
-        return false;
-    std::memcpy(target->lu8Section, section.bytes, section.length);
-    target->u16Length = u16(section.length);
-    target->u16Collected = u16(section.length);
-    target->u8Complete = 1;
-    return true;
-}
-
-}  // namespace
-
+// A section of the SDT of this transport stream (0x42) or of another (0x46): both count for the
+// text family, only the actual one names the services.
 void DemuxCore::OnSDTSection(const Section &section)
 {
+    const bool actual = section.bytes[0] == 0x42;
+    if (!actual && !FamilyOpen())
+        return;
     ServiceTables &tables = *m_pServices;
-    if (!Load(&tables.tSection, section))
+    if (!TS_PreSection_LoadWhole(&tables.tSection, section.bytes, section.length))
         return;
     TS_SDT_FromPreSection(&tables.tSDT, &tables.tSection);
     TS_FamilyVote_NoteSDT(&m_tFamily, &tables.tSDT);
-    TS_SDTServices_Add(&tables.tServices, &tables.tSDT);
+    if (!actual || TS_SDTServices_Add(&tables.tServices, &tables.tSDT) != 1)
+        return;
+    const TS_SDTServices &gathered = tables.tServices;
+    const u64 gathering = u64(gathered.table_id) << 48 | u64(gathered.transport_stream_id) << 32 |
+                          u64(gathered.original_network_id) << 16 | u64(gathered.version_number) << 8 |
+                          gathered.last_section_number;
+    if (gathering != tables.u64Gathering) {
+        for (std::vector<u8> &kept : tables.llu8Sections)
+            kept.clear();
+        tables.u64Gathering = gathering;
+    }
+    tables.llu8Sections[tables.tSDT.section_number].assign(section.bytes, section.bytes + section.length);
 }
 
+std::vector<Service> DemuxCore::ServiceList() const
+{
+    std::vector<Service> services;
+    if (Services() == nullptr)
+        return services;
+    for (const std::vector<u8> &section : m_pServices->llu8Sections) {
+        if (section.empty())
+            continue;
+        TS_ByteReader reader(section.data(), u32(section.size()));
+        TableHeader ignored;
+        const TS_SectionHeader header = ReadHeader(&ignored, &reader);
+        reader.Skip(3);  // original_network_id, reserved_future_use
+        TS_SDT_WalkServices(header, reader, [&](const TS_SDTServiceEntry &entry) {
+            Service service;
+            service.service_id = entry.service_id;
+            TS_Descriptor_ForEach(
+                entry.tLoop.Begin(), entry.tLoop.End(), entry.pu8SectionEnd, [&](const u8 *data, u32 span) {
+                    if (data[0] != kServiceDescriptorTag)
+                        return true;
+                    const TS_ServiceDescriptorBody body = TS_ServiceDescriptor_Read(TS_ByteReader(data + 2, span - 2));
+                    service.has_service_descriptor = true;
+                    service.service_type = body.service_type;
+                    service.provider_name_bytes.assign(body.tProviderName.Begin(), body.tProviderName.End());
+                    service.name_bytes.assign(body.tServiceName.Begin(), body.tServiceName.End());
+                    return false;
+                });
+            services.push_back(std::move(service));
+            return true;
+        });
+    }
+    return services;
+}
+
+// A section of the NIT of this network (0x40) or of another (0x41): both count for the text
+// family, only the actual one names the network.
 void DemuxCore::OnNITSection(const Section &section)
 {
+    const bool actual = section.bytes[0] == 0x40;
+    if (!actual && !FamilyOpen())
+        return;
     ServiceTables &tables = *m_pServices;
-    if (!Load(&tables.tSection, section))
+    if (!TS_PreSection_LoadWhole(&tables.tSection, section.bytes, section.length))
         return;
     TS_NIT &nit = tables.tNIT;
     TS_NIT_FromPreSection(&nit, &tables.tSection);
     TS_FamilyVote_NoteNIT(&m_tFamily, &nit);
-    if (!nit.u8HasNetworkName || !nit.current_next_indicator)
+    if (!actual || !nit.u8HasNetworkName || !nit.current_next_indicator)
         return;
     m_bNetworkName = true;
     m_lu8NetworkName.assign(nit.lu8NetworkName, nit.lu8NetworkName + nit.u8NetworkNameCount);

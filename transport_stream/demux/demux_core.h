@@ -48,7 +48,10 @@ constexpr u32 kWaitCapacity = 128;
 using PacketBytes = std::array<u8, TS_PACKET_SIZE>;
 
 // A driver that wants no packets: the listing, and callers that read tables only. A driver
-// defines the same two members; returning false ends the run.
+// defines the same two members; returning false ends the run. A driver may also define
+// OnTappedAfterTables(const u8 *packet, u16 pid): each packet it taps comes to it a second time,
+// once the packet's sections have passed into the tables in force and the roles are rebuilt (the
+// dump prints a packet's clock reference under the roles its own PMT gives).
 struct NoPackets {
     bool OnTapped(const u8 *, u16) { return true; }
     bool OnProgramPacket(u32, const u8 *, u8) { return true; }
@@ -83,13 +86,28 @@ public:
     DemuxCore &operator=(const DemuxCore &) = delete;
 
     // ---- What the run keeps and follows (before the run, or from a listener) ----------------
-    void KeepPMTs();                // the PMT of every program, not only of those followed
-    void KeepCAT();                 // the CAT of PID 0x0001 (and with it the EMM PID)
-    void KeepServices(int family);  // the actual SDT's services, the NIT's name, the text family
+    void KeepPMTs();  // the PMT of every program, not only of those followed
+    void KeepCAT();   // the CAT of PID 0x0001 (and with it the EMM PID)
+    // The actual SDT's services, the actual NIT's name, and the text family, which the SDTs and
+    // NITs of this stream and of others vote on (the PMTs and the section starts of 0x0023,
+    // 0x0024, 0x0028 and 0x0029 too).
+    void KeepServices(int family);
     void CollectSections(u16 pid);  // every section of pid to the section listeners
     void Tap(u16 pid);              // the driver's OnTapped for pid
     void TapAll();                  // and for every PID
-    void FollowAllPrograms();       // OnProgramPacket for every program of every PAT
+    // No more OnTapped for pid for its own sake (after Tap or TapAll); taps by role still apply.
+    // The route changes at once, with no rebuild: cheap enough to call once for every PID.
+    void Untap(u16 pid);
+    // Taps, and collects the sections for the section listeners of, every PID whose role (kRole*,
+    // as the tables in force give it) meets roles; the PIDs follow the tables as they change.
+    void TapRoles(u16 roles);
+    void CollectRoles(u16 roles);
+    // Taps, and collects the sections for the section listeners of, PIDs the driver picks by
+    // tables of its own (the dump keeps the last PMT of each position of the PAT); each call
+    // replaces the PIDs of the call before, and Untap leaves them tapped. Called from a table
+    // listener, the routes change once the packet's section step is over.
+    void TapOwn(std::vector<u16> tapped, std::vector<u16> collected);
+    void FollowAllPrograms();  // OnProgramPacket for every program of every PAT
     // Follows one program of the PAT in force (by its index in Programs()); a PAT that changes
     // the program list forgets the choice unless every program is followed. Called from a table
     // listener or between runs, never from the driver's packet calls.
@@ -106,6 +124,9 @@ public:
     std::vector<std::function<void(u32 program, const Pmt &, bool changed)>> lOnPMT;
     std::vector<std::function<void(const Cat &)>> lOnCAT;
     std::vector<std::function<void(const Section &)>> lOnSection;  // PIDs of CollectSections
+    // The same sections once the tables in force took them in (a table changed, the text family
+    // voted), before the routes and roles are rebuilt; packet: the one that completed them.
+    std::vector<std::function<void(const Section &, const u8 *packet)>> lOnSectionTaken;
 
     // ---- Input --------------------------------------------------------------------------------
     // Reads path ("-": standard input) to its end, or until the driver ends the run. 0, -2 when
@@ -130,8 +151,13 @@ public:
     const TS_SDTServices *Services() const;
     bool HasNetworkName() const { return m_bNetworkName; }
     const std::vector<u8> &NetworkName() const { return m_lu8NetworkName; }
+    // Every service of the actual SDT of the PAT's transport stream, gathered over its sections
+    // (by section_number, each in loop order), names as bytes; empty without.
+    std::vector<Service> ServiceList() const;
     int TextFamily() const { return TS_FamilyVote_Family(&m_tFamily); }
     const TS_Sync &Sync() const { return m_tSync; }
+    // Where the packet in hand (read or pushed, from its sync byte) stands in the input.
+    u64 Offset(const u8 *packet) const { return m_tSync.u64BytesRead - m_u64Size + u64(packet - m_pu8Stream.get()); }
 
 private:
     // Route bits of a PID.
@@ -201,12 +227,14 @@ private:
     void OnPATSection(const Section &section, const u8 *packet);
     void OnCATSection(const Section &section);
     void OnPMTSection(Slot &slot, const Section &section, bool carried, bool usable);
+    bool FamilyOpen() const;
     void OnSDTSection(const Section &section);
     void OnNITSection(const Section &section);
     void TrackPMTCarriers(Slot &slot, const FeedOutcome &outcome, bool in_progress_before);
     void AddOwner(u32 program, u8 flags);
     u16 SlotIndex(u16 pid);
     void Rebuild();
+    template <class Role> void ForEachRole(u16 network_pid, Role &&role) const;
 
     // Waits behind PMT sections whose owner is not known yet.
     void HoldPacket(Slot &slot, u16 pid, const u8 *packet);
@@ -232,7 +260,12 @@ private:
     bool m_bTapAll = false;
     bool m_bFollowAll = false;
     std::vector<u16> m_lu16Tapped;
+    std::vector<u16> m_lu16Untapped;  // PIDs TapAll no longer taps
     std::vector<u16> m_lu16Collected;
+    u16 m_u16TapRoles = 0;
+    u16 m_u16CollectRoles = 0;
+    std::vector<u16> m_lu16OwnTapped;  // TapOwn
+    std::vector<u16> m_lu16OwnCollected;
 
     std::unique_ptr<Pat> m_pPAT;
     std::unique_ptr<Cat> m_pCAT;
@@ -277,8 +310,13 @@ template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &
         return true;
     if (route & (kRouteSections | kRouteWait))
         return Deliver(packet, pid, driver);
-    if ((route & kRouteTap) && !driver.OnTapped(packet, pid))
-        return false;
+    if (route & kRouteTap) {
+        if (!driver.OnTapped(packet, pid))
+            return false;
+        if constexpr (requires { driver.OnTappedAfterTables(packet, pid); })
+            if (!driver.OnTappedAfterTables(packet, pid))
+                return false;
+    }
     if (route & kRouteMember)
         return driver.OnProgramPacket(m_lu16RouteProgram[pid], packet, kProgramMember);
     if (route & kRouteMembers) {
@@ -295,7 +333,8 @@ template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &
 template <class Driver> bool DemuxCore::Deliver(const u8 *packet, u16 pid, Driver &driver)
 {
     const u8 route = m_lu8Route[pid];
-    if ((route & kRouteTap) && !driver.OnTapped(packet, pid))
+    const bool tapped = (route & kRouteTap) != 0;
+    if (tapped && !driver.OnTapped(packet, pid))
         return false;
     m_tSink = {&driver, &DeliverTo<Driver>};
     ++m_u64Serial;
@@ -303,6 +342,9 @@ template <class Driver> bool DemuxCore::Deliver(const u8 *packet, u16 pid, Drive
         TakeSectionPacket(pid, packet);
     else
         TakeMemberPacket(pid, packet);
+    if constexpr (requires { driver.OnTappedAfterTables(packet, pid); })
+        if (tapped && !driver.OnTappedAfterTables(packet, pid))
+            return false;
     for (const Delivery &delivery : m_lDeliveries) {
         if (!delivery.bReleased && m_u32WaitingSlots != 0 && m_lu16WaitSlot[delivery.u32Program] != kNoWait) {
             if (Wait(delivery.u32Program, packet, delivery.u8Flags))

@@ -84,9 +84,13 @@ int TS_DescriptorLayout_Decode(const TS_DescriptorLayout &layout, TS_Descriptor 
     {                                                                                                                  \
         return TS_DescriptorLayout_Decode(k##Name##Layout, descriptor, data);                                          \
     }                                                                                                                  \
+    int TS_Descriptor_Print##Name(TS_Sink *out, const TS_Descriptor *descriptor)                                       \
+    {                                                                                                                  \
+        return TS_DescriptorLayout_Print(out, k##Name##Layout, descriptor);                                            \
+    }                                                                                                                  \
     int TS_Descriptor_Print##Name(const TS_Descriptor *descriptor)                                                     \
     {                                                                                                                  \
-        return TS_DescriptorLayout_Print(k##Name##Layout, descriptor);                                                 \
+        return TS_Text_ToStdout([&](TS_Sink *out) { return TS_Descriptor_Print##Name(out, descriptor); });             \
     }                                                                                                                  \
     int TS_Descriptor_Print##Name##JSON(TS_Json *json, const TS_Descriptor *descriptor)                                \
     {                                                                                                                  \

@@ -214,7 +214,7 @@ inline bool TS_DescriptorLayout_Has(const TS_DescriptorLayout &layout, const TS_
 // The decoder, printer and JSON form of a layout's kind, as the kinds' own: -1 for a null
 // pointer, -2 for another kind (nothing done), else 0.
 int TS_DescriptorLayout_Decode(const TS_DescriptorLayout &layout, TS_Descriptor *descriptor, const u8 *data);
-int TS_DescriptorLayout_Print(const TS_DescriptorLayout &layout, const TS_Descriptor *descriptor);
+int TS_DescriptorLayout_Print(TS_Sink *out, const TS_DescriptorLayout &layout, const TS_Descriptor *descriptor);
 int TS_DescriptorLayout_PrintJSON(const TS_DescriptorLayout &layout, TS_Json *json, const TS_Descriptor *descriptor);
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_DESCRIPTORS_DESCRIPTOR_LAYOUTS_H

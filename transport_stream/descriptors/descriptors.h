@@ -8,6 +8,7 @@
 #include <pidsift/ts.h>
 
 #include "text/json.h"
+#include "text/text.h"
 
 // The tags of the descriptors decoded into a kind of their own. Tags 0x00 and 0x01 are reserved,
 // 0x13 and above belong to other standards and to the broadcasters: those are kept raw.
@@ -30,7 +31,7 @@ constexpr u8 TS_TAG_STD = 0x11;
 constexpr u8 TS_TAG_IBP = 0x12;
 
 using TS_DescriptorDecoder = int (*)(TS_Descriptor *, const u8 *);
-using TS_DescriptorPrinter = int (*)(const TS_Descriptor *);
+using TS_DescriptorPrinter = int (*)(TS_Sink *, const TS_Descriptor *);
 // Writes a decoded descriptor as one JSON object: tag, length, name and the kind's fields.
 using TS_DescriptorJSON = int (*)(TS_Json *, const TS_Descriptor *);
 
@@ -58,6 +59,14 @@ using TS_DescriptorJSON = int (*)(TS_Json *, const TS_Descriptor *);
     X(SmoothingBuffer, SMOOTHING_BUFFER, 8, 0, Layout)                                                                 \
     X(STD, STD, 3, 0, Layout)                                                                                          \
     X(IBP, IBP, 4, 0, Layout)
+
+// The printers of ts.h (TS_Descriptor_Print and those of each kind) writing to a sink.
+int TS_Descriptor_Print(TS_Sink *out, const TS_Descriptor *descriptor);
+int TS_Descriptor_PrintRAW(TS_Sink *out, const TS_Descriptor *descriptor);
+#define TS_DESCRIPTOR_DECLARE_PRINT(Name, TAG, fixed_size, short_form_flags, form)                                     \
+    int TS_Descriptor_Print##Name(TS_Sink *out, const TS_Descriptor *descriptor);
+TS_DESCRIPTOR_KIND_LIST(TS_DESCRIPTOR_DECLARE_PRINT)
+#undef TS_DESCRIPTOR_DECLARE_PRINT
 
 // The JSON forms of the kinds, as TS_DescriptorJSON: -1 for a null pointer, -2 for a record of
 // another kind (nothing written), else 0. Identifiers come as numbers, the bytes behind them and

@@ -1,135 +1,378 @@
 // Stream dump: the packets, tables, clock references and conditional-access sections of a whole
 // recording printed as text, under a selection mask, following every program of the PAT at once;
-// with TS_PRINT_JSON the same blocks as JSON Lines.
-#include <cstdio>
-#include <cstring>
+// with TS_PRINT_JSON the same blocks as JSON Lines. A driver of the demux: the PAT, CAT, PMTs and
+// the text family are the demux's; the roles of the PMT, PCR, ECM and stream PIDs are the dump's
+// own, from the last PMT decoded at each position of the PAT (a position keeps it after the PAT
+// changes, until the PMT of the program the PAT now lists there comes). The dump subscribes to
+// the sections it prints and the PIDs whose packets print something; every other PID costs it
+// nothing.
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include <pidsift/demux.h>
+
+#include "common/crc.h"
+#include "demux/demux_core.h"
 #include "drivers/driver.h"
-#include "drivers/text_family.h"
 #include "packet/print.h"
 #include "psi/print.h"
 #include "psi/si.h"
 
 namespace {
 
+using pidsift::DemuxCore;
+using pidsift::Section;
+
 constexpr char kSeparator[] = "========================================";
 
-struct TS_Dump {
-    int s32Mask;
-    TS_PIDMap tMap;
-    TS_PMTTrack ltTrack[TS_MAX_PROGRAMS];  // element k follows the PMT of PAT position k
-    TS_SectionGate tGate;                  // PAT, CAT, PMT, SDT and NIT sections whose CRC_32 fails
-    u16 u16EMMPID;                         // CA_PID of the last CAT, TS_NO_PID while there is none
-    u8 lu8Listed[8192];                    // PIDs already met, for the PID list
-    // PIDs whose packets, as things stand, neither print anything nor change anything (most of
-    // a recording: video, audio, null packets): they are only counted. Cleared whenever the
-    // PIDs' roles or the EMM PID may have changed.
-    u8 lu8Quiet[8192];
-    // The packet in hand: its header is decoded only when something is printed for it.
-    const u8 *lu8Bytes;
-    TS_Packet tPacket;
-    bool bDecoded;
-    bool bSeparatorPending;
-    // Where the packet in hand stands, for the JSON blocks: its index among the packets read
-    // (from 0), and the file offset of its sync byte, worked out from the read loop's count of
-    // bytes read and the packet's place in the stream buffer, which holds the last bytes read.
-    u64 u64Index;
-    const TS_Sync *pSync;
-    const TS_Data *pState;
-    TS_Json tJson;
-};
+// The smallest section_length of each block (its fixed fields behind section_length and the
+// CRC_32): shorter sections are not printed.
+constexpr u32 kMinTableLength = 3 + 9;  // PAT, CAT, ECM, EMM
+constexpr u32 kMinPMTLength = 3 + 13;
+constexpr u32 kMinSDTLength = 3 + 12;
+constexpr u32 kMinNITLength = 3 + 13;
 
-TS_Dump g_tDump;
+constexpr int kSIBits = TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS;
 
-// With TS_PRINT_CHANGES: the last section printed on each PID, so that the repeats (tables come
-// again every 100 ms or so in a broadcast) are left out; on the SI PIDs, whose tables take turns,
-// the last of each table and section (the key). PIDs and keys beyond the table's capacity have
-// every section printed.
-struct TS_DumpRepeats {
-    struct Last {
-        u16 u16PID;
-        u32 u32Key;
-        u16 u16Length;
-        u8 lu8Section[TS_SECTION_CAPACITY];
-    };
-    u16 u16Count;
-    Last ltLast[64];
-    u64 u64LeftOut;
-};
-
-TS_DumpRepeats g_tRepeats;
-
-// Where a section that fails the gate is decoded to be printed: it is shown as it came, but
-// the PID roles and the tables in force stay those of the sections before it.
-union TS_DumpScratch {
+// The records a block is decoded into to be printed by the printers of the public header, and
+// the reassembly buffer they decode from.
+struct TS_DumpRecords {
+    TS_PreSection tSection;
     TS_PAT tPAT;
     TS_CAT tCAT;
     TS_PMT tPMT;
-};
-TS_DumpScratch g_tScratch;
-
-// The service information the dump follows (TS_PRINT_SDT, TS_PRINT_NIT, TS_PRINT_PROGRAMS): the
-// sections on PIDs 0x0011 and 0x0010, the services of the actual SDT for the program list, and
-// the text family the names are decoded with, from what the recording has shown so far.
-struct TS_DumpSI {
-    TS_PreSection tSDTSection;
-    TS_PreSection tNITSection;
+    TS_PrivateSection tPrivate;
     TS_SDT tSDT;
     TS_NIT tNIT;
-    TS_SDTServices tServices;
-    TS_FamilyVote tFamily;
 };
-TS_DumpSI g_tDumpSI;
-constexpr int kSIBits = TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS;
 
-// Whether the dump follows the packets of pid as service information under the mask.
-bool TS_Dump_FollowsSI(int mask, u16 pid)
+// With TS_PRINT_CHANGES: the last section printed on each PID, so that the repeats (tables come
+// again every 100 ms or so in a broadcast) are left out; on the SI PIDs, whose tables take turns,
+// the last of each table and section (the key). PIDs and keys beyond kCapacity have every section
+// printed.
+class TS_DumpRepeats {
+public:
+    // Whether the section on pid under key differs from the last printed there (and is printed).
+    bool Wanted(u16 pid, u32 key, const Section &section)
+    {
+        auto last = m_lLast.begin();
+        while (last != m_lLast.end() && (last->u16PID != pid || last->u32Key != key))
+            ++last;
+        if (last == m_lLast.end()) {
+            if (m_lLast.size() >= kCapacity)
+                return true;
+            last = m_lLast.insert(m_lLast.end(), {pid, key, {}});
+        } else if (last->lu8Section.size() == section.length &&
+                   std::equal(last->lu8Section.begin(), last->lu8Section.end(), section.bytes)) {
+            ++m_u64LeftOut;
+            return false;
+        }
+        last->lu8Section.assign(section.bytes, section.bytes + section.length);
+        return true;
+    }
+    u64 LeftOut() const { return m_u64LeftOut; }
+
+private:
+    static constexpr size_t kCapacity = 64;
+    struct Last {
+        u16 u16PID;
+        u32 u32Key;
+        std::vector<u8> lu8Section;
+    };
+    std::vector<Last> m_lLast;
+    u64 m_u64LeftOut = 0;
+};
+
+// What the dump leaves of its run: the PIDs met, the last ECM and EMM printed, for the public
+// header's record.
+struct TS_DumpLeft {
+    std::vector<u16> lu16PIDs;
+    std::vector<u8> lu8LastECM;
+    std::vector<u8> lu8LastEMM;
+};
+
+// A position of the PAT (every entry counts, the network entry included): the last PMT decoded
+// there, kept until another PMT section of the position's program completes, whatever later
+// PATs list at the position; and the last PCR printed for it.
+struct TS_DumpSlot {
+    std::unique_ptr<pidsift::Pmt> pPMT;
+    bool bHasPCR = false;
+    TS_PCR tPCR = {};
+};
+
+// The dump's own roles of a PID: what the PAT in force and the PMT slots of its positions make
+// of it. The PAT, CAT and EMM PIDs are the demux's.
+constexpr u8 kDumpPMT = 0x01;
+constexpr u8 kDumpPCR = 0x02;
+constexpr u8 kDumpECM = 0x04;
+constexpr u8 kDumpStream = 0x08;
+
+class TS_Dump {
+public:
+    // full: every entry of the PAT, PMT and CAT (the dump's own forms) and the PMT slots of every
+    // position; else the record printers of the public header, which show what fits the
+    // records, and the positions and streams the records hold. family: the text family chosen
+    // for the names (TS_TEXT_AUTO: the recording's). flush: hand each packet's text to out at
+    // once (a terminal).
+    TS_Dump(DemuxCore *core, int mask, bool full, int family, TS_Sink *out, bool flush);
+
+    bool OnTapped(const u8 *packet, u16 pid);
+    bool OnTappedAfterTables(const u8 *packet, u16 pid);
+    bool OnProgramPacket(u32, const u8 *, u8) { return true; }
+
+    // The end of the run: the program list, the PID list and the count of repeats left out.
+    void Finish();
+    const TS_DumpLeft &Left() const { return m_tLeft; }
+    const std::vector<TS_DumpSlot> &Slots() const { return m_lSlots; }
+
+private:
+    bool InJSON() const { return (m_s32Mask & TS_PRINT_JSON) != 0; }
+    const TS_Packet *Begin();
+    template <class Text, class Json> void Block(const char *type, bool header_line, Text &&text, Json &&json);
+    void PrintPacket();
+    void OnSection(const Section &section, const u8 *packet);
+    void PrintTable(const char *type, const Section &section);
+    void PrintPMT(const Section &section);
+    void PrintSI(const Section &section);
+    void PrintPrivate(const Section &section, bool emm);
+    void PrintPCR(const u8 *packet, u16 pid);
+    void PrintPrograms();
+    bool CRCHolds(const Section &section) const;
+    void OnPAT(const pidsift::Pat &pat);
+    void OnPMT(u32 program, const pidsift::Pmt &pmt);
+    size_t PositionsInForce() const;
+    void RebuildRoles();
+
+    DemuxCore *m_pCore;
+    int m_s32Mask;
+    bool m_bFull;
+    // The dump's roles: by PID (kDump*), from the slots of the positions up to m_uPositions.
+    std::array<u8, 8192> m_lu8Role = {};
+    std::vector<u16> m_lu16RolePIDs;  // those with a role
+    std::vector<TS_DumpSlot> m_lSlots;
+    std::vector<u32> m_lu32Position;   // the PAT position of each program of the demux
+    size_t m_uPositions;               // positions followed: every one, or the records' TS_MAX_PROGRAMS
+    size_t m_uStreams;                 // streams of a PMT that give roles: every one, or TS_MAX_STREAMS
+    u8 m_u8TapRoles = 0;               // the PIDs of these roles are tapped
+    u8 m_u8CollectRoles = 0;           // and of these their sections collected
+    std::vector<u16> m_lu16FixedTaps;  // the SI PIDs printed
+    std::vector<u16> m_lu16Tapped;     // given to the demux
+    std::vector<u16> m_lu16Collected;
+    bool m_bTapsEveryPacket;  // JSON (every packet counts for packet_index) or every packet printed
+    bool m_bFlushEachPacket;  // a terminal: what a packet prints is shown at once
+    TS_Sink *m_pOut;
+    TS_Json m_tJson;
+    std::unique_ptr<TS_DumpRecords> m_pRecords;
+    TS_DumpRepeats m_tRepeats;
+    TS_DumpLeft m_tLeft;
+    std::vector<u8> m_lu8Listed;
+
+    // The packet in hand: its header is decoded only when something is printed for it. Its index
+    // among the packets read (from 0) is counted only for the JSON blocks.
+    const u8 *m_pu8Packet = nullptr;
+    TS_Packet m_tPacket;
+    bool m_bDecoded = false;
+    bool m_bSeparatorPending = false;
+    bool m_bPrinted = false;
+    u64 m_u64Index = ~u64(0);
+    // Sections completed by the packet in hand that may be ECM or EMM sections: printed after its
+    // PCR, under the roles the packet's own tables give.
+    std::vector<std::pair<u16, std::vector<u8>>> m_lStashed;
+    size_t m_uStashed = 0;
+};
+
+TS_Dump::TS_Dump(DemuxCore *core, int mask, bool full, int family, TS_Sink *out, bool flush)
+    : m_pCore(core), m_s32Mask(mask), m_bFull(full), m_uPositions(full ? SIZE_MAX : TS_MAX_PROGRAMS),
+      m_uStreams(full ? SIZE_MAX : TS_MAX_STREAMS),
+      m_bTapsEveryPacket((mask & (TS_PRINT_JSON | TS_PRINT_PACKETS)) != 0), m_bFlushEachPacket(flush), m_pOut(out),
+      m_pRecords(std::make_unique<TS_DumpRecords>())
 {
-    return (mask & kSIBits) && (pid == 0x0010 || pid == 0x0011 || TS_FamilyVote_WatchesPID(pid));
+    TS_Json_Start(&m_tJson, out);
+    TS_PreSection_Initialise(&m_pRecords->tSection);
+    // The PMTs decoded, whatever is printed: the roles of the PIDs come from them.
+    core->KeepPMTs();
+    core->KeepCAT();
+    if (mask & kSIBits)
+        core->KeepServices(family);
+    // The PAT, the CAT and the EMM PID are the demux's.
+    u16 taps = 0;
+    u16 collects = 0;
+    if (mask & TS_PRINT_PAT) {
+        taps |= pidsift::kRolePAT;
+        collects |= pidsift::kRolePAT;
+    }
+    if (mask & TS_PRINT_CAT) {
+        taps |= pidsift::kRoleCAT;
+        collects |= pidsift::kRoleCAT;
+    }
+    if (mask & TS_PRINT_EMM) {
+        taps |= pidsift::kRoleEMM;
+        collects |= pidsift::kRoleEMM;
+    }
+    // The PMT, PCR, ECM and stream PIDs are the dump's own.
+    if (mask & TS_PRINT_PMT) {
+        m_u8TapRoles |= kDumpPMT;
+        m_u8CollectRoles |= kDumpPMT;
+    }
+    if (mask & TS_PRINT_ECM) {
+        m_u8TapRoles |= kDumpECM;
+        m_u8CollectRoles |= kDumpECM;
+    }
+    if (mask & TS_PRINT_PCR)
+        m_u8TapRoles |= kDumpPCR;
+    if (mask & TS_PRINT_ES)
+        m_u8TapRoles |= kDumpStream;
+    // A PMT may give its own PID a role, and the CAT may name its own PID as the EMM PID: the
+    // packet that completes the table then prints under that role too.
+    if (mask & (TS_PRINT_PCR | TS_PRINT_ECM | TS_PRINT_EMM | TS_PRINT_ES)) {
+        m_u8TapRoles |= kDumpPMT;
+        taps |= pidsift::kRoleCAT;
+    }
+    if (mask & (TS_PRINT_ECM | TS_PRINT_EMM)) {
+        m_u8CollectRoles |= kDumpPMT;
+        collects |= pidsift::kRoleCAT;
+    }
+    if (mask & TS_PRINT_SDT)
+        m_lu16FixedTaps.push_back(0x0011);
+    if (mask & TS_PRINT_NIT)
+        m_lu16FixedTaps.push_back(0x0010);
+    if (m_bTapsEveryPacket || (mask & TS_PRINT_PIDS))
+        core->TapAll();
+    if (taps != 0)
+        core->TapRoles(taps);
+    if (collects != 0)
+        core->CollectRoles(collects);
+    RebuildRoles();
+    if (mask & TS_PRINT_PIDS)
+        m_lu8Listed.assign(8192, 0);
+    core->lOnPAT.push_back([this](const pidsift::Pat &pat, const u8 *, bool changed) {
+        if (changed)
+            OnPAT(pat);
+    });
+    core->lOnPMT.push_back([this](u32 program, const pidsift::Pmt &pmt, bool) { OnPMT(program, pmt); });
+    core->lOnSectionTaken.push_back([this](const Section &section, const u8 *packet) { OnSection(section, packet); });
+}
+
+size_t TS_Dump::PositionsInForce() const
+{
+    const pidsift::Pat *pat = m_pCore->PAT();
+    return pat == nullptr ? 0 : std::min(pat->entries.size(), m_uPositions);
+}
+
+// A new PAT: the slots stay, each position now follows the program the PAT lists there.
+void TS_Dump::OnPAT(const pidsift::Pat &pat)
+{
+    m_lu32Position.clear();
+    for (size_t k = 0; k < pat.entries.size(); ++k)
+        if (pat.entries[k].program_number != 0)
+            m_lu32Position.push_back(u32(k));
+    RebuildRoles();
+}
+
+// A PMT section of a program completed: it goes to the slot of the program's position.
+void TS_Dump::OnPMT(u32 program, const pidsift::Pmt &pmt)
+{
+    if (program >= m_lu32Position.size() || m_lu32Position[program] >= m_uPositions)
+        return;
+    const u32 position = m_lu32Position[program];
+    if (m_lSlots.size() <= position)
+        m_lSlots.resize(position + 1);
+    std::unique_ptr<pidsift::Pmt> &kept = m_lSlots[position].pPMT;
+    if (kept && kept->section == pmt.section)
+        return;
+    kept = std::make_unique<pidsift::Pmt>(pmt);
+    RebuildRoles();
+}
+
+// The roles from the PAT in force and the slots of its positions; the demux taps and collects
+// the PIDs whose roles the dump prints.
+void TS_Dump::RebuildRoles()
+{
+    for (u16 pid : m_lu16RolePIDs)
+        m_lu8Role[pid] = 0;
+    m_lu16RolePIDs.clear();
+    // 0x0000 carries the PAT and 0x1FFF null packets (it is also the PCR_PID of a program without
+    // PCR): they belong to no program.
+    auto give = [&](u16 pid, u8 role) {
+        pid &= 0x1FFF;
+        if (pid == 0x0000 || pid == 0x1FFF)
+            return;
+        if (m_lu8Role[pid] == 0)
+            m_lu16RolePIDs.push_back(pid);
+        m_lu8Role[pid] |= role;
+    };
+    const pidsift::Pat *pat = m_pCore->PAT();
+    const size_t positions = PositionsInForce();
+    for (size_t k = 0; k < positions; ++k) {
+        if (pat->entries[k].program_number != 0)
+            give(pat->entries[k].pid, kDumpPMT);
+        if (k >= m_lSlots.size() || !m_lSlots[k].pPMT)
+            continue;
+        const pidsift::Pmt &pmt = *m_lSlots[k].pPMT;
+        give(pmt.pcr_pid, kDumpPCR);
+        const u16 ecm_pid = pmt.EcmPid();
+        if (ecm_pid != TS_NO_PID)
+            give(ecm_pid, kDumpECM);
+        const size_t streams = std::min(pmt.streams.size(), m_uStreams);
+        for (size_t i = 0; i < streams; ++i)
+            give(pmt.streams[i].elementary_pid, kDumpStream);
+    }
+    // In PID order, so that the same roles give the same lists whatever the order of the PMTs.
+    std::sort(m_lu16RolePIDs.begin(), m_lu16RolePIDs.end());
+    std::vector<u16> tapped = m_lu16FixedTaps;
+    std::vector<u16> collected = m_lu16FixedTaps;
+    for (u16 pid : m_lu16RolePIDs) {
+        if (m_lu8Role[pid] & m_u8TapRoles)
+            tapped.push_back(pid);
+        if (m_lu8Role[pid] & m_u8CollectRoles)
+            collected.push_back(pid);
+    }
+    if (tapped == m_lu16Tapped && collected == m_lu16Collected)
+        return;
+    m_lu16Tapped = tapped;
+    m_lu16Collected = collected;
+    m_pCore->TapOwn(std::move(tapped), std::move(collected));
 }
 
 // Starts a block of output for the packet in hand: one separator before its first block (the
 // JSON blocks have none).
-const TS_Packet *TS_Dump_Begin(TS_Dump *dump)
+const TS_Packet *TS_Dump::Begin()
 {
-    if (dump->bSeparatorPending) {
-        TS_Text_Puts(kSeparator);
-        dump->bSeparatorPending = false;
+    m_bPrinted = true;
+    if (m_bSeparatorPending) {
+        TS_Text_Puts(m_pOut, kSeparator);
+        m_bSeparatorPending = false;
     }
-    if (!dump->bDecoded) {
-        TS_Packet_Get(&dump->tPacket, dump->lu8Bytes);
-        dump->bDecoded = true;
+    if (!m_bDecoded) {
+        TS_Packet_Get(&m_tPacket, m_pu8Packet);
+        m_bDecoded = true;
     }
-    return &dump->tPacket;
+    return &m_tPacket;
 }
 
-bool TS_Dump_InJSON(const TS_Dump *dump) { return (dump->s32Mask & TS_PRINT_JSON) != 0; }
-
-u64 TS_Dump_Offset(const TS_Dump *dump)
+// A block for the packet in hand. Text: the header line of the packet when the block is a table
+// or a clock reference (the packet that completed the section or carried the PCR), then text().
+// JSON: one object on a line with the block's type, where the packet stands, its header fields,
+// and what json(TS_Json *) writes.
+template <class Text, class Json> void TS_Dump::Block(const char *type, bool header_line, Text &&text, Json &&json)
 {
-    const TS_Data *state = dump->pState;
-    return dump->pSync->u64BytesRead - state->u64Size + u64(dump->lu8Bytes - state->lu8Stream);
-}
-
-// A block for the packet in hand. Text: the header line of the packet when the block is a
-// table or a clock reference (the packet that completed the section or carried the PCR), then
-// text(). JSON: one object on a line with the block's type, where the packet stands, its header
-// fields, and what json(TS_Json *) writes.
-template <class Text, class Json>
-void TS_Dump_Block(TS_Dump *dump, const char *type, bool header_line, Text &&text, Json &&json)
-{
-    const TS_Packet *packet = TS_Dump_Begin(dump);
-    if (!TS_Dump_InJSON(dump)) {
+    const TS_Packet *packet = Begin();
+    if (!InJSON()) {
         if (header_line)
-            TS_Packet_PrintHeader(packet);
+            TS_Packet_PrintHeader(m_pOut, packet);
         text();
         return;
     }
-    TS_Json *out = &dump->tJson;
+    TS_Json *out = &m_tJson;
     TS_Json_ObjectBegin(out);
     TS_Json_StringField(out, "type", type);
-    TS_Json_NumberField(out, "packet_index", dump->u64Index);
-    TS_Json_NumberField(out, "byte_offset", TS_Dump_Offset(dump));
+    TS_Json_NumberField(out, "packet_index", m_u64Index);
+    TS_Json_NumberField(out, "byte_offset", m_pCore->Offset(m_pu8Packet));
     TS_Packet_PrintJSON(out, packet);
     json(out);
     TS_Json_ObjectEnd(out);
@@ -137,252 +380,278 @@ void TS_Dump_Block(TS_Dump *dump, const char *type, bool header_line, Text &&tex
 }
 
 // A packet reported for its own sake (every packet, or a stream's).
-void TS_Dump_Packet(TS_Dump *dump)
+void TS_Dump::PrintPacket()
 {
-    TS_Dump_Block(
-        dump, "packet", false, [dump] { TS_Packet_Print(&dump->tPacket); }, [](TS_Json *) {});
+    Block(
+        "packet", false, [this] { TS_Packet_Print(m_pOut, &m_tPacket); }, [](TS_Json *) {});
 }
 
-// Whether the CRC_32 of a complete section checks: over a whole section, its own CRC_32
-// included, it leaves 0.
-bool TS_Dump_CRCHolds(const TS_PreSection *section)
+bool TS_Dump::CRCHolds(const Section &section) const
 {
-    return GetCRC32(0xFFFFFFFF, section->lu8Section, TS_PreSection_Extent(section)) == 0;
+    return section.has_crc ? section.crc_ok : TS_CRC32(section.bytes, section.length) == 0;
 }
 
-// Whether the table block of the section completed on pid is to be printed: always, unless
-// only changes are printed and its bytes are those of the last section printed on pid under key.
-bool TS_Dump_Wanted(TS_Dump *dump, u16 pid, const TS_PreSection *section, u32 key = 0)
+bool TS_Dump::OnTapped(const u8 *packet, u16 pid)
 {
-    if (!(dump->s32Mask & TS_PRINT_CHANGES))
-        return true;
-    TS_DumpRepeats *repeats = &g_tRepeats;
-    const u32 length = TS_PreSection_Extent(section);
-    u16 i = 0;
-    while (i < repeats->u16Count && (repeats->ltLast[i].u16PID != pid || repeats->ltLast[i].u32Key != key))
-        ++i;
-    if (i == repeats->u16Count) {
-        if (repeats->u16Count >= sizeof repeats->ltLast / sizeof repeats->ltLast[0])
-            return true;
-        ++repeats->u16Count;
-        repeats->ltLast[i].u16PID = pid;
-        repeats->ltLast[i].u32Key = key;
-        repeats->ltLast[i].u16Length = 0xFFFF;  // nothing printed yet
+    ++m_u64Index;  // from ~0: the first packet is 0
+    m_pu8Packet = packet;
+    m_bDecoded = false;
+    m_bSeparatorPending = !InJSON();
+    m_bPrinted = false;
+    m_uStashed = 0;
+    if (!m_lu8Listed.empty() && !m_lu8Listed[pid]) {
+        m_lu8Listed[pid] = 1;
+        // The list holds TS_MAX_LISTED_PIDS PIDs; later newcomers are left out.
+        if (m_tLeft.lu16PIDs.size() < TS_MAX_LISTED_PIDS)
+            m_tLeft.lu16PIDs.push_back(pid);
+        // Met once, a PID needs no more looking at for the list.
+        if (!m_bTapsEveryPacket)
+            m_pCore->Untap(pid);
     }
-    TS_DumpRepeats::Last &last = repeats->ltLast[i];
-    if (last.u16Length == length && std::memcmp(last.lu8Section, section->lu8Section, length) == 0) {
-        ++repeats->u64LeftOut;
-        return false;
-    }
-    last.u16Length = u16(length);
-    std::memcpy(last.lu8Section, section->lu8Section, length);
+    if (m_s32Mask & TS_PRINT_PACKETS)
+        PrintPacket();
     return true;
 }
 
-// The roles of the PIDs may have changed: every PID is looked at again.
-void TS_Dump_RolesChanged(TS_Dump *dump) { std::memset(dump->lu8Quiet, 0, sizeof dump->lu8Quiet); }
-
-// The tracks follow what the new PAT announces at each position; a position whose program or
-// PMT PID changed starts its reassembly afresh. Decoded PMTs stay until replaced.
-void TS_Dump_OnPAT(TS_Dump *dump, TS_Data *state)
+// A section collected on a PID the dump prints tables of, once the demux has taken it into the
+// tables in force: printed at once when it is a PAT, CAT, PMT, SDT or NIT; kept for the steps
+// after the clock reference when it may be an ECM or EMM.
+void TS_Dump::OnSection(const Section &section, const u8 *packet)
 {
-    const TS_PAT &pat = state->tPAT;
-    const u16 count = pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
-    for (u16 k = 0; k < count; ++k) {
-        const TS_PATProgram &program = pat.ltProgram[k];
-        if (program.program_number != 0)
-            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], program.PID, program.program_number, false);
-        else
-            TS_PMTTrack_Follow(&dump->ltTrack[k], &state->ltPMTSection[k], TS_NO_PID, 0, false);
+    if (packet != m_pu8Packet)
+        return;  // a section the packet in hand did not complete (none: the packet is tapped)
+    const u16 pid = section.pid;
+    if (m_s32Mask & (TS_PRINT_ECM | TS_PRINT_EMM)) {
+        if (m_uStashed == m_lStashed.size())
+            m_lStashed.emplace_back();
+        m_lStashed[m_uStashed].first = pid;
+        m_lStashed[m_uStashed].second.assign(section.bytes, section.bytes + section.length);
+        ++m_uStashed;
     }
-    TS_PIDMap_Build(&dump->tMap, &pat, state->ltPMT);
-    TS_Dump_RolesChanged(dump);
-}
-
-void TS_Dump_OnCAT(TS_Dump *dump, TS_Data *state)
-{
-    u16 emm_pid = TS_NO_PID;
-    TS_GetCAPIDFromCAT(&emm_pid, &state->tCAT);
-    if (emm_pid != dump->u16EMMPID)
-        TS_PreSection_Initialise(&state->tEMMSection);  // an EMM in progress was on the old PID
-    dump->u16EMMPID = emm_pid;
-    TS_Dump_RolesChanged(dump);
-}
-
-// What the dump does with a PAT or a CAT: its block's JSON type and selection bit, its decoder,
-// its text and JSON forms, and what follows a new table in force.
-template <class Table> struct TS_DumpTable {
-    const char *strType;  // the JSON block's type
-    int s32PrintBit;
-    int (*pfnDecode)(Table *, const TS_PreSection *);
-    int (*pfnPrint)(const Table *);
-    void (*pfnPrintJSON)(TS_Json *, const Table *, bool);
-    void (*pfnOnNew)(TS_Dump *, TS_Data *);
-};
-
-// A PAT or CAT section completed on pid. One that passes the gate becomes the table in force
-// (pfnOnNew follows it); one that fails is decoded aside, only to be printed as it came.
-template <class Table>
-void TS_Dump_OnTable(TS_Dump *dump, TS_Data *state, u16 pid, const TS_PreSection *section, Table *in_force,
-                     Table *scratch, const TS_DumpTable<Table> &kind)
-{
-    const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, section);
-    Table *table = trusted ? in_force : scratch;
-    kind.pfnDecode(table, section);
-    if (trusted)
-        kind.pfnOnNew(dump, state);
-    if ((dump->s32Mask & kind.s32PrintBit) && TS_Dump_Wanted(dump, pid, section))
-        TS_Dump_Block(
-            dump, kind.strType, true, [&] { kind.pfnPrint(table); },
-            [&](TS_Json *json) { kind.pfnPrintJSON(json, table, TS_Dump_CRCHolds(section)); });
-}
-
-constexpr TS_DumpTable<TS_PAT> kDumpPAT = {
-    "pat", TS_PRINT_PAT, TS_PAT_FromPreSection, TS_PAT_Print, TS_PAT_PrintJSON, TS_Dump_OnPAT,
-};
-constexpr TS_DumpTable<TS_CAT> kDumpCAT = {
-    "cat", TS_PRINT_CAT, TS_CAT_FromPreSection, TS_CAT_Print, TS_CAT_PrintJSON, TS_Dump_OnCAT,
-};
-
-// A packet on the PMT PID of the positions given. Each position takes only its own program's
-// sections; the PMT is printed once even when two positions decode the same section.
-void TS_Dump_OnPMTPacket(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid, u32 positions)
-{
-    bool printed = false;
-    bool decoded = false;
-    for (; positions != 0; positions &= positions - 1) {
-        const int k = TS_FirstPosition(positions);
-        // Nothing is written: the track need not hold packets.
-        const TS_PMTOffer offer = TS_PMTTrack_Offer(&dump->ltTrack[k], &state->ltPMTSection[k], packet, true);
-        if (offer != TS_PMT_COMPLETE)
-            continue;
-        const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, &state->ltPMTSection[k]);
-        TS_PMT *pmt = trusted ? &state->ltPMT[k] : &g_tScratch.tPMT;
-        TS_PMT_FromPreSection(pmt, &state->ltPMTSection[k], pid);
-        if (trusted)
-            TS_FamilyVote_NotePMT(&g_tDumpSI.tFamily, pmt);
-        const TS_PreSection *section = &state->ltPMTSection[k];
-        if (!printed && (dump->s32Mask & TS_PRINT_PMT) && TS_Dump_Wanted(dump, pid, section))
-            TS_Dump_Block(
-                dump, "pmt", true, [pmt] { TS_PMT_Print(pmt); },
-                [pmt, section](TS_Json *json) { TS_PMT_PrintJSON(json, pmt, TS_Dump_CRCHolds(section)); });
-        printed = true;
-        decoded = decoded || trusted;
-    }
-    if (decoded) {
-        TS_PIDMap_Build(&dump->tMap, &state->tPAT, state->ltPMT);
-        TS_Dump_RolesChanged(dump);
-    }
-}
-
-// A packet of an ECM or EMM PID: the section it completes, if wanted, decoded and printed.
-void TS_Dump_OnPrivatePacket(TS_Dump *dump, u16 pid, const u8 *packet, TS_PreSection *section,
-                             TS_PrivateSection *record, const char *type, int (*print)(const TS_PrivateSection *),
-                             void (*print_json)(TS_Json *, const TS_PrivateSection *, bool))
-{
-    if (TS_Section_ImportPreSection(section, packet) < 0 || !section->u8Complete || !TS_Dump_Wanted(dump, pid, section))
+    if (pid == 0x0000) {
+        if ((m_s32Mask & TS_PRINT_PAT) && section.length >= kMinTableLength)
+            PrintTable("pat", section);
         return;
-    TS_Section_PrivateFromPreSection(record, section);
-    TS_Dump_Block(
-        dump, type, true, [&] { print(record); },
-        [&](TS_Json *json) { print_json(json, record, TS_Dump_CRCHolds(section)); });
+    }
+    if (pid == 0x0001 && (m_s32Mask & TS_PRINT_CAT) && section.length >= kMinTableLength)
+        PrintTable("cat", section);
+    if ((pid == 0x0010 || pid == 0x0011) && (m_s32Mask & (TS_PRINT_SDT | TS_PRINT_NIT)))
+        PrintSI(section);
+    if ((m_lu8Role[pid] & kDumpPMT) && (m_s32Mask & TS_PRINT_PMT) && section.length >= kMinPMTLength)
+        PrintPMT(section);
 }
 
-// ---- Service information --------------------------------------------------------------------
-
-// A section on an SI PID, completed and of one of the tables asked for: decoded (and, when the
-// gate passes it, taken into the text family), then printed when wanted. Returns whether the
-// gate passed it.
-template <class Table>
-bool TS_Dump_OnSISection(TS_Dump *dump, u16 pid, const TS_PreSection *section, Table *table, int print_bit,
-                         const char *type, int (*decode)(Table *, const TS_PreSection *),
-                         void (*note)(TS_FamilyVote *, const Table *), int (*print)(const Table *, int),
-                         void (*print_json)(TS_Json *, const Table *, bool, int))
+// A PAT or CAT section, damaged ones included: as the demux collected it.
+void TS_Dump::PrintTable(const char *type, const Section &section)
 {
-    TS_DumpSI *si = &g_tDumpSI;
-    const bool trusted = TS_SectionGate_Accept(&dump->tGate, pid, section);
-    decode(table, section);
-    if (trusted)
-        note(&si->tFamily, table);
-    if (!(dump->s32Mask & print_bit))
-        return trusted;
+    if ((m_s32Mask & TS_PRINT_CHANGES) && !m_tRepeats.Wanted(section.pid, 0, section))
+        return;
+    const bool pat = section.pid == 0x0000;
+    if (m_bFull) {
+        Block(
+            type, true,
+            [&] { (pat ? TS_PAT_PrintSection : TS_CAT_PrintSection)(m_pOut, section.bytes, section.length); },
+            [&](TS_Json *json) {
+                (pat ? TS_PAT_PrintSectionJSON : TS_CAT_PrintSectionJSON)(json, section.bytes, section.length,
+                                                                          CRCHolds(section));
+            });
+        return;
+    }
+    TS_DumpRecords &records = *m_pRecords;
+    if (!TS_PreSection_LoadWhole(&records.tSection, section.bytes, section.length))
+        return;
+    if (pat)
+        TS_PAT_FromPreSection(&records.tPAT, &records.tSection);
+    else
+        TS_CAT_FromPreSection(&records.tCAT, &records.tSection);
+    Block(
+        type, true,
+        [&] {
+            if (pat)
+                TS_PAT_Print(m_pOut, &records.tPAT);
+            else
+                TS_CAT_Print(m_pOut, &records.tCAT);
+        },
+        [&](TS_Json *json) {
+            if (pat)
+                TS_PAT_PrintJSON(json, &records.tPAT, CRCHolds(section));
+            else
+                TS_CAT_PrintJSON(json, &records.tCAT, CRCHolds(section));
+        });
+}
+
+// A section on a PMT PID: printed when it is the PMT of a program the PAT announces there at a
+// position the dump follows, once however many of them share the PID.
+void TS_Dump::PrintPMT(const Section &section)
+{
+    const u16 program_number = TS_Read16(section.bytes + 3);
+    const std::vector<pidsift::PatEntry> &entries = m_pCore->PAT()->entries;
+    const auto positions = entries.begin() + ptrdiff_t(PositionsInForce());
+    const bool announced =
+        program_number != 0 && std::any_of(entries.begin(), positions, [&](const pidsift::PatEntry &entry) {
+            return entry.program_number == program_number && (entry.pid & 0x1FFF) == section.pid;
+        });
+    if (!announced || ((m_s32Mask & TS_PRINT_CHANGES) && !m_tRepeats.Wanted(section.pid, 0, section)))
+        return;
+    if (m_bFull) {
+        Block(
+            "pmt", true, [&] { TS_PMT_PrintSection(m_pOut, section.bytes, section.length); },
+            [&](TS_Json *json) { TS_PMT_PrintSectionJSON(json, section.bytes, section.length, CRCHolds(section)); });
+        return;
+    }
+    TS_DumpRecords &records = *m_pRecords;
+    if (!TS_PreSection_LoadWhole(&records.tSection, section.bytes, section.length))
+        return;
+    TS_PMT_FromPreSection(&records.tPMT, &records.tSection, section.pid);
+    Block(
+        "pmt", true, [&] { TS_PMT_Print(m_pOut, &records.tPMT); },
+        [&](TS_Json *json) { TS_PMT_PrintJSON(json, &records.tPMT, CRCHolds(section)); });
+}
+
+// A section on PID 0x0011 (the SDTs of this transport stream, 0x42, and of others, 0x46; the BATs
+// that share the PID are left alone) or 0x0010 (the NITs, 0x40 and 0x41), names decoded in the
+// family the recording has shown up to it.
+void TS_Dump::PrintSI(const Section &section)
+{
+    const u8 table_id = section.bytes[0];
+    const bool sdt = section.pid == 0x0011;
+    if (sdt ? !(m_s32Mask & TS_PRINT_SDT) || (table_id != 0x42 && table_id != 0x46) || section.length < kMinSDTLength
+            : !(m_s32Mask & TS_PRINT_NIT) || (table_id != 0x40 && table_id != 0x41) || section.length < kMinNITLength)
+        return;
     // The repeats of each table and section are told apart: an SDT's sections take turns.
-    const u8 *bytes = section->lu8Section;
-    const u32 key = (u32(bytes[0]) << 24) | (u32(TS_Read16(bytes + 3)) << 8) | bytes[6];
-    if (!TS_Dump_Wanted(dump, pid, section, key))
-        return trusted;
-    const int family = TS_FamilyVote_Family(&si->tFamily);
-    TS_Dump_Block(
-        dump, type, true, [&] { print(table, family); },
-        [&](TS_Json *json) { print_json(json, table, TS_Dump_CRCHolds(section), family); });
-    return trusted;
+    const u32 key = (u32(table_id) << 24) | (u32(TS_Read16(section.bytes + 3)) << 8) | section.bytes[6];
+    if ((m_s32Mask & TS_PRINT_CHANGES) && !m_tRepeats.Wanted(section.pid, key, section))
+        return;
+    TS_DumpRecords &records = *m_pRecords;
+    if (!TS_PreSection_LoadWhole(&records.tSection, section.bytes, section.length))
+        return;
+    const int family = m_pCore->TextFamily();
+    const bool crc_ok = CRCHolds(section);
+    if (sdt) {
+        TS_SDT_FromPreSection(&records.tSDT, &records.tSection);
+        Block(
+            "sdt", true, [&] { TS_SDT_Print(m_pOut, &records.tSDT, family); },
+            [&](TS_Json *json) { TS_SDT_PrintJSON(json, &records.tSDT, crc_ok, family); });
+    } else {
+        TS_NIT_FromPreSection(&records.tNIT, &records.tSection);
+        Block(
+            "nit", true, [&] { TS_NIT_Print(m_pOut, &records.tNIT, family); },
+            [&](TS_Json *json) { TS_NIT_PrintJSON(json, &records.tNIT, crc_ok, family); });
+    }
 }
 
-// A packet of PID 0x0011 (SDT) or 0x0010 (NIT), or of a PID where ISDB broadcasts send tables of
-// their own (for the text family).
-void TS_Dump_OnSIPacket(TS_Dump *dump, u16 pid, const u8 *packet)
+// A section on an ECM or EMM PID (every section on the CAT's CA PID counts as an EMM, whatever
+// its table_id).
+void TS_Dump::PrintPrivate(const Section &section, bool emm)
 {
-    TS_DumpSI *si = &g_tDumpSI;
-    if (TS_FamilyVote_WatchesPID(pid)) {
-        TS_FamilyVote_NotePacket(&si->tFamily, packet);
+    if (section.length < kMinTableLength ||
+        ((m_s32Mask & TS_PRINT_CHANGES) && !m_tRepeats.Wanted(section.pid, 0, section)))
         return;
+    TS_DumpRecords &records = *m_pRecords;
+    if (!TS_PreSection_LoadWhole(&records.tSection, section.bytes, section.length))
+        return;
+    TS_Section_PrivateFromPreSection(&records.tPrivate, &records.tSection);
+    (emm ? m_tLeft.lu8LastEMM : m_tLeft.lu8LastECM).assign(section.bytes, section.bytes + section.length);
+    const bool crc_ok = CRCHolds(section);
+    Block(
+        emm ? "emm" : "ecm", true,
+        [&] {
+            if (emm)
+                TS_Section_PrintEMM(m_pOut, &records.tPrivate);
+            else
+                TS_Section_PrintPrivate(m_pOut, &records.tPrivate);
+        },
+        [&](TS_Json *json) {
+            (emm ? TS_Section_PrintEMMJSON : TS_Section_PrintPrivateJSON)(json, &records.tPrivate, crc_ok);
+        });
+}
+
+// A PCR is there only when the adaptation field is present, long enough for its flags byte and
+// the six PCR bytes, and has PCR_flag set (ISO/IEC 13818-1 2.4.3.4).
+void TS_Dump::PrintPCR(const u8 *packet, u16 pid)
+{
+    if ((packet[3] & 0x20) == 0 || packet[4] < 7 || (packet[5] & 0x10) == 0)
+        return;
+    TS_PCR pcr;
+    TS_PCR_Import(&pcr, packet + 5);
+    // The clock of the first position in PAT order whose PMT names this PCR_PID.
+    const size_t positions = std::min(PositionsInForce(), m_lSlots.size());
+    for (size_t k = 0; k < positions; ++k) {
+        TS_DumpSlot &slot = m_lSlots[k];
+        if (slot.pPMT && (slot.pPMT->pcr_pid & 0x1FFF) == pid) {
+            slot.bHasPCR = true;
+            slot.tPCR = pcr;
+            break;
+        }
     }
-    if (pid == 0x0011) {
-        TS_PreSection *section = &si->tSDTSection;
-        // Only the SDTs: the BATs that share the PID are left alone.
-        if (TS_SDT_ImportPreSection(section, packet) < 0 || !section->u8Complete ||
-            (section->lu8Section[0] != 0x42 && section->lu8Section[0] != 0x46))
-            return;
-        const bool trusted =
-            TS_Dump_OnSISection(dump, pid, section, &si->tSDT, TS_PRINT_SDT, "sdt", TS_SDT_FromPreSection,
-                                TS_FamilyVote_NoteSDT, TS_SDT_Print, TS_SDT_PrintJSON);
-        // The actual SDT's services, for the program list.
-        if (trusted && si->tSDT.table_id == 0x42)
-            TS_SDTServices_Add(&si->tServices, &si->tSDT);
-        return;
+    Block(
+        "pcr", true, [&] { TS_PCR_Print(m_pOut, &pcr); }, [&](TS_Json *json) { TS_PCR_PrintJSON(json, &pcr); });
+}
+
+// The steps of a packet under the roles its own sections left: its PCR, the ECM and EMM sections
+// it completed, and the packet of a stream.
+bool TS_Dump::OnTappedAfterTables(const u8 *packet, u16 pid)
+{
+    // Programs are known only from a PAT.
+    if (m_pCore->PAT() != nullptr && pid != 0x0000) {
+        const u8 roles = m_lu8Role[pid];
+        if ((m_s32Mask & TS_PRINT_PCR) && (roles & kDumpPCR))
+            PrintPCR(packet, pid);
+        for (const bool emm : {false, true}) {
+            const bool role = emm ? (m_pCore->Roles(pid) & pidsift::kRoleEMM) != 0 : (roles & kDumpECM) != 0;
+            if ((m_s32Mask & (emm ? TS_PRINT_EMM : TS_PRINT_ECM)) && role)
+                for (size_t i = 0; i < m_uStashed; ++i) {
+                    const std::vector<u8> &bytes = m_lStashed[i].second;
+                    Section section;
+                    section.pid = pid;
+                    section.bytes = bytes.data();
+                    section.length = u32(bytes.size());
+                    pidsift::Section_JudgeCRC(&section);
+                    PrintPrivate(section, emm);
+                }
+        }
+        if ((m_s32Mask & TS_PRINT_ES) && (roles & kDumpStream))
+            PrintPacket();
     }
-    TS_PreSection *section = &si->tNITSection;
-    if (TS_NIT_ImportPreSection(section, packet) < 0 || !section->u8Complete ||
-        (section->lu8Section[0] != 0x40 && section->lu8Section[0] != 0x41))
-        return;
-    TS_Dump_OnSISection(dump, pid, section, &si->tNIT, TS_PRINT_NIT, "nit", TS_NIT_FromPreSection,
-                        TS_FamilyVote_NoteNIT, TS_NIT_Print, TS_NIT_PrintJSON);
+    if (m_bPrinted && m_bFlushEachPacket)
+        m_pOut->Flush();
+    return true;
 }
 
 // The program list: each program of the last PAT, its PMT PID and the name of its service.
-void TS_Dump_PrintPrograms(TS_Dump *dump, const TS_Data *state)
+void TS_Dump::PrintPrograms()
 {
-    const TS_DumpSI *si = &g_tDumpSI;
-    const TS_PAT &pat = state->tPAT;
-    const int family = TS_FamilyVote_Family(&si->tFamily);
-    const bool sdt = pat.u8Valid && si->tServices.u8Valid && si->tServices.table_id == 0x42 &&
-                     si->tServices.transport_stream_id == pat.transport_stream_id;
-    const u16 count = !pat.u8Valid ? 0 : pat.u16ProgramCount < TS_MAX_PROGRAMS ? pat.u16ProgramCount : TS_MAX_PROGRAMS;
-    auto service_of = [&](const TS_PATProgram &program) {
-        return sdt ? TS_SDTServices_Find(&si->tServices, program.program_number) : nullptr;
+    const pidsift::Pat *pat = m_pCore->PAT();
+    const std::vector<pidsift::Service> services = m_pCore->ServiceList();
+    const int family = m_pCore->TextFamily();
+    auto service_of = [&](u16 program_number) -> const pidsift::Service * {
+        for (const pidsift::Service &service : services)
+            if (service.service_id == program_number)
+                return service.has_service_descriptor ? &service : nullptr;
+        return nullptr;
     };
-    if (TS_Dump_InJSON(dump)) {
-        TS_Json *json = &dump->tJson;
+    const std::vector<pidsift::PatEntry> none;
+    const std::vector<pidsift::PatEntry> &entries = pat != nullptr ? pat->entries : none;
+    if (InJSON()) {
+        TS_Json *json = &m_tJson;
         TS_Json_ObjectBegin(json);
         TS_Json_StringField(json, "type", "programs");
         TS_Json_StringField(json, "charset", family == TS_TEXT_ARIB ? "arib" : "dvb");
         TS_Json_Key(json, "programs");
         TS_Json_ArrayBegin(json);
-        for (u16 k = 0; k < count; ++k) {
-            const TS_PATProgram &program = pat.ltProgram[k];
+        for (const pidsift::PatEntry &program : entries) {
             if (program.program_number == 0)
                 continue;
             TS_Json_ObjectBegin(json);
             TS_Json_NumberField(json, "program_number", program.program_number);
-            TS_Json_NumberField(json, "pmt_pid", program.PID);
-            const TS_SDTService *service = service_of(program);
-            if (service != nullptr && service->u8HasServiceDescriptor) {
+            TS_Json_NumberField(json, "pmt_pid", program.pid);
+            const pidsift::Service *service = service_of(program.program_number);
+            if (service != nullptr) {
                 char name[TS_SI_NAME_TEXT];
-                TS_SI_NameToUTF8(name, service->lu8ServiceName, service->u8ServiceNameCount, family);
+                TS_SI_NameToUTF8(name, service->name_bytes.data(), u32(service->name_bytes.size()), family);
                 TS_Json_StringField(json, "service_name", name);
             } else {
-                TS_Json_Key(json, "service_name");
-                TS_Json_Null(json);
+                TS_Json_NullField(json, "service_name");
             }
             TS_Json_ObjectEnd(json);
         }
@@ -391,129 +660,36 @@ void TS_Dump_PrintPrograms(TS_Dump *dump, const TS_Data *state)
         TS_Json_EndLine(json);
         return;
     }
-    TS_Text_Puts(kSeparator);
-    TS_Text_Puts("Program List:");
-    for (u16 k = 0; k < count; ++k) {
-        const TS_PATProgram &program = pat.ltProgram[k];
+    TS_Text_Puts(m_pOut, kSeparator);
+    TS_Text_Puts(m_pOut, "Program List:");
+    for (const pidsift::PatEntry &program : entries) {
         if (program.program_number == 0)
             continue;
-        TS_Text_Printf("  ProgramNumber:%d PID:0x%04X", program.program_number, program.PID);
-        const TS_SDTService *service = service_of(program);
-        if (service != nullptr && service->u8HasServiceDescriptor)
-            TS_SI_PrintName("ServiceName", service->lu8ServiceName, service->u8ServiceNameCount, family);
+        TS_Text_Printf(m_pOut, "  ProgramNumber:%d PID:0x%04X", program.program_number, program.pid);
+        const pidsift::Service *service = service_of(program.program_number);
+        if (service != nullptr)
+            TS_SI_PrintName(m_pOut, "ServiceName", service->name_bytes.data(), u32(service->name_bytes.size()), family);
         else
-            TS_Text_Printf(" ServiceName:-");
-        TS_Text_Putchar('\n');
+            TS_Text_Printf(m_pOut, " ServiceName:-");
+        TS_Text_Putchar(m_pOut, '\n');
     }
 }
 
-// A PCR is there only when the adaptation field is present, long enough for its flags byte and
-// the six PCR bytes, and has PCR_flag set (ISO/IEC 13818-1 2.4.3.4).
-bool TS_Dump_CarriesPCR(const u8 *packet)
+void TS_Dump::Finish()
 {
-    return (packet[3] & 0x20) != 0 && packet[4] >= 7 && (packet[5] & 0x10) != 0;
-}
-
-// Whether the packets of pid print nothing and change nothing under the mask, with the roles
-// and the EMM PID in force: the mirror of what TS_Dump_Take looks at.
-bool TS_Dump_IsQuiet(const TS_Dump *dump, u16 pid)
-{
-    const int mask = dump->s32Mask;
-    if ((mask & TS_PRINT_PACKETS) || ((mask & TS_PRINT_PIDS) && !dump->lu8Listed[pid]) || pid == 0x0000 ||
-        pid == 0x0001)
-        return false;
-    if (TS_Dump_FollowsSI(mask, pid))
-        return false;
-    const TS_PIDRoles roles = dump->tMap.ltRole[pid];
-    return roles.u16PMT == 0 && !((mask & TS_PRINT_PCR) && roles.u16PCR != 0) &&
-           !((mask & TS_PRINT_ECM) && roles.u16CA != 0) && !((mask & TS_PRINT_EMM) && pid == dump->u16EMMPID) &&
-           !((mask & TS_PRINT_ES) && roles.u16Stream != 0);
-}
-
-void TS_Dump_Take(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid);
-
-void TS_Dump_OnPacket(TS_Dump *dump, TS_Data *state, const u8 *packet)
-{
-    const u16 pid = TS_Read13(packet + 1);
-    ++dump->u64Index;  // from ~0: the first packet is 0
-    if (dump->lu8Quiet[pid])
-        return;
-    TS_Dump_Take(dump, state, packet, pid);
-    dump->lu8Quiet[pid] = TS_Dump_IsQuiet(dump, pid);
-}
-
-// A packet that may print something or change the tables in force.
-void TS_Dump_Take(TS_Dump *dump, TS_Data *state, const u8 *packet, u16 pid)
-{
-    const int mask = dump->s32Mask;
-    dump->lu8Bytes = packet;
-    dump->bDecoded = false;
-    dump->bSeparatorPending = !TS_Dump_InJSON(dump);
-
-    if ((mask & TS_PRINT_PIDS) && !dump->lu8Listed[pid]) {
-        dump->lu8Listed[pid] = 1;
-        // The list holds TS_MAX_LISTED_PIDS PIDs; later newcomers are left out.
-        if (state->u16PIDCount < TS_MAX_LISTED_PIDS)
-            state->lu16PID[state->u16PIDCount++] = pid;
-    }
-    if (mask & TS_PRINT_PACKETS)
-        TS_Dump_Packet(dump);
-
-    if (pid == 0x0000) {
-        if (TS_PAT_ImportPreSection(&state->tPATSection, packet) >= 0 && state->tPATSection.u8Complete)
-            TS_Dump_OnTable(dump, state, pid, &state->tPATSection, &state->tPAT, &g_tScratch.tPAT, kDumpPAT);
-        return;
-    }
-    if (pid == 0x0001 && TS_CAT_ImportPreSection(&state->tCATSection, packet) >= 0 && state->tCATSection.u8Complete)
-        TS_Dump_OnTable(dump, state, pid, &state->tCATSection, &state->tCAT, &g_tScratch.tCAT, kDumpCAT);
-    if (TS_Dump_FollowsSI(mask, pid))
-        TS_Dump_OnSIPacket(dump, pid, packet);
-    // Programs are known only from a PAT.
-    if (!state->tPAT.u8Valid)
-        return;
-
-    if (dump->tMap.ltRole[pid].u16PMT != 0)
-        TS_Dump_OnPMTPacket(dump, state, packet, pid, dump->tMap.ltRole[pid].u16PMT);
-    // The rest of the packet is looked at under the roles that a PMT it completed gives.
-    const TS_PIDRoles roles = dump->tMap.ltRole[pid];
-
-    if ((mask & TS_PRINT_PCR) && roles.u16PCR != 0 && TS_Dump_CarriesPCR(packet)) {
-        // The clock of the first program in PAT order that names this PCR_PID.
-        TS_PCR *pcr = &state->ltPCR[TS_FirstPosition(roles.u16PCR)];
-        TS_PCR_Import(pcr, packet + 5);
-        TS_Dump_Block(
-            dump, "pcr", true, [pcr] { TS_PCR_Print(pcr); }, [pcr](TS_Json *json) { TS_PCR_PrintJSON(json, pcr); });
-    }
-
-    // One buffer serves every program's CA PID: a section named by two PMTs prints once.
-    if ((mask & TS_PRINT_ECM) && roles.u16CA != 0)
-        TS_Dump_OnPrivatePacket(dump, pid, packet, &state->tPrivateSection, &state->tPrivate, "ecm",
-                                TS_Section_PrintPrivate, TS_Section_PrintPrivateJSON);
-    // Every section on the CAT's CA PID counts as an EMM, whatever its table_id.
-    if ((mask & TS_PRINT_EMM) && state->tCAT.u8Valid && pid == dump->u16EMMPID)
-        TS_Dump_OnPrivatePacket(dump, pid, packet, &state->tEMMSection, &state->tEMM, "emm", TS_Section_PrintEMM,
-                                TS_Section_PrintEMMJSON);
-
-    if ((mask & TS_PRINT_ES) && roles.u16Stream != 0)
-        TS_Dump_Packet(dump);
-}
-
-// The end of the run: the program list, the PID list, and with TS_PRINT_CHANGES the count of
-// repeats left out.
-void TS_Dump_Finish(TS_Dump *dump, const TS_Data *state)
-{
-    const int mask = dump->s32Mask;
+    const int mask = m_s32Mask;
     if (mask & TS_PRINT_PROGRAMS)
-        TS_Dump_PrintPrograms(dump, state);
-    if (TS_Dump_InJSON(dump)) {
-        TS_Json *json = &dump->tJson;
+        PrintPrograms();
+    const std::vector<u16> &pids = m_tLeft.lu16PIDs;
+    if (InJSON()) {
+        TS_Json *json = &m_tJson;
         if (mask & TS_PRINT_PIDS) {
             TS_Json_ObjectBegin(json);
             TS_Json_StringField(json, "type", "pids");
             TS_Json_Key(json, "pids");
             TS_Json_ArrayBegin(json);
-            for (u16 i = 0; i < state->u16PIDCount; ++i)
-                TS_Json_Number(json, state->lu16PID[i]);
+            for (u16 pid : pids)
+                TS_Json_Number(json, pid);
             TS_Json_ArrayEnd(json);
             TS_Json_ObjectEnd(json);
             TS_Json_EndLine(json);
@@ -521,42 +697,64 @@ void TS_Dump_Finish(TS_Dump *dump, const TS_Data *state)
         if (mask & TS_PRINT_CHANGES) {
             TS_Json_ObjectBegin(json);
             TS_Json_StringField(json, "type", "summary");
-            TS_Json_NumberField(json, "repeats_left_out", g_tRepeats.u64LeftOut);
+            TS_Json_NumberField(json, "repeats_left_out", m_tRepeats.LeftOut());
             TS_Json_ObjectEnd(json);
             TS_Json_EndLine(json);
         }
-        return;
+    } else {
+        if (mask & TS_PRINT_PIDS) {
+            TS_Text_Puts(m_pOut, kSeparator);
+            TS_Text_Puts(m_pOut, "PID List:");
+            for (u16 pid : pids)
+                TS_Text_Printf(m_pOut, "  0x%04X,\n", pid);
+        }
+        if (mask & TS_PRINT_CHANGES) {
+            TS_Text_Puts(m_pOut, kSeparator);
+            TS_Text_Printf(m_pOut, "Repeated tables left out: %llu\n", (unsigned long long)m_tRepeats.LeftOut());
+        }
     }
-    if (mask & TS_PRINT_PIDS) {
-        TS_Text_Puts(kSeparator);
-        TS_Text_Puts("PID List:");
-        for (u16 i = 0; i < state->u16PIDCount; ++i)
-            TS_Text_Printf("  0x%04X,\n", state->lu16PID[i]);
-    }
-    if (mask & TS_PRINT_CHANGES) {
-        TS_Text_Puts(kSeparator);
-        TS_Text_Printf("Repeated tables left out: %llu\n", (unsigned long long)g_tRepeats.u64LeftOut);
-    }
+    m_pOut->Flush();
 }
 
-// A fresh dump for the mask; the PIDs and the tables of the run before are forgotten.
-void TS_Dump_Start(TS_Dump *dump, TS_Data *state, int mask)
+// Decodes a kept section into one of the public header's records through its reassembly buffer.
+template <class Record, class Decode>
+void TS_Dump_KeepRecord(Record *record, TS_PreSection *buffer, const std::vector<u8> &bytes, Decode &&decode)
 {
+    record->u8Valid = 0;
+    if (!bytes.empty() && TS_PreSection_LoadWhole(buffer, bytes.data(), u32(bytes.size())))
+        decode(record, buffer);
+}
+
+// What the public header's TS_Print leaves in g_tData: the PAT and CAT in force, the PMT slot of
+// each position and the last PCR printed for it, the last ECM and EMM printed, and the PIDs met.
+void TS_Dump_KeepState(const DemuxCore &core, const TS_Dump &dump)
+{
+    TS_Data *state = &g_tData;
     TS_Data_Reset(state);
-    std::memset(dump, 0, sizeof *dump);
-    dump->s32Mask = mask;
-    dump->u16EMMPID = TS_NO_PID;
-    dump->u64Index = ~u64(0);
-    TS_Json_Start(&dump->tJson);
-    for (TS_PMTTrack &track : dump->ltTrack)
-        TS_PMTTrack_Start(&track, nullptr, nullptr, 0);
-    g_tRepeats.u16Count = 0;
-    g_tRepeats.u64LeftOut = 0;
-    TS_DumpSI *si = &g_tDumpSI;
-    TS_PreSection_Initialise(&si->tSDTSection);
-    TS_PreSection_Initialise(&si->tNITSection);
-    TS_SDTServices_Initialise(&si->tServices);
-    TS_FamilyVote_Start(&si->tFamily);
+    TS_PreSection buffer;
+    TS_PreSection_Initialise(&buffer);
+    TS_Dump_KeepRecord(&state->tPAT, &buffer, core.PAT() ? core.PAT()->section : std::vector<u8>(),
+                       [](TS_PAT *pat, const TS_PreSection *section) { TS_PAT_FromPreSection(pat, section); });
+    TS_Dump_KeepRecord(&state->tCAT, &buffer, core.CAT() ? core.CAT()->section : std::vector<u8>(),
+                       [](TS_CAT *cat, const TS_PreSection *section) { TS_CAT_FromPreSection(cat, section); });
+    const std::vector<TS_DumpSlot> &slots = dump.Slots();
+    for (size_t k = 0; k < slots.size() && k < TS_MAX_PROGRAMS; ++k) {
+        if (slots[k].bHasPCR)
+            state->ltPCR[k] = slots[k].tPCR;
+        const pidsift::Pmt *pmt = slots[k].pPMT.get();
+        if (pmt != nullptr)
+            TS_Dump_KeepRecord(&state->ltPMT[k], &buffer, pmt->section,
+                               [&](TS_PMT *record, const TS_PreSection *section) {
+                                   TS_PMT_FromPreSection(record, section, pmt->pid);
+                               });
+    }
+    const auto private_section = [](TS_PrivateSection *record, const TS_PreSection *section) {
+        TS_Section_PrivateFromPreSection(record, section);
+    };
+    TS_Dump_KeepRecord(&state->tPrivate, &buffer, dump.Left().lu8LastECM, private_section);
+    TS_Dump_KeepRecord(&state->tEMM, &buffer, dump.Left().lu8LastEMM, private_section);
+    for (u16 pid : dump.Left().lu16PIDs)
+        state->lu16PID[state->u16PIDCount++] = pid;
 }
 
 // What the entry points take: TS_Print the bits 0x001 to 0x100, TS_Dump the further selections.
@@ -565,37 +763,43 @@ constexpr int kPrintBits = TS_PRINT_PACKETS | TS_PRINT_PAT | TS_PRINT_CAT | TS_P
 constexpr int kDumpBits =
     kPrintBits | TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_CHANGES | TS_PRINT_JSON | TS_PRINT_PROGRAMS;
 
-int TS_Dump_Run(const char *path, int mask)
+// A run of the dump on path. keep_state: the public header's entry points, which leave the run's
+// tables in g_tData.
+int TS_Dump_Run(const char *path, int mask, bool full, const pidsift::RunSettings &settings, bool keep_state)
 {
     if (path == nullptr)
         return -1;
-    TS_Data *state = &g_tData;
-    TS_Dump *dump = &g_tDump;
-    TS_Dump_Start(dump, state, mask);
-
     const int fd = TS_Input_Open(path);
     if (fd < 0)
         return -2;
-    TS_Sync sync = {};
-    dump->pSync = &sync;
-    dump->pState = state;
-    const int result =
-        TS_Stream_Run(&sync, fd, path, state->lu8Stream, &state->u64Size, &state->u64Pos, [&](const u8 *packet) {
-            TS_Dump_OnPacket(dump, state, packet);
-            return true;
-        });
+    const pidsift::TextSink &printed = settings.printed;
+    FILE *file = printed.file != nullptr ? printed.file : printed.text == nullptr && !printed.write ? stdout : nullptr;
+    TS_Sink out(printed);
+    DemuxCore core;
+    TS_Dump dump(&core, mask, full, settings.text_family, &out, file != nullptr && isatty(fileno(file)));
+    const int result = core.RunDescriptor(fd, path, dump);
     TS_Input_Close(fd);
-
     // A read error ends the run as the end of the file would: the PIDs met so far are listed.
-    TS_Dump_Finish(dump, state);
+    dump.Finish();
+    if (keep_state)
+        TS_Dump_KeepState(core, dump);
     return result;
 }
 
 }  // namespace
 
-int TS_Print(const char *path, int mask) { return TS_Dump_Run(path, mask & kPrintBits); }
+namespace pidsift {
+
+int Dump(const char *path, int mask, const RunSettings &settings)
+{
+    return TS_Dump_Run(path, mask & kDumpBits, true, settings, false);
+}
+
+}  // namespace pidsift
+
+int TS_Print(const char *path, int mask) { return TS_Dump_Run(path, mask & kPrintBits, false, {}, true); }
 
 int TS_Dump(const char *path, const TS_DumpOptions *options)
 {
-    return options == nullptr ? -1 : TS_Dump_Run(path, options->s32Mask & kDumpBits);
+    return options == nullptr ? -1 : TS_Dump_Run(path, options->s32Mask & kDumpBits, true, {}, true);
 }

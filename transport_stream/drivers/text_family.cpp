@@ -5,8 +5,6 @@
 
 namespace {
 
-int g_s32TextFamily = TS_TEXT_AUTO;
-
 bool TS_FamilyVote_AnyAribTag(const u8 *tags, u16 count)
 {
     const u16 bounded = count < TS_MAX_DESCRIPTORS ? count : TS_MAX_DESCRIPTORS;
@@ -27,17 +25,9 @@ bool TS_FamilyVote_AnyAribDescriptor(const TS_Descriptor *list, u16 count)
 
 }  // namespace
 
-int TS_SetTextFamily(int family)
+void TS_FamilyVote_Start(TS_FamilyVote *vote, int family)
 {
-    if (family != TS_TEXT_AUTO && family != TS_TEXT_DVB && family != TS_TEXT_ARIB)
-        return -2;
-    g_s32TextFamily = family;
-    return 0;
-}
-
-void TS_FamilyVote_Start(TS_FamilyVote *vote)
-{
-    vote->s32Chosen = g_s32TextFamily;
+    vote->s32Chosen = family;
     vote->u8AribSeen = 0;
 }
 

@@ -1,8 +1,8 @@
 // Which character set the names of a recording's SDT and NIT are in. ISDB broadcasts code them
 // as ARIB STD-B24, DVB ones as EN 300 468, and the bytes alone do not tell: a DVB name in plain
 // ASCII reads as pairs of kanji in ARIB. A recording is taken for ARIB once it shows something
-// that only ARIB broadcasts carry, and for DVB until then, unless the caller chose a family
-// (TS_SetTextFamily).
+// that only ARIB broadcasts carry, and for DVB until then, unless the run's settings chose a
+// family.
 #ifndef PIDSIFT_TRANSPORT_STREAM_DRIVERS_TEXT_FAMILY_H
 #define PIDSIFT_TRANSPORT_STREAM_DRIVERS_TEXT_FAMILY_H
 
@@ -14,7 +14,10 @@ struct TS_FamilyVote {
     u8 u8AribSeen;  // something only ARIB broadcasts carry has come
 };
 
-// Starts a run with the family chosen by TS_SetTextFamily.
+// Starts a run with the family chosen (TS_TEXT_AUTO: the recording's).
+void TS_FamilyVote_Start(TS_FamilyVote *vote, int family);
+// The same with the family of TS_SetTextFamily, a process-wide setting that the check still reads
+// (text_family_setting.cpp); it goes once the check takes the family from its run's settings.
 void TS_FamilyVote_Start(TS_FamilyVote *vote);
 // The family to decode with now: the chosen one, else ARIB once seen, else DVB.
 int TS_FamilyVote_Family(const TS_FamilyVote *vote);

@@ -20,7 +20,7 @@ int TS_PCR_Import(TS_PCR *pcr, const u8 *bytes)
 
 // Prints the PCR with its base also as hours:minutes:seconds.milliseconds; the extension takes
 // no part in the time.
-int TS_PCR_Print(const TS_PCR *pcr)
+int TS_PCR_Print(TS_Sink *out, const TS_PCR *pcr)
 {
     if (pcr == nullptr)
         return -1;
@@ -38,7 +38,7 @@ int TS_PCR_Print(const TS_PCR *pcr)
     rest -= seconds * kTicksPerSecond;
     const u16 milliseconds = u16(rest / 90);
 
-    TS_Text_Printf("[PCR] TI:0x%02X(%s) PB:%lld(%02d:%02d:%02d.%03d) R:%d PE:%d\n", pcr->u8Lead,
+    TS_Text_Printf(out, "[PCR] TI:0x%02X(%s) PB:%lld(%02d:%02d:%02d.%03d) R:%d PE:%d\n", pcr->u8Lead,
                    TS_Name_TableId(pcr->u8Lead), static_cast<long long>(pcr->program_clock_reference_base), hours,
                    minutes, seconds, milliseconds, pcr->reserved, int(pcr->program_clock_reference_extension));
     return 0;
@@ -49,4 +49,9 @@ void TS_PCR_PrintJSON(TS_Json *json, const TS_PCR *pcr)
 {
     TS_Json_NumberField(json, "program_clock_reference_base", pcr->program_clock_reference_base);
     TS_Json_NumberField(json, "program_clock_reference_extension", pcr->program_clock_reference_extension);
+}
+
+int TS_PCR_Print(const TS_PCR *pcr)
+{
+    return TS_Text_ToStdout([&](TS_Sink *out) { return TS_PCR_Print(out, pcr); });
 }

@@ -7,6 +7,13 @@
 #include <pidsift/ts.h>
 
 #include "text/json.h"
+#include "text/text.h"
+
+// The printers of ts.h writing to a sink.
+int TS_Packet_PrintHeader(TS_Sink *out, const TS_Packet *packet);
+int TS_Packet_Print(TS_Sink *out, const TS_Packet *packet);
+int TS_Packet_Print_RAW(TS_Sink *out, const u8 *bytes);
+int TS_PCR_Print(TS_Sink *out, const TS_PCR *pcr);
 
 // The header fields: transport_error_indicator to continuity_counter, the PID as "pid".
 void TS_Packet_PrintJSON(TS_Json *json, const TS_Packet *packet);

@@ -10,23 +10,23 @@ namespace {
 
 // The event's extended event descriptors joined: a line with their language, then a line per
 // item and one for the text.
-void PrintExtendedText(const EitEvent &event, int family)
+void PrintExtendedText(TS_Sink *out, const EitEvent &event, int family)
 {
     const ExtendedEventText joined = JoinExtendedEvents(event.descriptors);
     if (!joined.present)
         return;
-    TS_Text_Printf("    Extended Lang:%s Complete:%d Items:%d\n", CodeText(joined.ISO_639_language_code).c_str(),
+    TS_Text_Printf(out, "    Extended Lang:%s Complete:%d Items:%d\n", CodeText(joined.ISO_639_language_code).c_str(),
                    joined.complete ? 1 : 0, int(joined.items.size()));
     for (const ExtendedEventText::Item &item : joined.items) {
-        TS_Text_Printf("     ");
-        TS_SI_PrintText("Description", item.description.data(), item.description.size(), family);
-        TS_SI_PrintText("Item", item.item.data(), item.item.size(), family);
-        TS_Text_Putchar('\n');
+        TS_Text_Printf(out, "     ");
+        TS_SI_PrintText(out, "Description", item.description.data(), item.description.size(), family);
+        TS_SI_PrintText(out, "Item", item.item.data(), item.item.size(), family);
+        TS_Text_Putchar(out, '\n');
     }
     if (!joined.text.empty()) {
-        TS_Text_Printf("     ");
-        TS_SI_PrintText("Text", joined.text.data(), joined.text.size(), family);
-        TS_Text_Putchar('\n');
+        TS_Text_Printf(out, "     ");
+        TS_SI_PrintText(out, "Text", joined.text.data(), joined.text.size(), family);
+        TS_Text_Putchar(out, '\n');
     }
 }
 
@@ -81,22 +81,28 @@ void ExtendedEventJSON(TS_Json *json, const EitEvent &event, int family)
 
 }  // namespace
 
-void PrintEit(const Eit &eit, int family)
+void PrintEit(TS_Sink *out, const Eit &eit, int family)
 {
-    TS_Section_PrintHeaderLine("EIT", eit, "SID", eit.service_id);
-    TS_Text_Printf("  TSI:%d ONID:%d SLSN:%d LTI:0x%02X Events:%d\n", eit.transport_stream_id, eit.original_network_id,
-                   eit.segment_last_section_number, eit.last_table_id, int(eit.events.size()));
+    TS_Section_PrintHeaderLine(out, "EIT", eit, "SID", eit.service_id);
+    TS_Text_Printf(out, "  TSI:%d ONID:%d SLSN:%d LTI:0x%02X Events:%d\n", eit.transport_stream_id,
+                   eit.original_network_id, eit.segment_last_section_number, eit.last_table_id, int(eit.events.size()));
     for (const EitEvent &event : eit.events) {
-        TS_Text_Printf("  EID:%d Start:%s Duration:%s RS:%d FCA:%d DLL:%d", event.event_id,
+        TS_Text_Printf(out, "  EID:%d Start:%s Duration:%s RS:%d FCA:%d DLL:%d", event.event_id,
                        TimeText(event.start_time, family).c_str(), DurationText(event.duration).c_str(),
                        event.running_status, event.free_CA_mode, event.descriptors_loop_length);
-        PrintSiDescriptorTags(event.descriptors);
-        TS_Text_Putchar('\n');
+        PrintSiDescriptorTags(out, event.descriptors);
+        TS_Text_Putchar(out, '\n');
         for (const SiDescriptor &descriptor : event.descriptors)
-            PrintSiDescriptor(descriptor, family);
-        PrintExtendedText(event, family);
+            PrintSiDescriptor(out, descriptor, family);
+        PrintExtendedText(out, event, family);
     }
-    TS_Section_PrintCRC(eit.CRC_32);
+    TS_Section_PrintCRC(out, eit.CRC_32);
+}
+
+void PrintEit(const Eit &eit, int family, const TextSink &sink)
+{
+    TS_Sink out(sink);
+    PrintEit(&out, eit, family);
 }
 
 void PrintEventJSON(TS_Json *json, const EitEvent &event, int family)

@@ -19,23 +19,23 @@ u32 TS_PrivateSection_DataLength(const TS_PrivateSection *section)
 
 // Prints the header line of a private section or an EMM; the long form adds its extension
 // fields. Ends with the indent of the first dump line.
-void TS_PrivateSection_PrintHeader(const char *tag, const TS_PrivateSection *section)
+void TS_PrivateSection_PrintHeader(TS_Sink *out, const char *tag, const TS_PrivateSection *section)
 {
-    TS_Text_Printf("[%s] TI:0x%02X(%s) SSI:%d PI:%d R1:%d PSL:%d", tag, section->table_id,
+    TS_Text_Printf(out, "[%s] TI:0x%02X(%s) SSI:%d PI:%d R1:%d PSL:%d", tag, section->table_id,
                    TS_Name_TableId(section->table_id), section->section_syntax_indicator, section->private_indicator,
                    section->reserved1, section->private_section_length);
     if (section->section_syntax_indicator)
-        TS_Text_Printf(" TE:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d", section->table_id_extension, section->reserved2,
+        TS_Text_Printf(out, " TE:%d R2:%d VN:%d CNI:%d SN:%d LSN:%d", section->table_id_extension, section->reserved2,
                        section->version_number, section->current_next_indicator, section->section_number,
                        section->last_section_number);
-    TS_Text_Printf("\n  ");
+    TS_Text_Printf(out, "\n  ");
 }
 
 // The CRC_32 line that closes a long-form section.
-void TS_PrivateSection_PrintCRC(const TS_PrivateSection *section)
+void TS_PrivateSection_PrintCRC(TS_Sink *out, const TS_PrivateSection *section)
 {
     if (section->section_syntax_indicator)
-        TS_Section_PrintCRC(section->CRC_32);
+        TS_Section_PrintCRC(out, section->CRC_32);
 }
 
 // The JSON members of a private section or an EMM up to its data: the long form adds its
@@ -67,30 +67,30 @@ void TS_PrivateSection_PrintDataJSON(TS_Json *json, const TS_PrivateSection *sec
 }  // namespace
 
 // Prints the header line, the private_data_bytes, and for the long form the CRC_32.
-int TS_Section_PrintPrivate(const TS_PrivateSection *section)
+int TS_Section_PrintPrivate(TS_Sink *out, const TS_PrivateSection *section)
 {
     if (section == nullptr)
         return -1;
-    TS_PrivateSection_PrintHeader("Private", section);
-    TS_Text_PrintBytes(section->lu8Data, int(TS_PrivateSection_DataLength(section)));
-    TS_PrivateSection_PrintCRC(section);
+    TS_PrivateSection_PrintHeader(out, "Private", section);
+    TS_Text_PrintBytes(out, section->lu8Data, int(TS_PrivateSection_DataLength(section)));
+    TS_PrivateSection_PrintCRC(out, section);
     return 0;
 }
 
 // Prints an EMM: the header line, the card ID of the first six data bytes in decimal and in
 // hexadecimal, the data bytes after it, and for the long form the CRC_32.
-int TS_Section_PrintEMM(const TS_PrivateSection *section)
+int TS_Section_PrintEMM(TS_Sink *out, const TS_PrivateSection *section)
 {
     if (section == nullptr)
         return -1;
-    TS_PrivateSection_PrintHeader("EMM", section);
+    TS_PrivateSection_PrintHeader(out, "EMM", section);
     u64 card_id = 0;
     TS_Section_GetCardIdFromEMM(&card_id, section);
-    TS_Text_Printf("CardID:%lld(0x%llx)\n  ", static_cast<long long>(card_id),
+    TS_Text_Printf(out, "CardID:%lld(0x%llx)\n  ", static_cast<long long>(card_id),
                    static_cast<unsigned long long>(card_id));
     const u32 length = TS_PrivateSection_DataLength(section);
-    TS_Text_PrintBytes(section->lu8Data + 6, length > 6 ? int(length - 6) : 0);
-    TS_PrivateSection_PrintCRC(section);
+    TS_Text_PrintBytes(out, section->lu8Data + 6, length > 6 ? int(length - 6) : 0);
+    TS_PrivateSection_PrintCRC(out, section);
     return 0;
 }
 
@@ -108,4 +108,14 @@ void TS_Section_PrintEMMJSON(TS_Json *json, const TS_PrivateSection *section, bo
     TS_Section_GetCardIdFromEMM(&card_id, section);
     TS_Json_NumberField(json, "card_id", card_id);
     TS_PrivateSection_PrintDataJSON(json, section, crc_ok);
+}
+
+int TS_Section_PrintPrivate(const TS_PrivateSection *section)
+{
+    return TS_Text_ToStdout([&](TS_Sink *out) { return TS_Section_PrintPrivate(out, section); });
+}
+
+int TS_Section_PrintEMM(const TS_PrivateSection *section)
+{
+    return TS_Text_ToStdout([&](TS_Sink *out) { return TS_Section_PrintEMM(out, section); });
 }

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "descriptors/descriptors.h"
-#include "psi/section.h"
 #include "psi/si.h"
+#include "psi/walk.h"
 
 namespace {
 
@@ -14,33 +14,34 @@ constexpr u8 kServiceDescriptor = 0x48;
 // says and the descriptor holds.
 void TS_SDTService_ReadServiceDescriptor(TS_SDTService *service, const TS_Descriptor &descriptor)
 {
-    TS_ByteReader body(descriptor.lu8Raw, descriptor.descriptor_length);
+    const TS_ServiceDescriptorBody body =
+        TS_ServiceDescriptor_Read(TS_ByteReader(descriptor.lu8Raw, descriptor.descriptor_length));
     service->u8HasServiceDescriptor = 1;
-    service->service_type = body.Read8();
-    service->service_provider_name_length = body.Read8();
-    service->u8ProviderNameCount =
-        TS_SI_CopyName(service->lu8ProviderName, body.Take(service->service_provider_name_length));
-    service->service_name_length = body.Read8();
-    service->u8ServiceNameCount = TS_SI_CopyName(service->lu8ServiceName, body.Take(service->service_name_length));
+    service->service_type = body.service_type;
+    service->service_provider_name_length = body.service_provider_name_length;
+    service->u8ProviderNameCount = TS_SI_CopyName(service->lu8ProviderName, body.tProviderName);
+    service->service_name_length = body.service_name_length;
+    service->u8ServiceNameCount = TS_SI_CopyName(service->lu8ServiceName, body.tServiceName);
 }
 
-// One entry of the service loop: its five fixed bytes and its descriptor loop. The reader is
-// left where descriptors_loop_length says the next entry starts.
-void TS_SDTService_Read(TS_SDTService *service, TS_ByteReader *section, TS_Descriptor *scratch, u8 section_number)
+// One entry of the service loop into the record, its descriptors decoded up to the record's
+// capacity.
+void TS_SDTService_Fill(TS_SDTService *service, const TS_SDTServiceEntry &entry, TS_Descriptor *scratch,
+                        u8 section_number)
 {
     std::memset(service, 0, sizeof *service);
     service->u8SectionNumber = section_number;
-    service->service_id = section->Read16();
-    const u8 flags = section->Read8();
-    service->reserved_future_use = u8(flags >> 2);
-    service->EIT_schedule_flag = u8((flags >> 1) & 0x01);
-    service->EIT_present_following_flag = u8(flags & 0x01);
-    const u16 status = section->Read16();
-    service->running_status = u8(status >> 13);
-    service->free_CA_mode = u8((status >> 12) & 0x01);
-    service->descriptors_loop_length = u16(status & 0x0FFF);
-    const TS_ByteReader loop = section->Take(service->descriptors_loop_length);
-    service->u16DescriptorCount = TS_SI_DecodeLoop(scratch, service->lu8DescriptorTag, loop, *section);
+    service->service_id = entry.service_id;
+    service->reserved_future_use = u8(entry.u8Flags >> 2);
+    service->EIT_schedule_flag = u8((entry.u8Flags >> 1) & 0x01);
+    service->EIT_present_following_flag = u8(entry.u8Flags & 0x01);
+    service->running_status = u8(entry.u16State >> 13);
+    service->free_CA_mode = u8((entry.u16State >> 12) & 0x01);
+    service->descriptors_loop_length = u16(entry.u16State & 0x0FFF);
+    service->u16DescriptorCount = TS_Descriptor_DecodeLoop(scratch, TS_MAX_DESCRIPTORS, entry.tLoop.Begin(),
+                                                           entry.tLoop.End(), entry.pu8SectionEnd);
+    for (u16 i = 0; i < service->u16DescriptorCount; ++i)
+        service->lu8DescriptorTag[i] = scratch[i].descriptor_tag;
     for (u16 i = 0; i < service->u16DescriptorCount; ++i) {
         if (scratch[i].descriptor_tag == kServiceDescriptor) {
             TS_SDTService_ReadServiceDescriptor(service, scratch[i]);
@@ -63,10 +64,11 @@ int TS_SDT_FromPreSection(TS_SDT *sdt, const TS_PreSection *section)
         sdt->original_network_id = reader.Read16();
         sdt->reserved_future_use = reader.Read8();
         TS_Descriptor scratch[TS_MAX_DESCRIPTORS];
-        // An entry starts before the CRC_32 and has its five fixed bytes in the section.
         u16 count = 0;
-        while (count < TS_MAX_SERVICES && TS_Section_LoopLength(header, reader) > 0 && reader.Remaining() >= 5)
-            TS_SDTService_Read(&sdt->ltService[count++], &reader, scratch, sdt->section_number);
+        TS_SDT_WalkServices(header, reader, [&](const TS_SDTServiceEntry &entry) {
+            TS_SDTService_Fill(&sdt->ltService[count++], entry, scratch, sdt->section_number);
+            return count < TS_MAX_SERVICES;
+        });
         sdt->u16ServiceCount = count;
     });
 }

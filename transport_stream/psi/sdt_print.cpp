@@ -83,32 +83,32 @@ int TS_ServiceTypeToString(char *name, u8 service_type, int family)
 
 // The header line, original_network_id and the service count, a line per service and one for its
 // service descriptor, and the CRC_32.
-int TS_SDT_Print(const TS_SDT *sdt, int family)
+int TS_SDT_Print(TS_Sink *out, const TS_SDT *sdt, int family)
 {
     if (sdt == nullptr)
         return -1;
-    TS_Section_PrintHeaderLine("SDT", *sdt);
-    TS_Text_Printf("  ONID:%d RFU:%d Services:%d\n", sdt->original_network_id, sdt->reserved_future_use,
+    TS_Section_PrintHeaderLine(out, "SDT", *sdt);
+    TS_Text_Printf(out, "  ONID:%d RFU:%d Services:%d\n", sdt->original_network_id, sdt->reserved_future_use,
                    sdt->u16ServiceCount);
     const u16 count = sdt->u16ServiceCount < TS_MAX_SERVICES ? sdt->u16ServiceCount : TS_MAX_SERVICES;
     for (u16 i = 0; i < count; ++i) {
         const TS_SDTService &service = sdt->ltService[i];
-        TS_Text_Printf("  SID:%d RFU:%d EITS:%d EITPF:%d RS:%d FCA:%d DLL:%d DSC:%d", service.service_id,
+        TS_Text_Printf(out, "  SID:%d RFU:%d EITS:%d EITPF:%d RS:%d FCA:%d DLL:%d DSC:%d", service.service_id,
                        service.reserved_future_use, service.EIT_schedule_flag, service.EIT_present_following_flag,
                        service.running_status, service.free_CA_mode, service.descriptors_loop_length,
                        service.u16DescriptorCount);
-        TS_SI_PrintTags(service.lu8DescriptorTag, service.u16DescriptorCount);
-        TS_Text_Putchar('\n');
+        TS_SI_PrintTags(out, service.lu8DescriptorTag, service.u16DescriptorCount);
+        TS_Text_Putchar(out, '\n');
         if (!service.u8HasServiceDescriptor)
             continue;
-        TS_Text_Printf("    ST:0x%02X(%s) SPNL:%d SNL:%d", service.service_type,
+        TS_Text_Printf(out, "    ST:0x%02X(%s) SPNL:%d SNL:%d", service.service_type,
                        TS_Name_ServiceType(service.service_type, family), service.service_provider_name_length,
                        service.service_name_length);
-        TS_SI_PrintName("Provider", service.lu8ProviderName, service.u8ProviderNameCount, family);
-        TS_SI_PrintName("Name", service.lu8ServiceName, service.u8ServiceNameCount, family);
-        TS_Text_Putchar('\n');
+        TS_SI_PrintName(out, "Provider", service.lu8ProviderName, service.u8ProviderNameCount, family);
+        TS_SI_PrintName(out, "Name", service.lu8ServiceName, service.u8ServiceNameCount, family);
+        TS_Text_Putchar(out, '\n');
     }
-    TS_Section_PrintCRC(sdt->CRC_32);
+    TS_Section_PrintCRC(out, sdt->CRC_32);
     return 0;
 }
 
@@ -143,4 +143,9 @@ void TS_SDT_PrintJSON(TS_Json *json, const TS_SDT *sdt, bool crc_ok, int family)
             TS_SI_PrintNameJSON(json, "service_name", service.lu8ServiceName, service.u8ServiceNameCount, family);
         });
     });
+}
+
+int TS_SDT_Print(const TS_SDT *sdt, int family)
+{
+    return TS_Text_ToStdout([&](TS_Sink *out) { return TS_SDT_Print(out, sdt, family); });
 }

@@ -3,6 +3,8 @@
 #ifndef PIDSIFT_TRANSPORT_STREAM_PSI_SECTION_H
 #define PIDSIFT_TRANSPORT_STREAM_PSI_SECTION_H
 
+#include <cstring>
+
 #include <pidsift/ts.h>
 
 #include "common/bytes.h"
@@ -19,6 +21,20 @@ inline u32 TS_PreSection_Extent(const TS_PreSection *section)
 inline TS_ByteReader TS_PreSection_Reader(const TS_PreSection *section)
 {
     return TS_ByteReader(section->lu8Section, TS_PreSection_Extent(section));
+}
+
+// Loads a complete section (collected elsewhere, as the demux does) into a reassembly buffer, as
+// the importers leave one they completed, for the record decoders; false when it is longer than
+// the buffer holds (such a section has no record form).
+inline bool TS_PreSection_LoadWhole(TS_PreSection *target, const u8 *bytes, u32 length)
+{
+    if (length > TS_SECTION_CAPACITY)
+        return false;
+    std::memcpy(target->lu8Section, bytes, length);
+    target->u16Length = u16(length);
+    target->u16Collected = u16(length);
+    target->u8Complete = 1;
+    return true;
 }
 
 enum class TS_SectionForm {

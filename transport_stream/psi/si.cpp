@@ -32,7 +32,7 @@ void TS_SI_NameToUTF8(char *out, const u8 *bytes, u32 count, int family)
     TS_Text_ToUTF8(out, int(TS_SI_NAME_TEXT), bytes, bounded, TS_SI_Family(family));
 }
 
-void TS_SI_PrintQuoted(const char *key, const std::string &text)
+void TS_SI_PrintQuoted(TS_Sink *out, const char *key, const std::string &text)
 {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string quoted;
@@ -50,17 +50,17 @@ void TS_SI_PrintQuoted(const char *key, const std::string &text)
             quoted += char(byte);
         }
     }
-    TS_Text_Printf(" %s:\"%s\"", key, quoted.c_str());
+    TS_Text_Printf(out, " %s:\"%s\"", key, quoted.c_str());
 }
 
-void TS_SI_PrintText(const char *key, const u8 *bytes, size_t count, int family)
+void TS_SI_PrintText(TS_Sink *out, const char *key, const u8 *bytes, size_t count, int family)
 {
-    TS_SI_PrintQuoted(key, pidsift::SiText(bytes, count, family));
+    TS_SI_PrintQuoted(out, key, pidsift::SiText(bytes, count, family));
 }
 
-void TS_SI_PrintName(const char *key, const u8 *bytes, u32 count, int family)
+void TS_SI_PrintName(TS_Sink *out, const char *key, const u8 *bytes, u32 count, int family)
 {
-    TS_SI_PrintText(key, bytes, count < TS_MAX_NAME_BYTES ? count : TS_MAX_NAME_BYTES, family);
+    TS_SI_PrintText(out, key, bytes, count < TS_MAX_NAME_BYTES ? count : TS_MAX_NAME_BYTES, family);
 }
 
 void TS_SI_PrintTextJSON(TS_Json *json, const char *key, const u8 *bytes, size_t count, int family)
@@ -94,11 +94,11 @@ void TS_SI_PrintTagsJSON(TS_Json *json, const u8 *tags, u16 count)
     TS_Json_ArrayEnd(json);
 }
 
-void TS_SI_PrintTags(const u8 *tags, u16 count)
+void TS_SI_PrintTags(TS_Sink *out, const u8 *tags, u16 count)
 {
     const u16 bounded = count < TS_MAX_DESCRIPTORS ? count : TS_MAX_DESCRIPTORS;
     for (u16 i = 0; i < bounded; ++i)
-        TS_Text_Printf(i == 0 ? " TAGS:0x%02X" : ",0x%02X", tags[i]);
+        TS_Text_Printf(out, i == 0 ? " TAGS:0x%02X" : ",0x%02X", tags[i]);
 }
 
 namespace pidsift {

@@ -30,24 +30,27 @@ int TS_SI_Family(int family);
 
 // Text: key, a colon and the name in double quotes, a quote and a backslash in it escaped with a
 // backslash, control characters written as \xNN.
-void TS_SI_PrintName(const char *key, const u8 *bytes, u32 count, int family);
+void TS_SI_PrintName(TS_Sink *out, const char *key, const u8 *bytes, u32 count, int family);
 // JSON: key as the name in UTF-8, and key + "_bytes" as its raw bytes in hexadecimal.
 void TS_SI_PrintNameJSON(TS_Json *json, const char *key, const u8 *bytes, u32 count, int family);
 // The same for texts of any length (a name is cut to TS_MAX_NAME_BYTES): an event's description
 // joined over several descriptors runs longer.
-void TS_SI_PrintText(const char *key, const u8 *bytes, size_t count, int family);
+void TS_SI_PrintText(TS_Sink *out, const char *key, const u8 *bytes, size_t count, int family);
 void TS_SI_PrintTextJSON(TS_Json *json, const char *key, const u8 *bytes, size_t count, int family);
 // Text: key, a colon and UTF-8 text in double quotes, escaped as above.
-void TS_SI_PrintQuoted(const char *key, const std::string &text);
+void TS_SI_PrintQuoted(TS_Sink *out, const char *key, const std::string &text);
 // "descriptor_tags": the tags as numbers.
 void TS_SI_PrintTagsJSON(TS_Json *json, const u8 *tags, u16 count);
 // Text: " TAGS:0x48,0xC1" (nothing for an empty loop).
-void TS_SI_PrintTags(const u8 *tags, u16 count);
+void TS_SI_PrintTags(TS_Sink *out, const u8 *tags, u16 count);
 
 // JSON forms, as those of psi/print.h, with "charset" ("dvb" or "arib": how the names were
 // decoded) and each name as UTF-8 beside its raw bytes in hexadecimal. A service without a
 // service descriptor has null for service_type, its name lengths and names; a NIT section
 // without a network name descriptor null for network_name and network_name_bytes.
+// The printers of ts.h writing to a sink.
+int TS_SDT_Print(TS_Sink *out, const TS_SDT *sdt, int family);
+int TS_NIT_Print(TS_Sink *out, const TS_NIT *nit, int family);
 void TS_SDT_PrintJSON(TS_Json *json, const TS_SDT *sdt, bool crc_ok, int family);
 void TS_NIT_PrintJSON(TS_Json *json, const TS_NIT *nit, bool crc_ok, int family);
 // "charset" as those write it.
@@ -75,9 +78,9 @@ void CodeJSON(TS_Json *json, const char *key, u32 code);
 // A descriptor of an SI loop as text: one line (a local time offset descriptor a line more per
 // entry) at the indent of an event's descriptors. The audio component and event group
 // descriptors are written as raw ones unless family is TS_TEXT_ARIB.
-void PrintSiDescriptor(const SiDescriptor &descriptor, int family);
+void PrintSiDescriptor(TS_Sink *out, const SiDescriptor &descriptor, int family);
 // " DSC:<count>" and " TAGS:..." of a loop, as the SDT's lines have them.
-void PrintSiDescriptorTags(const std::vector<SiDescriptor> &descriptors);
+void PrintSiDescriptorTags(TS_Sink *out, const std::vector<SiDescriptor> &descriptors);
 
 // JSON forms, with "charset" as the SDT's. A time is an RFC 3339 string or null beside its
 // bytes in hexadecimal ("start_time_bytes"); a text is UTF-8 beside its bytes ("event_name",
@@ -100,6 +103,9 @@ void PrintEventJSON(TS_Json *json, const EitEvent &event, int family);
 // "extended_event" ({"iso_639_language_code", "complete", "items": [{"item_description",
 // "item"}], "text"}, JoinExtendedEvents, or null). The TDT has "crc_ok" null, as a section
 // without CRC_32.
+void PrintEit(TS_Sink *out, const Eit &eit, int family);
+void PrintTdt(TS_Sink *out, const Tdt &tdt, int family);
+void PrintTot(TS_Sink *out, const Tot &tot, int family);
 void PrintEitJSON(TS_Json *json, const Eit &eit, bool crc_ok, int family);
 void PrintTdtJSON(TS_Json *json, const Tdt &tdt, int family);
 void PrintTotJSON(TS_Json *json, const Tot &tot, bool crc_ok, int family);

@@ -48,7 +48,7 @@ std::string GenreText(const ContentEntry &entry, int family)
     return text + ")";
 }
 
-void PrintBytes(const char *key, const std::vector<u8> &bytes)
+void PrintBytes(TS_Sink *out, const char *key, const std::vector<u8> &bytes)
 {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string hex;
@@ -56,91 +56,92 @@ void PrintBytes(const char *key, const std::vector<u8> &bytes)
         hex += kDigits[byte >> 4];
         hex += kDigits[byte & 0x0F];
     }
-    TS_Text_Printf(" %s:%s", key, hex.c_str());
+    TS_Text_Printf(out, " %s:%s", key, hex.c_str());
 }
 
-void PrintText(const char *key, const std::vector<u8> &bytes, int family)
+void PrintText(TS_Sink *out, const char *key, const std::vector<u8> &bytes, int family)
 {
-    TS_SI_PrintText(key, bytes.data(), bytes.size(), family);
+    TS_SI_PrintText(out, key, bytes.data(), bytes.size(), family);
 }
 
 // ---- Text, one kind a function ----
 
-void PrintKind(const ShortEventDescriptor &d, int family)
+void PrintKind(TS_Sink *out, const ShortEventDescriptor &d, int family)
 {
-    TS_Text_Printf("ShortEvent Lang:%s ENL:%d TL:%d", CodeText(d.ISO_639_language_code).c_str(), d.event_name_length,
-                   d.text_length);
-    PrintText("Name", d.event_name, family);
-    PrintText("Text", d.text, family);
+    TS_Text_Printf(out, "ShortEvent Lang:%s ENL:%d TL:%d", CodeText(d.ISO_639_language_code).c_str(),
+                   d.event_name_length, d.text_length);
+    PrintText(out, "Name", d.event_name, family);
+    PrintText(out, "Text", d.text, family);
 }
 
 // The items' texts come joined with those of the event's other extended event descriptors
 // (the event's line "Extended"): an ARIB item may be cut anywhere between two descriptors.
-void PrintKind(const ExtendedEventDescriptor &d, int)
+void PrintKind(TS_Sink *out, const ExtendedEventDescriptor &d, int)
 {
-    TS_Text_Printf("ExtendedEvent DN:%d LDN:%d Lang:%s LOI:%d Items:%d TL:%d", d.descriptor_number,
+    TS_Text_Printf(out, "ExtendedEvent DN:%d LDN:%d Lang:%s LOI:%d Items:%d TL:%d", d.descriptor_number,
                    d.last_descriptor_number, CodeText(d.ISO_639_language_code).c_str(), d.length_of_items,
                    int(d.items.size()), d.text_length);
 }
 
-void PrintKind(const ComponentDescriptor &d, int family)
+void PrintKind(TS_Sink *out, const ComponentDescriptor &d, int family)
 {
-    TS_Text_Printf("Component SCE:0x%X SC:0x%X CT:0x%02X CTAG:0x%02X Lang:%s", d.stream_content_ext, d.stream_content,
-                   d.component_type, d.component_tag, CodeText(d.ISO_639_language_code).c_str());
-    PrintText("Text", d.text, family);
+    TS_Text_Printf(out, "Component SCE:0x%X SC:0x%X CT:0x%02X CTAG:0x%02X Lang:%s", d.stream_content_ext,
+                   d.stream_content, d.component_type, d.component_tag, CodeText(d.ISO_639_language_code).c_str());
+    PrintText(out, "Text", d.text, family);
 }
 
-void PrintKind(const ContentDescriptor &d, int family)
+void PrintKind(TS_Sink *out, const ContentDescriptor &d, int family)
 {
-    TS_Text_Printf("Content Genres:%d", int(d.entries.size()));
+    TS_Text_Printf(out, "Content Genres:%d", int(d.entries.size()));
     for (const ContentEntry &entry : d.entries)
-        TS_Text_Printf(" %s", GenreText(entry, family).c_str());
+        TS_Text_Printf(out, " %s", GenreText(entry, family).c_str());
 }
 
-void PrintKind(const ParentalRatingDescriptor &d, int)
+void PrintKind(TS_Sink *out, const ParentalRatingDescriptor &d, int)
 {
-    TS_Text_Printf("ParentalRating Ratings:%d", int(d.entries.size()));
+    TS_Text_Printf(out, "ParentalRating Ratings:%d", int(d.entries.size()));
     for (const ParentalRatingEntry &entry : d.entries) {
-        TS_Text_Printf(" %s:0x%02X", CodeText(entry.country_code).c_str(), entry.rating);
+        TS_Text_Printf(out, " %s:0x%02X", CodeText(entry.country_code).c_str(), entry.rating);
         // 0x01 to 0x0F: a minimum age of rating + 3; 0 undefined, the rest the broadcaster's.
         if (entry.rating >= 0x01 && entry.rating <= 0x0F)
-            TS_Text_Printf("(minimum age %d)", entry.rating + 3);
+            TS_Text_Printf(out, "(minimum age %d)", entry.rating + 3);
     }
 }
 
-void PrintKind(const LocalTimeOffsetDescriptor &d, int family)
+void PrintKind(TS_Sink *out, const LocalTimeOffsetDescriptor &d, int family)
 {
-    TS_Text_Printf("LocalTimeOffset Entries:%d", int(d.entries.size()));
+    TS_Text_Printf(out, "LocalTimeOffset Entries:%d", int(d.entries.size()));
     for (const LocalTimeOffsetEntry &entry : d.entries)
-        TS_Text_Printf("\n      CC:%s CRI:%d LTOP:%d LTO:%s TOC:%s NTO:%s", CodeText(entry.country_code).c_str(),
+        TS_Text_Printf(out, "\n      CC:%s CRI:%d LTOP:%d LTO:%s TOC:%s NTO:%s", CodeText(entry.country_code).c_str(),
                        entry.country_region_id, entry.local_time_offset_polarity,
                        OffsetText(entry.local_time_offset_polarity, entry.local_time_offset).c_str(),
                        TimeText(entry.time_of_change, family).c_str(),
                        OffsetText(entry.local_time_offset_polarity, entry.next_time_offset).c_str());
 }
 
-void PrintKind(const AudioComponentDescriptor &d, int family)
+void PrintKind(TS_Sink *out, const AudioComponentDescriptor &d, int family)
 {
-    TS_Text_Printf("AudioComponent SC:0x%X CT:0x%02X CTAG:0x%02X ST:0x%02X SGT:0x%02X MLF:%d MCF:%d QI:%d SR:%d "
+    TS_Text_Printf(out,
+                   "AudioComponent SC:0x%X CT:0x%02X CTAG:0x%02X ST:0x%02X SGT:0x%02X MLF:%d MCF:%d QI:%d SR:%d "
                    "Lang:%s",
                    d.stream_content, d.component_type, d.component_tag, d.stream_type, d.simulcast_group_tag,
                    d.ES_multi_lingual_flag, d.main_component_flag, d.quality_indicator, d.sampling_rate,
                    CodeText(d.ISO_639_language_code).c_str());
     if (d.ES_multi_lingual_flag)
-        TS_Text_Printf(" Lang2:%s", CodeText(d.ISO_639_language_code_2).c_str());
-    PrintText("Text", d.text, family);
+        TS_Text_Printf(out, " Lang2:%s", CodeText(d.ISO_639_language_code_2).c_str());
+    PrintText(out, "Text", d.text, family);
 }
 
-void PrintKind(const EventGroupDescriptor &d, int)
+void PrintKind(TS_Sink *out, const EventGroupDescriptor &d, int)
 {
-    TS_Text_Printf("EventGroup GT:%d EC:%d", d.group_type, d.event_count);
+    TS_Text_Printf(out, "EventGroup GT:%d EC:%d", d.group_type, d.event_count);
     for (const EventGroupEvent &event : d.events)
-        TS_Text_Printf(" SID:%d,EID:%d", event.service_id, event.event_id);
+        TS_Text_Printf(out, " SID:%d,EID:%d", event.service_id, event.event_id);
     for (const EventGroupOtherNetworkEvent &event : d.other_network_events)
-        TS_Text_Printf(" ONID:%d,TSID:%d,SID:%d,EID:%d", event.original_network_id, event.transport_stream_id,
+        TS_Text_Printf(out, " ONID:%d,TSID:%d,SID:%d,EID:%d", event.original_network_id, event.transport_stream_id,
                        event.service_id, event.event_id);
     if (!d.private_data_byte.empty())
-        PrintBytes("PD", d.private_data_byte);
+        PrintBytes(out, "PD", d.private_data_byte);
 }
 
 // ---- JSON, one kind a function ----
@@ -286,29 +287,29 @@ void CodeJSON(TS_Json *json, const char *key, u32 code)
     TS_Json_StringBytes(json, letters, sizeof letters);
 }
 
-void PrintSiDescriptor(const SiDescriptor &descriptor, int family)
+void PrintSiDescriptor(TS_Sink *out, const SiDescriptor &descriptor, int family)
 {
-    TS_Text_Printf("    ");
+    TS_Text_Printf(out, "    ");
     if (Shown(descriptor, family)) {
         std::visit(
             [&](const auto &kind) {
                 if constexpr (!std::is_same_v<std::decay_t<decltype(kind)>, std::monostate>)
-                    PrintKind(kind, family);
+                    PrintKind(out, kind, family);
             },
             descriptor.decoded);
     } else {
-        TS_Text_Printf("Descriptor 0x%02X(%s) DL:%d", descriptor.descriptor_tag,
+        TS_Text_Printf(out, "Descriptor 0x%02X(%s) DL:%d", descriptor.descriptor_tag,
                        TS_Name_DescriptorTag(descriptor.descriptor_tag), descriptor.descriptor_length);
-        PrintBytes("Data", descriptor.body);
+        PrintBytes(out, "Data", descriptor.body);
     }
-    TS_Text_Putchar('\n');
+    TS_Text_Putchar(out, '\n');
 }
 
-void PrintSiDescriptorTags(const std::vector<SiDescriptor> &descriptors)
+void PrintSiDescriptorTags(TS_Sink *out, const std::vector<SiDescriptor> &descriptors)
 {
-    TS_Text_Printf(" DSC:%d", int(descriptors.size()));
+    TS_Text_Printf(out, " DSC:%d", int(descriptors.size()));
     for (size_t i = 0; i < descriptors.size(); ++i)
-        TS_Text_Printf(i == 0 ? " TAGS:0x%02X" : ",0x%02X", descriptors[i].descriptor_tag);
+        TS_Text_Printf(out, i == 0 ? " TAGS:0x%02X" : ",0x%02X", descriptors[i].descriptor_tag);
 }
 
 void PrintTimeJSON(TS_Json *json, const char *key, const SiTime &time, int family)

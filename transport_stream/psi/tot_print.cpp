@@ -9,9 +9,9 @@ namespace pidsift {
 namespace {
 
 // The short header and the time, which both tables start with: "[tag] TI:... Time:...".
-template <class Table> void PrintClockLine(const char *tag, const Table &table, int family)
+template <class Table> void PrintClockLine(TS_Sink *out, const char *tag, const Table &table, int family)
 {
-    TS_Text_Printf("[%s] TI:0x%02X(%s) SSI:%d R1:%d SL:%d Time:%s\n", tag, table.table_id,
+    TS_Text_Printf(out, "[%s] TI:0x%02X(%s) SSI:%d R1:%d SL:%d Time:%s\n", tag, table.table_id,
                    TS_Name_TableId(table.table_id), table.section_syntax_indicator, table.reserved1,
                    table.section_length, TimeText(table.UTC_time, family).c_str());
 }
@@ -26,17 +26,29 @@ template <class Table> void ClockJSON(TS_Json *json, const Table &table, int fam
 
 }  // namespace
 
-void PrintTdt(const Tdt &tdt, int family) { PrintClockLine("TDT", tdt, family); }
+void PrintTdt(TS_Sink *out, const Tdt &tdt, int family) { PrintClockLine(out, "TDT", tdt, family); }
 
-void PrintTot(const Tot &tot, int family)
+void PrintTot(TS_Sink *out, const Tot &tot, int family)
 {
-    PrintClockLine("TOT", tot, family);
-    TS_Text_Printf("  R:%d DLL:%d", tot.reserved2, tot.descriptors_loop_length);
-    PrintSiDescriptorTags(tot.descriptors);
-    TS_Text_Putchar('\n');
+    PrintClockLine(out, "TOT", tot, family);
+    TS_Text_Printf(out, "  R:%d DLL:%d", tot.reserved2, tot.descriptors_loop_length);
+    PrintSiDescriptorTags(out, tot.descriptors);
+    TS_Text_Putchar(out, '\n');
     for (const SiDescriptor &descriptor : tot.descriptors)
-        PrintSiDescriptor(descriptor, family);
-    TS_Section_PrintCRC(tot.CRC_32);
+        PrintSiDescriptor(out, descriptor, family);
+    TS_Section_PrintCRC(out, tot.CRC_32);
+}
+
+void PrintTdt(const Tdt &tdt, int family, const TextSink &sink)
+{
+    TS_Sink out(sink);
+    PrintTdt(&out, tdt, family);
+}
+
+void PrintTot(const Tot &tot, int family, const TextSink &sink)
+{
+    TS_Sink out(sink);
+    PrintTot(&out, tot, family);
 }
 
 void PrintTdtJSON(TS_Json *json, const Tdt &tdt, int family)

@@ -88,4 +88,53 @@ template <class Visitor> void TS_PMT_WalkBody(const TS_SectionHeader &header, TS
             return;
 }
 
+// One service entry of an SDT (EN 300 468 5.2.3): its fixed fields and its descriptor loop, taken
+// as long as descriptors_loop_length says and cut at the section's end.
+struct TS_SDTServiceEntry {
+    u16 service_id;
+    u8 u8Flags;    // reserved_future_use, EIT_schedule_flag, EIT_present_following_flag
+    u16 u16State;  // running_status, free_CA_mode, descriptors_loop_length
+    TS_ByteReader tLoop;
+    const u8 *pu8SectionEnd;
+};
+
+// The service loop of an SDT, the reader behind original_network_id and reserved_future_use:
+// on_service(const TS_SDTServiceEntry &) for each entry until it returns false. An entry starts
+// before the CRC_32 and has its five fixed bytes in the section.
+template <class OnService>
+void TS_SDT_WalkServices(const TS_SectionHeader &header, TS_ByteReader &reader, OnService &&on_service)
+{
+    while (TS_Section_LoopLength(header, reader) > 0 && reader.Remaining() >= 5) {
+        TS_SDTServiceEntry entry;
+        entry.service_id = reader.Read16();
+        entry.u8Flags = reader.Read8();
+        entry.u16State = reader.Read16();
+        entry.tLoop = reader.Take(entry.u16State & 0x0FFF);
+        entry.pu8SectionEnd = reader.End();
+        if (!on_service(static_cast<const TS_SDTServiceEntry &>(entry)))
+            return;
+    }
+}
+
+// The body of a service descriptor (tag 0x48): service_type, then the provider's name and the
+// service's name, each after its length; a name is cut where the body ends.
+struct TS_ServiceDescriptorBody {
+    u8 service_type;
+    u8 service_provider_name_length;
+    TS_ByteReader tProviderName;
+    u8 service_name_length;
+    TS_ByteReader tServiceName;
+};
+
+inline TS_ServiceDescriptorBody TS_ServiceDescriptor_Read(TS_ByteReader body)
+{
+    TS_ServiceDescriptorBody read;
+    read.service_type = body.Read8();
+    read.service_provider_name_length = body.Read8();
+    read.tProviderName = body.Take(read.service_provider_name_length);
+    read.service_name_length = body.Read8();
+    read.tServiceName = body.Take(read.service_name_length);
+    return read;
+}
+
 #endif  // PIDSIFT_TRANSPORT_STREAM_PSI_WALK_H

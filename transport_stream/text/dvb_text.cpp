@@ -124,41 +124,14 @@ void TS_DVBText_UCS2(TS_TextOut *out, const u8 *bytes, int length)
 void TS_DVBText_UTF8(TS_TextOut *out, const u8 *bytes, int length)
 {
     for (int i = 0; i < length && !out->bFull;) {
-        const u8 lead = bytes[i];
-        int count = 0;
-        u8 low = 0x80;
-        u8 high = 0xBF;
-        u32 code_point = 0;
-        if (lead < 0x80) {
-            count = 1;
-            code_point = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            count = 2;
-            code_point = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            count = 3;
-            code_point = lead & 0x0F;
-            low = lead == 0xE0 ? 0xA0 : 0x80;   // below: overlong
-            high = lead == 0xED ? 0x9F : 0xBF;  // above: surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            count = 4;
-            code_point = lead & 0x07;
-            low = lead == 0xF0 ? 0x90 : 0x80;   // below: overlong
-            high = lead == 0xF4 ? 0x8F : 0xBF;  // above: past U+10FFFF
-        }
-        bool valid = count > 0 && count <= length - i;
-        for (int k = 1; valid && k < count; ++k) {
-            const u8 next = bytes[i + k];
-            valid = k == 1 ? next >= low && next <= high : (next & 0xC0) == 0x80;
-            code_point = code_point << 6 | (next & 0x3F);
-        }
-        if (!valid) {
+        const size_t count = TS_Text_UTF8Length(bytes + i, size_t(length - i));
+        if (count == 0) {
             TS_TextOut_CodePoint(out, TS_TEXT_REPLACEMENT);
             ++i;
             continue;
         }
-        TS_DVBText_Put(out, code_point);
-        i += count;
+        TS_DVBText_Put(out, TS_Text_UTF8CodePoint(bytes + i, count));
+        i += int(count);
     }
 }
 

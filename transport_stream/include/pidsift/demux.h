@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include <pidsift/sink.h>
 #include <pidsift/ts.h>
 
 namespace pidsift {
@@ -140,6 +141,8 @@ struct RunSettings {
     std::string split_base;
     // How the names of the SDT and NIT are decoded (TS_TEXT_DVB, TS_TEXT_ARIB or TS_TEXT_AUTO).
     int text_family = TS_TEXT_AUTO;
+    // Where the run prints its text (the dump's blocks); standard output when none is set.
+    TextSink printed;
 };
 
 class DemuxCore;
@@ -245,6 +248,13 @@ int ListPmtSegments(const char *path, std::vector<PmtSegment> *segments, const R
 // "<base>_<CRC_32>.ts"). 0; -2, -3, -4 (a file cannot be opened), -5, -6.
 int SplitPmt(const char *path, const RunSettings &settings = {});
 int SplitPmt(const char *path, u32 crc, const char *output, const RunSettings &settings = {});
+
+// ---- pidsift-dump: the blocks of a recording, as text or JSON Lines ------------------------------
+
+// Prints to settings.printed the blocks that mask selects (the TS_PRINT_* bits of TS_Print and
+// TS_DumpOptions), as TS_Dump does, with every entry of every PAT, PMT and CAT; names decoded as
+// settings.text_family says. 0; -2 when path cannot be opened, -5 on a read error.
+int Dump(const char *path, int mask, const RunSettings &settings);
 
 }  // namespace pidsift
 

@@ -22,6 +22,7 @@
 #include <variant>
 #include <vector>
 
+#include <pidsift/sink.h>
 #include <pidsift/ts.h>
 
 namespace pidsift {
@@ -357,7 +358,7 @@ int DecodeTdt(Tdt *tdt, const u8 *section, size_t length);
 int DecodeTot(Tot *tot, const u8 *section, size_t length);
 
 // ---------------------------------------------------------------------------------------------
-// Text forms, on standard output, as the dump prints the other tables
+// Text forms, as the dump prints the other tables, on standard output or the sink given
 // ---------------------------------------------------------------------------------------------
 
 // A header line, a line per event and a line per descriptor, the event's extended event
@@ -365,9 +366,9 @@ int DecodeTot(Tot *tot, const u8 *section, size_t length);
 // CRC_32; texts in double quotes, escaped as the SDT's names are (a line break as \x0A). ARIB's
 // audio component and event group descriptors are shown decoded for TS_TEXT_ARIB only, as their
 // bytes otherwise: a DVB broadcaster's own descriptors may carry those tags.
-void PrintEit(const Eit &eit, int family);
-void PrintTdt(const Tdt &tdt, int family);
-void PrintTot(const Tot &tot, int family);
+void PrintEit(const Eit &eit, int family, const TextSink &sink = {});
+void PrintTdt(const Tdt &tdt, int family, const TextSink &sink = {});
+void PrintTot(const Tot &tot, int family, const TextSink &sink = {});
 
 }  // namespace pidsift
 

@@ -635,6 +635,8 @@ struct TS_Data {
     TS_PreSection tCATSection;
     TS_CAT tCAT;
     TS_PreSection ltPMTSection[TS_MAX_PROGRAMS];  // element i follows the PMT of PAT entry i
+    // The last PMT of PAT entry i, kept after a later PAT lists another program there until that
+    // program's PMT comes; the last PCR printed for it (TS_Print).
     TS_PMT ltPMT[TS_MAX_PROGRAMS];
     TS_PCR ltPCR[TS_MAX_PROGRAMS];
     TS_PreSection tPrivateSection;  // ECM sections on a PMT's CA PID
@@ -724,13 +726,15 @@ int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
 // listed the program (no output created). -5: read error. -6: write error.
 int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, u16 program_number);
 
-// How the drivers decode the names of the SDT and the NIT (TS_Print, TS_CheckFile): as
-// TS_TEXT_DVB, as TS_TEXT_ARIB, or, with TS_TEXT_AUTO (the default), as ARIB once the recording
-// has shown something that only ISDB broadcasts carry, and as DVB until then. What counts: a
-// descriptor of tag 0xC1, 0xC8, 0xCD, 0xCF, 0xFD or 0xFE in a PMT, SDT or NIT; an SDTT (0xC3),
-// BIT (0xC4) or CDT (0xC8) starting on PID 0x0023, 0x0024, 0x0028 or 0x0029; a name in an SDT or
-// NIT holding the ARIB controls ESC, LS0, LS1, SS2 or SS3. The dump decodes each table with what
-// it has seen up to it, the check with what it saw in the whole recording.
+// How the check decodes the names of the SDT and the NIT (TS_CheckFile): as TS_TEXT_DVB, as
+// TS_TEXT_ARIB, or, with TS_TEXT_AUTO (the default), as ARIB once the recording has shown
+// something that only ISDB broadcasts carry, and as DVB until then. What counts: a descriptor of
+// tag 0xC1, 0xC8, 0xCD, 0xCF, 0xFD or 0xFE in a PMT, SDT or NIT (of this transport stream or
+// network, or of another); an SDTT (0xC3), BIT (0xC4) or CDT (0xC8) starting on PID 0x0023,
+// 0x0024, 0x0028 or 0x0029; a name in an SDT or NIT holding the ARIB controls ESC, LS0, LS1, SS2
+// or SS3. The check decodes with what it saw in the whole recording. The dump decodes each table
+// with what it has seen up to it, in the family of its run's settings (pidsift::Dump,
+// <pidsift/demux.h>); TS_Dump with TS_TEXT_AUTO.
 // -2: another value (nothing changed).
 constexpr int TS_TEXT_AUTO = -1;
 int TS_SetTextFamily(int family);
@@ -747,7 +751,9 @@ constexpr int TS_PRINT_PIDS = 0x080;
 constexpr int TS_PRINT_PCR = 0x100;
 
 // Prints, on standard output, the blocks that mask selects with the bits 0x001 to 0x100 above;
-// other bits are ignored. -2: the input cannot be opened. -5: read error.
+// other bits are ignored. It follows the programs of the first TS_MAX_PROGRAMS entries of the PAT
+// and the first TS_MAX_STREAMS streams of each PMT, as its records hold them (pidsift::Dump,
+// <pidsift/demux.h>, follows every one). -2: the input cannot be opened. -5: read error.
 int TS_Print(const char *path, int mask);
 
 // Further selections of TS_DumpOptions::s32Mask, which TS_Print ignores. Bit 0x200 is ignored.
