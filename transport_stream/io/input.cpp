@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pidsift/demux.h>
+
 #include "common/hook.h"
 #include "io/io.h"
 
@@ -42,16 +44,30 @@ void TS_Report(int failure, const char *path, int error_number)
     TS_PrintFailure(failure, path);
 }
 
-void TS_Progress_Report(u64 bytes_read, u64 total) { g_tProgressHook(bytes_read, total); }
+void TS_Report(const pidsift::RunSettings *settings, int failure, const char *path, int error_number)
+{
+    if (settings != nullptr && settings->message)
+        settings->message(failure, path, error_number);
+    else
+        TS_Report(failure, path, error_number);
+}
 
-int TS_Input_Open(const char *path)
+void TS_Progress_Report(u64 bytes_read, u64 total, const pidsift::RunSettings *settings)
+{
+    if (settings != nullptr && settings->progress)
+        settings->progress(bytes_read, total);
+    else
+        g_tProgressHook(bytes_read, total);
+}
+
+int TS_Input_Open(const char *path, const pidsift::RunSettings *settings)
 {
     int fd;
     do
         fd = open(path, O_RDONLY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        TS_Report(TS_FAILED_OPEN, path, errno);
+        TS_Report(settings, TS_FAILED_OPEN, path, errno);
         return -2;
     }
     return fd;
@@ -71,7 +87,8 @@ u64 TS_Input_Size(int fd)
     return u64(status.st_size);
 }
 
-long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity)
+long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity,
+                        const pidsift::RunSettings *settings)
 {
     // The carried tail moves to just below a page boundary and the read lands on the boundary:
     // the kernel copies fastest into page-aligned memory.
@@ -89,7 +106,7 @@ long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *po
         got = read(fd, stream + start, room);
     while (got < 0 && errno == EINTR);
     if (got < 0) {
-        TS_Report(TS_FAILED_READ, path, errno);
+        TS_Report(settings, TS_FAILED_READ, path, errno);
         return -5;
     }
     *size = start + u64(got);

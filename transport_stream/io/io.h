@@ -6,9 +6,17 @@
 
 #include <pidsift/ts.h>
 
+namespace pidsift {
+struct RunSettings;
+}
+
 // Reports a failed system call on path through the message hook, or prints the library's
 // message for it on standard error. error_number: the call's errno (0 for a refusal of ours).
 void TS_Report(int failure, const char *path, int error_number);
+// The same for one run: through its own message hook when it has one (RunSettings::message).
+// The functions below that take a run's settings report through them; null settings, or
+// settings without the hook, report as above.
+void TS_Report(const pidsift::RunSettings *settings, int failure, const char *path, int error_number);
 
 // ---------------------------------------------------------------------------------------------
 // Output: packets collected in large blocks, so that a run pays few write system calls while
@@ -70,7 +78,7 @@ void TS_Data_Reset(TS_Data *state);
 
 // Opens path read-only; prints "Error: Failed open %s.\n" and returns -2 on failure, else the
 // descriptor.
-int TS_Input_Open(const char *path);
+int TS_Input_Open(const char *path, const pidsift::RunSettings *settings = nullptr);
 void TS_Input_Close(int fd);
 
 // Bytes asked of one read. Small enough that what the kernel copies in is still in the cache
@@ -81,9 +89,12 @@ constexpr u64 TS_READ_BLOCK = 128 * 1024;
 // Reads what fits behind the carried tail of the stream buffer straight into it, retrying on
 // EINTR. Returns the byte count, 0 at end of file, -5 on a read error ("Error: Failed read %s.\n"
 // printed).
-long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity);
+long long TS_Input_Read(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, u64 capacity,
+                        const pidsift::RunSettings *settings = nullptr);
 
-void TS_Progress_Report(u64 bytes_read, u64 total);
+// Bytes read so far of total: to the run's progress hook (RunSettings::progress) when it has one,
+// else to the process-wide one.
+void TS_Progress_Report(u64 bytes_read, u64 total, const pidsift::RunSettings *settings = nullptr);
 u64 TS_Input_Size(int fd);
 
 // Packet sync that locks onto the stream's packet spacing (188, 192 or 204 bytes). A 0x47 is
@@ -163,18 +174,18 @@ inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, b
 
 // Runs the read/sync loop over fd, calling on_packet(const u8 *packet) for each packet until it
 // returns false or the input ends. Returns 0, or -5 on a read error. sync: zero-initialised by
-// the caller, which may read its tallies during and after the run.
+// the caller, which may read its tallies during and after the run. settings: the run's hooks.
 template <class PacketFn>
 int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet,
-                  u64 capacity = TS_STREAM_CAPACITY)
+                  u64 capacity = TS_STREAM_CAPACITY, const pidsift::RunSettings *settings = nullptr)
 {
     const u64 total = TS_Input_Size(fd);
     for (;;) {
-        const long long got = TS_Input_Read(fd, path, stream, size, pos, capacity);
+        const long long got = TS_Input_Read(fd, path, stream, size, pos, capacity, settings);
         if (got < 0)
             return -5;
         sync->u64BytesRead += u64(got);
-        TS_Progress_Report(sync->u64BytesRead, total);
+        TS_Progress_Report(sync->u64BytesRead, total, settings);
         const bool at_end = got == 0;
         if (!TS_Stream_Scan(sync, stream, *size, pos, at_end, on_packet) || at_end)
             return 0;
