@@ -4,7 +4,6 @@
 #include <map>
 
 #include "demux/demux_core.h"
-#include "psi/si.h"
 
 namespace pidsift {
 
@@ -134,40 +133,9 @@ const Pmt *Demux::PmtOf(u16 program_number) const
     return nullptr;
 }
 
-std::vector<Service> Demux::Services() const
-{
-    std::vector<Service> services;
-    const TS_SDTServices *kept = m_core->Services();
-    if (kept == nullptr)
-        return services;
-    const int family = m_core->TextFamily();
-    char text[TS_SI_NAME_TEXT];
-    for (u16 i = 0; i < kept->u16ServiceCount; ++i) {
-        const TS_SDTService &entry = kept->ltService[i];
-        Service service;
-        service.service_id = entry.service_id;
-        service.has_service_descriptor = entry.u8HasServiceDescriptor != 0;
-        service.service_type = entry.service_type;
-        service.provider_name_bytes.assign(entry.lu8ProviderName, entry.lu8ProviderName + entry.u8ProviderNameCount);
-        service.name_bytes.assign(entry.lu8ServiceName, entry.lu8ServiceName + entry.u8ServiceNameCount);
-        TS_SI_NameToUTF8(text, entry.lu8ProviderName, entry.u8ProviderNameCount, family);
-        service.provider_name = text;
-        TS_SI_NameToUTF8(text, entry.lu8ServiceName, entry.u8ServiceNameCount, family);
-        service.name = text;
-        services.push_back(std::move(service));
-    }
-    return services;
-}
+std::vector<Service> Demux::Services() const { return m_core->ServiceList(); }
 
-std::string Demux::NetworkName() const
-{
-    if (!m_core->HasNetworkName())
-        return {};
-    char text[TS_SI_NAME_TEXT];
-    const std::vector<u8> &bytes = m_core->NetworkName();
-    TS_SI_NameToUTF8(text, bytes.data(), u32(bytes.size()), m_core->TextFamily());
-    return text;
-}
+std::string Demux::NetworkName() const { return m_core->NetworkNameText(); }
 
 u64 Demux::Packets() const { return m_subscribers->u64Packets; }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "psi/si.h"
 #include "psi/walk.h"
 
 namespace pidsift {
@@ -242,10 +243,29 @@ void DemuxCore::KeepServices(int family)
     Rebuild();
 }
 
-void DemuxCore::CollectSections(u16 pid)
+void DemuxCore::CollectSections(u16 pid, bool collect) { CollectSections(std::vector<u16>{pid}, collect); }
+
+void DemuxCore::CollectSections(const std::vector<u16> &pids, bool collect)
 {
-    m_lu16Collected.push_back(pid & 0x1FFF);
-    Rebuild();
+    bool changed = false;
+    for (u16 pid : pids) {
+        pid &= 0x1FFF;
+        const auto found = std::find(m_lu16Collected.begin(), m_lu16Collected.end(), pid);
+        if (collect == (found != m_lu16Collected.end()))
+            continue;
+        if (collect)
+            m_lu16Collected.push_back(pid);
+        else
+            m_lu16Collected.erase(found);
+        changed = true;
+    }
+    if (!changed)
+        return;
+    // Inside a packet's section step the routes are rebuilt once it is over.
+    if (m_bInSectionStep)
+        m_bRebuild = true;
+    else
+        Rebuild();
 }
 
 void DemuxCore::Tap(u16 pid)
@@ -426,6 +446,7 @@ void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
     }
     slot.bHoldingNow = false;
     m_bInSectionStep = true;
+    m_pu8SectionPacket = packet;
     const FeedOutcome outcome = slot.tCollector.Feed(
         packet, [&](const Section &section, bool carried) { OnSection(slot, section, carried, packet); });
     if (slot.u8Purposes & kForPMT)
@@ -687,7 +708,42 @@ void DemuxCore::OnNITSection(const Section &section)
     if (!nit.u8HasNetworkName || !nit.current_next_indicator)
         return;
     m_bNetworkName = true;
+    m_u16NetworkID = nit.network_id;
     m_lu8NetworkName.assign(nit.lu8NetworkName, nit.lu8NetworkName + nit.u8NetworkNameCount);
+}
+
+std::vector<Service> DemuxCore::ServiceList() const
+{
+    std::vector<Service> services;
+    const TS_SDTServices *kept = Services();
+    if (kept == nullptr)
+        return services;
+    const int family = TextFamily();
+    char text[TS_SI_NAME_TEXT];
+    for (u16 i = 0; i < kept->u16ServiceCount; ++i) {
+        const TS_SDTService &entry = kept->ltService[i];
+        Service service;
+        service.service_id = entry.service_id;
+        service.has_service_descriptor = entry.u8HasServiceDescriptor != 0;
+        service.service_type = entry.service_type;
+        service.provider_name_bytes.assign(entry.lu8ProviderName, entry.lu8ProviderName + entry.u8ProviderNameCount);
+        service.name_bytes.assign(entry.lu8ServiceName, entry.lu8ServiceName + entry.u8ServiceNameCount);
+        TS_SI_NameToUTF8(text, entry.lu8ProviderName, entry.u8ProviderNameCount, family);
+        service.provider_name = text;
+        TS_SI_NameToUTF8(text, entry.lu8ServiceName, entry.u8ServiceNameCount, family);
+        service.name = text;
+        services.push_back(std::move(service));
+    }
+    return services;
+}
+
+std::string DemuxCore::NetworkNameText() const
+{
+    if (!m_bNetworkName)
+        return {};
+    char text[TS_SI_NAME_TEXT];
+    TS_SI_NameToUTF8(text, m_lu8NetworkName.data(), u32(m_lu8NetworkName.size()), TextFamily());
+    return text;
 }
 
 }  // namespace pidsift

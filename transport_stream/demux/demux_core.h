@@ -77,16 +77,23 @@ public:
     void KeepPMTs();                // the PMT of every program, not only of those followed
     void KeepCAT();                 // the CAT of PID 0x0001 (and with it the EMM PID)
     void KeepServices(int family);  // the actual SDT's services, the NIT's name, the text family
-    void CollectSections(u16 pid);  // every section of pid to the section listeners
-    void Tap(u16 pid);              // the driver's OnTapped for pid
-    void TapAll();                  // and for every PID
-    void FollowAllPrograms();       // OnProgramPacket for every program of every PAT
+    // Every section of pid to the section listeners; collect false stops that. Called from a
+    // listener, the change takes effect once the packet in hand has been taken in.
+    void CollectSections(u16 pid, bool collect = true);
+    // The same for several PIDs, with one rebuild of the routes.
+    void CollectSections(const std::vector<u16> &pids, bool collect = true);
+    void Tap(u16 pid);         // the driver's OnTapped for pid
+    void TapAll();             // and for every PID
+    void FollowAllPrograms();  // OnProgramPacket for every program of every PAT
     // Follows one program of the PAT in force (by its index in Programs()); a PAT that changes
     // the program list forgets the choice unless every program is followed. Called from a table
     // listener or between runs, never from the driver's packet calls.
     void Follow(u32 program, bool follow = true);
     // Ends the run after the packet in hand (from a table listener).
     void Stop() { m_bStopped = true; }
+    // Reports the run's progress and failures through these settings' hooks (kept by the
+    // caller for the run); without, through the process-wide ones.
+    void UseSettings(const RunSettings *settings) { m_pSettings = settings; }
 
     // ---- Listeners of the tables: called as the sections complete, before the packet that
     // completed them reaches the driver. The packet is that one.
@@ -116,10 +123,22 @@ public:
     u16 Roles(u16 pid) const { return m_lu16Role[pid & 0x1FFF]; }
     // The services of the actual SDT of the PAT's transport stream, when kept; null without.
     const TS_SDTServices *Services() const;
+    // The same as the public interface gives them: every service, its names in UTF-8.
+    std::vector<Service> ServiceList() const;
     bool HasNetworkName() const { return m_bNetworkName; }
     const std::vector<u8> &NetworkName() const { return m_lu8NetworkName; }
+    u16 NetworkID() const { return m_u16NetworkID; }  // of the NIT that named the network
+    std::string NetworkNameText() const;              // in UTF-8, empty without a name
     int TextFamily() const { return TS_FamilyVote_Family(&m_tFamily); }
     const TS_Sync &Sync() const { return m_tSync; }
+    // Inside a table or section listener: the packet whose section step calls it.
+    const u8 *SectionPacket() const { return m_pu8SectionPacket; }
+    // Where the packet in hand (as the driver was handed it) starts in the input: the offset of
+    // its sync byte.
+    u64 OffsetOf(const u8 *packet) const
+    {
+        return m_tSync.u64BytesRead - (m_u64Size - u64(packet - m_pu8Stream.get()));
+    }
 
 private:
     // Route bits of a PID.
@@ -174,6 +193,7 @@ private:
     struct ServiceTables;
     std::unique_ptr<ServiceTables> m_pServices;
     bool m_bNetworkName = false;
+    u16 m_u16NetworkID = 0;
     std::vector<u8> m_lu8NetworkName;
     TS_FamilyVote m_tFamily = {TS_TEXT_AUTO, 0};
 
@@ -187,6 +207,8 @@ private:
     bool m_bRebuild = false;
     bool m_bInSectionStep = false;
     bool m_bStopped = false;
+    const u8 *m_pu8SectionPacket = nullptr;
+    const RunSettings *m_pSettings = nullptr;
 
     TS_Sync m_tSync = {};
     std::unique_ptr<u8[]> m_pu8Stream;  // read and pushed bytes, the carried tail first
@@ -233,13 +255,13 @@ template <class Driver> int DemuxCore::RunDescriptor(int fd, const char *path, D
 {
     return TS_Stream_Run(
         &m_tSync, fd, path, m_pu8Stream.get(), &m_u64Size, &m_u64Position,
-        [&](const u8 *packet) { return Packet(packet, driver); }, TS_READ_BLOCK + kCarryCapacity);
+        [&](const u8 *packet) { return Packet(packet, driver); }, TS_READ_BLOCK + kCarryCapacity, m_pSettings);
 }
 
 template <class Driver> int DemuxCore::Run(const char *path, Driver &driver)
 {
     const bool standard_input = path[0] == '-' && path[1] == '\0';
-    const int fd = standard_input ? 0 : TS_Input_Open(path);
+    const int fd = standard_input ? 0 : TS_Input_Open(path, m_pSettings);
     if (fd < 0)
         return -2;
     const int result = RunDescriptor(fd, path, driver);
