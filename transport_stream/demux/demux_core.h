@@ -224,6 +224,9 @@ template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &
     const u8 route = m_lu8Route[pid];
     if (route == 0)
         return true;
+    // A driver that taps every PID (the check, the dump of every packet) sees most of them here.
+    if (route == kRouteTap)
+        return driver.OnTapped(packet, pid);
     if (route & kRouteSections)
         return Deliver(packet, pid, driver);
     if ((route & kRouteTap) && !driver.OnTapped(packet, pid))
