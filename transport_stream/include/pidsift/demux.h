@@ -114,6 +114,8 @@ struct Service {
     std::vector<u8> name_bytes;
     std::string provider_name;
     std::string name;
+
+    bool operator==(const Service &) const = default;
 };
 
 // A program of the PAT in force (the network entry left out), with its PMT once one came.
@@ -122,6 +124,8 @@ struct Program {
     u16 pmt_pid = 0;
     const Pmt *pmt = nullptr;  // valid until the next call into the demux
 };
+
+struct CheckEvent;  // <pidsift/check.h>
 
 // What a run tells its caller, and how it names its files: each belongs to one run, so that two
 // runs in one process never share them. An empty hook is not called.
@@ -140,6 +144,9 @@ struct RunSettings {
     std::string split_base;
     // How the names of the SDT and NIT are decoded (TS_TEXT_DVB, TS_TEXT_ARIB or TS_TEXT_AUTO).
     int text_family = TS_TEXT_AUTO;
+    // What the recording check (pidsift::Check) meets, as it meets it. Empty: no events, and
+    // none of the per-program packet counts they carry.
+    std::function<void(const CheckEvent &)> check_event;
 };
 
 class DemuxCore;
