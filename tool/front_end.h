@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,18 +128,29 @@ inline void ShowProgress(u64 bytes_read, u64 total, void *context)
     g_pShownProgress = state;
 }
 
-// Turns the progress line on when standard error is a terminal that nothing else writes to.
+// Turns the progress line on when standard error is a terminal that nothing else writes to:
+// through the library's process-wide hook, or, with process_wide false, through Hook() given to
+// one run's settings (pidsift::RunSettings::progress).
 class Progress {
 public:
-    explicit Progress(bool wanted)
+    explicit Progress(bool wanted, bool process_wide = true)
+        : m_bShowing(wanted && isatty(STDERR_FILENO)), m_bProcessWide(process_wide)
     {
-        if (wanted && isatty(STDERR_FILENO))
+        if (m_bShowing && m_bProcessWide)
             TS_SetProgressHook(ShowProgress, &m_state);
+    }
+    // The run's progress hook; empty when the line is not shown.
+    std::function<void(u64, u64)> Hook()
+    {
+        if (!m_bShowing)
+            return {};
+        return [this](u64 bytes_read, u64 total) { ShowProgress(bytes_read, total, &m_state); };
     }
     // Erases the line, before the front end prints its own report.
     void Finish()
     {
-        TS_SetProgressHook(nullptr, nullptr);
+        if (m_bProcessWide)
+            TS_SetProgressHook(nullptr, nullptr);
         if (m_state.bShown)
             fputs("\r\033[K", stderr);
         m_state.bShown = false;
@@ -149,6 +161,8 @@ public:
 
 private:
     ProgressState m_state;
+    bool m_bShowing;
+    bool m_bProcessWide;
 };
 
 // The value of c as a digit of base 10 or 16 (either case), or -1.

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <pidsift/check.h>
 
 #include "recording.h"
 
@@ -751,6 +754,15 @@ TEST(CheckFile, NoPCRMeansNoTimeAndNoIntervals)
     ExpectNoErrors(*report);
 }
 
+// The C++ check with an event callback: the report of the path, and the events it told.
+int CheckWithEvents(const std::string &path, const std::function<void(const pidsift::CheckEvent &)> &on_event,
+                    pidsift::CheckReport *report)
+{
+    pidsift::RunSettings settings;
+    settings.check_event = on_event;
+    return pidsift::Check(path.c_str(), settings, report);
+}
+
 TEST(CheckFile, EventsMatchTheCounts)
 {
     struct Seen {
@@ -759,22 +771,30 @@ TEST(CheckFile, EventsMatchTheCounts)
         std::vector<u64> second_times;
         std::vector<std::pair<u16, u64>> programs;  // summed per program
     } seen;
-    const auto hook = [](const TS_CheckEvent *event, void *context) {
-        Seen &s = *static_cast<Seen *>(context);
-        switch (event->u8Kind) {
-        case TS_CHECK_EVENT_CONTINUITY: ++s.breaks; s.break_pids.push_back(event->u16PID); break;
-        case TS_CHECK_EVENT_TRANSPORT: ++s.damaged; break;
-        case TS_CHECK_EVENT_SCRAMBLED: ++s.scrambled; break;
-        case TS_CHECK_EVENT_CLEAR: ++s.clear; break;
-        case TS_CHECK_EVENT_SECOND:
-            s.second_times.push_back(event->u64Time);
-            for (u16 i = 0; i < event->u16ProgramCount; ++i) {
-                auto found = std::find_if(s.programs.begin(), s.programs.end(),
-                                          [&](const auto &p) { return p.first == event->lu16ProgramNumber[i]; });
-                if (found == s.programs.end())
-                    s.programs.emplace_back(event->lu16ProgramNumber[i], event->lu64ProgramPackets[i]);
+    const auto on_event = [&seen](const pidsift::CheckEvent &event) {
+        switch (event.kind) {
+        case pidsift::CheckEventKind::Continuity:
+            ++seen.breaks;
+            seen.break_pids.push_back(event.pid);
+            break;
+        case pidsift::CheckEventKind::Transport:
+            ++seen.damaged;
+            break;
+        case pidsift::CheckEventKind::Scrambled:
+            ++seen.scrambled;
+            break;
+        case pidsift::CheckEventKind::Clear:
+            ++seen.clear;
+            break;
+        case pidsift::CheckEventKind::Second:
+            seen.second_times.push_back(event.time);
+            for (const pidsift::CheckProgramPackets &program : event.programs) {
+                auto found = std::find_if(seen.programs.begin(), seen.programs.end(),
+                                          [&](const auto &p) { return p.first == program.program_number; });
+                if (found == seen.programs.end())
+                    seen.programs.emplace_back(program.program_number, program.packets);
                 else
-                    found->second += event->lu64ProgramPackets[i];
+                    found->second += program.packets;
             }
             break;
         }
@@ -787,10 +807,12 @@ TEST(CheckFile, EventsMatchTheCounts)
         packets[NthOf(packets, 0x0181, n)][3] |= 0x80;
     packets[NthOf(packets, 0x0122, 100)][3] ^= 0x05;  // a wrong counter: two breaks
 
-    ASSERT_EQ(TS_SetCheckHook(hook, &seen), 0);
-    const auto report = Check(packets);
-    TS_SetCheckHook(nullptr, nullptr);
-    EXPECT_EQ(seen.breaks, report->ltCheck[TS_CHECK_CONTINUITY].u64Count);
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    ASSERT_TRUE(WriteFile(path, Flatten(packets)));
+    pidsift::CheckReport report;
+    ASSERT_EQ(CheckWithEvents(path, on_event, &report), 0);
+    EXPECT_EQ(seen.breaks, report.checks[TS_CHECK_CONTINUITY].count);
     EXPECT_EQ(seen.breaks, 2u);
     EXPECT_EQ(seen.break_pids, (std::vector<u16>{0x0122, 0x0122}));
     EXPECT_EQ(seen.damaged, 2u);
@@ -798,7 +820,7 @@ TEST(CheckFile, EventsMatchTheCounts)
     EXPECT_EQ(seen.clear, 1u);
     // One event a second of the clock, and one at the end.
     ASSERT_GE(seen.second_times.size(), 2u);
-    EXPECT_EQ(seen.second_times.size(), size_t(report->u64Duration / 27000000) + 1);
+    EXPECT_EQ(seen.second_times.size(), size_t(report.duration / 27000000) + 1);
     EXPECT_TRUE(std::is_sorted(seen.second_times.begin(), seen.second_times.end()));
     // Each program's packets, up to the last PCR of the clock.
     size_t last_tick = 0;
@@ -814,7 +836,7 @@ TEST(CheckFile, EventsMatchTheCounts)
         ASSERT_NE(found, seen.programs.end());
         EXPECT_EQ(found->second, expected);
     }
-    // Without the hook, the same counts.
+    // Without events, the same counts.
     const auto quiet = Check(packets);
     EXPECT_EQ(quiet->ltCheck[TS_CHECK_CONTINUITY].u64Count, 2u);
 }
