@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include <pidsift/demux.h>
+#include <pidsift/check.h>
 
 #include "support.h"
 
@@ -127,41 +129,39 @@ struct CheckEvents {
     u64 u64Seconds = 0;
     u64 u64LastTime = 0;
     bool bOrdered = true;
+
+    void Count(const pidsift::CheckEvent &event)
+    {
+        switch (event.kind) {
+        case pidsift::CheckEventKind::Continuity:
+            ++u64Breaks;
+            break;
+        case pidsift::CheckEventKind::Transport:
+            ++u64Damaged;
+            break;
+        case pidsift::CheckEventKind::Scrambled:
+            ++u64Scrambled;
+            break;
+        case pidsift::CheckEventKind::Clear:
+            ++u64Clear;
+            break;
+        case pidsift::CheckEventKind::Second:
+            ++u64Seconds;
+            bOrdered = bOrdered && event.time >= u64LastTime;
+            u64LastTime = event.time;
+            break;
+        default:
+            Check(false, "a known event kind");
+            break;
+        }
+    }
 };
 
-void CountCheckEvent(const TS_CheckEvent *event, void *context)
-{
-    CheckEvents &events = *static_cast<CheckEvents *>(context);
-    switch (event->u8Kind) {
-    case TS_CHECK_EVENT_CONTINUITY:
-        ++events.u64Breaks;
-        break;
-    case TS_CHECK_EVENT_TRANSPORT:
-        ++events.u64Damaged;
-        break;
-    case TS_CHECK_EVENT_SCRAMBLED:
-        ++events.u64Scrambled;
-        break;
-    case TS_CHECK_EVENT_CLEAR:
-        ++events.u64Clear;
-        break;
-    case TS_CHECK_EVENT_SECOND:
-        ++events.u64Seconds;
-        events.bOrdered =
-            events.bOrdered && event->u64Time >= events.u64LastTime && event->u16ProgramCount <= 2 * TS_MAX_PROGRAMS;
-        events.u64LastTime = event->u64Time;
-        break;
-    default:
-        Check(false, "a known event kind");
-        break;
-    }
-}
-
 TS_CheckReport g_tCheckReport;
-TS_CheckReport g_tCheckReportWithEvents;
 
-// The recording check: its counts agree with each other and with the input, and the events
-// change nothing in the report and match its counts.
+// The recording check: its counts agree with each other and with the input, the fixed record
+// holds the first entries of the full report, and the events change nothing in the report and
+// match its counts.
 void CheckTheCheck(const std::string &input, size_t size)
 {
     TS_CheckReport &report = g_tCheckReport;
@@ -200,12 +200,36 @@ void CheckTheCheck(const std::string &input, size_t size)
         Check(report.u64Duration <= report.ltPID[report.u16ClockPID].u64PCRs * 27000000ull, "duration within its PCRs");
     }
 
+    // The full report: every program and stream, of which the fixed record keeps the first.
     CheckEvents events;
-    TS_SetCheckHook(CountCheckEvent, &events);
-    const int with_events = TS_CheckFile(&g_tCheckReportWithEvents, input.c_str());
-    TS_SetCheckHook(nullptr, nullptr);
-    Check(with_events == 0, "the check with events reads the whole file");
-    Check(std::memcmp(&report, &g_tCheckReportWithEvents, sizeof report) == 0, "events change nothing in the report");
+    pidsift::RunSettings settings;
+    settings.check_event = [&events](const pidsift::CheckEvent &event) { events.Count(event); };
+    pidsift::CheckReport full;
+    Check(pidsift::Check(input.c_str(), settings, &full) == 0, "the check with events reads the whole file");
+    Check(full.packets == report.u64Packets && full.bytes == report.u64Bytes, "the same input read");
+    Check(std::min<size_t>(full.programs.size(), TS_MAX_PROGRAMS) == report.u16ProgramCount,
+          "the fixed record keeps the first programs");
+    for (u16 i = 0; i < report.u16ProgramCount; ++i)
+        Check(full.programs[i].program_number == report.ltProgram[i].u16ProgramNumber &&
+                  std::min<size_t>(full.programs[i].streams.size(), TS_MAX_STREAMS) ==
+                      report.ltProgram[i].u16StreamCount,
+              "the same programs in the same order");
+    for (size_t i = 0; i < full.checks.size(); ++i)
+        Check(full.checks[i].count == report.ltCheck[i].u64Count &&
+                  full.checks[i].first_packet == report.ltCheck[i].u64FirstPacket,
+              "events change no count");
+    u64 listed = 0;
+    for (const pidsift::CheckPid &pid : full.pids) {
+        const TS_CheckPID &fixed = report.ltPID[pid.pid];
+        Check(pid.packets == fixed.u64Packets && pid.continuity_errors == fixed.u64ContinuityErrors &&
+                  pid.crc_errors == fixed.u64CRCErrors && pid.role == fixed.u8Role && pid.program == fixed.u16Program,
+              "a listed PID as the fixed record has it");
+        listed += pid.packets;
+    }
+    Check(listed == full.packets, "every PID that carried a packet is listed");
+    for (const pidsift::CheckFinding &finding : full.checks)
+        Check(finding.count == 0 || (finding.first_packet <= full.packets && finding.first_byte_offset <= size),
+              "a finding's first place within the file");
     Check(events.u64Breaks == breaks && events.u64Damaged == damaged, "an event for each break and damaged packet");
     Check(events.u64Scrambled == events.u64Clear, "every scrambled stretch ends");
     Check(events.u64Seconds >= 1 && events.bOrdered, "seconds in order, one at the end");

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <pidsift/check.h>
 
 #include "recording.h"
 
@@ -477,6 +481,84 @@ TEST(CheckFile, StreamListedButAbsentIsAPIDError)
     EXPECT_EQ(Check(silent)->ltCheck[TS_CHECK_PID].u64Count, 1u);
 }
 
+// The streams of program 0x0103 in LargeMultiplex: its video and audio, then 18 subtitle and
+// data streams that never come.
+std::vector<PMTStreamSpec> WideProgramStreams()
+{
+    std::vector<PMTStreamSpec> streams = {{0x02, 0x020C, {}}, {0x0F, 0x020D, {}}};
+    for (u16 i = 0; i < 18; ++i)
+        streams.push_back({0x06, u16(0x0300 + i), {}});
+    return streams;
+}
+
+// A multiplex of 40 programs (0x0101 to 0x0128, PMTs on 0x1001 to 0x1028), each named by the
+// SDT ("Ch 01" ...), program 0x0103's PMT listing 20 streams.
+std::vector<Packet> LargeMultiplex()
+{
+    std::vector<Packet> packets = Generate(LargeBroadcast(40, 20000)).packets;
+    ReplacePMT(&packets, 0x1003, PMTSection(0x0103, 0, 0x020C, {}, WideProgramStreams()));
+    return packets;
+}
+
+// The report has every program, stream and service; the fixed record keeps the first 16 of each.
+TEST(CheckFile, EveryProgramAndStreamOfALargeMultiplex)
+{
+    const std::vector<Packet> packets = LargeMultiplex();
+    const std::vector<PMTStreamSpec> streams = WideProgramStreams();
+    TempDir dir;
+    const std::string path = dir.File("large.ts");
+    ASSERT_TRUE(WriteFile(path, Flatten(packets)));
+    pidsift::CheckReport report;
+    ASSERT_EQ(pidsift::Check(path.c_str(), pidsift::RunSettings{}, &report), 0);
+    EXPECT_FALSE(report.HasErrors());
+    EXPECT_TRUE(report.has_sdt);
+    EXPECT_EQ(report.services.size(), 40u);
+    ASSERT_EQ(report.programs.size(), 40u);
+    for (u16 n = 1; n <= 40; ++n) {
+        SCOPED_TRACE(n);
+        const pidsift::CheckProgram &program = report.programs[n - 1];
+        EXPECT_EQ(program.program_number, 0x0100 + n);
+        EXPECT_EQ(program.pmt_pid, 0x1000 + n);
+        EXPECT_TRUE(program.has_pmt);
+        ASSERT_TRUE(program.has_service);
+        char name[8];
+        snprintf(name, sizeof name, "Ch %02u", unsigned(n));
+        EXPECT_EQ(program.service.name, name);
+        EXPECT_EQ(program.service.provider_name, "Net");
+        EXPECT_EQ(program.streams.size(), n == 3 ? 20u : 2u);
+    }
+    const pidsift::CheckProgram &wide = report.programs[2];
+    for (size_t i = 0; i < streams.size(); ++i) {
+        EXPECT_EQ(wide.streams[i].pid, streams[i].pid) << i;
+        EXPECT_EQ(wide.streams[i].stream_type, streams[i].stream_type) << i;
+    }
+    // Every stream that never came is listed, with the program that names it.
+    const pidsift::CheckPid absent = report.Pid(0x0311);
+    EXPECT_EQ(absent.packets, 0u);
+    EXPECT_EQ(absent.role, TS_ROLE_DATA);
+    EXPECT_EQ(absent.program, 0x0103);
+    // The 40th program, 0x0128.
+    EXPECT_EQ(pidsift::RoleText(report.Pid(0x1028)), "PMT of 296");
+    EXPECT_EQ(pidsift::RoleText(report.Pid(0x02A0)), "video of 296");
+
+    // The fixed record: the first 16 programs, the first 16 streams, every PID.
+    const auto fixed = Check(packets);
+    ASSERT_EQ(fixed->u16ProgramCount, TS_MAX_PROGRAMS);
+    for (u16 k = 0; k < TS_MAX_PROGRAMS; ++k) {
+        EXPECT_EQ(fixed->ltProgram[k].u16ProgramNumber, 0x0101 + k);
+        ASSERT_EQ(fixed->ltProgram[k].u8HasService, 1);
+        EXPECT_EQ(
+            std::string(fixed->ltProgram[k].tService.lu8ServiceName,
+                        fixed->ltProgram[k].tService.lu8ServiceName + fixed->ltProgram[k].tService.u8ServiceNameCount),
+            report.programs[k].service.name);
+    }
+    ASSERT_EQ(fixed->ltProgram[2].u16StreamCount, TS_MAX_STREAMS);
+    EXPECT_EQ(fixed->ltProgram[2].ltStream[15].u16PID, streams[15].pid);
+    EXPECT_EQ(fixed->ltPID[0x0311].u8Role, TS_ROLE_DATA);
+    EXPECT_EQ(fixed->ltPID[0x02A0].u16Program, 0x0128);
+    EXPECT_EQ(fixed->ltPID[0x02A0].u64Packets, CountPID(packets, 0x02A0));
+}
+
 TEST(CheckFile, PCRWrapKeepsTheDuration)
 {
     const std::vector<Packet> plain = Broadcast(3000).packets;
@@ -751,6 +833,15 @@ TEST(CheckFile, NoPCRMeansNoTimeAndNoIntervals)
     ExpectNoErrors(*report);
 }
 
+// The C++ check with an event callback: the report of the path, and the events it told.
+int CheckWithEvents(const std::string &path, const std::function<void(const pidsift::CheckEvent &)> &on_event,
+                    pidsift::CheckReport *report)
+{
+    pidsift::RunSettings settings;
+    settings.check_event = on_event;
+    return pidsift::Check(path.c_str(), settings, report);
+}
+
 TEST(CheckFile, EventsMatchTheCounts)
 {
     struct Seen {
@@ -759,22 +850,30 @@ TEST(CheckFile, EventsMatchTheCounts)
         std::vector<u64> second_times;
         std::vector<std::pair<u16, u64>> programs;  // summed per program
     } seen;
-    const auto hook = [](const TS_CheckEvent *event, void *context) {
-        Seen &s = *static_cast<Seen *>(context);
-        switch (event->u8Kind) {
-        case TS_CHECK_EVENT_CONTINUITY: ++s.breaks; s.break_pids.push_back(event->u16PID); break;
-        case TS_CHECK_EVENT_TRANSPORT: ++s.damaged; break;
-        case TS_CHECK_EVENT_SCRAMBLED: ++s.scrambled; break;
-        case TS_CHECK_EVENT_CLEAR: ++s.clear; break;
-        case TS_CHECK_EVENT_SECOND:
-            s.second_times.push_back(event->u64Time);
-            for (u16 i = 0; i < event->u16ProgramCount; ++i) {
-                auto found = std::find_if(s.programs.begin(), s.programs.end(),
-                                          [&](const auto &p) { return p.first == event->lu16ProgramNumber[i]; });
-                if (found == s.programs.end())
-                    s.programs.emplace_back(event->lu16ProgramNumber[i], event->lu64ProgramPackets[i]);
+    const auto on_event = [&seen](const pidsift::CheckEvent &event) {
+        switch (event.kind) {
+        case pidsift::CheckEventKind::Continuity:
+            ++seen.breaks;
+            seen.break_pids.push_back(event.pid);
+            break;
+        case pidsift::CheckEventKind::Transport:
+            ++seen.damaged;
+            break;
+        case pidsift::CheckEventKind::Scrambled:
+            ++seen.scrambled;
+            break;
+        case pidsift::CheckEventKind::Clear:
+            ++seen.clear;
+            break;
+        case pidsift::CheckEventKind::Second:
+            seen.second_times.push_back(event.time);
+            for (const pidsift::CheckProgramPackets &program : event.programs) {
+                auto found = std::find_if(seen.programs.begin(), seen.programs.end(),
+                                          [&](const auto &p) { return p.first == program.program_number; });
+                if (found == seen.programs.end())
+                    seen.programs.emplace_back(program.program_number, program.packets);
                 else
-                    found->second += event->lu64ProgramPackets[i];
+                    found->second += program.packets;
             }
             break;
         }
@@ -787,10 +886,12 @@ TEST(CheckFile, EventsMatchTheCounts)
         packets[NthOf(packets, 0x0181, n)][3] |= 0x80;
     packets[NthOf(packets, 0x0122, 100)][3] ^= 0x05;  // a wrong counter: two breaks
 
-    ASSERT_EQ(TS_SetCheckHook(hook, &seen), 0);
-    const auto report = Check(packets);
-    TS_SetCheckHook(nullptr, nullptr);
-    EXPECT_EQ(seen.breaks, report->ltCheck[TS_CHECK_CONTINUITY].u64Count);
+    TempDir dir;
+    const std::string path = dir.File("rec.ts");
+    ASSERT_TRUE(WriteFile(path, Flatten(packets)));
+    pidsift::CheckReport report;
+    ASSERT_EQ(CheckWithEvents(path, on_event, &report), 0);
+    EXPECT_EQ(seen.breaks, report.checks[TS_CHECK_CONTINUITY].count);
     EXPECT_EQ(seen.breaks, 2u);
     EXPECT_EQ(seen.break_pids, (std::vector<u16>{0x0122, 0x0122}));
     EXPECT_EQ(seen.damaged, 2u);
@@ -798,7 +899,7 @@ TEST(CheckFile, EventsMatchTheCounts)
     EXPECT_EQ(seen.clear, 1u);
     // One event a second of the clock, and one at the end.
     ASSERT_GE(seen.second_times.size(), 2u);
-    EXPECT_EQ(seen.second_times.size(), size_t(report->u64Duration / 27000000) + 1);
+    EXPECT_EQ(seen.second_times.size(), size_t(report.duration / 27000000) + 1);
     EXPECT_TRUE(std::is_sorted(seen.second_times.begin(), seen.second_times.end()));
     // Each program's packets, up to the last PCR of the clock.
     size_t last_tick = 0;
@@ -814,9 +915,108 @@ TEST(CheckFile, EventsMatchTheCounts)
         ASSERT_NE(found, seen.programs.end());
         EXPECT_EQ(found->second, expected);
     }
-    // Without the hook, the same counts.
+    // Without events, the same counts.
     const auto quiet = Check(packets);
     EXPECT_EQ(quiet->ltCheck[TS_CHECK_CONTINUITY].u64Count, 2u);
+}
+
+// Where each check first failed: the packet's index, the offset of its sync byte in the input
+// (here behind the 4-byte prefix of 192-byte units) and the time on the clock then. The run's own
+// message hook hears of a file that cannot be opened.
+TEST(CheckFile, WhereEachCheckFirstFailedAndTheRunsMessages)
+{
+    std::vector<Packet> packets = Broadcast(3000).packets;
+    packets.erase(packets.begin() + long(NthOf(packets, 0x0121, 200)));
+    const size_t at = NthOf(packets, 0x0121, 200);  // the packet after the lost one
+    packets[NthOf(packets, 0x0112, 100)][1] |= 0x80;
+    const size_t damaged = NthOf(packets, 0x0112, 100);
+    TempDir dir;
+    const std::string path = dir.File("units.ts");
+    ASSERT_TRUE(WriteFile(path, Units(packets, 192)));
+    pidsift::CheckReport report;
+    ASSERT_EQ(pidsift::Check(path.c_str(), pidsift::RunSettings{}, &report), 0);
+    const pidsift::CheckFinding &breaks = report.checks[TS_CHECK_CONTINUITY];
+    EXPECT_EQ(breaks.count, 1u);
+    EXPECT_EQ(breaks.first_packet, at);
+    EXPECT_EQ(breaks.first_byte_offset, at * 192 + 4);
+    EXPECT_TRUE(breaks.first_timed);
+    EXPECT_EQ(breaks.first_time,
+              PCRDuration(std::vector<Packet>(packets.begin(), packets.begin() + long(at) + 1), 0x0111));
+    const pidsift::CheckFinding &transport = report.checks[TS_CHECK_TRANSPORT];
+    EXPECT_EQ(transport.first_packet, damaged);
+    EXPECT_EQ(transport.first_byte_offset, damaged * 192 + 4);
+    EXPECT_EQ(report.checks[TS_CHECK_CRC], pidsift::CheckFinding{});
+    // Noise after the last packet: the loss is found at the end, past every byte.
+    Bytes tail = Flatten(packets);
+    tail.insert(tail.end(), 300, 0x11);
+    ASSERT_TRUE(WriteFile(path, tail));
+    ASSERT_EQ(pidsift::Check(path.c_str(), pidsift::RunSettings{}, &report), 0);
+    EXPECT_EQ(report.checks[TS_CHECK_SYNC_LOSS].first_packet, packets.size());
+    EXPECT_EQ(report.checks[TS_CHECK_SYNC_LOSS].first_byte_offset, tail.size());
+
+    std::vector<std::string> messages;
+    pidsift::RunSettings settings;
+    settings.message = [&](int failure, const char *failed, int error_number) {
+        messages.push_back(std::to_string(failure) + " " + failed + " " + std::to_string(error_number));
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(pidsift::Check(dir.File("missing.ts").c_str(), settings, &report), -2);
+    EXPECT_EQ(pidsift::Check(dir.path().c_str(), settings, &report), -5);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(messages, (std::vector<std::string>{std::to_string(TS_FAILED_OPEN) + " " + dir.File("missing.ts") + " 2",
+                                                  std::to_string(TS_FAILED_READ) + " " + dir.path() + " 21"}));
+    EXPECT_EQ(pidsift::Check(nullptr, settings, &report), -1);
+    EXPECT_EQ(pidsift::Check(path.c_str(), settings, nullptr), -1);
+}
+
+// Two checks on two threads of one process, one of them with events: each report (and each event)
+// is what the same check gives alone.
+TEST(CheckFile, TwoChecksAtOnceGiveWhatEachGivesAlone)
+{
+    std::vector<Packet> damaged = Broadcast(3000).packets;
+    for (size_t n = 20; n < 40; ++n)
+        damaged[NthOf(damaged, 0x0181, n)][3] |= 0x80;
+    damaged[NthOf(damaged, 0x0112, 7)][1] |= 0x80;
+    damaged.erase(damaged.begin() + long(NthOf(damaged, 0x0121, 50)));
+    TempDir dir;
+    const std::string paths[2] = {dir.File("damaged.ts"), dir.File("large.ts")};
+    ASSERT_TRUE(WriteFile(paths[0], Flatten(damaged)));
+    ASSERT_TRUE(WriteFile(paths[1], Flatten(LargeMultiplex())));
+
+    struct Outcome {
+        int result = -1;
+        pidsift::CheckReport report;
+        std::vector<std::pair<int, u64>> events;  // kind and packet
+        u64 progress = 0;
+    };
+    const auto run = [&](int which, Outcome *outcome) {
+        pidsift::RunSettings settings;
+        settings.progress = [outcome](u64 bytes_read, u64) { outcome->progress = bytes_read; };
+        if (which == 0)
+            settings.check_event = [outcome](const pidsift::CheckEvent &event) {
+                outcome->events.emplace_back(int(event.kind), event.packet);
+            };
+        outcome->result = pidsift::Check(paths[which].c_str(), settings, &outcome->report);
+    };
+    Outcome alone[2], together[2];
+    run(0, &alone[0]);
+    run(1, &alone[1]);
+    std::thread first(run, 0, &together[0]);
+    std::thread second(run, 1, &together[1]);
+    first.join();
+    second.join();
+    for (int which : {0, 1}) {
+        SCOPED_TRACE(which);
+        EXPECT_EQ(together[which].result, 0);
+        EXPECT_TRUE(together[which].report == alone[which].report);
+        EXPECT_EQ(together[which].events, alone[which].events);
+        EXPECT_EQ(together[which].progress, together[which].report.bytes);
+    }
+    EXPECT_EQ(alone[0].report.checks[TS_CHECK_CONTINUITY].count, 1u);
+    EXPECT_EQ(alone[0].report.checks[TS_CHECK_TRANSPORT].count, 1u);
+    EXPECT_GE(alone[0].events.size(), 4u);
+    EXPECT_TRUE(alone[1].events.empty());
+    EXPECT_EQ(alone[1].report.programs.size(), 40u);
 }
 
 TEST(CheckFile, FailuresAndNullArguments)

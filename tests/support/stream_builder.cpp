@@ -693,6 +693,20 @@ BroadcastSpec SampleBroadcast(u64 packet_count)
     return mux;
 }
 
+BroadcastSpec LargeBroadcast(u16 program_count, u64 packet_count)
+{
+    BroadcastSpec mux;
+    mux.packet_count = packet_count;
+    mux.psi_interval = 400;
+    mux.arib_descriptors = false;
+    for (u16 n = 1; n <= program_count; ++n) {
+        mux.programs.push_back({u16(0x0100 + n), u16(0x1000 + n), u16(0x0200 + 4 * n), u16(0x0201 + 4 * n), 0, 0, 2, 1});
+        const std::string name = (n < 10 ? "Ch 0" : "Ch ") + std::to_string(n);
+        mux.services.push_back({u16(0x0100 + n), ServiceDescriptor(0x01, Text("Net"), Text(name))});
+    }
+    return mux;
+}
+
 const char *const kSampleProvider = "見本放送";
 const char *const kSampleServiceNames[3] = {"見本テレビ１", "見本テレビ２", "見本HD"};
 const char *const kSampleNetworkName = "見本ネットワーク";

@@ -224,6 +224,10 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink);
 // with its ECM, a CAT with an EMM PID and a PMT change, as used by the sample and many tests;
 // ISDB-like: ARIB descriptors in the PMTs, an SDT and a NIT whose names are coded as ARIB's.
 BroadcastSpec SampleBroadcast(u64 packet_count);
+// A DVB-like multiplex of many programs: program_number 0x0100 + n (n from 1), its PMT on
+// 0x1000 + n, video (with the PCR) on 0x0200 + 4n and audio on 0x0201 + 4n, each named in the SDT
+// "Ch NN" by the provider "Net"; the PSI every 400 packets.
+BroadcastSpec LargeBroadcast(u16 program_count, u64 packet_count);
 // The sample's services and network name, as UTF-8.
 extern const char *const kSampleProvider;
 extern const char *const kSampleServiceNames[3];  // programs 1024, 1025, 1032

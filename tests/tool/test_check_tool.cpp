@@ -437,6 +437,35 @@ TEST_F(CheckTool, JsonOneObjectALineWithTheReportsFacts)
     EXPECT_TRUE(Json::parse(lines[3])["unit_size"].is_null());
 }
 
+// A multiplex of 40 programs: the text and the JSON list every one, named from the SDT.
+TEST_F(CheckTool, EveryProgramOfALargeMultiplexNamed)
+{
+    const std::string path = Write("large.ts", Generate(LargeBroadcast(40, 20000)).bytes());
+    const CommandResult text = Run(Quote(path));
+    EXPECT_EQ(text.status, 0) << text.out;
+    const std::vector<std::string> programs = Block(text.out, "Programs of the last PAT");
+    ASSERT_EQ(programs.size(), 2u + 40 * 2);
+    EXPECT_EQ(programs.back(),
+              "                                                 0x02A1      0x0F ISO/IEC 13818-7 Audio");
+    const std::vector<std::string> services = Block(text.out, "Services of the SDT");
+    ASSERT_EQ(services.size(), 2u + 40);
+    char type[256];
+    TS_ServiceTypeToString(type, 0x01, TS_TEXT_DVB);
+    EXPECT_EQ(services[2], "      257  Ch 01    Net       0x01 " + std::string(type));
+    EXPECT_EQ(services.back(), "      296  Ch 40    Net       0x01 " + std::string(type));
+
+    const CommandResult json = Run("--json " + Quote(path));
+    const Json parsed = Json::parse(json.out);
+    ASSERT_EQ(parsed["programs"].size(), 40u);
+    for (size_t n = 1; n <= 40; ++n) {
+        const Json &program = parsed["programs"][n - 1];
+        EXPECT_EQ(program["program_number"], 0x0100 + n);
+        EXPECT_EQ(program["pmt_pid"], 0x1000 + n);
+        EXPECT_EQ(program["service_name"], (n < 10 ? "Ch 0" : "Ch ") + std::to_string(n));
+        EXPECT_EQ(program["streams"].size(), 2u);
+    }
+}
+
 // The picture of a file, parsed and counted.
 class Picture {
 public:
@@ -570,6 +599,7 @@ TEST(CheckInstall, InstalledBesideTheOtherTools)
     ASSERT_EQ(result.status, 0) << result.out << result.err;
     const std::string installed = prefix + "/bin/pidsift-check";
     ASSERT_EQ(access(installed.c_str(), X_OK), 0);
+    EXPECT_EQ(access((prefix + "/include/pidsift/check.h").c_str(), R_OK), 0);
     const std::string input = dir.File("rec.ts");
     ASSERT_TRUE(WriteFile(input, Generate(SampleBroadcast(600)).bytes()));
     const CommandResult run = RunCommand(Quote(installed) + " --json " + Quote(input));

@@ -4,7 +4,6 @@
 #include <map>
 
 #include "demux/demux_core.h"
-#include "psi/si.h"
 
 namespace pidsift {
 
@@ -134,29 +133,9 @@ const Pmt *Demux::PmtOf(u16 program_number) const
     return nullptr;
 }
 
-std::vector<Service> Demux::Services() const
-{
-    std::vector<Service> services = m_core->ServiceList();
-    const int family = m_core->TextFamily();
-    char text[TS_SI_NAME_TEXT];
-    for (Service &service : services) {
-        TS_SI_NameToUTF8(text, service.provider_name_bytes.data(), u32(service.provider_name_bytes.size()), family);
-        service.provider_name = text;
-        TS_SI_NameToUTF8(text, service.name_bytes.data(), u32(service.name_bytes.size()), family);
-        service.name = text;
-    }
-    return services;
-}
+std::vector<Service> Demux::Services() const { return m_core->ServiceList(); }
 
-std::string Demux::NetworkName() const
-{
-    if (!m_core->HasNetworkName())
-        return {};
-    char text[TS_SI_NAME_TEXT];
-    const std::vector<u8> &bytes = m_core->NetworkName();
-    TS_SI_NameToUTF8(text, bytes.data(), u32(bytes.size()), m_core->TextFamily());
-    return text;
-}
+std::string Demux::NetworkName() const { return m_core->NetworkNameText(); }
 
 u64 Demux::Packets() const { return m_subscribers->u64Packets; }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "psi/si.h"
 #include "psi/walk.h"
 
 namespace pidsift {
@@ -246,10 +247,29 @@ void DemuxCore::KeepServices(int family)
     Rebuild();
 }
 
-void DemuxCore::CollectSections(u16 pid)
+void DemuxCore::CollectSections(u16 pid, bool collect) { CollectSections(std::vector<u16>{pid}, collect); }
+
+void DemuxCore::CollectSections(const std::vector<u16> &pids, bool collect)
 {
-    m_lu16Collected.push_back(pid & 0x1FFF);
-    Rebuild();
+    bool changed = false;
+    for (u16 pid : pids) {
+        pid &= 0x1FFF;
+        const auto found = std::find(m_lu16Collected.begin(), m_lu16Collected.end(), pid);
+        if (collect == (found != m_lu16Collected.end()))
+            continue;
+        if (collect)
+            m_lu16Collected.push_back(pid);
+        else
+            m_lu16Collected.erase(found);
+        changed = true;
+    }
+    if (!changed)
+        return;
+    // Inside a packet's section step the routes are rebuilt once it is over.
+    if (m_bInSectionStep)
+        m_bRebuild = true;
+    else
+        Rebuild();
 }
 
 void DemuxCore::Tap(u16 pid)
@@ -506,6 +526,7 @@ void DemuxCore::TakeSectionPacket(u16 pid, const u8 *packet)
     slot.bHoldingNow = false;
     m_bInSectionStep = true;
     const bool in_progress = slot.tCollector.Busy();
+    m_pu8SectionPacket = packet;
     const FeedOutcome outcome = slot.tCollector.Feed(
         packet, [&](const Section &section, bool carried) { OnSection(slot, section, carried, packet); });
     if (slot.u8Purposes & kForPMT)
@@ -913,6 +934,14 @@ std::vector<Service> DemuxCore::ServiceList() const
             return true;
         });
     }
+    const int family = TextFamily();
+    char text[TS_SI_NAME_TEXT];
+    for (Service &service : services) {
+        TS_SI_NameToUTF8(text, service.provider_name_bytes.data(), u32(service.provider_name_bytes.size()), family);
+        service.provider_name = text;
+        TS_SI_NameToUTF8(text, service.name_bytes.data(), u32(service.name_bytes.size()), family);
+        service.name = text;
+    }
     return services;
 }
 
@@ -932,7 +961,17 @@ void DemuxCore::OnNITSection(const Section &section)
     if (!actual || !nit.u8HasNetworkName || !nit.current_next_indicator)
         return;
     m_bNetworkName = true;
+    m_u16NetworkID = nit.network_id;
     m_lu8NetworkName.assign(nit.lu8NetworkName, nit.lu8NetworkName + nit.u8NetworkNameCount);
+}
+
+std::string DemuxCore::NetworkNameText() const
+{
+    if (!m_bNetworkName)
+        return {};
+    char text[TS_SI_NAME_TEXT];
+    TS_SI_NameToUTF8(text, m_lu8NetworkName.data(), u32(m_lu8NetworkName.size()), TextFamily());
+    return text;
 }
 
 }  // namespace pidsift

@@ -92,7 +92,11 @@ public:
     // NITs of this stream and of others vote on (the PMTs and the section starts of 0x0023,
     // 0x0024, 0x0028 and 0x0029 too).
     void KeepServices(int family);
-    void CollectSections(u16 pid);  // every section of pid to the section listeners
+    // Every section of pid to the section listeners; collect false stops that. Called from a
+    // listener, the change takes effect once the packet in hand has been taken in.
+    void CollectSections(u16 pid, bool collect = true);
+    // The same for several PIDs, with one rebuild of the routes.
+    void CollectSections(const std::vector<u16> &pids, bool collect = true);
     void Tap(u16 pid);              // the driver's OnTapped for pid
     void TapAll();                  // and for every PID
     // No more OnTapped for pid for its own sake (after Tap or TapAll); taps by role still apply.
@@ -151,12 +155,17 @@ public:
     const TS_SDTServices *Services() const;
     bool HasNetworkName() const { return m_bNetworkName; }
     const std::vector<u8> &NetworkName() const { return m_lu8NetworkName; }
+    u16 NetworkID() const { return m_u16NetworkID; }  // of the NIT that named the network
+    std::string NetworkNameText() const;              // in UTF-8, empty without a name
     // Every service of the actual SDT of the PAT's transport stream, gathered over its sections
-    // (by section_number, each in loop order), names as bytes; empty without.
+    // (by section_number, each in loop order), names as bytes and in UTF-8; empty without.
     std::vector<Service> ServiceList() const;
     int TextFamily() const { return TS_FamilyVote_Family(&m_tFamily); }
     const TS_Sync &Sync() const { return m_tSync; }
-    // Where the packet in hand (read or pushed, from its sync byte) stands in the input.
+    // Inside a table or section listener: the packet whose section step calls it.
+    const u8 *SectionPacket() const { return m_pu8SectionPacket; }
+    // Where the packet in hand (read or pushed, as the driver was handed it) starts in the
+    // input: the offset of its sync byte.
     u64 Offset(const u8 *packet) const { return m_tSync.u64BytesRead - m_u64Size + u64(packet - m_pu8Stream.get()); }
 
 private:
@@ -273,6 +282,7 @@ private:
     struct ServiceTables;
     std::unique_ptr<ServiceTables> m_pServices;
     bool m_bNetworkName = false;
+    u16 m_u16NetworkID = 0;
     std::vector<u8> m_lu8NetworkName;
     TS_FamilyVote m_tFamily = {TS_TEXT_AUTO, 0};
 
@@ -292,6 +302,7 @@ private:
     bool m_bInSectionStep = false;
     bool m_bStopped = false;
     bool m_bEnded = false;  // the driver ended the run
+    const u8 *m_pu8SectionPacket = nullptr;
 
     TS_Reporter m_tReporter;
     TS_Sync m_tSync = {};
@@ -308,6 +319,13 @@ template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &
     const u8 route = m_lu8Route[pid];
     if (route == 0)
         return true;
+    // A driver that taps every PID (the check, the dump of every packet) sees most of them here.
+    if (route == kRouteTap) {
+        if constexpr (requires { driver.OnTappedAfterTables(packet, pid); })
+            return driver.OnTapped(packet, pid) && driver.OnTappedAfterTables(packet, pid);
+        else
+            return driver.OnTapped(packet, pid);
+    }
     if (route & (kRouteSections | kRouteWait))
         return Deliver(packet, pid, driver);
     if (route & kRouteTap) {

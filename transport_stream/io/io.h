@@ -203,7 +203,7 @@ inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, b
 
 // Runs the read/sync loop over fd, calling on_packet(const u8 *packet) for each packet until it
 // returns false or the input ends. Returns 0, or -5 on a read error. sync: zero-initialised by
-// the caller, which may read its tallies during and after the run.
+// the caller, which may read its tallies during and after the run. settings: the run's hooks.
 template <class PacketFn>
 int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet,
                   u64 capacity = TS_STREAM_CAPACITY, const TS_Reporter &reporter = {})

@@ -62,6 +62,12 @@ const char *TS_Name_PID(u16 pid)
     return "?";  // above 0x1FFF the value is no 13-bit PID at all
 }
 
+const char *TS_Name_TablePID(u16 pid)
+{
+    const char *name = pid >= 0x0002 && pid <= 0x002F ? TS_Name_Lookup(kTablePIDs, u8(pid)) : nullptr;
+    return name != nullptr ? name : "reserved for tables";
+}
+
 const char *TS_Name_TableId(u8 table_id) { return TS_Name_Find(kTableIds, table_id); }
 const char *TS_Name_StreamType(u8 stream_type) { return TS_Name_Find(kStreamTypes, stream_type); }
 const char *TS_Name_DescriptorTag(u8 descriptor_tag) { return TS_Name_Find(kDescriptorTags, descriptor_tag); }

@@ -90,5 +90,8 @@ const char *TS_Name_PID(u16 pid);
 const char *TS_Name_TableId(u8 table_id);
 const char *TS_Name_StreamType(u8 stream_type);
 const char *TS_Name_DescriptorTag(u8 descriptor_tag);
+// The tables a PID of 0x0002 to 0x002F is reserved for by its number ("SDT/BAT", "TDT/TOT"), or
+// "reserved for tables" for the others of that range.
+const char *TS_Name_TablePID(u16 pid);
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_TEXT_TEXT_H

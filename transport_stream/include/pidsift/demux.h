@@ -115,6 +115,8 @@ struct Service {
     std::vector<u8> name_bytes;
     std::string provider_name;
     std::string name;
+
+    bool operator==(const Service &) const = default;
 };
 
 // A program of the PAT in force (the network entry left out), with its PMT once one came.
@@ -123,6 +125,8 @@ struct Program {
     u16 pmt_pid = 0;
     const Pmt *pmt = nullptr;  // valid until the next call into the demux
 };
+
+struct CheckEvent;  // <pidsift/check.h>
 
 // What a run tells its caller, and how it names its files: each belongs to one run, so that two
 // runs in one process never share them. An empty hook is not called.
@@ -143,6 +147,9 @@ struct RunSettings {
     int text_family = TS_TEXT_AUTO;
     // Where the run prints its text (the dump's blocks); standard output when none is set.
     TextSink printed;
+    // What the recording check (pidsift::Check) meets, as it meets it. Empty: no events, and
+    // none of the per-program packet counts they carry.
+    std::function<void(const CheckEvent &)> check_event;
 };
 
 class DemuxCore;

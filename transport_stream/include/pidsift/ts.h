@@ -840,7 +840,7 @@ int TS_PMTSplitFile(const char *path, u8 all_mode, u32 crc, const char *output);
 // ---------------------------------------------------------------------------------------------
 
 // What TS_CheckFile counts against a recording, as indexes of TS_CheckReport::ltCheck. The
-// intervals are measured on the check's clock (see TS_CheckEvent::u64Time); without any PCR
+// intervals are measured on the check's clock (see pidsift::CheckEvent::time); without any PCR
 // they are not measured, and those checks count only what needs no clock.
 constexpr int TS_CHECK_SYNC_LOSS = 0;   // no sync byte where the next packet was due: the read
                                         // loop lost the packet spacing and hunted for it
@@ -906,12 +906,12 @@ struct TS_CheckStream {
 struct TS_CheckProgram {
     u16 u16ProgramNumber;
     u16 u16PMTPID;
-    u8 u8HasPMT;     // a PMT of the program came for this PAT entry; else the rest is empty
-    u8 u8Scrambled;  // a packet on its PMT, PCR, ECM or stream PIDs was scrambled
-    u16 u16PCRPID;   // PCR_PID of the PMT (0x1FFF: the program has no PCR)
-    u16 u16ECMPID;   // CA_PID of its first program-level conditional-access descriptor, or
-                     // TS_NO_PID
-    u16 u16StreamCount;
+    u8 u8HasPMT;         // a PMT of the program came for this PAT entry; else the rest is empty
+    u8 u8Scrambled;      // a packet on its PMT, PCR, ECM or stream PIDs was scrambled
+    u16 u16PCRPID;       // PCR_PID of the PMT (0x1FFF: the program has no PCR)
+    u16 u16ECMPID;       // CA_PID of its first program-level conditional-access descriptor, or
+                         // TS_NO_PID
+    u16 u16StreamCount;  // at most TS_MAX_STREAMS: the first streams of the PMT
     TS_CheckStream ltStream[TS_MAX_STREAMS];
     // The service whose service_id is the program_number in the actual SDT (table_id 0x42) of the
     // report's transport stream, its sections gathered over the run; else u8HasService is 0.
@@ -948,13 +948,19 @@ struct TS_CheckReport {
     u16 u16NetworkID;
     u8 u8NetworkNameCount;
     u8 lu8NetworkName[TS_MAX_NAME_BYTES];
-    u16 u16ProgramCount;  // programs of the last PAT, the network entry left out
+    u16 u16ProgramCount;  // programs of the last PAT, the network entry left out (at most
+                          // TS_MAX_PROGRAMS: the first of them)
     TS_CheckProgram ltProgram[TS_MAX_PROGRAMS];
     TS_CheckCount ltCheck[TS_CHECK_COUNT];
     TS_CheckPID ltPID[8192];
 };
 
-// Reads a recording once, through the same read loop as the other drivers, and fills report.
+// Reads a recording once, through the same read loop as the other drivers, and fills report:
+// pidsift::Check of <pidsift/check.h> (which reports every program, stream and service, and
+// where each check first failed in bytes and time too, and tells events as they come), with the
+// text family of TS_SetTextFamily, its report copied up to the capacities of the record: the
+// first TS_MAX_PROGRAMS programs of the last PAT and the first TS_MAX_STREAMS streams of each;
+// u16OtherPrograms stops at 65,535.
 // Continuity: on each PID but 0x1FFF, a packet with payload must carry the counter after the
 // last one with payload; one repetition of the last counter (a duplicate packet) is allowed,
 // packets without payload are not counted, and a discontinuity_indicator starts afresh. Every
@@ -967,37 +973,6 @@ struct TS_CheckReport {
 // other drivers (a damaged section is not used once its PID has delivered a good one).
 // -2: the input cannot be opened. -5: read error (the report holds what was read before it).
 int TS_CheckFile(TS_CheckReport *report, const char *path);
-
-// What TS_CheckFile met, as it met it, for a caller that draws the recording.
-constexpr u8 TS_CHECK_EVENT_CONTINUITY = 1;  // a continuity break on u16PID
-constexpr u8 TS_CHECK_EVENT_TRANSPORT = 2;   // a packet of u16PID with transport_error_indicator
-constexpr u8 TS_CHECK_EVENT_SCRAMBLED = 3;   // a scrambled packet of u16PID after clear ones
-constexpr u8 TS_CHECK_EVENT_CLEAR = 4;       // a clear packet of u16PID after scrambled ones, or
-                                             // the end of the file during a scrambled stretch
-constexpr u8 TS_CHECK_EVENT_SECOND = 5;      // the clock passed a whole second, or the file
-                                             // ended: the packets of each program since the last
-                                             // (at the end, those up to the last PCR of the
-                                             // clock: later ones have no time)
-
-struct TS_CheckEvent {
-    u8 u8Kind;
-    u16 u16PID;
-    u64 u64Packet;  // index of the packet (the packet count at the end of the file)
-    // 27 MHz ticks on the check's clock: the PCRs of the first PID that carried one, jumps left
-    // out, taken over by another PCR PID when that one falls silent for a second. 0 before the
-    // first PCR; it stands at the last PCR until the next.
-    u64 u64Time;
-    // TS_CHECK_EVENT_SECOND: the programs of the PATs in force since the last such event, and
-    // their packets (PMT, PCR, ECM and stream PIDs; a packet shared counts for each program).
-    u16 u16ProgramCount;
-    u16 lu16ProgramNumber[2 * TS_MAX_PROGRAMS];
-    u64 lu64ProgramPackets[2 * TS_MAX_PROGRAMS];
-};
-
-// The hook TS_CheckFile calls with each event; a null hook (the default) turns events off, and
-// with them the per-program packet counts they need.
-using TS_CheckHook = void (*)(const TS_CheckEvent *event, void *context);
-int TS_SetCheckHook(TS_CheckHook hook, void *context);
 
 // ---------------------------------------------------------------------------------------------
 // Process-wide state of the drivers

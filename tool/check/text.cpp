@@ -1,0 +1,305 @@
+// pidsift-check's text: the report of each file as a person reads it, in aligned tables, and the
+// key of the abbreviations the reports used.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "../display_width.h"
+#include "renderers.h"
+
+namespace check_tool {
+
+namespace {
+
+// What the abbreviations of the reports stand for, in the order the key lists them.
+struct KeyEntry {
+    const char *abbreviation;
+    const char *meaning;
+};
+
+constexpr KeyEntry kKey[] = {
+    {"PID", "packet identifier: the 13-bit number that tells which stream a packet belongs to"},
+    {"PAT", "Program Association Table: the programs and the PIDs of their PMTs (PID 0x0000)"},
+    {"PMT", "Program Map Table: a program's streams, its PCR PID and its ECM PID"},
+    {"PCR", "Program Clock Reference: the 27 MHz clock that times a program"},
+    {"CAT", "Conditional Access Table: the EMM PID (PID 0x0001)"},
+    {"ECM", "Entitlement Control Message: the keys of a scrambled program"},
+    {"EMM", "Entitlement Management Message: the rights of the viewers' cards"},
+    {"CRC", "cyclic redundancy check: the CRC_32 checksum at the end of a table section"},
+    {"NIT", "Network Information Table: the networks and their transport streams"},
+    {"SDT", "Service Description Table: the names of the services"},
+    {"ARIB", "Association of Radio Industries and Businesses: the text coding of ISDB broadcasts"},
+    {"DVB", "Digital Video Broadcasting: the text coding of European broadcasts"},
+    {"BAT", "Bouquet Association Table: services grouped by provider"},
+    {"EIT", "Event Information Table: the programme guide"},
+    {"RST", "Running Status Table: which events are running"},
+    {"TDT", "Time and Date Table: the current time"},
+    {"TOT", "Time Offset Table: the current time and the local time offset"},
+    {"DIT", "Discontinuity Information Table: where a partial recording was cut"},
+    {"SIT", "Selection Information Table: what a partial recording keeps"},
+    {"TSDT", "Transport Stream Description Table"},
+    {"IPMP", "Intellectual Property Management and Protection"},
+    {"LIT", "Local event Information Table"},
+    {"ERT", "Event Relation Table"},
+    {"PCAT", "Partial Content Announcement Table"},
+    {"SDTT", "Software Download Trigger Table"},
+    {"BIT", "Broadcaster Information Table"},
+    {"NBIT", "Network Board Information Table"},
+    {"LDT", "Linked Description Table"},
+    {"CDT", "Common Data Table: logos and other data shared by the services"},
+    {"ISO/IEC", "International Organization for Standardization / International Electrotechnical Commission"},
+    {"PES", "Packetized Elementary Stream: audio, video or data cut into packets"},
+    {"AVC", "Advanced Video Coding (H.264)"},
+    {"SVC", "Scalable Video Coding"},
+    {"MVC", "Multiview Video Coding"},
+    {"MHEG", "Multimedia and Hypermedia Experts Group: interactive pages"},
+    {"DSM CC", "Digital Storage Media Command and Control: data carousels"},
+    {"SL", "Sync Layer of MPEG-4 systems"},
+    {"AMD", "amendment"},
+    {"MPEG", "Moving Picture Experts Group: the video and audio codings of ISO/IEC 11172, 13818, 14496"},
+    {"HEVC", "High Efficiency Video Coding (H.265)"},
+    {"HD", "high definition"},
+    {"SD", "standard definition"},
+    {"NVOD", "near video on demand: one programme started at several times"},
+    {"FM", "frequency modulation: a radio service of the analogue kind"},
+    {"SRM", "System Renewability Message"},
+    {"RCS", "Return Channel via Satellite"},
+    {"FLS", "Forward Link Signalling"},
+    {"MHP", "Multimedia Home Platform: interactive applications"},
+};
+
+// Columns padded to their widest cell, two spaces apart; numbers right-aligned.
+class Table {
+public:
+    explicit Table(std::vector<bool> right) : m_right(std::move(right)) {}
+    void Add(std::vector<std::string> row) { m_rows.push_back(std::move(row)); }
+    std::vector<std::string> Lines(const char *indent) const
+    {
+        std::vector<size_t> widths(m_right.size(), 0);
+        for (const auto &row : m_rows)
+            for (size_t i = 0; i < row.size() && i < widths.size(); ++i)
+                widths[i] = std::max(widths[i], front_end::DisplayWidth(row[i]));
+        std::vector<std::string> lines;
+        for (const auto &row : m_rows) {
+            std::string line = indent;
+            for (size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+                const std::string pad(widths[i] - front_end::DisplayWidth(row[i]), ' ');
+                const bool last = i + 1 == row.size();
+                line += m_right[i] ? pad + row[i] : (last ? row[i] : row[i] + pad);
+                if (!last)
+                    line += "  ";
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+private:
+    std::vector<bool> m_right;
+    std::vector<std::vector<std::string>> m_rows;
+};
+
+std::string StreamTypeName(u8 stream_type)
+{
+    char name[256];
+    TS_Header_StreamTypeToString(name, stream_type);
+    return name;
+}
+
+// A name of the SDT or NIT on a line of text: control characters (line breaks) as spaces, and a
+// name that is empty shown as such.
+std::string NameCell(std::string text)
+{
+    for (char &c : text)
+        if ((unsigned char)c < 0x20 || c == 0x7F)
+            c = ' ';
+    return text.empty() ? "(empty)" : text;
+}
+
+std::string ServiceTypeText(u8 service_type, int family)
+{
+    char name[256];
+    TS_ServiceTypeToString(name, service_type, family);
+    return Format("0x%02X ", service_type) + name;
+}
+
+std::string UnitText(u32 unit)
+{
+    switch (unit) {
+    case 188:
+        return "188 bytes (plain packets)";
+    case 192:
+        return "192 bytes (a 4-byte timestamp before each packet)";
+    case 204:
+        return "204 bytes (16 bytes of parity after each packet)";
+    default:
+        return "none: no packet found";
+    }
+}
+
+}  // namespace
+
+void Abbreviations::Note(const std::string &text)
+{
+    for (const KeyEntry &entry : kKey) {
+        const std::string word = entry.abbreviation;
+        for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+            size_t end = at + word.size();
+            if (end < text.size() && text[end] == 's')
+                ++end;
+            const bool alone = (at == 0 || !std::isalnum((unsigned char)text[at - 1])) &&
+                               (end == text.size() || !std::isalnum((unsigned char)text[end]));
+            if (alone) {
+                m_used.insert(entry.abbreviation);
+                break;
+            }
+        }
+    }
+}
+
+void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviations *used)
+{
+    // The names of the services and the network are the broadcasters' words, not the report's:
+    // their capitals are no abbreviations for the key.
+    std::vector<std::string> names;
+    auto line = [&](const std::string &text) {
+        std::string words = text;
+        for (const std::string &name : names)
+            for (size_t at = words.find(name); !name.empty() && at != std::string::npos; at = words.find(name, at))
+                words.replace(at, name.size(), std::string(name.size(), ' '));
+        used->Note(words);
+        puts(text.c_str());
+    };
+    auto table = [&](const Table &table) {
+        for (const std::string &text : table.Lines("  "))
+            line(text);
+    };
+    line(std::string("File ") + name);
+    Table facts({false, false});
+    facts.Add({"Bytes", std::to_string(report.bytes)});
+    facts.Add({"Unit size", UnitText(report.unit_size)});
+    facts.Add({"Packets", std::to_string(report.packets)});
+    facts.Add({"Skipped", std::to_string(report.skipped_bytes) + " bytes while hunting for sync"});
+    facts.Add({"Sync lost", std::to_string(report.sync_losses) + (report.sync_losses == 1 ? " time" : " times")});
+    if (report.timed) {
+        std::string source = report.clock_program != 0
+                                 ? "from the PCRs of program " + std::to_string(report.clock_program) + " on PID " +
+                                       Hex(report.clock_pid)
+                                 : "from the PCRs on PID " + Hex(report.clock_pid);
+        if (report.clock_jumps != 0)
+            source += Format(", %llu jump%s of the clock left out", (unsigned long long)report.clock_jumps,
+                             report.clock_jumps == 1 ? "" : "s");
+        facts.Add({"Duration", ClockTime(report.duration) + " (" + Seconds(report.duration) + "), " + source});
+        facts.Add({"Bitrate", BitRate(report.bit_rate) + " mean (" + std::to_string(report.bit_rate) + " bit/s)"});
+    } else {
+        const char *why = report.intervals_timed ? "unknown: no PID carried two PCRs" : "unknown: no PCR";
+        facts.Add({"Duration", why});
+        facts.Add({"Bitrate", why});
+    }
+    const int family = report.text_family;
+    if (report.has_network_name) {
+        names.push_back(NameCell(report.network_name));
+        facts.Add({"Network", names.back() + " (network_id " + std::to_string(report.network_id) + ")"});
+    } else
+        facts.Add({"Network", "unknown: no NIT with a network name"});
+    table(facts);
+
+    puts("");
+    if (report.programs.empty()) {
+        line("Programs: none (no PAT, or a PAT without programs)");
+    } else {
+        line("Programs of the last PAT");
+        Table programs({true, false, false, false, false, false, false});
+        programs.Add({"Program", "PMT PID", "PCR PID", "ECM PID", "Scrambled", "Stream PID", "Stream type"});
+        for (const pidsift::CheckProgram &program : report.programs) {
+            std::vector<std::string> row = {std::to_string(program.program_number), Hex(program.pmt_pid)};
+            if (!program.has_pmt) {
+                row.insert(row.end(), {"-", "-", program.scrambled ? "yes" : "no", "-", "no PMT received"});
+                programs.Add(row);
+                continue;
+            }
+            row.push_back(program.pcr_pid == 0x1FFF ? "none" : Hex(program.pcr_pid));
+            row.push_back(program.ecm_pid == TS_NO_PID ? "none" : Hex(program.ecm_pid));
+            row.push_back(program.scrambled ? "yes" : "no");
+            if (program.streams.empty()) {
+                row.insert(row.end(), {"-", "no streams"});
+                programs.Add(row);
+            }
+            for (size_t s = 0; s < program.streams.size(); ++s) {
+                const pidsift::CheckStream &stream = program.streams[s];
+                if (s > 0)
+                    row = {"", "", "", "", ""};
+                row.push_back(Hex(stream.pid));
+                row.push_back(Format("0x%02X ", stream.stream_type) + StreamTypeName(stream.stream_type));
+                programs.Add(row);
+            }
+        }
+        table(programs);
+
+        puts("");
+        const std::string coding = family == TS_TEXT_ARIB ? "ARIB" : "DVB";
+        if (!report.has_sdt) {
+            line("Services: unknown (no SDT of transport stream " + std::to_string(report.transport_stream_id) + ")");
+        } else {
+            line("Services of the SDT (transport stream " + std::to_string(report.transport_stream_id) + ", " + coding +
+                 " text)");
+            Table services({true, false, false, false});
+            services.Add({"Program", "Service", "Provider", "Service type"});
+            for (const pidsift::CheckProgram &program : report.programs) {
+                const pidsift::Service &service = program.service;
+                const std::string number = std::to_string(program.program_number);
+                if (!program.has_service)
+                    services.Add({number, "-", "-", "not in the SDT"});
+                else if (!service.has_service_descriptor)
+                    services.Add({number, "-", "-", "no service descriptor"});
+                else
+                    services.Add({number, NameCell(service.name), NameCell(service.provider_name),
+                                  ServiceTypeText(service.service_type, family)});
+                if (program.has_service && service.has_service_descriptor) {
+                    names.push_back(NameCell(service.name));
+                    names.push_back(NameCell(service.provider_name));
+                }
+            }
+            table(services);
+        }
+    }
+
+    puts("");
+    line("PIDs (drop: continuity breaks; error: packets marked damaged)");
+    Table pids({false, true, true, true, true, true, true, false});
+    pids.Add({"PID", "Packets", "Drop", "Error", "Scrambled", "PCR", "CRC fail", "Role"});
+    for (const pidsift::CheckPid &entry : report.pids)
+        pids.Add({Hex(entry.pid), std::to_string(entry.packets), std::to_string(entry.continuity_errors),
+                  std::to_string(entry.transport_errors), std::to_string(entry.scrambled), std::to_string(entry.pcrs),
+                  std::to_string(entry.crc_errors), pidsift::RoleText(entry)});
+    table(pids);
+
+    puts("");
+    line("First-priority checks");
+    Table checks({false, true, true, false});
+    checks.Add({"Check", "Count", "First at packet", "What it counts"});
+    for (int i = 0; i < TS_CHECK_COUNT; ++i) {
+        const pidsift::CheckFinding &finding = report.checks[size_t(i)];
+        const std::string what =
+            std::string(kChecks[i].what) + (kChecks[i].timed && !report.intervals_timed ? " *" : "");
+        checks.Add({kChecks[i].title, std::to_string(finding.count),
+                    finding.count != 0 ? std::to_string(finding.first_packet) : "-", what});
+    }
+    table(checks);
+    if (!report.intervals_timed)
+        line("  * not timed: without a PCR no interval is measured, only the rest is counted");
+    line(report.HasErrors() ? "Result: errors found" : "Result: no errors found");
+}
+
+void PrintKey(const Abbreviations &used)
+{
+    puts("Key");
+    Table key({false, false});
+    for (const KeyEntry &entry : kKey)
+        if (used.Has(entry.abbreviation))
+            key.Add({entry.abbreviation, entry.meaning});
+    for (const std::string &text : key.Lines("  "))
+        puts(text.c_str());
+}
+
+}  // namespace check_tool
