@@ -27,6 +27,9 @@ void StringOrNull(TS_Json *json, const char *key, bool has, const std::string &t
         TS_Json_Null(json);
 }
 
+// 27 MHz ticks as seconds, to the microsecond.
+double SecondsOf(u64 ticks) { return std::round(double(ticks) / 27.0) / 1e6; }
+
 // The input: its size, packets, sync, duration and bitrate, and the network's name.
 void WriteInput(TS_Json *json, const char *name, const pidsift::CheckReport &report)
 {
@@ -35,9 +38,10 @@ void WriteInput(TS_Json *json, const char *name, const pidsift::CheckReport &rep
     NumberOrNull(json, "unit_size", report.unit_size != 0, report.unit_size);
     TS_Json_NumberField(json, "packets", report.packets);
     TS_Json_NumberField(json, "skipped_bytes", report.skipped_bytes);
+    TS_Json_NumberField(json, "trailing_bytes", report.trailing_bytes);
     TS_Json_NumberField(json, "sync_losses", report.sync_losses);
     if (report.timed) {
-        TS_Json_DoubleField(json, "duration_s", std::round(double(report.duration) / 27.0) / 1e6);
+        TS_Json_DoubleField(json, "duration_s", SecondsOf(report.duration));
         TS_Json_NumberField(json, "bitrate_bps", report.bit_rate);
     } else {
         TS_Json_NullField(json, "duration_s");
@@ -50,9 +54,11 @@ void WriteProgram(TS_Json *json, const pidsift::CheckProgram &program)
 {
     TS_Json_NumberField(json, "program_number", program.program_number);
     TS_Json_NumberField(json, "pmt_pid", program.pmt_pid);
+    TS_Json_BoolField(json, "present", program.has_pmt);
     NumberOrNull(json, "pcr_pid", program.has_pmt, program.pcr_pid);
     NumberOrNull(json, "ecm_pid", program.ecm_pid != TS_NO_PID, program.ecm_pid);
     TS_Json_BoolField(json, "scrambled", program.scrambled);
+    TS_Json_NumberField(json, "scrambled_packets", program.scrambled_packets);
     TS_Json_ObjectArrayField(json, "streams", u32(program.streams.size()), [&](u32 i) {
         TS_Json_NumberField(json, "pid", program.streams[i].pid);
         TS_Json_NumberField(json, "stream_type", program.streams[i].stream_type);
@@ -86,18 +92,57 @@ void WritePids(TS_Json *json, const pidsift::CheckReport &report)
     });
 }
 
-void WriteChecks(TS_Json *json, const pidsift::CheckReport &report)
+void WriteChecks(TS_Json *json, const pidsift::CheckReport &report, bool strict)
 {
     TS_Json_Key(json, "checks");
     TS_Json_ObjectBegin(json);
     for (int i = 0; i < TS_CHECK_COUNT; ++i)
-        TS_Json_NumberField(json, kChecks[i].json, report.checks[size_t(i)].count);
+        TS_Json_NumberField(json, kChecks[i].json, report.Finding(i, strict).count);
     TS_Json_ObjectEnd(json);
+}
+
+// Where each check that counted something failed first: the packet's index, the offset of its
+// sync byte, and its time (null before the first PCR).
+void WriteFirstErrors(TS_Json *json, const pidsift::CheckReport &report, bool strict)
+{
+    TS_Json_Key(json, "first_errors");
+    TS_Json_ObjectBegin(json);
+    for (int i = 0; i < TS_CHECK_COUNT; ++i) {
+        const pidsift::CheckFinding finding = report.Finding(i, strict);
+        if (finding.count == 0)
+            continue;
+        TS_Json_Key(json, kChecks[i].json);
+        TS_Json_ObjectBegin(json);
+        TS_Json_NumberField(json, "packet", finding.first_packet);
+        TS_Json_NumberField(json, "byte_offset", finding.first_byte_offset);
+        if (finding.first_timed)
+            TS_Json_DoubleField(json, "time_s", SecondsOf(finding.first_time));
+        else
+            TS_Json_NullField(json, "time_s");
+        TS_Json_ObjectEnd(json);
+    }
+    TS_Json_ObjectEnd(json);
+}
+
+// The programs that cannot be played without descrambling, with their scrambled packets.
+void WriteScrambledPrograms(TS_Json *json, const pidsift::CheckReport &report)
+{
+    TS_Json_Key(json, "scrambled_programs");
+    TS_Json_ArrayBegin(json);
+    for (const pidsift::CheckProgram &program : report.programs) {
+        if (!program.scrambled)
+            continue;
+        TS_Json_ObjectBegin(json);
+        TS_Json_NumberField(json, "program_number", program.program_number);
+        TS_Json_NumberField(json, "packets", program.scrambled_packets);
+        TS_Json_ObjectEnd(json);
+    }
+    TS_Json_ArrayEnd(json);
 }
 
 }  // namespace
 
-std::string JsonLine(const char *name, const pidsift::CheckReport &report)
+std::string JsonLine(const char *name, const pidsift::CheckReport &report, bool strict)
 {
     std::string line;
     {
@@ -108,8 +153,11 @@ std::string JsonLine(const char *name, const pidsift::CheckReport &report)
         WriteInput(&json, name, report);
         WritePrograms(&json, report);
         WritePids(&json, report);
-        WriteChecks(&json, report);
-        TS_Json_BoolField(&json, "ok", !report.HasErrors());
+        WriteChecks(&json, report, strict);
+        WriteFirstErrors(&json, report, strict);
+        WriteScrambledPrograms(&json, report);
+        TS_Json_BoolField(&json, "strict", strict);
+        TS_Json_BoolField(&json, "ok", !report.HasErrors(strict));
         TS_Json_ObjectEnd(&json);
     }
     return line;
