@@ -5,7 +5,9 @@
 #ifndef PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 #define PIDSIFT_TRANSPORT_STREAM_DRIVER_H
 
+#include <array>
 #include <bit>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -193,6 +195,34 @@ void TS_SimpleData_Keep(const std::vector<u8> &pat_section, const std::vector<u8
 namespace pidsift {
 
 struct RunSettings;
+
+// The packets a split holds back while the file they open waits for the program's PMT (the
+// reduced PATs before it), in input order: the last kCapacity of them.
+class HeldPackets {
+public:
+    static constexpr size_t kCapacity = 1024;
+
+    void Hold(const u8 *packet)
+    {
+        if (m_lPackets.size() == kCapacity)
+            m_lPackets.erase(m_lPackets.begin());
+        m_lPackets.emplace_back();
+        std::memcpy(m_lPackets.back().data(), packet, TS_PACKET_SIZE);
+    }
+    // Hands each to write (false stops), then forgets them all.
+    template <class Write> bool Release(Write &&write)
+    {
+        bool written = true;
+        for (size_t i = 0; i < m_lPackets.size() && written; ++i)
+            written = write(m_lPackets[i].data());
+        m_lPackets.clear();
+        return written;
+    }
+    void Clear() { m_lPackets.clear(); }
+
+private:
+    std::vector<std::array<u8, TS_PACKET_SIZE>> m_lPackets;
+};
 
 // An output file of a run, with the name it was opened under: its writer's messages name it,
 // whatever the driver names next. It stays where it is while open (the writer holds its name).

@@ -720,10 +720,12 @@ int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
 // it has one), and the same reduced PAT follows every PAT of the input. The program is chosen by
 // its PMT PID, or, when pid is TS_NO_PID, by program_number (the first PAT entry with it).
 // destination null: "%s_%d_0_0.ts" from the split base name and the program_number, as the
-// per-program split names its files. The output is created at the first PAT that lists the
-// program; the copy ends when a later PAT no longer lists it.
+// per-program split names its files. The output is created when the program's PMT first comes
+// after a PAT that lists the program, the reduced PAT written before it; the copy ends when a
+// later PAT no longer lists it.
 // -2: source cannot be opened. -3: destination cannot be opened (or is the source). -4: no PAT
-// listed the program (no output created). -5: read error. -6: write error.
+// listed the program (no output created). -5: read error. -6: write error. -7: a PAT listed the
+// program but its PMT never came (no output created).
 int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, u16 program_number);
 
 // How the check decodes the names of the SDT and the NIT (TS_CheckFile): as TS_TEXT_DVB, as
@@ -803,15 +805,16 @@ struct TS_PNSplitData {
     int s32FD;  // -1 when no file is open
 };
 
-// The programs TS_ProgramSplitFile made files for, in the order it met them: the first
-// TS_MAX_PROGRAMS of them (the split writes a file for every program of the PAT).
+// The programs TS_ProgramSplitFile met, in the order it met them: the first TS_MAX_PROGRAMS of
+// them (the split writes a file for every program of the PAT whose PMT came).
 struct TS_PNSplitList {
     u16 u16Count;
     TS_PNSplitData ltSplit[TS_MAX_PROGRAMS];
 };
 
 // One file per program of the PAT, however many it lists: "%s_%d_%d_%d.ts" from the input's path
-// less its extension, program_number, index and file counter. Leaves the programs in
+// less its extension, program_number, index and file counter; a program whose PMT never comes
+// gets no file (its file waits for the PMT, the reduced PATs before it). Leaves the programs in
 // g_tPNSplitData (every file closed), the last PAT and the last PMT of its first entries in
 // g_tData. -2: input cannot be opened. -3: an output cannot be opened. -5: read error. -6: write
 // error.
