@@ -58,7 +58,7 @@ const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] [-
                      "  pidsift-dump recording.ts                  the tables and the PID list\n"
                      "  pidsift-dump --pcr --pmt recording.ts      clock references and PMTs\n"
                      "  pidsift-dump --changes recording.ts        the tables each time they change\n"
-                     "  pidsift-dump --mask 0x1FF recording.ts     everything\n"
+                     "  pidsift-dump --mask 0x1FF recording.ts     as --all: not the SDT, NIT or programs\n"
                      "  pidsift-dump --pmt --json recording.ts     each PMT as one line of JSON\n"
                      "  pidsift-dump --programs recording.ts       the programs with their service names\n"
                      "\n"

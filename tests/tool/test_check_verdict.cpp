@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -381,6 +382,62 @@ TEST_F(CheckVerdict, APictureOfASeventeenProgramMultiplex)
     const double width = std::stod(XPath(svg, "string(" + Element("rect", "scrambled") + "/@width)"));
     EXPECT_GE(width, 2.0);
     EXPECT_NEAR(x + width, 190 + 990 * 0.6, 30);
+}
+
+// The README's recording: a recorder kept one service of a three-program multiplex, scrambled,
+// without its ECM; the PAT still lists the other two.
+Bytes KeptOneScrambledService()
+{
+    BroadcastSpec mux = ThreePrograms(1200);
+    mux.programs[0].ecm_pid = 0x0130;
+    mux.programs[1].ecm_pid = 0;
+    for (u16 program : {0x008D, 0x008E, 0x008F})
+        mux.services.push_back(
+            {program, ServiceDescriptor(0x01, Text("Net"), Text("Channel " + std::to_string(program)))});
+    const Recording all = Generate(mux);
+    std::vector<Packet> kept;
+    for (size_t i = 0; i < all.packets.size(); ++i) {
+        Packet packet = all.packets[i];
+        const u16 pid = PacketPID(packet);
+        if (all.owners[i] == 0x008E || all.owners[i] == 0x008F || pid == 0x0130)
+            continue;
+        if (pid == 0x0111 || pid == 0x0112)
+            packet[3] |= 0x80;
+        kept.push_back(packet);
+    }
+    return Flatten(kept);
+}
+
+// README.md shows the check of that recording as the tool prints it.
+TEST_F(CheckVerdict, ReadmeShowsAnAbsentAndAScrambledProgram)
+{
+    std::string readme;
+    ASSERT_TRUE(ReadFile(std::string(PIDSIFT_SOURCE_DIR) + "/README.md", &readme));
+    const std::string prompt = "$ pidsift-check recorded.ts\n";
+    const size_t start = readme.find(prompt);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = readme.find("```", start);
+    ASSERT_NE(end, std::string::npos);
+    Write("recorded.ts", KeptOneScrambledService());
+    const CommandResult result =
+        RunCommand("cd " + Quote(dir.path()) + " && " + Quote(ToolBinary("pidsift-check")) + " recorded.ts");
+    EXPECT_EQ(result.status, 0);
+    // Each run of lines shown between the elisions stands in the report, in that order.
+    size_t at = 0;
+    std::string shown;
+    std::istringstream lines(readme.substr(start + prompt.size(), end - start - prompt.size()));
+    std::vector<std::string> runs(1);
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "  ...")
+            runs.emplace_back();
+        else
+            runs.back() += line + "\n";
+    }
+    for (const std::string &run : runs) {
+        const size_t found = result.out.find(run, at);
+        EXPECT_NE(found, std::string::npos) << run << "\n" << result.out;
+        at = found == std::string::npos ? at : found + run.size();
+    }
 }
 
 }  // namespace
