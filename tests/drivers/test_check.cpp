@@ -688,7 +688,8 @@ TEST(CheckFile, UnitSizesAndNoiseAtTheEnds)
         EXPECT_EQ(lost->u64SyncLosses, 1u);
         EXPECT_EQ(lost->u64Packets, 1200u);
     }
-    // Leading noise is skipped without a loss; a cut last packet is neither.
+    // Leading noise is skipped without a loss; a cut last packet is neither, but bytes of a
+    // packet that the end cut short.
     Bytes bytes(77, 0x00);
     Append(&bytes, packets);
     bytes.resize(bytes.size() - 100);
@@ -696,6 +697,30 @@ TEST(CheckFile, UnitSizesAndNoiseAtTheEnds)
     EXPECT_EQ(report->u64SkippedBytes, 77u);
     EXPECT_EQ(report->u64SyncLosses, 0u);
     EXPECT_EQ(report->u64Packets, 1199u);
+    for (u32 spacing : {188u, 192u, 204u}) {
+        SCOPED_TRACE(spacing);
+        const Bytes units = Units(packets, spacing);
+        pidsift::CheckReport full;
+        // The last unit cut 34 bytes into its packet: its prefix (192) and those 34 bytes.
+        const u32 prefix = spacing == 192 ? 4 : 0;
+        TempDir dir;
+        const std::string path = dir.File("cut.ts");
+        ASSERT_TRUE(WriteFile(path, Bytes(units.begin(), units.end() - spacing + prefix + 34)));
+        ASSERT_EQ(pidsift::Check(path.c_str(), pidsift::RunSettings{}, &full), 0);
+        EXPECT_EQ(full.packets, 1199u);
+        EXPECT_EQ(full.trailing_bytes, prefix + 34);
+        EXPECT_EQ(full.skipped_bytes, 0u);
+        EXPECT_TRUE(full.HasErrors());
+        // Whole units, and stray bytes after them shorter than a unit: skipped, no error.
+        Bytes padded = units;
+        padded.insert(padded.end(), 100, 0x00);
+        ASSERT_TRUE(WriteFile(path, padded));
+        ASSERT_EQ(pidsift::Check(path.c_str(), pidsift::RunSettings{}, &full), 0);
+        EXPECT_EQ(full.packets, 1200u);
+        EXPECT_EQ(full.trailing_bytes, 0u);
+        EXPECT_EQ(full.skipped_bytes, 100u);
+        EXPECT_FALSE(full.HasErrors());
+    }
     // Noise after the last packet loses the spacing and is skipped whole.
     Bytes tail = Flatten(packets);
     tail.insert(tail.end(), 500, 0x11);
