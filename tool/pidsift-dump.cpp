@@ -170,16 +170,16 @@ int main(int argc, char **argv)
         mask |= TS_PRINT_CHANGES;
     if (json)
         mask |= TS_PRINT_JSON;
-    front_end::ReportFailuresAs("pidsift-dump");
 
     // A dump of a long recording is megabytes of text: hand it to the system in large pieces.
     static char output_buffer[1 << 20];
     if (!isatty(STDOUT_FILENO))
         setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     // The progress line would be torn up by the text when both go to one terminal.
-    front_end::Progress progress(!isatty(STDOUT_FILENO));
     pidsift::RunSettings settings;
     settings.text_family = family;
+    settings.message = front_end::FailureMessagesOf("pidsift-dump");
+    front_end::Progress progress(!isatty(STDOUT_FILENO), &settings);
     const int result = pidsift::Dump(front_end::InputPath(file), mask, settings);
     progress.Finish();
     const bool written = front_end::FinishStandardOutput();

@@ -525,7 +525,7 @@ TEST(CheckFile, EveryProgramAndStreamOfALargeMultiplex)
         EXPECT_EQ(program.pmt_pid, 0x1000 + n);
         EXPECT_TRUE(program.has_pmt);
         ASSERT_TRUE(program.has_service);
-        char name[8];
+        char name[16];
         snprintf(name, sizeof name, "Ch %02u", unsigned(n));
         EXPECT_EQ(program.service.name, name);
         EXPECT_EQ(program.service.provider_name, "Net");

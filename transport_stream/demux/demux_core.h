@@ -143,7 +143,7 @@ public:
     template <class Driver> bool Finish(Driver &driver);
 
     // One packet (188 bytes from its sync byte). False: the driver ended the run.
-    template <class Driver> bool Packet(const u8 *packet, Driver &driver);
+    template <class Driver> [[gnu::always_inline]] bool Packet(const u8 *packet, Driver &driver);
 
     // ---- What is in force ---------------------------------------------------------------------
     const Pat *PAT() const { return m_pPAT.get(); }

@@ -277,11 +277,7 @@ int TS_CheckFile(TS_CheckReport *report, const char *path)
 {
     if (report == nullptr || path == nullptr)
         return -1;
-    // The names in the family TS_SetTextFamily chose.
-    TS_FamilyVote chosen;
-    TS_FamilyVote_Start(&chosen);
     pidsift::RunSettings settings;
-    settings.text_family = chosen.s32Chosen;
     pidsift::CheckReport full;
     return pidsift::RunCheck(path, settings, &full, report);
 }
