@@ -48,7 +48,7 @@ const char kHelp[] =
     "                   something only ISDB broadcasts carry, else DVB\n"
     "  --svg FILE.svg   also draw the recording: each program's bitrate over time, and a mark\n"
     "                   at each continuity break, transport error and scrambled stretch on its\n"
-    "                   PID's row (one FILE only)\n"
+    "                   PID's row, and each loss of sync on the time axis (one FILE only)\n"
     "  -h, --help       show this help and exit\n"
     "  -V, --version    show the version and exit\n"
     "\n"

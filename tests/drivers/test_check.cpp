@@ -192,11 +192,11 @@ TEST(CheckFile, RolesFollowTheLastTables)
         u8 role;
         u16 program;
     } expected[] = {
-        {0x0000, TS_ROLE_PAT, 0},        {0x0001, TS_ROLE_CAT, 0},          {0x0010, TS_ROLE_NIT, 0},
-        {0x0011, TS_ROLE_SI, 0},         {0x0012, TS_ROLE_SI, 0},           {0x01F0, TS_ROLE_PMT, 0x0400},
-        {0x0111, TS_ROLE_VIDEO, 0x0400}, {0x0112, TS_ROLE_AUDIO, 0x0400},   {0x0114, TS_ROLE_DATA, 0x0400},
-        {0x0130, TS_ROLE_ECM, 0x0401},   {0x01FF, TS_ROLE_PCR, 0x0408},     {0x0901, TS_ROLE_EMM, 0},
-        {0x1FFF, TS_ROLE_NULL, 0},       {0x0777, TS_ROLE_UNREFERENCED, 0},
+        {0x0000, TS_ROLE_PAT, 0},      {0x0001, TS_ROLE_CAT, 0},       {0x0010, TS_ROLE_NIT, 0},
+        {0x0011, TS_ROLE_SI, 0},       {0x0012, TS_ROLE_SI, 0},        {0x01F0, TS_ROLE_PMT, 0x0400},
+        {0x0111, TS_ROLE_VIDEO, 0x0400}, {0x0112, TS_ROLE_AUDIO, 0x0400}, {0x0114, TS_ROLE_DATA, 0x0400},
+        {0x0130, TS_ROLE_ECM, 0x0401}, {0x01FF, TS_ROLE_PCR, 0x0408},  {0x0901, TS_ROLE_EMM, 0},
+        {0x1FFF, TS_ROLE_NULL, 0},     {0x0777, TS_ROLE_UNREFERENCED, 0},
     };
     for (const auto &each : expected) {
         SCOPED_TRACE(each.pid);
@@ -212,8 +212,8 @@ TEST(CheckFile, PacketsRemovedOnOnePIDAreEachOneBreak)
 {
     std::vector<Packet> packets = Broadcast(3000).packets;
     // Three video packets of program 1025, far apart, and two in a row elsewhere: four breaks.
-    std::vector<size_t> removed = {NthOf(packets, 0x0121, 100), NthOf(packets, 0x0121, 300),
-                                   NthOf(packets, 0x0121, 500), NthOf(packets, 0x0121, 501)};
+    std::vector<size_t> removed = {NthOf(packets, 0x0121, 100), NthOf(packets, 0x0121, 300), NthOf(packets, 0x0121, 500),
+                                   NthOf(packets, 0x0121, 501)};
     std::sort(removed.rbegin(), removed.rend());
     for (size_t at : removed)
         packets.erase(packets.begin() + long(at));
@@ -290,9 +290,8 @@ TEST(CheckFile, ContinuityCounterRules)
 TEST(CheckFile, TransportErrorsAreCountedOnTheirPIDs)
 {
     std::vector<Packet> packets = Broadcast(3000).packets;
-    const std::vector<size_t> flagged = {NthOf(packets, 0x0112, 10), NthOf(packets, 0x0112, 11),
-                                         NthOf(packets, 0x0112, 90), NthOf(packets, 0x0181, 5),
-                                         NthOf(packets, 0x0181, 400)};
+    const std::vector<size_t> flagged = {NthOf(packets, 0x0112, 10), NthOf(packets, 0x0112, 11), NthOf(packets, 0x0112, 90),
+                                         NthOf(packets, 0x0181, 5), NthOf(packets, 0x0181, 400)};
     for (size_t at : flagged)
         packets[at][1] |= 0x80;
     const auto report = Check(packets);
@@ -386,8 +385,7 @@ TEST(CheckFile, PMTThatStopsRepeatingIsOneError)
             kept.push_back(packets[i]);
     const auto report = Check(kept);
     EXPECT_EQ(report->ltCheck[TS_CHECK_PMT].u64Count, 1u);
-    EXPECT_EQ(report->ltCheck[TS_CHECK_PMT].u64FirstPacket,
-              FirstPastLimit(kept, 0x0111, last_pmt, TS_CHECK_TABLE_INTERVAL));
+    EXPECT_EQ(report->ltCheck[TS_CHECK_PMT].u64FirstPacket, FirstPastLimit(kept, 0x0111, last_pmt, TS_CHECK_TABLE_INTERVAL));
     EXPECT_EQ(report->ltCheck[TS_CHECK_PAT].u64Count, 0u);
     // The program's streams still come: no PID error.
     EXPECT_EQ(report->ltCheck[TS_CHECK_PID].u64Count, 0u);
@@ -464,8 +462,7 @@ TEST(CheckFile, StreamListedButAbsentIsAPIDError)
     // Found at a look at the silences, at most half a second after it passed 5 s.
     const size_t first_pmt = NthOf(packets, 0x01F0, 0);
     const size_t earliest = FirstPastLimit(packets, 0x0111, first_pmt, TS_CHECK_PID_INTERVAL);
-    const size_t latest =
-        FirstPastLimit(packets, 0x0111, first_pmt, TS_CHECK_PID_INTERVAL + 27000000 / 2 + 27000000 / 8);
+    const size_t latest = FirstPastLimit(packets, 0x0111, first_pmt, TS_CHECK_PID_INTERVAL + 27000000 / 2 + 27000000 / 8);
     EXPECT_GE(report->ltCheck[TS_CHECK_PID].u64FirstPacket, earliest);
     EXPECT_LE(report->ltCheck[TS_CHECK_PID].u64FirstPacket, latest);
     // Listed with no packet, with the role its PMT gives it.
@@ -479,8 +476,7 @@ TEST(CheckFile, StreamListedButAbsentIsAPIDError)
     // A stream that stops for good after a third of the recording: one error too.
     std::vector<Packet> silent = Broadcast(3000).packets;
     const size_t stop = silent.size() / 3;
-    silent.erase(std::remove_if(silent.begin() + long(stop), silent.end(),
-                                [](const Packet &p) { return PacketPID(p) == 0x0182; }),
+    silent.erase(std::remove_if(silent.begin() + long(stop), silent.end(), [](const Packet &p) { return PacketPID(p) == 0x0182; }),
                  silent.end());
     EXPECT_EQ(Check(silent)->ltCheck[TS_CHECK_PID].u64Count, 1u);
 }
@@ -742,8 +738,7 @@ std::vector<Packet> PackedSections(PacketBuilder *builder, u16 pid, const std::v
     }
     std::vector<Packet> packets;
     for (size_t at = 0; at < data.size();) {
-        const auto start =
-            std::find_if(starts.begin(), starts.end(), [&](size_t s) { return s >= at && s < at + 183; });
+        const auto start = std::find_if(starts.begin(), starts.end(), [&](size_t s) { return s >= at && s < at + 183; });
         const bool unit_start = start != starts.end();
         EXPECT_TRUE(unit_start || std::none_of(starts.begin(), starts.end(), [&](size_t s) { return s == at + 183; }));
         Packet packet;
@@ -766,8 +761,7 @@ std::vector<Packet> PackedSections(PacketBuilder *builder, u16 pid, const std::v
 TEST(CheckFile, EverySectionOfPackedSIIsChecked)
 {
     // Three SDT sections back to back over two packets; the second crosses the packet border.
-    const std::vector<Bytes> sections = {LongSection(0x42, 1, 0, Bytes(60, 0x11)),
-                                         LongSection(0x42, 2, 0, Bytes(120, 0x22)),
+    const std::vector<Bytes> sections = {LongSection(0x42, 1, 0, Bytes(60, 0x11)), LongSection(0x42, 2, 0, Bytes(120, 0x22)),
                                          LongSection(0x46, 3, 0, Bytes(40, 0x33))};
     for (size_t damaged = 0; damaged <= sections.size(); ++damaged) {
         SCOPED_TRACE(damaged);
@@ -946,8 +940,7 @@ TEST(CheckFile, EventsMatchTheCounts)
         u64 expected = 0;
         for (size_t i = 0; i < last_tick; ++i)
             expected += recording.owners[i] == program;
-        auto found =
-            std::find_if(seen.programs.begin(), seen.programs.end(), [&](const auto &p) { return p.first == program; });
+        auto found = std::find_if(seen.programs.begin(), seen.programs.end(), [&](const auto &p) { return p.first == program; });
         ASSERT_NE(found, seen.programs.end());
         EXPECT_EQ(found->second, expected);
     }

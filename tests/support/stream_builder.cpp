@@ -693,6 +693,17 @@ BroadcastSpec SampleBroadcast(u64 packet_count)
     return mux;
 }
 
+BroadcastSpec DvbBroadcast(const std::vector<ProgramSpec> &programs, u64 packet_count)
+{
+    BroadcastSpec mux;
+    mux.transport_stream_id = 0x0401;
+    mux.packet_count = packet_count;
+    mux.psi_interval = 40;
+    mux.arib_descriptors = false;
+    mux.programs = programs;
+    return mux;
+}
+
 BroadcastSpec LargeBroadcast(u16 program_count, u64 packet_count)
 {
     BroadcastSpec mux;

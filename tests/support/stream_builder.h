@@ -228,6 +228,9 @@ BroadcastSpec SampleBroadcast(u64 packet_count);
 // 0x1000 + n, video (with the PCR) on 0x0200 + 4n and audio on 0x0201 + 4n, each named in the SDT
 // "Ch NN" by the provider "Net"; the PSI every 400 packets.
 BroadcastSpec LargeBroadcast(u16 program_count, u64 packet_count);
+// A DVB-like multiplex of the programs given (transport_stream_id 0x0401, no ARIB descriptors),
+// the PSI every 40 packets, SI and null packets between the programs.
+BroadcastSpec DvbBroadcast(const std::vector<ProgramSpec> &programs, u64 packet_count);
 // The sample's services and network name, as UTF-8.
 extern const char *const kSampleProvider;
 extern const char *const kSampleServiceNames[3];  // programs 1024, 1025, 1032

@@ -16,6 +16,7 @@
 
 #include "capture.h"
 #include "recording.h"
+#include "tool_test.h"
 
 namespace {
 
@@ -55,18 +56,9 @@ size_t Count(const std::string &text, const std::string &what)
     return count;
 }
 
-class CheckTool : public ::testing::Test {
+class CheckTool : public ToolTest {
 protected:
-    CommandResult Run(const std::string &arguments)
-    {
-        return RunCommand(Quote(ToolBinary("pidsift-check")) + " " + arguments);
-    }
-    std::string Write(const std::string &name, const Bytes &bytes)
-    {
-        const std::string path = dir.File(name);
-        EXPECT_TRUE(WriteFile(path, bytes));
-        return path;
-    }
+    CommandResult Run(const std::string &arguments) { return RunTool("pidsift-check", arguments); }
     std::unique_ptr<TS_CheckReport> Library(const std::string &path)
     {
         auto report = std::make_unique<TS_CheckReport>();
@@ -74,10 +66,7 @@ protected:
         return report;
     }
     // The sample multiplex, clean.
-    std::string Clean(const std::string &name = "clean.ts")
-    {
-        return Write(name, Generate(SampleBroadcast(2400)).bytes());
-    }
+    std::string Clean(const std::string &name = "clean.ts") { return Write(name, Generate(SampleBroadcast(2400)).bytes()); }
     // The same with known faults: 0x0121 loses two packets, two audio packets of 0x0112 come
     // damaged, and 0x0122 is scrambled for a while.
     std::string Damaged(const std::string &name = "damaged.ts")
@@ -100,7 +89,6 @@ protected:
         return Write(name, Flatten(packets));
     }
 
-    TempDir dir;
     size_t first_break = 0;
 };
 
@@ -201,8 +189,7 @@ TEST_F(CheckTool, CleanRecordingText)
     const std::vector<std::string> checks = Block(result.out, "First-priority checks");
     ASSERT_EQ(checks.size(), 2u + TS_CHECK_COUNT + 1);
     EXPECT_EQ(checks[1], "  Check                   Count  First at packet  What it counts");
-    EXPECT_EQ(checks[5],
-              "  Continuity count error      0                -  a packet lost, repeated twice or out of order");
+    EXPECT_EQ(checks[5], "  Continuity count error      0                -  a packet lost, repeated twice or out of order");
     EXPECT_EQ(checks.back(), "Result: no errors found");
 }
 
@@ -318,8 +305,7 @@ TEST_F(CheckTool, ExitStatusesOfSeveralFilesAndUnreadableOnes)
 TEST_F(CheckTool, StandardInput)
 {
     const std::string damaged = Damaged();
-    const CommandResult result =
-        RunCommand("{ " + Quote(ToolBinary("pidsift-check")) + " --json - <" + Quote(damaged) + "; }");
+    const CommandResult result = RunCommand("{ " + Quote(ToolBinary("pidsift-check")) + " --json - <" + Quote(damaged) + "; }");
     EXPECT_EQ(result.status, 1);
     const Json json = Json::parse(result.out);
     EXPECT_EQ(json["file"], "standard input");
@@ -426,8 +412,7 @@ TEST_F(CheckTool, JsonOneObjectALineWithTheReportsFacts)
     }
     const std::string no_pcr = Write("no-pcr.ts", Flatten(unclocked));
     const std::string empty = Write("empty.ts", {});
-    const CommandResult result =
-        Run("--json " + Quote(clean) + " " + Quote(damaged) + " " + Quote(no_pcr) + " " + Quote(empty));
+    const CommandResult result = Run("--json " + Quote(clean) + " " + Quote(damaged) + " " + Quote(no_pcr) + " " + Quote(empty));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "");
     const std::vector<std::string> lines = Lines(result.out);
@@ -516,8 +501,7 @@ TEST_F(CheckTool, SvgParsesAndItsMarksMatchTheReport)
     EXPECT_EQ(picture.Elements("scrambled"), 1u);  // one stretch of 0x0122
     EXPECT_EQ(picture.Elements("program"), size_t(report->u16ProgramCount));
     for (u16 i = 0; i < report->u16ProgramCount; ++i)
-        EXPECT_EQ(Count(picture.text, "data-program=\"" + std::to_string(report->ltProgram[i].u16ProgramNumber) + "\""),
-                  1u);
+        EXPECT_EQ(Count(picture.text, "data-program=\"" + std::to_string(report->ltProgram[i].u16ProgramNumber) + "\""), 1u);
     // The marks stand on their PIDs' rows.
     EXPECT_EQ(Count(picture.text, "class=\"cc-error\" data-pid=\"289\""), 2u);
     EXPECT_EQ(Count(picture.text, "class=\"transport-error\" data-pid=\"274\""), 2u);
@@ -558,8 +542,7 @@ TEST_F(CheckTool, SvgOfHostileNamesAndRecordingsWithoutClock)
     // A picture that cannot be written is a failure of its own.
     const CommandResult refused = Run("--svg " + Quote(dir.File("no/such/folder.svg")) + " " + Quote(input));
     EXPECT_EQ(refused.status, 3);
-    EXPECT_EQ(refused.err,
-              "pidsift-check: cannot create " + dir.File("no/such/folder.svg") + ": No such file or directory\n");
+    EXPECT_EQ(refused.err, "pidsift-check: cannot create " + dir.File("no/such/folder.svg") + ": No such file or directory\n");
 }
 
 TEST_F(CheckTool, ProgressLineOnlyOnATerminal)
@@ -592,8 +575,7 @@ TEST(CheckReadme, ShowsTheToolsOwnOutput)
     EXPECT_EQ(text.status, 0);
     EXPECT_EQ(text.out.substr(0, shown.size()), shown);
 
-    const CommandResult json =
-        RunCommand("cd " + Quote(PIDSIFT_SOURCE_DIR) + " && " + tool + " --json samples/sample.ts");
+    const CommandResult json = RunCommand("cd " + Quote(PIDSIFT_SOURCE_DIR) + " && " + tool + " --json samples/sample.ts");
     const Json parsed = Json::parse(json.out);
     const Json picked = {{"packets", parsed["packets"]},
                          {"duration_s", parsed["duration_s"]},
@@ -614,8 +596,8 @@ TEST(CheckInstall, InstalledBesideTheOtherTools)
 #endif
     TempDir dir;
     const std::string prefix = dir.File("prefix");
-    const CommandResult result = RunCommand(Quote(PIDSIFT_CMAKE_COMMAND) + " --install " + Quote(PIDSIFT_BINARY_DIR) +
-                                            " --prefix " + Quote(prefix));
+    const CommandResult result =
+        RunCommand(Quote(PIDSIFT_CMAKE_COMMAND) + " --install " + Quote(PIDSIFT_BINARY_DIR) + " --prefix " + Quote(prefix));
     ASSERT_EQ(result.status, 0) << result.out << result.err;
     const std::string installed = prefix + "/bin/pidsift-check";
     ASSERT_EQ(access(installed.c_str(), X_OK), 0);

@@ -14,49 +14,31 @@
 
 #include "capture.h"
 #include "recording.h"
+#include "tool_test.h"
 
 namespace {
 
 using namespace testsupport;
 using Json = nlohmann::json;
 
-// A DVB-like multiplex of three programs: PMTs on 0x01F0.., the PCR on each video PID, one
-// program with an ECM, SI and null packets between them.
+// Three programs: PMTs on 0x01F0.., the PCR on each video PID, one program with an ECM.
 BroadcastSpec ThreePrograms(u64 packets)
 {
-    BroadcastSpec mux;
-    mux.transport_stream_id = 0x0401;
-    mux.packet_count = packets;
-    mux.psi_interval = 40;
-    mux.arib_descriptors = false;
-    mux.programs = {
-        {0x008D, 0x01F0, 0x0111, 0x0112, 0, 0, 8, 1},
-        {0x008E, 0x01F1, 0x0121, 0x0122, 0x0130, 0, 6, 1},
-        {0x008F, 0x01F2, 0x0131, 0x0132, 0, 0, 4, 1},
-    };
-    return mux;
+    return DvbBroadcast({{0x008D, 0x01F0, 0x0111, 0x0112, 0, 0, 8, 1},
+                         {0x008E, 0x01F1, 0x0121, 0x0122, 0x0130, 0, 6, 1},
+                         {0x008F, 0x01F2, 0x0131, 0x0132, 0, 0, 4, 1}},
+                        packets);
 }
 
-class CheckVerdict : public ::testing::Test {
+class CheckVerdict : public ToolTest {
 protected:
-    CommandResult Run(const std::string &arguments)
-    {
-        return RunCommand(Quote(ToolBinary("pidsift-check")) + " " + arguments);
-    }
-    std::string Write(const std::string &name, const Bytes &bytes)
-    {
-        const std::string path = dir.File(name);
-        EXPECT_TRUE(WriteFile(path, bytes));
-        return path;
-    }
+    CommandResult Run(const std::string &arguments) { return RunTool("pidsift-check", arguments); }
     // The lines of the report from the one that starts with heading to the end.
     static std::string From(const std::string &text, const std::string &heading)
     {
         const size_t at = text.find(heading);
         return at == std::string::npos ? "" : text.substr(at);
     }
-
-    TempDir dir;
 };
 
 // The facts of a file with no packet, as the report gives them before its verdict.

@@ -9,41 +9,26 @@
 
 #include "capture.h"
 #include "recording.h"
+#include "tool_test.h"
 
 namespace {
 
 using namespace testsupport;
 
-// Two programs, PMTs on 0x01F0 and 0x01F1, the PCR on each video PID, SI and null packets.
+// Two programs, PMTs on 0x01F0 and 0x01F1, the PCR on each video PID.
 BroadcastSpec TwoPrograms(u64 packets)
 {
-    BroadcastSpec mux;
-    mux.transport_stream_id = 0x0401;
-    mux.packet_count = packets;
-    mux.psi_interval = 40;
-    mux.arib_descriptors = false;
-    mux.programs = {
-        {0x22A3, 0x01F0, 0x0111, 0x0112, 0, 0, 8, 1},
-        {0x22A4, 0x01F1, 0x0121, 0x0122, 0, 0, 6, 1},
-    };
-    return mux;
+    return DvbBroadcast({{0x22A3, 0x01F0, 0x0111, 0x0112, 0, 0, 8, 1}, {0x22A4, 0x01F1, 0x0121, 0x0122, 0, 0, 6, 1}},
+                        packets);
 }
 
-class SplitNeedsPMT : public ::testing::Test {
+class SplitNeedsPMT : public ToolTest {
 protected:
     CommandResult Split(const std::string &arguments)
     {
         return RunCommand("cd " + Quote(dir.path()) + " && " + Quote(ToolBinary("pidsift-split")) + " " + arguments);
     }
-    std::string Write(const std::string &name, const Bytes &bytes)
-    {
-        const std::string path = dir.File(name);
-        EXPECT_TRUE(WriteFile(path, bytes));
-        return path;
-    }
     bool Exists(const std::string &name) { return access(dir.File(name).c_str(), F_OK) == 0; }
-
-    TempDir dir;
 };
 
 // Program 0x22A3's only PMT comes before the first PAT (the capture started between the two): the

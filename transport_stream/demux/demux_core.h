@@ -97,8 +97,8 @@ public:
     void CollectSections(u16 pid, bool collect = true);
     // The same for several PIDs, with one rebuild of the routes.
     void CollectSections(const std::vector<u16> &pids, bool collect = true);
-    void Tap(u16 pid);  // the driver's OnTapped for pid
-    void TapAll();      // and for every PID
+    void Tap(u16 pid);              // the driver's OnTapped for pid
+    void TapAll();                  // and for every PID
     // No more OnTapped for pid for its own sake (after Tap or TapAll); taps by role still apply.
     // The route changes at once, with no rebuild: cheap enough to call once for every PID.
     void Untap(u16 pid);
