@@ -99,7 +99,8 @@ _pidsift_dump()
     __pidsift_count_positional "--mask --charset" 1
     if [[ $cur == -* && -z $__pidsift_after_dashes ]]; then
         __pidsift_words "--packets --pat --cat --pmt --ecm --emm --es --pids --pcr --all --mask
-                         --sdt --nit --programs --changes --json --charset -h --help -V --version" "$cur"
+                         --sdt --nit --programs --eit --eit-pf --tdt --changes --json --charset
+                         -h --help -V --version" "$cur"
     elif ((__pidsift_positional == 0)); then
         __pidsift_files "$cur"
     fi

@@ -243,7 +243,8 @@ TEST_F(Completion, CommandsAndOptions)
         {{"pidsift-dump", "--charset", ""}, {"arib", "auto", "dvb"}},
         {{"pidsift-dump", "--charset", "=", "a"}, {"arib", "auto"}},  // --charset=a, as bash splits it
         {{"pidsift-dump", "--charset", "dvb", "--s"}, {"--sdt"}},
-        {{"pidsift-dump", "--pat", "--e"}, {"--ecm", "--emm", "--es"}},
+        {{"pidsift-dump", "--pat", "--e"}, {"--ecm", "--eit", "--eit-pf", "--emm", "--es"}},
+        {{"pidsift-dump", "--t"}, {"--tdt"}},
         {{"pidsift-dump", "--mask", ""}, {}},
         {{"pidsift-dump", "--mask", "-"}, {}},
         {{"pidsift-dump", "--mask", "=", ""}, {}},
