@@ -153,7 +153,7 @@ _pidsift_split()
     return 0
 }
 
-# pidsift-check [--json] [--quiet] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...
+# pidsift-check [--json] [--quiet] [--strict] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...
 _pidsift_check()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
@@ -163,7 +163,7 @@ _pidsift_check()
     elif __pidsift_charset "$cur" "$prev" "${COMP_WORDS[COMP_CWORD - 2]}"; then
         return 0
     elif [[ $cur == -* ]]; then
-        __pidsift_words "--json --quiet --charset --svg -h --help -V --version" "$cur"
+        __pidsift_words "--json --quiet --strict --charset --svg -h --help -V --version" "$cur"
     else
         __pidsift_files "$cur"
     fi

@@ -3,7 +3,7 @@
 set -euo pipefail
 # clang and its runtime (libFuzzer) for the fuzz build; groff-base and man-db (man -l), pkgconf
 # and bash for the tests of the man pages, the pkg-config file and the completion.
-# nlohmann-json3-dev for pidsift-check's JSON and its tests; libxml2-utils (xmllint) parses its
+# nlohmann-json3-dev for the tests that read the tools' JSON; libxml2-utils (xmllint) parses its
 # SVG pictures in the tests. make package: dpkg-dev (dpkg-shlibdeps, dpkg-buildflags), file (which
 # CPack's Debian generator runs on the binaries), lintian to check the package.
 packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev groff-base man-db pkgconf bash

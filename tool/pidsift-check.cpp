@@ -19,44 +19,52 @@ constexpr char kTool[] = "pidsift-check";
 constexpr int kExitErrorsFound = 1;
 constexpr int kExitUnreadable = 3;
 
-const char kHelp[] = "Usage: pidsift-check [--json] [--quiet] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...\n"
-                     "\n"
-                     "Reads each MPEG-2 transport stream recording once and reports how whole it is:\n"
-                     "  - the file: size, unit size, packets, bytes skipped while hunting for sync and the times\n"
-                     "    sync was lost, duration and mean bitrate from the program clock reference (PCR), the\n"
-                     "    network's name from the NIT;\n"
-                     "  - the programs of the last PAT (the table of programs): the PIDs of each program's PMT\n"
-                     "    (its table of streams), PCR and ECM (its keys), its streams, whether it was scrambled;\n"
-                     "  - each program's service: its name, provider and type from the SDT;\n"
-                     "  - one line per PID (packet identifier): packets, continuity breaks (drop), packets\n"
-                     "    marked damaged (error), scrambled packets, PCRs, sections whose CRC_32 failed, role;\n"
-                     "  - the first-priority checks, each with its count and the first packet where it failed.\n"
-                     "\n"
-                     "Options:\n"
-                     "  --json           one JSON object per file on standard output, one line each\n"
-                     "  --quiet          report only the files in which errors were found\n"
-                     "  --charset auto|dvb|arib\n"
-                     "                   how the names of the SDT and NIT are coded: as in DVB broadcasts, as in\n"
-                     "                   ISDB ones (ARIB), or auto (the default): ARIB when the recording carries\n"
-                     "                   something only ISDB broadcasts carry, else DVB\n"
-                     "  --svg FILE.svg   also draw the recording: each program's bitrate over time, and a mark\n"
-                     "                   at each continuity break, transport error and scrambled stretch on its\n"
-                     "                   PID's row (one FILE only)\n"
-                     "  -h, --help       show this help and exit\n"
-                     "  -V, --version    show the version and exit\n"
-                     "\n"
-                     "A FILE given as - is read from standard input. Intervals (the PAT and each PMT at least\n"
-                     "every 0.5 s, PCR, video and audio PIDs at least every 5 s) are timed by the PCR; a\n"
-                     "recording without one is not timed.\n"
-                     "\n"
-                     "Examples:\n"
-                     "  pidsift-check recording.ts\n"
-                     "  pidsift-check --quiet /srv/tv/*.ts\n"
-                     "  pidsift-check --svg recording.svg --json recording.ts > recording.json\n"
-                     "\n"
-                     "Exit status: 0 when nothing was found; 1 when a recording has errors (a check counted\n"
-                     "something); 2 for a usage error; 3 when a file cannot be opened, read or written. With\n"
-                     "several files, the highest.\n";
+const char kHelp[] =
+    "Usage: pidsift-check [--json] [--quiet] [--strict] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...\n"
+    "\n"
+    "Reads each MPEG-2 transport stream recording once and reports how whole it is:\n"
+    "  - the file: size, unit size, packets, bytes in no packet, a packet cut short at the end,\n"
+    "    the times sync was lost, duration and mean bitrate from the program clock reference\n"
+    "    (PCR), the network's name from the NIT;\n"
+    "  - the programs of the last PAT (the table of programs): the PIDs of each program's PMT\n"
+    "    (its table of streams), PCR and ECM (its keys), its streams, whether it was scrambled;\n"
+    "    apart, the programs the PAT lists whose PMT never came (absent from the recording);\n"
+    "  - each program's service: its name, provider and type from the SDT;\n"
+    "  - one line per PID (packet identifier): packets, continuity breaks (drop), packets\n"
+    "    marked damaged (error), scrambled packets, PCRs, sections whose CRC_32 failed, role;\n"
+    "  - the first-priority checks, each with its count and the first packet where it failed\n"
+    "    (and its time by the PCR);\n"
+    "  - each scrambled program: it cannot be played without descrambling.\n"
+    "\n"
+    "Options:\n"
+    "  --json           one JSON object per file on standard output, one line each\n"
+    "  --quiet          report only the files in which errors were found\n"
+    "  --strict         count the PMT of each program absent from the recording as missing\n"
+    "                   (a PMT error, as TR 101 290 reads it); without, absent programs are\n"
+    "                   listed apart and are no error\n"
+    "  --charset auto|dvb|arib\n"
+    "                   how the names of the SDT and NIT are coded: as in DVB broadcasts, as in\n"
+    "                   ISDB ones (ARIB), or auto (the default): ARIB when the recording carries\n"
+    "                   something only ISDB broadcasts carry, else DVB\n"
+    "  --svg FILE.svg   also draw the recording: each program's bitrate over time, and a mark\n"
+    "                   at each continuity break, transport error and scrambled stretch on its\n"
+    "                   PID's row (one FILE only)\n"
+    "  -h, --help       show this help and exit\n"
+    "  -V, --version    show the version and exit\n"
+    "\n"
+    "A FILE given as - is read from standard input. Intervals (the PAT and each PMT at least\n"
+    "every 0.5 s, PCR, video and audio PIDs at least every 5 s) are timed by the PCR; a\n"
+    "recording without one is not timed.\n"
+    "\n"
+    "Examples:\n"
+    "  pidsift-check recording.ts\n"
+    "  pidsift-check --quiet /srv/tv/*.ts\n"
+    "  pidsift-check --svg recording.svg --json recording.ts > recording.json\n"
+    "\n"
+    "Exit status: 0 when nothing was found; 1 when a recording has errors (a check counted\n"
+    "something, no packet was found, or the recording ends inside a packet; scrambling is no\n"
+    "error); 2 for a usage error; 3 when a file cannot be opened, read or written. With\n"
+    "several files, the highest.\n";
 
 int UsageError(const std::string &message)
 {
@@ -83,6 +91,7 @@ bool WriteWhole(const char *path, const std::string &text)
 struct Options {
     bool json = false;
     bool quiet = false;
+    bool strict = false;
     int text_family = TS_TEXT_AUTO;
     const char *svg = nullptr;
     std::vector<const char *> files;
@@ -106,15 +115,15 @@ int CheckOne(const char *argument, const Options &options, check_tool::Abbreviat
     progress.Finish();
     if (result == -2)
         return kExitUnreadable;  // the message hook has said why
-    const bool errors = report.HasErrors();
+    const bool errors = report.HasErrors(options.strict);
     // A read error leaves a report of what came before it, worth showing when something came.
     if (result == 0 || report.bytes > 0) {
         const std::string name = front_end::DisplayName(path);
         if (!options.quiet || errors) {
             if (options.json) {
-                puts(check_tool::JsonLine(name.c_str(), report).c_str());
+                puts(check_tool::JsonLine(name.c_str(), report, options.strict).c_str());
             } else {
-                check_tool::PrintText(name.c_str(), report, used);
+                check_tool::PrintText(name.c_str(), report, options.strict, used);
                 puts("");
             }
         }
@@ -148,6 +157,8 @@ int main(int argc, char **argv)
             options.json = true;
         } else if (std::strcmp(arg, "--quiet") == 0) {
             options.quiet = true;
+        } else if (std::strcmp(arg, "--strict") == 0) {
+            options.strict = true;
         } else if (std::strcmp(arg, "--charset") == 0 || std::strncmp(arg, "--charset=", 10) == 0) {
             const char *value = front_end::OptionValue(argc, argv, &i, 9);
             if (value == nullptr)

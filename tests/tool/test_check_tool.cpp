@@ -57,7 +57,10 @@ size_t Count(const std::string &text, const std::string &what)
 
 class CheckTool : public ::testing::Test {
 protected:
-    CommandResult Run(const std::string &arguments) { return RunCommand(Quote(ToolBinary("pidsift-check")) + " " + arguments); }
+    CommandResult Run(const std::string &arguments)
+    {
+        return RunCommand(Quote(ToolBinary("pidsift-check")) + " " + arguments);
+    }
     std::string Write(const std::string &name, const Bytes &bytes)
     {
         const std::string path = dir.File(name);
@@ -71,7 +74,10 @@ protected:
         return report;
     }
     // The sample multiplex, clean.
-    std::string Clean(const std::string &name = "clean.ts") { return Write(name, Generate(SampleBroadcast(2400)).bytes()); }
+    std::string Clean(const std::string &name = "clean.ts")
+    {
+        return Write(name, Generate(SampleBroadcast(2400)).bytes());
+    }
     // The same with known faults: 0x0121 loses two packets, two audio packets of 0x0112 come
     // damaged, and 0x0122 is scrambled for a while.
     std::string Damaged(const std::string &name = "damaged.ts")
@@ -103,7 +109,10 @@ TEST_F(CheckTool, HelpAndVersion)
     for (const char *option : {"--help", "-h"}) {
         const CommandResult help = Run(option);
         EXPECT_EQ(help.status, 0);
-        EXPECT_EQ(help.out.rfind("Usage: pidsift-check [--json] [--quiet] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...\n", 0), 0u);
+        EXPECT_EQ(help.out.rfind("Usage: pidsift-check [--json] [--quiet] [--strict] [--charset auto|dvb|arib] [--svg "
+                                 "FILE.svg] FILE...\n",
+                                 0),
+                  0u);
         EXPECT_NE(help.out.find("Exit status"), std::string::npos);
         EXPECT_EQ(help.err, "");
     }
@@ -152,7 +161,7 @@ TEST_F(CheckTool, CleanRecordingText)
     EXPECT_EQ(facts[1], "  Bytes      " + std::to_string(2400 * 188));
     EXPECT_EQ(facts[2], "  Unit size  188 bytes (plain packets)");
     EXPECT_EQ(facts[3], "  Packets    2400");
-    EXPECT_EQ(facts[4], "  Skipped    0 bytes while hunting for sync");
+    EXPECT_EQ(facts[4], "  Skipped    0 bytes in no packet");
     EXPECT_EQ(facts[5], "  Sync lost  0 times");
     char seconds[32];
     snprintf(seconds, sizeof seconds, "%.3f s", double(report->u64Duration) / 27e6);
@@ -192,7 +201,8 @@ TEST_F(CheckTool, CleanRecordingText)
     const std::vector<std::string> checks = Block(result.out, "First-priority checks");
     ASSERT_EQ(checks.size(), 2u + TS_CHECK_COUNT + 1);
     EXPECT_EQ(checks[1], "  Check                   Count  First at packet  What it counts");
-    EXPECT_EQ(checks[5], "  Continuity count error      0                -  a packet lost, repeated twice or out of order");
+    EXPECT_EQ(checks[5],
+              "  Continuity count error      0                -  a packet lost, repeated twice or out of order");
     EXPECT_EQ(checks.back(), "Result: no errors found");
 }
 
@@ -238,12 +248,15 @@ TEST_F(CheckTool, DamagedRecordingCountsAndExitsWithOne)
     EXPECT_EQ(report->ltCheck[TS_CHECK_CONTINUITY].u64FirstPacket, first_break);
     EXPECT_EQ(report->ltCheck[TS_CHECK_TRANSPORT].u64Count, 2u);
     const std::vector<std::string> checks = Block(result.out, "First-priority checks");
-    ASSERT_EQ(checks.size(), 2u + TS_CHECK_COUNT + 1);
-    char line[96];
-    snprintf(line, sizeof line, "  Continuity count error      2  %15zu  a", first_break);
-    EXPECT_EQ(checks[5].substr(0, strlen(line)), line);
+    ASSERT_EQ(checks.size(), 2u + TS_CHECK_COUNT + 2);
+    // The first break's packet, and its time into the recording by the PCR.
+    EXPECT_TRUE(std::regex_search(checks[5], std::regex("^  Continuity count error +2 +" + std::to_string(first_break) +
+                                                        " at [0-9]+\\.[0-9]{3} s  a")))
+        << checks[5];
     EXPECT_EQ(checks[8].substr(0, 32), "  Transport error             2 ");
-    EXPECT_EQ(checks.back(), "Result: errors found");
+    EXPECT_EQ(checks[checks.size() - 2], "Result: errors found");
+    EXPECT_EQ(checks.back(), "Scrambled: program 1025 (" + std::to_string(report->ltPID[0x0122].u64Scrambled) +
+                                 " packets); it cannot be played without descrambling");
     const std::vector<std::string> programs = Block(result.out, "Programs of the last PAT");
     EXPECT_NE(programs[5].find("0x0130   yes"), std::string::npos) << programs[5];
     // The PID lines say where.
@@ -305,7 +318,8 @@ TEST_F(CheckTool, ExitStatusesOfSeveralFilesAndUnreadableOnes)
 TEST_F(CheckTool, StandardInput)
 {
     const std::string damaged = Damaged();
-    const CommandResult result = RunCommand("{ " + Quote(ToolBinary("pidsift-check")) + " --json - <" + Quote(damaged) + "; }");
+    const CommandResult result =
+        RunCommand("{ " + Quote(ToolBinary("pidsift-check")) + " --json - <" + Quote(damaged) + "; }");
     EXPECT_EQ(result.status, 1);
     const Json json = Json::parse(result.out);
     EXPECT_EQ(json["file"], "standard input");
@@ -315,9 +329,11 @@ TEST_F(CheckTool, StandardInput)
 // The JSON of a file, checked key by key against the library's report.
 void ExpectJsonMatches(const Json &json, const std::string &path, const TS_CheckReport &report)
 {
-    const std::set<std::string> keys = {"file",       "bytes",       "unit_size",    "packets", "skipped_bytes",
-                                        "sync_losses", "duration_s", "bitrate_bps", "network_name", "programs",
-                                        "pids",        "checks",     "ok"};
+    const std::set<std::string> keys = {
+        "file",           "bytes",       "unit_size",  "packets",      "skipped_bytes",
+        "trailing_bytes", "sync_losses", "duration_s", "bitrate_bps",  "network_name",
+        "programs",       "pids",        "checks",     "first_errors", "scrambled_programs",
+        "strict",         "ok"};
     std::set<std::string> seen;
     for (const auto &item : json.items())
         seen.insert(item.key());
@@ -389,7 +405,7 @@ void ExpectJsonMatches(const Json &json, const std::string &path, const TS_Check
     const char *const names[TS_CHECK_COUNT] = {"sync_loss", "sync_byte_error", "pat_error",       "cc_error",
                                                "pmt_error", "pid_error",       "transport_error", "crc_error"};
     ASSERT_EQ(json["checks"].size(), size_t(TS_CHECK_COUNT));
-    bool ok = true;
+    bool ok = report.u64Packets != 0;
     for (int i = 0; i < TS_CHECK_COUNT; ++i) {
         EXPECT_EQ(json["checks"][names[i]], report.ltCheck[i].u64Count) << names[i];
         ok = ok && report.ltCheck[i].u64Count == 0;
@@ -410,7 +426,8 @@ TEST_F(CheckTool, JsonOneObjectALineWithTheReportsFacts)
     }
     const std::string no_pcr = Write("no-pcr.ts", Flatten(unclocked));
     const std::string empty = Write("empty.ts", {});
-    const CommandResult result = Run("--json " + Quote(clean) + " " + Quote(damaged) + " " + Quote(no_pcr) + " " + Quote(empty));
+    const CommandResult result =
+        Run("--json " + Quote(clean) + " " + Quote(damaged) + " " + Quote(no_pcr) + " " + Quote(empty));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "");
     const std::vector<std::string> lines = Lines(result.out);
@@ -499,7 +516,8 @@ TEST_F(CheckTool, SvgParsesAndItsMarksMatchTheReport)
     EXPECT_EQ(picture.Elements("scrambled"), 1u);  // one stretch of 0x0122
     EXPECT_EQ(picture.Elements("program"), size_t(report->u16ProgramCount));
     for (u16 i = 0; i < report->u16ProgramCount; ++i)
-        EXPECT_EQ(Count(picture.text, "data-program=\"" + std::to_string(report->ltProgram[i].u16ProgramNumber) + "\""), 1u);
+        EXPECT_EQ(Count(picture.text, "data-program=\"" + std::to_string(report->ltProgram[i].u16ProgramNumber) + "\""),
+                  1u);
     // The marks stand on their PIDs' rows.
     EXPECT_EQ(Count(picture.text, "class=\"cc-error\" data-pid=\"289\""), 2u);
     EXPECT_EQ(Count(picture.text, "class=\"transport-error\" data-pid=\"274\""), 2u);
@@ -540,7 +558,8 @@ TEST_F(CheckTool, SvgOfHostileNamesAndRecordingsWithoutClock)
     // A picture that cannot be written is a failure of its own.
     const CommandResult refused = Run("--svg " + Quote(dir.File("no/such/folder.svg")) + " " + Quote(input));
     EXPECT_EQ(refused.status, 3);
-    EXPECT_EQ(refused.err, "pidsift-check: cannot create " + dir.File("no/such/folder.svg") + ": No such file or directory\n");
+    EXPECT_EQ(refused.err,
+              "pidsift-check: cannot create " + dir.File("no/such/folder.svg") + ": No such file or directory\n");
 }
 
 TEST_F(CheckTool, ProgressLineOnlyOnATerminal)
@@ -573,7 +592,8 @@ TEST(CheckReadme, ShowsTheToolsOwnOutput)
     EXPECT_EQ(text.status, 0);
     EXPECT_EQ(text.out.substr(0, shown.size()), shown);
 
-    const CommandResult json = RunCommand("cd " + Quote(PIDSIFT_SOURCE_DIR) + " && " + tool + " --json samples/sample.ts");
+    const CommandResult json =
+        RunCommand("cd " + Quote(PIDSIFT_SOURCE_DIR) + " && " + tool + " --json samples/sample.ts");
     const Json parsed = Json::parse(json.out);
     const Json picked = {{"packets", parsed["packets"]},
                          {"duration_s", parsed["duration_s"]},
@@ -594,8 +614,8 @@ TEST(CheckInstall, InstalledBesideTheOtherTools)
 #endif
     TempDir dir;
     const std::string prefix = dir.File("prefix");
-    const CommandResult result =
-        RunCommand(Quote(PIDSIFT_CMAKE_COMMAND) + " --install " + Quote(PIDSIFT_BINARY_DIR) + " --prefix " + Quote(prefix));
+    const CommandResult result = RunCommand(Quote(PIDSIFT_CMAKE_COMMAND) + " --install " + Quote(PIDSIFT_BINARY_DIR) +
+                                            " --prefix " + Quote(prefix));
     ASSERT_EQ(result.status, 0) << result.out << result.err;
     const std::string installed = prefix + "/bin/pidsift-check";
     ASSERT_EQ(access(installed.c_str(), X_OK), 0);

@@ -252,7 +252,7 @@ TEST_F(Completion, CommandsAndOptions)
         {{"pidsift-dump", "--mask", ""}, {}},
         {{"pidsift-dump", "--mask", "-"}, {}},
         {{"pidsift-dump", "--mask", "=", ""}, {}},
-        {{"pidsift-check", "--"}, {"--charset", "--help", "--json", "--quiet", "--svg", "--version"}},
+        {{"pidsift-check", "--"}, {"--charset", "--help", "--json", "--quiet", "--strict", "--svg", "--version"}},
         {{"pidsift-check", "--charset", "d"}, {"dvb"}},
         {{"pidsift-check", "in.ts", "--q"}, {"--quiet"}},
         {{"pidsift", "--"}, {"--help", "--version"}},

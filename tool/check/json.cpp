@@ -1,79 +1,166 @@
-// pidsift-check's JSON: the report of each file as one object on one line, for scripts.
+// pidsift-check's JSON: the report of each file as one object on one line, for scripts, written
+// with the library's JSON writer (text/json.h) as the dump writes its JSON Lines.
 #include <cmath>
 
-#include <nlohmann/json.hpp>
-
 #include "renderers.h"
+#include "text/json.h"
 
 namespace check_tool {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-Json MakeJson(const char *name, const pidsift::CheckReport &report)
+void NumberOrNull(TS_Json *json, const char *key, bool has, u64 value)
 {
-    Json json;
-    json["file"] = name;
-    json["bytes"] = report.bytes;
-    json["unit_size"] = report.unit_size != 0 ? Json(report.unit_size) : Json(nullptr);
-    json["packets"] = report.packets;
-    json["skipped_bytes"] = report.skipped_bytes;
-    json["sync_losses"] = report.sync_losses;
+    TS_Json_Key(json, key);
+    if (has)
+        TS_Json_Number(json, value);
+    else
+        TS_Json_Null(json);
+}
+
+void StringOrNull(TS_Json *json, const char *key, bool has, const std::string &text)
+{
+    TS_Json_Key(json, key);
+    if (has)
+        TS_Json_StringBytes(json, reinterpret_cast<const u8 *>(text.data()), text.size());
+    else
+        TS_Json_Null(json);
+}
+
+// 27 MHz ticks as seconds, to the microsecond.
+double SecondsOf(u64 ticks) { return std::round(double(ticks) / 27.0) / 1e6; }
+
+// The input: its size, packets, sync, duration and bitrate, and the network's name.
+void WriteInput(TS_Json *json, const char *name, const pidsift::CheckReport &report)
+{
+    TS_Json_StringField(json, "file", name);
+    TS_Json_NumberField(json, "bytes", report.bytes);
+    NumberOrNull(json, "unit_size", report.unit_size != 0, report.unit_size);
+    TS_Json_NumberField(json, "packets", report.packets);
+    TS_Json_NumberField(json, "skipped_bytes", report.skipped_bytes);
+    TS_Json_NumberField(json, "trailing_bytes", report.trailing_bytes);
+    TS_Json_NumberField(json, "sync_losses", report.sync_losses);
     if (report.timed) {
-        json["duration_s"] = std::round(double(report.duration) / 27.0) / 1e6;
-        json["bitrate_bps"] = report.bit_rate;
+        TS_Json_DoubleField(json, "duration_s", SecondsOf(report.duration));
+        TS_Json_NumberField(json, "bitrate_bps", report.bit_rate);
     } else {
-        json["duration_s"] = nullptr;
-        json["bitrate_bps"] = nullptr;
+        TS_Json_NullField(json, "duration_s");
+        TS_Json_NullField(json, "bitrate_bps");
     }
-    json["network_name"] = report.has_network_name ? Json(report.network_name) : Json(nullptr);
-    Json programs = Json::array();
-    for (const pidsift::CheckProgram &program : report.programs) {
-        Json streams = Json::array();
-        for (const pidsift::CheckStream &stream : program.streams)
-            streams.push_back({{"pid", stream.pid}, {"stream_type", stream.stream_type}});
-        const pidsift::Service &service = program.service;
-        const bool named = program.has_service && service.has_service_descriptor;
-        programs.push_back({
-            {"program_number", program.program_number},
-            {"pmt_pid", program.pmt_pid},
-            {"pcr_pid", program.has_pmt ? Json(program.pcr_pid) : Json(nullptr)},
-            {"ecm_pid", program.ecm_pid != TS_NO_PID ? Json(program.ecm_pid) : Json(nullptr)},
-            {"scrambled", program.scrambled},
-            {"streams", streams},
-            {"service_name", named ? Json(service.name) : Json(nullptr)},
-            {"provider_name", named ? Json(service.provider_name) : Json(nullptr)},
-            {"service_type", named ? Json(service.service_type) : Json(nullptr)},
-        });
-    }
-    json["programs"] = programs;
-    Json pids = Json::array();
-    for (const pidsift::CheckPid &entry : report.pids)
-        pids.push_back({
-            {"pid", u32(entry.pid)},
-            {"packets", entry.packets},
-            {"cc_errors", entry.continuity_errors},
-            {"tei", entry.transport_errors},
-            {"scrambled", entry.scrambled},
-            {"pcr", entry.pcrs},
-            {"crc_errors", entry.crc_errors},
-            {"role", pidsift::RoleText(entry)},
-        });
-    json["pids"] = pids;
-    Json checks = Json::object();
+    StringOrNull(json, "network_name", report.has_network_name, report.network_name);
+}
+
+void WriteProgram(TS_Json *json, const pidsift::CheckProgram &program)
+{
+    TS_Json_NumberField(json, "program_number", program.program_number);
+    TS_Json_NumberField(json, "pmt_pid", program.pmt_pid);
+    TS_Json_BoolField(json, "present", program.has_pmt);
+    NumberOrNull(json, "pcr_pid", program.has_pmt, program.pcr_pid);
+    NumberOrNull(json, "ecm_pid", program.ecm_pid != TS_NO_PID, program.ecm_pid);
+    TS_Json_BoolField(json, "scrambled", program.scrambled);
+    TS_Json_NumberField(json, "scrambled_packets", program.scrambled_packets);
+    TS_Json_ObjectArrayField(json, "streams", u32(program.streams.size()), [&](u32 i) {
+        TS_Json_NumberField(json, "pid", program.streams[i].pid);
+        TS_Json_NumberField(json, "stream_type", program.streams[i].stream_type);
+    });
+    const pidsift::Service &service = program.service;
+    const bool named = program.has_service && service.has_service_descriptor;
+    StringOrNull(json, "service_name", named, service.name);
+    StringOrNull(json, "provider_name", named, service.provider_name);
+    NumberOrNull(json, "service_type", named, service.service_type);
+}
+
+void WritePrograms(TS_Json *json, const pidsift::CheckReport &report)
+{
+    TS_Json_ObjectArrayField(json, "programs", u32(report.programs.size()),
+                             [&](u32 i) { WriteProgram(json, report.programs[i]); });
+}
+
+void WritePids(TS_Json *json, const pidsift::CheckReport &report)
+{
+    TS_Json_ObjectArrayField(json, "pids", u32(report.pids.size()), [&](u32 i) {
+        const pidsift::CheckPid &entry = report.pids[i];
+        TS_Json_NumberField(json, "pid", entry.pid);
+        TS_Json_NumberField(json, "packets", entry.packets);
+        TS_Json_NumberField(json, "cc_errors", entry.continuity_errors);
+        TS_Json_NumberField(json, "tei", entry.transport_errors);
+        TS_Json_NumberField(json, "scrambled", entry.scrambled);
+        TS_Json_NumberField(json, "pcr", entry.pcrs);
+        TS_Json_NumberField(json, "crc_errors", entry.crc_errors);
+        const std::string role = pidsift::RoleText(entry);
+        TS_Json_StringField(json, "role", role.c_str());
+    });
+}
+
+void WriteChecks(TS_Json *json, const pidsift::CheckReport &report, bool strict)
+{
+    TS_Json_Key(json, "checks");
+    TS_Json_ObjectBegin(json);
     for (int i = 0; i < TS_CHECK_COUNT; ++i)
-        checks[kChecks[i].json] = report.checks[size_t(i)].count;
-    json["checks"] = checks;
-    json["ok"] = !report.HasErrors();
-    return json;
+        TS_Json_NumberField(json, kChecks[i].json, report.Finding(i, strict).count);
+    TS_Json_ObjectEnd(json);
+}
+
+// Where each check that counted something failed first: the packet's index, the offset of its
+// sync byte, and its time (null before the first PCR).
+void WriteFirstErrors(TS_Json *json, const pidsift::CheckReport &report, bool strict)
+{
+    TS_Json_Key(json, "first_errors");
+    TS_Json_ObjectBegin(json);
+    for (int i = 0; i < TS_CHECK_COUNT; ++i) {
+        const pidsift::CheckFinding finding = report.Finding(i, strict);
+        if (finding.count == 0)
+            continue;
+        TS_Json_Key(json, kChecks[i].json);
+        TS_Json_ObjectBegin(json);
+        TS_Json_NumberField(json, "packet", finding.first_packet);
+        TS_Json_NumberField(json, "byte_offset", finding.first_byte_offset);
+        if (finding.first_timed)
+            TS_Json_DoubleField(json, "time_s", SecondsOf(finding.first_time));
+        else
+            TS_Json_NullField(json, "time_s");
+        TS_Json_ObjectEnd(json);
+    }
+    TS_Json_ObjectEnd(json);
+}
+
+// The programs that cannot be played without descrambling, with their scrambled packets.
+void WriteScrambledPrograms(TS_Json *json, const pidsift::CheckReport &report)
+{
+    TS_Json_Key(json, "scrambled_programs");
+    TS_Json_ArrayBegin(json);
+    for (const pidsift::CheckProgram &program : report.programs) {
+        if (!program.scrambled)
+            continue;
+        TS_Json_ObjectBegin(json);
+        TS_Json_NumberField(json, "program_number", program.program_number);
+        TS_Json_NumberField(json, "packets", program.scrambled_packets);
+        TS_Json_ObjectEnd(json);
+    }
+    TS_Json_ArrayEnd(json);
 }
 
 }  // namespace
 
-std::string JsonLine(const char *name, const pidsift::CheckReport &report)
+std::string JsonLine(const char *name, const pidsift::CheckReport &report, bool strict)
 {
-    return MakeJson(name, report).dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string line;
+    {
+        TS_Sink out(&line);
+        TS_Json json;
+        TS_Json_Start(&json, &out, TS_JSON_TEXT);
+        TS_Json_ObjectBegin(&json);
+        WriteInput(&json, name, report);
+        WritePrograms(&json, report);
+        WritePids(&json, report);
+        WriteChecks(&json, report, strict);
+        WriteFirstErrors(&json, report, strict);
+        WriteScrambledPrograms(&json, report);
+        TS_Json_BoolField(&json, "strict", strict);
+        TS_Json_BoolField(&json, "ok", !report.HasErrors(strict));
+        TS_Json_ObjectEnd(&json);
+    }
+    return line;
 }
 
 }  // namespace check_tool

@@ -44,15 +44,16 @@ private:
     std::set<std::string> m_used;
 };
 
-// Prints the report of the file name on standard output, and notes its abbreviations.
-void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviations *used);
+// Prints the report of the file name on standard output, and notes its abbreviations. strict:
+// the PMT silences of programs absent from the recording count as PMT errors.
+void PrintText(const char *name, const pidsift::CheckReport &report, bool strict, Abbreviations *used);
 // Prints the key of the abbreviations used.
 void PrintKey(const Abbreviations &used);
 
 // ---- JSON (json.cpp) ----------------------------------------------------------------------------
 
 // The report of the file name as one JSON object on one line (without its newline).
-std::string JsonLine(const char *name, const pidsift::CheckReport &report);
+std::string JsonLine(const char *name, const pidsift::CheckReport &report, bool strict);
 
 // ---- The picture (svg.cpp) ---------------------------------------------------------------------
 

@@ -73,6 +73,7 @@ class Table {
 public:
     explicit Table(std::vector<bool> right) : m_right(std::move(right)) {}
     void Add(std::vector<std::string> row) { m_rows.push_back(std::move(row)); }
+    size_t Rows() const { return m_rows.size(); }
     std::vector<std::string> Lines(const char *indent) const
     {
         std::vector<size_t> widths(m_right.size(), 0);
@@ -137,6 +138,59 @@ std::string UnitText(u32 unit)
     }
 }
 
+// The programs whose PMT came, with their streams.
+template <class TableFn, class LineFn>
+void PrintPresentPrograms(const pidsift::CheckReport &report, TableFn &&table, LineFn &&line)
+{
+    line("Programs of the last PAT");
+    Table programs({true, false, false, false, false, false, false});
+    programs.Add({"Program", "PMT PID", "PCR PID", "ECM PID", "Scrambled", "Stream PID", "Stream type"});
+    for (const pidsift::CheckProgram &program : report.programs) {
+        if (!program.has_pmt)
+            continue;
+        std::vector<std::string> row = {std::to_string(program.program_number), Hex(program.pmt_pid)};
+        row.push_back(program.pcr_pid == 0x1FFF ? "none" : Hex(program.pcr_pid));
+        row.push_back(program.ecm_pid == TS_NO_PID ? "none" : Hex(program.ecm_pid));
+        row.push_back(program.scrambled ? "yes" : "no");
+        if (program.streams.empty()) {
+            row.insert(row.end(), {"-", "no streams"});
+            programs.Add(row);
+        }
+        for (size_t s = 0; s < program.streams.size(); ++s) {
+            const pidsift::CheckStream &stream = program.streams[s];
+            if (s > 0)
+                row = {"", "", "", "", ""};
+            row.push_back(Hex(stream.pid));
+            row.push_back(Format("0x%02X ", stream.stream_type) + StreamTypeName(stream.stream_type));
+            programs.Add(row);
+        }
+    }
+    table(programs);
+}
+
+// The programs the PAT lists whose PMT never came: a recorder kept other services of the
+// multiplex. Their PMT silences are PMT errors only in the strict reading.
+template <class TableFn, class LineFn>
+void PrintAbsentPrograms(const pidsift::CheckReport &report, bool strict, TableFn &&table, LineFn &&line)
+{
+    Table absent({true, false});
+    absent.Add({"Program", "PMT PID"});
+    for (const pidsift::CheckProgram &program : report.programs)
+        if (!program.has_pmt)
+            absent.Add({std::to_string(program.program_number), Hex(program.pmt_pid)});
+    if (absent.Rows() == 1)
+        return;
+    if (report.programs.size() + 1 != absent.Rows())
+        puts("");
+    line("Programs listed by the PAT but absent from the recording (no PMT came)");
+    table(absent);
+    const unsigned long long missing = report.absent_pmt.count;
+    if (missing != 0)
+        line(Format(strict ? "  --strict: their missing PMTs count as %llu PMT error%s"
+                           : "  Not errors: with --strict their missing PMTs would count as %llu PMT error%s",
+                    missing, missing == 1 ? "" : "s"));
+}
+
 }  // namespace
 
 void Abbreviations::Note(const std::string &text)
@@ -157,7 +211,7 @@ void Abbreviations::Note(const std::string &text)
     }
 }
 
-void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviations *used)
+void PrintText(const char *name, const pidsift::CheckReport &report, bool strict, Abbreviations *used)
 {
     // The names of the services and the network are the broadcasters' words, not the report's:
     // their capitals are no abbreviations for the key.
@@ -179,7 +233,9 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
     facts.Add({"Bytes", std::to_string(report.bytes)});
     facts.Add({"Unit size", UnitText(report.unit_size)});
     facts.Add({"Packets", std::to_string(report.packets)});
-    facts.Add({"Skipped", std::to_string(report.skipped_bytes) + " bytes while hunting for sync"});
+    facts.Add({"Skipped", std::to_string(report.skipped_bytes) + " bytes in no packet"});
+    if (report.trailing_bytes != 0)
+        facts.Add({"Cut short", std::to_string(report.trailing_bytes) + " bytes of a packet at the end"});
     facts.Add({"Sync lost", std::to_string(report.sync_losses) + (report.sync_losses == 1 ? " time" : " times")});
     if (report.timed) {
         std::string source = report.clock_program != 0
@@ -203,38 +259,21 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
     } else
         facts.Add({"Network", "unknown: no NIT with a network name"});
     table(facts);
+    if (report.packets == 0) {
+        puts("");
+        line("Result: no transport stream packets found");
+        return;
+    }
 
     puts("");
+    const bool any_present = std::any_of(report.programs.begin(), report.programs.end(),
+                                         [](const pidsift::CheckProgram &program) { return program.has_pmt; });
     if (report.programs.empty()) {
         line("Programs: none (no PAT, or a PAT without programs)");
     } else {
-        line("Programs of the last PAT");
-        Table programs({true, false, false, false, false, false, false});
-        programs.Add({"Program", "PMT PID", "PCR PID", "ECM PID", "Scrambled", "Stream PID", "Stream type"});
-        for (const pidsift::CheckProgram &program : report.programs) {
-            std::vector<std::string> row = {std::to_string(program.program_number), Hex(program.pmt_pid)};
-            if (!program.has_pmt) {
-                row.insert(row.end(), {"-", "-", program.scrambled ? "yes" : "no", "-", "no PMT received"});
-                programs.Add(row);
-                continue;
-            }
-            row.push_back(program.pcr_pid == 0x1FFF ? "none" : Hex(program.pcr_pid));
-            row.push_back(program.ecm_pid == TS_NO_PID ? "none" : Hex(program.ecm_pid));
-            row.push_back(program.scrambled ? "yes" : "no");
-            if (program.streams.empty()) {
-                row.insert(row.end(), {"-", "no streams"});
-                programs.Add(row);
-            }
-            for (size_t s = 0; s < program.streams.size(); ++s) {
-                const pidsift::CheckStream &stream = program.streams[s];
-                if (s > 0)
-                    row = {"", "", "", "", ""};
-                row.push_back(Hex(stream.pid));
-                row.push_back(Format("0x%02X ", stream.stream_type) + StreamTypeName(stream.stream_type));
-                programs.Add(row);
-            }
-        }
-        table(programs);
+        if (any_present)
+            PrintPresentPrograms(report, table, line);
+        PrintAbsentPrograms(report, strict, table, line);
 
         puts("");
         const std::string coding = family == TS_TEXT_ARIB ? "ARIB" : "DVB";
@@ -279,16 +318,26 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
     Table checks({false, true, true, false});
     checks.Add({"Check", "Count", "First at packet", "What it counts"});
     for (int i = 0; i < TS_CHECK_COUNT; ++i) {
-        const pidsift::CheckFinding &finding = report.checks[size_t(i)];
+        const pidsift::CheckFinding finding = report.Finding(i, strict);
         const std::string what =
             std::string(kChecks[i].what) + (kChecks[i].timed && !report.intervals_timed ? " *" : "");
-        checks.Add({kChecks[i].title, std::to_string(finding.count),
-                    finding.count != 0 ? std::to_string(finding.first_packet) : "-", what});
+        std::string first = "-";
+        if (finding.count != 0)
+            first = std::to_string(finding.first_packet) +
+                    (finding.first_timed ? " at " + Seconds(finding.first_time) : "");
+        checks.Add({kChecks[i].title, std::to_string(finding.count), first, what});
     }
     table(checks);
     if (!report.intervals_timed)
         line("  * not timed: without a PCR no interval is measured, only the rest is counted");
-    line(report.HasErrors() ? "Result: errors found" : "Result: no errors found");
+    if (report.trailing_bytes != 0)
+        line(Format("The recording ends inside a packet: its last %llu bytes are the start of one",
+                    (unsigned long long)report.trailing_bytes));
+    line(report.HasErrors(strict) ? "Result: errors found" : "Result: no errors found");
+    for (const pidsift::CheckProgram &program : report.programs)
+        if (program.scrambled)
+            line(Format("Scrambled: program %u (%llu packets); it cannot be played without descrambling",
+                        unsigned(program.program_number), (unsigned long long)program.scrambled_packets));
 }
 
 void PrintKey(const Abbreviations &used)

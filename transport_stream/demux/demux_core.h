@@ -97,8 +97,8 @@ public:
     void CollectSections(u16 pid, bool collect = true);
     // The same for several PIDs, with one rebuild of the routes.
     void CollectSections(const std::vector<u16> &pids, bool collect = true);
-    void Tap(u16 pid);              // the driver's OnTapped for pid
-    void TapAll();                  // and for every PID
+    void Tap(u16 pid);  // the driver's OnTapped for pid
+    void TapAll();      // and for every PID
     // No more OnTapped for pid for its own sake (after Tap or TapAll); taps by role still apply.
     // The route changes at once, with no rebuild: cheap enough to call once for every PID.
     void Untap(u16 pid);
@@ -162,6 +162,14 @@ public:
     std::vector<Service> ServiceList() const;
     int TextFamily() const { return TS_FamilyVote_Family(&m_tFamily); }
     const TS_Sync &Sync() const { return m_tSync; }
+    // Once the input has ended: the bytes at its end that no packet took and no hunt passed
+    // over, from the end of the last packet (a packet cut short, or stray bytes shorter than a
+    // unit), or from a sync byte the hunt found too near the end to hold a packet.
+    const u8 *Rest(u64 *count) const
+    {
+        *count = m_u64Size - m_u64Position;
+        return m_pu8Stream.get() + m_u64Position;
+    }
     // Inside a table or section listener: the packet whose section step calls it.
     const u8 *SectionPacket() const { return m_pu8SectionPacket; }
     // Where the packet in hand (read or pushed, as the driver was handed it) starts in the

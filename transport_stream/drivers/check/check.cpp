@@ -75,18 +75,29 @@ void CheckRun::Count(int which)
         Place(&finding);
 }
 
+void CheckRun::Join(int which, const CheckFinding &aside)
+{
+    CheckFinding &finding = which == kAbsentPMT ? m_tAbsentPMT : m_ltFindings[size_t(which)];
+    finding = CheckFinding_Join(finding, aside);
+}
+
 // ---- Packets -------------------------------------------------------------------------------------
 
 // A packet flagged damaged or scrambled, or the first clear one after scrambled ones.
-void CheckRun::OnRareState(const u8 *packet, u16 pid, u8 header1, u8 control, u8 *state)
+bool CheckRun::OnRareState(const u8 *packet, u16 pid, u8 header1, u8 control, u8 *state)
 {
     m_pu8Packet = packet;
     const u64 index = m_u64Packets - 1;
     CheckPidTallies &tallies = m_tCounters.ltTallies[pid];
+    // A packet that the demodulator marked damaged has bits that cannot be trusted: its
+    // scrambling bits, counter and adaptation field may be the damage itself. The PID's next
+    // counter starts afresh: whether this packet was the one due cannot be told.
     if (header1 & 0x80) {
+        *state = u8(*state & ~(kCounterSeen | kRepeated));
         ++tallies.u64TransportErrors;
         Count(TS_CHECK_TRANSPORT);
         m_tEvents.Mark(CheckEventKind::Transport, pid, index, m_tClock.Now());
+        return false;
     }
     const bool scrambled = (control & 0xC0) != 0;
     if (scrambled) {
@@ -101,6 +112,7 @@ void CheckRun::OnRareState(const u8 *packet, u16 pid, u8 header1, u8 control, u8
         *state = u8(*state ^ kScrambled);
         m_tEvents.Mark(scrambled ? CheckEventKind::Scrambled : CheckEventKind::Clear, pid, index, m_tClock.Now());
     }
+    return true;
 }
 
 // A counter other than the next one: a duplicate packet (the last counter once more, allowed
@@ -146,6 +158,7 @@ void CheckRun::Finish()
     if (m_pSync->u64Losses != m_u64SeenLosses)
         OnSyncLoss(nullptr);
     m_pu8Packet = nullptr;
+    m_tWatches.Finish();
     if (!m_bEvents)
         return;
     for (u32 pid = 0; pid < 8192; ++pid)

@@ -39,16 +39,20 @@ public:
     void Finish();
 
     void Count(int which) override;
+    void Note(CheckFinding *aside) const override { Place(aside); }
+    void Join(int which, const CheckFinding &aside) override;
 
     // ---- What the report is made of ------------------------------------------------------------
     u64 Packets() const { return m_u64Packets; }
     const CheckCounters &Counters() const { return m_tCounters; }
     const CheckClock &Clock() const { return m_tClock; }
     const std::array<CheckFinding, TS_CHECK_COUNT> &Findings() const { return m_ltFindings; }
+    const CheckFinding &AbsentPMT() const { return m_tAbsentPMT; }
 
 private:
     // The paths off the common one, which may count a finding: each is told the packet in hand.
-    void OnRareState(const u8 *packet, u16 pid, u8 header1, u8 control, u8 *state);
+    // False: the packet is marked damaged, and nothing more of its header is read.
+    bool OnRareState(const u8 *packet, u16 pid, u8 header1, u8 control, u8 *state);
     u8 OnCounter(const u8 *packet, u16 pid, u8 state, u8 counter, bool discontinuity);
     // The check's time moved on with a PCR: the silences and the seconds are looked at.
     void OnTick(const u8 *packet);
@@ -67,6 +71,7 @@ private:
     CheckWatches m_tWatches;
     CheckEvents m_tEvents;
     std::array<CheckFinding, TS_CHECK_COUNT> m_ltFindings = {};
+    CheckFinding m_tAbsentPMT;
     u64 m_u64Packets = 0;  // so far: the packet in hand is the last of them
     // The packet in hand when a finding may be counted; null at the end of the file.
     const u8 *m_pu8Packet = nullptr;
@@ -84,8 +89,13 @@ inline bool CheckRun::OnTapped(const u8 *packet, u16 pid)
     CheckPidState &hot = m_tCounters.ltState[pid];
     ++hot.u64Packets;
     u8 state = hot.u8State;
-    if (((header1 & 0x80) | (control & 0xC0) | (state & kScrambled)) != 0)
-        OnRareState(packet, pid, header1, control, &state);
+    if (((header1 & 0x80) | (control & 0xC0) | (state & kScrambled)) != 0 &&
+        !OnRareState(packet, pid, header1, control, &state)) {
+        hot.u8State = state;
+        if (m_pSync->u64Losses != m_u64SeenLosses)
+            OnSyncLoss(packet);
+        return true;
+    }
 
     bool discontinuity = false;
     if ((control & 0x20) && packet[4] != 0) {

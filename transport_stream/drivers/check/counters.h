@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include <pidsift/check.h>
 #include <pidsift/ts.h>
 
 namespace pidsift {
@@ -43,6 +44,13 @@ struct CheckCounters {
 class CheckFindings {
 public:
     virtual void Count(int which) = 0;
+    // A finding kept aside (a program's PMT silences before its first PMT) counted once one is
+    // due: here, the packet in hand is its place.
+    virtual void Note(CheckFinding *aside) const = 0;
+    // A finding kept aside joins a check's (TS_CHECK_...), or the absent programs' PMT silences
+    // (kAbsentPMT).
+    virtual void Join(int which, const CheckFinding &aside) = 0;
+    static constexpr int kAbsentPMT = TS_CHECK_COUNT;
 
 protected:
     ~CheckFindings() = default;

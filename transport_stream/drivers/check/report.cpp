@@ -93,6 +93,37 @@ void BuildDuration(const CheckRun &run, CheckReport *report)
     report->bit_rate = u64(bits * double(kTicksPerSecond) / double(chosen->u64Elapsed) + 0.5);
 }
 
+// The bytes the input ended with that no packet took: the start of a packet cut short when
+// its sync byte stands where the next packet was due, else stray bytes.
+void BuildRest(const DemuxCore &core, CheckReport *report)
+{
+    u64 count = 0;
+    const u8 *rest = core.Rest(&count);
+    if (count == 0)
+        return;
+    const TS_Sync &sync = core.Sync();
+    if (report->packets == 0) {
+        report->skipped_bytes += count;
+        return;
+    }
+    if (sync.u32Spacing == 0) {
+        // The hunt stopped at a sync byte with too few bytes after it for a packet.
+        report->trailing_bytes = count;
+        return;
+    }
+    // Locked: a 204-byte unit's parity follows its packet; a 192-byte unit's timestamp comes
+    // before the next packet.
+    const u64 parity = sync.u32Spacing == 204 ? std::min<u64>(count, sync.u32Gap) : 0;
+    const u64 after = count - parity;
+    if (after == 0)
+        return;
+    const u64 sync_at = parity + (sync.u32Spacing == 192 ? sync.u32Gap : 0);
+    if (sync_at >= count || rest[sync_at] == TS_SYNC_BYTE)
+        report->trailing_bytes = after;
+    else
+        report->skipped_bytes += after;
+}
+
 }  // namespace
 
 void CheckReport_Build(const DemuxCore &core, const CheckRun &run, CheckReport *report)
@@ -104,7 +135,9 @@ void CheckReport_Build(const DemuxCore &core, const CheckRun &run, CheckReport *
     report->packets = run.Packets();
     report->skipped_bytes = sync.u64Skipped + sync.u64Hunted;
     report->sync_losses = sync.u64Losses;
+    BuildRest(core, report);
     report->checks = run.Findings();
+    report->absent_pmt = run.AbsentPMT();
     report->checks[TS_CHECK_SYNC_LOSS].count = sync.u64Losses;
     report->checks[TS_CHECK_SYNC_BYTE].count = sync.u64BadSyncBytes;
     report->intervals_timed = run.Clock().Started();
@@ -210,9 +243,11 @@ void CheckReport_Fill(const CheckReport &report, const DemuxCore &core, TS_Check
             entry.tService = *service;
         }
     }
-    for (size_t i = 0; i < TS_CHECK_COUNT; ++i) {
-        fixed->ltCheck[i].u64Count = report.checks[i].count;
-        fixed->ltCheck[i].u64FirstPacket = report.checks[i].first_packet;
+    // The fixed record counts as TR 101 290 does: the absent programs' PMT silences too.
+    for (int i = 0; i < TS_CHECK_COUNT; ++i) {
+        const CheckFinding finding = report.Finding(i, true);
+        fixed->ltCheck[i].u64Count = finding.count;
+        fixed->ltCheck[i].u64FirstPacket = finding.first_packet;
     }
     for (u32 pid = 0; pid < 8192; ++pid) {
         const CheckPid entry = report.Pid(u16(pid));
@@ -230,9 +265,25 @@ void CheckReport_Fill(const CheckReport &report, const DemuxCore &core, TS_Check
     }
 }
 
-bool CheckReport::HasErrors() const
+bool CheckReport::HasErrors(bool strict) const
 {
-    return std::any_of(checks.begin(), checks.end(), [](const CheckFinding &finding) { return finding.count != 0; });
+    return packets == 0 || trailing_bytes != 0 || (strict && absent_pmt.count != 0) ||
+           std::any_of(checks.begin(), checks.end(), [](const CheckFinding &finding) { return finding.count != 0; });
+}
+
+CheckFinding CheckFinding_Join(const CheckFinding &finding, const CheckFinding &more)
+{
+    if (more.count == 0)
+        return finding;
+    CheckFinding joined = finding.count == 0 || more.first_packet < finding.first_packet ? more : finding;
+    joined.count = finding.count + more.count;
+    return joined;
+}
+
+CheckFinding CheckReport::Finding(int which, bool strict) const
+{
+    const CheckFinding &finding = checks[size_t(which)];
+    return strict && which == TS_CHECK_PMT ? CheckFinding_Join(finding, absent_pmt) : finding;
 }
 
 CheckPid CheckReport::Pid(u16 pid) const

@@ -10,6 +10,9 @@ namespace pidsift {
 class CheckRun;
 class DemuxCore;
 
+// The two findings of one check as one: both counts, the earlier first place.
+CheckFinding CheckFinding_Join(const CheckFinding &finding, const CheckFinding &more);
+
 void CheckReport_Build(const DemuxCore &core, const CheckRun &run, CheckReport *report);
 
 // The fixed record, filled up to its capacities: the first TS_MAX_PROGRAMS programs, the first

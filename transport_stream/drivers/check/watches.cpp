@@ -53,8 +53,46 @@ void CheckWatches::PATArrived(u64 now, bool timed) { Arrive(&m_tPAT, now, timed,
 
 void CheckWatches::PMTArrived(u32 program, u64 now, bool timed)
 {
-    if (program < m_lPMT.size())
-        Arrive(&m_lPMT[program].tWatch, now, timed, TS_CHECK_PMT);
+    if (program >= m_lPMT.size())
+        return;
+    ProgramWatch &watch = m_lPMT[program];
+    if (!watch.bSeen) {
+        // The first PMT: the silence before it was a late PMT, not an absent one.
+        if (timed && !watch.tWatch.bLate && now - watch.tWatch.u64Last > TS_CHECK_TABLE_INTERVAL)
+            Aside(&watch.tUnseen);
+        watch.bSeen = true;
+        if (watch.tUnseen.count != 0)
+            m_pFindings->Join(TS_CHECK_PMT, watch.tUnseen);
+        watch.tUnseen = {};
+        Arrive(&watch.tWatch, now, false, TS_CHECK_PMT);
+        return;
+    }
+    Arrive(&watch.tWatch, now, timed, TS_CHECK_PMT);
+}
+
+void CheckWatches::Aside(CheckFinding *finding)
+{
+    if (finding->count++ == 0)
+        m_pFindings->Note(finding);
+}
+
+void CheckWatches::WaitPMT(ProgramWatch *program, u64 now)
+{
+    SilenceWatch &watch = program->tWatch;
+    if (program->bSeen) {
+        Wait(&watch, now, TS_CHECK_TABLE_INTERVAL, TS_CHECK_PMT);
+    } else if (!watch.bLate && now - watch.u64Last > TS_CHECK_TABLE_INTERVAL) {
+        Aside(&program->tUnseen);
+        watch.bLate = true;
+    }
+}
+
+void CheckWatches::Finish()
+{
+    for (ProgramWatch &program : m_lPMT)
+        if (!program.bSeen && program.tUnseen.count != 0)
+            m_pFindings->Join(CheckFindings::kAbsentPMT, program.tUnseen);
+    m_lPMT.clear();
 }
 
 void CheckWatches::ProgramsChanged(const std::vector<ProgramTrack> &programs, u64 now)
@@ -62,11 +100,13 @@ void CheckWatches::ProgramsChanged(const std::vector<ProgramTrack> &programs, u6
     std::vector<ProgramWatch> watches;
     watches.reserve(programs.size());
     for (const ProgramTrack &track : programs) {
-        ProgramWatch watch = {track.u16ProgramNumber, track.u16PMTPID, {}};
+        ProgramWatch watch = {track.u16ProgramNumber, track.u16PMTPID, {}, false, {}};
         bool kept = false;
         for (ProgramWatch &old : m_lPMT)
             if (old.u16ProgramNumber == track.u16ProgramNumber && old.u16PMTPID == track.u16PMTPID) {
                 watch.tWatch = old.tWatch;
+                watch.bSeen = old.bSeen;
+                watch.tUnseen = old.tUnseen;
                 old.u16ProgramNumber = 0;  // taken: a program listed twice takes each watch once
                 old.u16PMTPID = TS_NO_PID;
                 kept = true;
@@ -78,6 +118,10 @@ void CheckWatches::ProgramsChanged(const std::vector<ProgramTrack> &programs, u6
         }
         watches.push_back(watch);
     }
+    // A program the PAT no longer lists whose PMT never came was absent while it was listed.
+    for (const ProgramWatch &old : m_lPMT)
+        if (old.u16PMTPID != TS_NO_PID && !old.bSeen && old.tUnseen.count != 0)
+            m_pFindings->Join(CheckFindings::kAbsentPMT, old.tUnseen);
     m_lPMT = std::move(watches);
 }
 
@@ -121,8 +165,11 @@ void CheckWatches::ScanTables(u64 now)
             TableDue(*watch);
     };
     look(&m_tPAT, TS_CHECK_PAT);
-    for (ProgramWatch &program : m_lPMT)
-        look(&program.tWatch, TS_CHECK_PMT);
+    for (ProgramWatch &program : m_lPMT) {
+        WaitPMT(&program, now);
+        if (!program.tWatch.bLate)
+            TableDue(program.tWatch);
+    }
 }
 
 // Looks at the watched PIDs: a packet count that moved ends a silence.

@@ -33,6 +33,8 @@ public:
     // The PMTs in force changed: the PIDs to watch follow. Those watched before keep their
     // silence, new ones start theirs now.
     void StreamsChanged(const std::vector<ProgramTrack> &programs, const CheckPidState *states, u64 now);
+    // The run ended: the silences of programs whose PMT never came are the absent programs'.
+    void Finish();
     // The clock moved on to now: the silences past their limits are counted.
     void Tick(u64 now, const CheckPidState *states)
     {
@@ -52,12 +54,18 @@ private:
         u16 u16ProgramNumber;
         u16 u16PMTPID;
         SilenceWatch tWatch;
+        // Until the program's first PMT, its silences are kept aside: a program whose PMT never
+        // comes is absent from the recording, not late.
+        bool bSeen;
+        CheckFinding tUnseen;
     };
 
     void TableDue(const SilenceWatch &watch);
     void Arrive(SilenceWatch *watch, u64 now, bool timed, int which);
     void Wait(SilenceWatch *watch, u64 now, u64 limit, int which);
     void ScanTables(u64 now);
+    void WaitPMT(ProgramWatch *program, u64 now);
+    void Aside(CheckFinding *finding);
     void ScanPIDs(u64 now, const CheckPidState *states);
 
     CheckFindings *m_pFindings;

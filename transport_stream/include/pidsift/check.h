@@ -73,11 +73,14 @@ struct CheckStream {
 struct CheckProgram {
     u16 program_number = 0;
     u16 pmt_pid = 0;
-    bool has_pmt = false;              // a PMT of the program came; else the PMT's fields are empty
+    // A PMT of the program came (before the PAT too); else the program is absent from the
+    // recording and the PMT's fields are empty.
+    bool has_pmt = false;
     u16 pcr_pid = 0x1FFF;              // PCR_PID of the PMT (0x1FFF: the program has no PCR)
     u16 ecm_pid = TS_NO_PID;           // CA_PID of its first program-level conditional-access descriptor
     std::vector<CheckStream> streams;  // every stream of the PMT, in its order
-    // Packets on its PMT, PCR, ECM and stream PIDs that were scrambled (each PID once).
+    // Packets on its PMT, PCR, ECM and stream PIDs that were scrambled (each PID once; a packet
+    // marked damaged is not read as scrambled).
     bool scrambled = false;
     u64 scrambled_packets = 0;
     // The service whose service_id is the program_number in the actual SDT of the report's
@@ -93,8 +96,13 @@ struct CheckReport {
     u64 bytes = 0;      // bytes read
     u32 unit_size = 0;  // 188, 192 or 204: the spacing of the last packets; 0 when none found
     u64 packets = 0;
-    u64 skipped_bytes = 0;  // bytes outside packets passed over while hunting for the spacing
-    u64 sync_losses = 0;    // times the spacing was lost
+    // Bytes in no packet: before the first, between two (the unit's timestamp prefix or parity
+    // left aside) and after the last, trailing_bytes apart.
+    u64 skipped_bytes = 0;
+    // The start of a packet that the end of the recording cut short (its sync byte where the
+    // next packet was due, fewer bytes than a unit after it): the recording ends inside a packet.
+    u64 trailing_bytes = 0;
+    u64 sync_losses = 0;  // times the spacing was lost
 
     // Duration and mean bitrate, from the PCRs of the first program of the last PAT whose PCR
     // PID carried at least two (without one, of the first PID that did).
@@ -127,9 +135,16 @@ struct CheckReport {
     // in PID order.
     std::vector<CheckPid> pids;
     std::array<CheckFinding, TS_CHECK_COUNT> checks;
+    // The PMT silences of programs whose PMT never came (absent from the recording: a recorder
+    // kept some services of a multiplex whose PAT lists them all). TR 101 290 counts them as PMT
+    // errors; checks[TS_CHECK_PMT] leaves them out, the strict reading adds them.
+    CheckFinding absent_pmt;
 
-    // Whether any check counted something.
-    bool HasErrors() const;
+    // Whether the recording has errors: no packet at all, a packet cut by its end, or a check
+    // that counted something (strict: the absent programs' PMT silences too).
+    bool HasErrors(bool strict = false) const;
+    // A check's finding, the absent programs' PMT silences joined to TS_CHECK_PMT when strict.
+    CheckFinding Finding(int which, bool strict = false) const;
     bool operator==(const CheckReport &) const = default;
 
     // The PID's entry; for a PID not listed, one without packets and with the role its number
@@ -169,7 +184,9 @@ struct CheckEvent {
 // Reads a recording once ("-": standard input) and fills report, with the settings' hooks,
 // text family and event callback. Continuity: on each PID but 0x1FFF, a packet with payload
 // must carry the counter after the last one with payload; one repetition of the last counter is
-// allowed, packets without payload are not counted, a discontinuity_indicator starts afresh.
+// allowed, packets without payload are not counted, a discontinuity_indicator starts afresh. A
+// packet with transport_error_indicator set counts as a transport error only: its scrambling
+// bits, counter and PCR are not read.
 // CRC_32: the sections of PIDs 0x0000, 0x0001, 0x0010-0x0014, 0x001E, 0x001F, the network PID,
 // the PMT PIDs, the ECM and EMM PIDs, packed back to back or cut across packets, each checked
 // once when it has a CRC_32 (the PAT, CAT, PMT and TOT, and the long form). The tables and the

@@ -937,7 +937,7 @@ struct TS_CheckReport {
     u64 u64Bytes;     // bytes read
     u32 u32UnitSize;  // 188, 192 or 204: the spacing of the last packets; 0 when none found
     u64 u64Packets;
-    u64 u64SkippedBytes;  // bytes outside packets passed over while hunting for the spacing
+    u64 u64SkippedBytes;  // bytes in no packet: before the first, between two, after the last
     u64 u64SyncLosses;    // times the spacing was lost (as ltCheck[TS_CHECK_SYNC_LOSS])
     // Duration and mean bitrate, from the PCRs of the first program of the last PAT whose PCR
     // PID carried at least two (without one, of the first PID that did).
@@ -978,7 +978,8 @@ struct TS_CheckReport {
 // Continuity: on each PID but 0x1FFF, a packet with payload must carry the counter after the
 // last one with payload; one repetition of the last counter (a duplicate packet) is allowed,
 // packets without payload are not counted, and a discontinuity_indicator starts afresh. Every
-// other counter is one break. CRC_32: sections are collected on PIDs 0x0000 (PAT), 0x0001
+// other counter is one break. A packet with transport_error_indicator set counts as a transport
+// error only: its scrambling bits, counter and PCR are not read. CRC_32: sections are collected on PIDs 0x0000 (PAT), 0x0001
 // (CAT), 0x0010-0x0014, 0x001E, 0x001F, the network PID, the PMT PIDs, ECM and EMM PIDs,
 // several in a packet or cut across packets; a complete section is checked when it has a
 // CRC_32: the PAT, CAT and PMT, sections with section_syntax_indicator set, and the TOT. Names:

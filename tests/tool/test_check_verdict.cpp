@@ -1,0 +1,313 @@
+// pidsift-check's verdict on the recordings a person meets first: files with no packet, cut and
+// padded recordings, damaged packets that look scrambled, programs a recorder left out,
+// scrambled programs, and where each check failed; each with its exact text and JSON.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "capture.h"
+#include "recording.h"
+
+namespace {
+
+using namespace testsupport;
+using Json = nlohmann::json;
+
+// A DVB-like multiplex of three programs: PMTs on 0x01F0.., the PCR on each video PID, one
+// program with an ECM, SI and null packets between them.
+BroadcastSpec ThreePrograms(u64 packets)
+{
+    BroadcastSpec mux;
+    mux.transport_stream_id = 0x0401;
+    mux.packet_count = packets;
+    mux.psi_interval = 40;
+    mux.arib_descriptors = false;
+    mux.programs = {
+        {0x008D, 0x01F0, 0x0111, 0x0112, 0, 0, 8, 1},
+        {0x008E, 0x01F1, 0x0121, 0x0122, 0x0130, 0, 6, 1},
+        {0x008F, 0x01F2, 0x0131, 0x0132, 0, 0, 4, 1},
+    };
+    return mux;
+}
+
+class CheckVerdict : public ::testing::Test {
+protected:
+    CommandResult Run(const std::string &arguments)
+    {
+        return RunCommand(Quote(ToolBinary("pidsift-check")) + " " + arguments);
+    }
+    std::string Write(const std::string &name, const Bytes &bytes)
+    {
+        const std::string path = dir.File(name);
+        EXPECT_TRUE(WriteFile(path, bytes));
+        return path;
+    }
+    // The lines of the report from the one that starts with heading to the end.
+    static std::string From(const std::string &text, const std::string &heading)
+    {
+        const size_t at = text.find(heading);
+        return at == std::string::npos ? "" : text.substr(at);
+    }
+
+    TempDir dir;
+};
+
+// The facts of a file with no packet, as the report gives them before its verdict.
+std::string NoPacketReport(const std::string &path, size_t bytes, size_t skipped)
+{
+    return "File " + path + "\n  Bytes      " + std::to_string(bytes) +
+           "\n"
+           "  Unit size  none: no packet found\n"
+           "  Packets    0\n"
+           "  Skipped    " +
+           std::to_string(skipped) +
+           " bytes in no packet\n"
+           "  Sync lost  0 times\n"
+           "  Duration   unknown: no PCR\n"
+           "  Bitrate    unknown: no PCR\n"
+           "  Network    unknown: no NIT with a network name\n"
+           "\n"
+           "Result: no transport stream packets found\n"
+           "\n";
+}
+
+TEST_F(CheckVerdict, AFileWithoutPacketsIsAnError)
+{
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    png.resize(3000, 0x00);
+    Bytes garbage(5000);
+    for (size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = u8((i * 37 + 11) % 251 == 0x47 ? 0x48 : (i * 37 + 11) % 251);
+    const struct {
+        const char *name;
+        Bytes bytes;
+    } files[] = {{"empty.ts", {}}, {"picture.ts", png}, {"garbage.ts", garbage}};
+    for (const auto &file : files) {
+        SCOPED_TRACE(file.name);
+        const std::string path = Write(file.name, file.bytes);
+        const CommandResult text = Run(Quote(path));
+        EXPECT_EQ(text.status, 1);
+        EXPECT_EQ(text.err, "");
+        const std::string report = NoPacketReport(path, file.bytes.size(), file.bytes.size());
+        EXPECT_EQ(text.out.substr(0, report.size()), report);
+        // --quiet reports it: it has an error.
+        EXPECT_EQ(Run("--quiet " + Quote(path)).out.substr(0, report.size()), report);
+        const CommandResult json = Run("--json " + Quote(path));
+        EXPECT_EQ(json.status, 1);
+        const Json parsed = Json::parse(json.out);
+        EXPECT_EQ(parsed["packets"], 0);
+        EXPECT_EQ(parsed["skipped_bytes"], file.bytes.size());
+        EXPECT_EQ(parsed["trailing_bytes"], 0);
+        EXPECT_TRUE(parsed["unit_size"].is_null());
+        EXPECT_EQ(parsed["ok"], false);
+    }
+}
+
+// Every byte is accounted for: stray bytes after the last packet are skipped, and a packet that
+// the end of the recording cut is an error of its own.
+TEST_F(CheckVerdict, CutAndPaddedRecordings)
+{
+    const Bytes whole = Generate(ThreePrograms(1200)).bytes();
+    Bytes cut(whole.begin(), whole.end() - 188 + 34);
+    Bytes padded = whole;
+    padded.insert(padded.end(), 100, 0x00);
+    const std::string cut_path = Write("cut.ts", cut);
+    const std::string padded_path = Write("padded.ts", padded);
+
+    const CommandResult cut_text = Run(Quote(cut_path));
+    EXPECT_EQ(cut_text.status, 1);
+    EXPECT_NE(cut_text.out.find("  Packets    1199\n"
+                                "  Skipped    0 bytes in no packet\n"
+                                "  Cut short  34 bytes of a packet at the end\n"
+                                "  Sync lost  0 times\n"),
+              std::string::npos)
+        << cut_text.out;
+    EXPECT_NE(
+        cut_text.out.find("  CRC error                   0                -  a table section whose CRC_32 failed\n"
+                          "The recording ends inside a packet: its last 34 bytes are the start of one\n"
+                          "Result: errors found\n\n"),
+        std::string::npos)
+        << cut_text.out;
+    const Json cut_json = Json::parse(Run("--json " + Quote(cut_path)).out);
+    EXPECT_EQ(cut_json["skipped_bytes"], 0);
+    EXPECT_EQ(cut_json["trailing_bytes"], 34);
+    EXPECT_EQ(cut_json["ok"], false);
+
+    const CommandResult padded_text = Run(Quote(padded_path));
+    EXPECT_EQ(padded_text.status, 0);
+    EXPECT_NE(padded_text.out.find("  Packets    1200\n"
+                                   "  Skipped    100 bytes in no packet\n"
+                                   "  Sync lost  0 times\n"),
+              std::string::npos)
+        << padded_text.out;
+    const Json padded_json = Json::parse(Run("--json " + Quote(padded_path)).out);
+    EXPECT_EQ(padded_json["skipped_bytes"], 100);
+    EXPECT_EQ(padded_json["trailing_bytes"], 0);
+    EXPECT_EQ(padded_json["ok"], true);
+}
+
+// Packets that the demodulator marked damaged carry scrambling bits and counters that are noise:
+// they are transport errors, and neither scrambled nor continuity breaks.
+TEST_F(CheckVerdict, ADamagedPacketIsNotAScrambledOne)
+{
+    std::vector<Packet> packets = Generate(ThreePrograms(1200)).packets;
+    size_t damaged = 0;
+    for (size_t i = 0; i < packets.size(); ++i)
+        if (PacketPID(packets[i]) == 0x0112 && damaged++ < 40) {
+            packets[i][1] |= 0x80;
+            packets[i][3] = u8(0xC0 | (packets[i][3] & 0x30) | ((packets[i][3] + 7) & 0x0F));
+        }
+    const std::string path = Write("weak.ts", Flatten(packets));
+    const CommandResult text = Run(Quote(path));
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(
+        text.out.find("      141  0x01F0   0x0111   none     no         0x0111      0x02 ISO/IEC 13818-2 Video\n"),
+        std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("  0x0112       45     0     40          0    0         0  audio of 141\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_EQ(text.out.find("Scrambled:"), std::string::npos);
+    const Json json = Json::parse(Run("--json " + Quote(path)).out);
+    EXPECT_EQ(json["checks"]["transport_error"], 40);
+    EXPECT_EQ(json["checks"]["cc_error"], 0);
+    EXPECT_EQ(json["programs"][0]["scrambled"], false);
+    EXPECT_EQ(json["scrambled_programs"], Json::array());
+}
+
+// A recorder kept one service of the multiplex; the PAT still lists the other two, whose PMT
+// never comes: they are absent, not late, unless --strict reads them as TR 101 290 does.
+TEST_F(CheckVerdict, ProgramsAbsentFromTheRecordingAreNoErrors)
+{
+    const Recording all = Generate(ThreePrograms(1200));
+    Recording kept;
+    for (size_t i = 0; i < all.packets.size(); ++i)
+        if (all.owners[i] != 0x008E && all.owners[i] != 0x008F)
+            kept.Add(all.packets[i], all.owners[i]);
+    const std::string path = Write("one-service.ts", kept.bytes());
+    const CommandResult text = Run(Quote(path));
+    EXPECT_EQ(text.status, 0);
+    const std::string programs =
+        "Programs of the last PAT\n"
+        "  Program  PMT PID  PCR PID  ECM PID  Scrambled  Stream PID  Stream type\n"
+        "      141  0x01F0   0x0111   none     no         0x0111      0x02 ISO/IEC 13818-2 Video\n"
+        "                                                 0x0112      0x0F ISO/IEC 13818-7 Audio\n"
+        "\n"
+        "Programs listed by the PAT but absent from the recording (no PMT came)\n"
+        "  Program  PMT PID\n"
+        "      142  0x01F1\n"
+        "      143  0x01F2\n"
+        "  Not errors: with --strict their missing PMTs would count as 2 PMT errors\n"
+        "\n"
+        "Services of the SDT";
+    EXPECT_EQ(From(text.out, "Programs of the last PAT").substr(0, programs.size()), programs);
+    EXPECT_NE(text.out.find("  PMT error                   0                -  no PMT"), std::string::npos);
+    EXPECT_NE(text.out.find("\nResult: no errors found\n"), std::string::npos);
+    const CommandResult strict = Run("--strict " + Quote(path));
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_NE(strict.out.find("      143  0x01F2\n"
+                              "  --strict: their missing PMTs count as 2 PMT errors\n"),
+              std::string::npos)
+        << strict.out;
+    // The first missing PMT is found 0.5 s after the first PAT named it.
+    EXPECT_TRUE(std::regex_search(strict.out, std::regex("\n  PMT error +2 +[0-9]+ at 0\\.[56][0-9]{2} s  no PMT")))
+        << strict.out;
+    EXPECT_NE(strict.out.find("\nResult: errors found\n"), std::string::npos);
+    const Json json = Json::parse(Run("--json " + Quote(path)).out);
+    EXPECT_EQ(json["programs"][0]["present"], true);
+    EXPECT_EQ(json["programs"][1]["present"], false);
+    EXPECT_EQ(json["programs"][2]["present"], false);
+    EXPECT_EQ(json["checks"]["pmt_error"], 0);
+    EXPECT_EQ(json["ok"], true);
+    const Json strict_json = Json::parse(Run("--json --strict " + Quote(path)).out);
+    EXPECT_EQ(strict_json["checks"]["pmt_error"], 2);
+    EXPECT_EQ(strict_json["strict"], true);
+    EXPECT_EQ(strict_json["ok"], false);
+}
+
+// A program whose packets are scrambled and whose ECM never came: no error (scrambling is no
+// damage), but the report ends saying it cannot be played.
+TEST_F(CheckVerdict, ScrambledProgramsAreSaid)
+{
+    std::vector<Packet> packets = Generate(ThreePrograms(1200)).packets;
+    u64 scrambled = 0;
+    for (Packet &packet : packets) {
+        const u16 pid = PacketPID(packet);
+        if (pid == 0x0130)
+            packet[1] = 0x1F, packet[2] = 0xFF;  // no ECM: the recorder could not take it in
+        else if (pid == 0x0121 || pid == 0x0122)
+            packet[3] |= 0x80, ++scrambled;
+    }
+    const std::string path = Write("pay.ts", Flatten(packets));
+    const CommandResult text = Run(Quote(path));
+    EXPECT_EQ(text.status, 0);
+    EXPECT_EQ(From(text.out, "Result:").substr(0, 108), "Result: no errors found\n"
+                                                        "Scrambled: program 142 (" +
+                                                            std::to_string(scrambled) +
+                                                            " packets); it cannot be played without descrambling\n"
+                                                            "\n"
+                                                            "Key\n");
+    EXPECT_NE(text.out.find("      142  0x01F1   0x0121   0x0130   yes "), std::string::npos) << text.out;
+    const Json json = Json::parse(Run("--json " + Quote(path)).out);
+    EXPECT_EQ(json["scrambled_programs"],
+              Json::parse("[{\"program_number\":142,\"packets\":" + std::to_string(scrambled) + "}]"));
+    EXPECT_EQ(json["ok"], true);
+}
+
+// Where each check failed first: the packet, the offset of its sync byte, and its time into the
+// recording by the PCR, in the JSON and beside the packet in the text.
+TEST_F(CheckVerdict, WhereItFailedInPacketsBytesAndTime)
+{
+    std::vector<Packet> packets = Generate(ThreePrograms(1200)).packets;
+    size_t video = 0, lost = 0;
+    for (size_t i = 0; i < packets.size(); ++i)
+        if (PacketPID(packets[i]) == 0x0121 && ++video == 100)
+            lost = i;
+    packets.erase(packets.begin() + long(lost));
+    packets[700][1] |= 0x80;
+    const std::string path = Write("lost.ts", Flatten(packets));
+    const CommandResult text = Run(Quote(path));
+    const Json json = Json::parse(Run("--json " + Quote(path)).out);
+    EXPECT_EQ(json["first_errors"].size(), 2u);
+    EXPECT_EQ(json["first_errors"]["cc_error"]["packet"], lost);
+    EXPECT_EQ(json["first_errors"]["cc_error"]["byte_offset"], lost * 188);
+    EXPECT_EQ(json["first_errors"]["transport_error"]["packet"], 700);
+    EXPECT_EQ(json["first_errors"]["transport_error"]["byte_offset"], 700 * 188);
+    // The check's clock: the PCRs of 0x0111 from its first, up to the packet.
+    const auto time_at = [&](size_t index) {
+        u64 first = 0, last = 0;
+        bool started = false;
+        for (size_t i = 0; i <= index; ++i) {
+            const Packet &packet = packets[i];
+            if (PacketPID(packet) != 0x0111 || !(packet[3] & 0x20) || packet[4] < 7 || !(packet[5] & 0x10))
+                continue;
+            const u64 base = (u64(packet[6]) << 25) | (u64(packet[7]) << 17) | (u64(packet[8]) << 9) |
+                             (u64(packet[9]) << 1) | (packet[10] >> 7);
+            last = base * 300 + (((packet[10] & 1) << 8) | packet[11]);
+            first = started ? first : last;
+            started = true;
+        }
+        return double(last - first) / 27e6;
+    };
+    EXPECT_NEAR(json["first_errors"]["cc_error"]["time_s"].get<double>(), time_at(lost), 1e-6);
+    EXPECT_NEAR(json["first_errors"]["transport_error"]["time_s"].get<double>(), time_at(700), 1e-6);
+    char line[160];
+    snprintf(line, sizeof line, "  Continuity count error      1  %4zu at %.3f s  a packet lost", lost,
+             json["first_errors"]["cc_error"]["time_s"].get<double>());
+    EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
+    snprintf(line, sizeof line, "  Transport error             1   700 at %.3f s  a packet marked",
+             json["first_errors"]["transport_error"]["time_s"].get<double>());
+    EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
+    // Before the first PCR a failure has no time.
+    std::vector<Packet> early = packets;
+    early[1][1] |= 0x80;
+    const Json untimed = Json::parse(Run("--json " + Quote(Write("early.ts", Flatten(early)))).out);
+    EXPECT_EQ(untimed["first_errors"]["transport_error"],
+              Json::parse("{\"packet\":1,\"byte_offset\":188,\"time_s\":null}"));
+}
+
+}  // namespace
