@@ -464,7 +464,7 @@ TEST_F(StreamDump, PrintIgnoresTheBitsAbove0x100)
         return CaptureStdout([&] { EXPECT_EQ(TS_Dump(dir.File("in.ts").c_str(), &options), 0); });
     };
     EXPECT_EQ(dump(0x1FF), all);
-    EXPECT_EQ(dump(0x1FF | 0x200 | 0x8000), all);
+    EXPECT_EQ(dump(0x1FF | 0x200 | 0x40000), all);
     const std::string sdt = dump(TS_PRINT_SDT);
     EXPECT_EQ(sdt.rfind(std::string(kSeparator) + "[TS Packet Header] TEI:0 PUSI:1 TP:0 PID:0x0011", 0), 0u) << sdt;
     EXPECT_EQ(Count(sdt, "[SDT]"), Count(sdt, kSeparator));

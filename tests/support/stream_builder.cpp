@@ -594,9 +594,9 @@ constexpr GuideEvent kGuideEvents[3][3] = {
      {0x3002, 21, 0, 30, "ニュース", "全国と地域のニュース", 0x00},
      {0x3003, 21, 30, 60, "科学の番組", "", 0x80}},
 };
-// The broadcast's clock starts at 20:59:59.900 JST and runs with the first program's PCR.
-constexpr int kGuideStartSeconds = 20 * 3600 + 59 * 60 + 59;
-constexpr u64 kGuideStartMilliseconds = 900;
+// The broadcast's clock starts at 20:59:35 JST and runs with the first program's PCR (the
+// sample's passes 21:00:00 about half-way).
+constexpr int kGuideStartSeconds = 20 * 3600 + 59 * 60 + 35;
 
 u64 GuideTime(int seconds_of_day)
 {
@@ -675,8 +675,8 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
     size_t guide_next = 0;
     unsigned guide_slot = 0;
     auto clock_seconds = [&] {
-        const u64 milliseconds = kGuideStartMilliseconds + (pcr_clock.empty() ? 0 : pcr_clock[0] / 27000);
-        return kGuideStartSeconds + int(milliseconds / 1000);
+        // The PCR's base counts 90 kHz.
+        return kGuideStartSeconds + int((pcr_clock.empty() ? 0 : pcr_clock[0]) / 90000);
     };
     auto next_guide_packet = [&] {
         if (guide_next == guide_packets.size()) {

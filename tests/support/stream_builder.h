@@ -212,7 +212,7 @@ struct BroadcastSpec {
     Bytes network_stream_descriptors;  // of this transport stream's entry in the NIT
     // The programme guide and the clock in ARIB coding: in the slots of the filler EIT, the EIT
     // present/following of every program (service_id = program_number) packed back to back, and
-    // a TOT now and then, on a clock that starts at 2019-06-12T20:59:59.9 JST and runs with the
+    // a TOT now and then, on a clock that starts at 2019-06-12T20:59:35 JST and runs with the
     // first program's PCR. The third program's event changes at 21:00:00.
     bool guide = false;
 };
