@@ -108,18 +108,10 @@ protected:
     {
         const std::string path = dir.File("guide.ts");
         EXPECT_TRUE(WriteFile(path, recording.bytes()));
-        std::string text;
-        pidsift::RunSettings settings;
-        settings.printed.text = &text;
-        EXPECT_EQ(pidsift::Dump(path.c_str(), mask, settings), 0);
+        int result = -1;
+        const std::string text = DumpedText(path, mask, &result);
+        EXPECT_EQ(result, 0);
         return text;
-    }
-    static size_t Count(const std::string &text, const std::string &what)
-    {
-        size_t count = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++count;
-        return count;
     }
 
     GuideBroadcast broadcast;
@@ -140,19 +132,19 @@ TEST_F(DumpGuide, WhatEachSelectionPrints)
     const Recording recording = broadcast.Build();
     // Every EIT section, the damaged one included, on 0x0012 and 0x0026: 4 + 1 + 2 + 2.
     const std::string all = Dump(recording, TS_PRINT_EIT);
-    EXPECT_EQ(Count(all, "[EIT]"), 9u);
-    EXPECT_EQ(Count(all, "PID:0x0026"), 1u);
-    EXPECT_EQ(Count(all, "[EIT] TI:0x50"), 1u);
-    EXPECT_EQ(Count(all, "[TDT]") + Count(all, "[TOT]"), 0u);
+    EXPECT_EQ(Occurrences(all, "[EIT]"), 9u);
+    EXPECT_EQ(Occurrences(all, "PID:0x0026"), 1u);
+    EXPECT_EQ(Occurrences(all, "[EIT] TI:0x50"), 1u);
+    EXPECT_EQ(Occurrences(all, "[TDT]") + Occurrences(all, "[TOT]"), 0u);
     // The present/following alone leave the schedule out.
     const std::string pf = Dump(recording, TS_PRINT_EIT_PF);
-    EXPECT_EQ(Count(pf, "[EIT]"), 8u);
-    EXPECT_EQ(Count(pf, "[EIT] TI:0x50"), 0u);
+    EXPECT_EQ(Occurrences(pf, "[EIT]"), 8u);
+    EXPECT_EQ(Occurrences(pf, "[EIT] TI:0x50"), 0u);
     const std::string clock = Dump(recording, TS_PRINT_TDT);
-    EXPECT_EQ(Count(clock, "[TDT]"), 1u);
-    EXPECT_EQ(Count(clock, "[TOT]"), 1u);
+    EXPECT_EQ(Occurrences(clock, "[TDT]"), 1u);
+    EXPECT_EQ(Occurrences(clock, "[TOT]"), 1u);
     EXPECT_NE(clock.find("Time:2019-06-12T21:10:05+09:00"), std::string::npos);
-    EXPECT_EQ(Count(clock, "[EIT]"), 0u);
+    EXPECT_EQ(Occurrences(clock, "[EIT]"), 0u);
 }
 
 TEST_F(DumpGuide, ChangesLeaveTheRepeatsOfEachSectionOut)
@@ -161,7 +153,7 @@ TEST_F(DumpGuide, ChangesLeaveTheRepeatsOfEachSectionOut)
     // The repeats of sections 0 and 1 of version 3 on 0x0012 are left out; the copy on 0x0026 is
     // another PID's first.
     const std::string text = Dump(recording, TS_PRINT_EIT_PF | TS_PRINT_CHANGES);
-    EXPECT_EQ(Count(text, "[EIT]"), 6u);
+    EXPECT_EQ(Occurrences(text, "[EIT]"), 6u);
     EXPECT_NE(text.find("Repeated tables left out: 2\n"), std::string::npos);
 }
 
