@@ -36,22 +36,29 @@ const ServiceEvents *EventGuide::Take(const Section &section, int transport_stre
     // The section number sits in the long-form header, which a CRC_32 that checks vouches for.
     if (section.length < 18 || section.bytes[0] != kEitPresentFollowingActual || !section.crc_ok)
         return nullptr;
+    // The header fields read where the long form puts them: service_id, current_next_indicator,
+    // section_number, transport_stream_id.
+    const u16 service_id = u16((section.bytes[3] << 8) | section.bytes[4]);
     const u8 number = section.bytes[6];
-    if (number > 1)
-        return nullptr;
-    Eit eit;
-    if (DecodeEit(&eit, section.bytes, section.length) != 0 || eit.current_next_indicator == 0)
-        return nullptr;
-    if (transport_stream_id >= 0 && eit.transport_stream_id != transport_stream_id)
+    const int section_stream = (section.bytes[8] << 8) | section.bytes[9];
+    if (number > 1 || (section.bytes[5] & 0x01) == 0 ||
+        (transport_stream_id >= 0 && section_stream != transport_stream_id))
         return nullptr;
     auto found = std::find_if(m_lServices.begin(), m_lServices.end(),
-                              [&](const ServiceEvents &service) { return service.service_id == eit.service_id; });
+                              [&](const ServiceEvents &service) { return service.service_id == service_id; });
     if (found == m_lServices.end()) {
         m_lServices.emplace_back();
         found = m_lServices.end() - 1;
-        found->service_id = eit.service_id;
+        found->service_id = service_id;
     }
     ServiceEvents &service = *found;
+    std::vector<u8> &bytes = service.half_bytes[number];
+    if (bytes.size() == section.length && std::equal(bytes.begin(), bytes.end(), section.bytes))
+        return nullptr;  // a repeat completes nothing new
+    Eit eit;
+    if (DecodeEit(&eit, section.bytes, section.length) != 0)
+        return nullptr;
+    bytes.assign(section.bytes, section.bytes + section.length);
     if (number == 0)
         service.latest_present = FirstEvent(eit);
     service.half[number] = std::move(eit);

@@ -41,8 +41,10 @@ struct ServiceEvents {
     std::optional<EventPair> last;   // the last one
     // The last present event seen, from a section 0 alone as well.
     std::optional<EitEvent> latest_present;
-    // The halves of the pair in progress: sections 0 and 1 as they came.
+    // The halves of the pair in progress: sections 0 and 1 as they came, and their bytes, which
+    // tell a repeat (a broadcast sends the same sections every few seconds) without decoding it.
     std::optional<Eit> half[2];
+    std::vector<u8> half_bytes[2];
 };
 
 // The present/following of every service of the actual transport stream.
