@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iconv.h>
 #include <iterator>
@@ -598,9 +599,14 @@ constexpr GuideEvent kGuideEvents[3][3] = {
 // sample's passes 21:00:00 about half-way).
 constexpr int kGuideStartSeconds = 20 * 3600 + 59 * 60 + 35;
 
-u64 GuideTime(int seconds_of_day)
+// A time of the guide's day, 2019-06-12, in seconds from its midnight; later days past 86400.
+u64 GuideTime(int seconds)
 {
-    return SiTimeField(2019, 6, 12, seconds_of_day / 3600 % 24, seconds_of_day / 60 % 60, seconds_of_day % 60);
+    const time_t midnight = 1560297600;  // 2019-06-12T00:00:00, on the broadcast's clock
+    const time_t at = midnight + seconds;
+    std::tm date = {};
+    gmtime_r(&at, &date);
+    return SiTimeField(date.tm_year + 1900, date.tm_mon + 1, date.tm_mday, date.tm_hour, date.tm_min, date.tm_sec);
 }
 
 Bytes GuideEventLoop(const GuideEvent &event)
