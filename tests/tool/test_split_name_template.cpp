@@ -59,6 +59,15 @@ TEST_F(NameTemplate, TheEventOnAirAtTheStart)
     // The film, not the news that follows it once the clock passes 21:00.
     EXPECT_EQ(Expand("{title}.ts", OnAir(recording, 0x01F8)), "アニメ映画.ts");
     OnAir(recording, 0x0100, -4);
+
+    // Without SDT and NIT names, the ARIB descriptors of the PMTs tell how the title is coded.
+    BroadcastSpec unnamed = SampleBroadcast(1500);
+    unnamed.services.clear();
+    unnamed.network_descriptors.clear();
+    const pidsift::ProgramOnAir untitled = OnAir(Generate(unnamed), 0x01F0);
+    EXPECT_EQ(untitled.family, TS_TEXT_ARIB);
+    EXPECT_FALSE(untitled.has_service);
+    EXPECT_EQ(Expand("{service} {title}.ts", untitled), "夜のニュース.ts");
 }
 
 TEST_F(NameTemplate, WithoutAGuideTheFieldsAreEmpty)

@@ -26,6 +26,8 @@ public:
     OnAirPass(DemuxCore *core, u16 pmt_pid, u16 program_number, ProgramOnAir *out)
         : m_pCore(core), m_u16PMTPID(pmt_pid), m_u16Program(program_number), m_pOut(out)
     {
+        // The PMTs vote on the text family too (ARIB's descriptors), as in the dump and the check.
+        core->KeepPMTs();
         core->KeepServices(out->family);
         core->CollectSections(kEitPid);
         core->lOnPAT.push_back([this](const Pat &pat, const u8 *, bool) { OnPAT(pat); });
