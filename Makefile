@@ -1,7 +1,8 @@
 # Front door: `make demo` runs pidsift on the bundled sample, `make test` runs every test in a
-# normal and a sanitizer build. Both install what they need on a fresh Debian machine.
+# normal and a sanitizer build, and the tests of runs on several threads under ThreadSanitizer. Both install what they need on a fresh Debian machine.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= 2
 SAMPLE     ?= samples/sample.ts
 DEMO_OUT   ?= out
@@ -14,7 +15,7 @@ FUZZ_TARGETS = $(basename $(notdir $(wildcard fuzz/fuzz_*.cpp)))
 # Warnings fail the build in CI (CI=true); elsewhere they are shown.
 WERROR     ?= $(if $(filter true,$(CI)),ON,OFF)
 
-.PHONY: all deps build build-asan demo test test-fast test-long sample bench clean fuzz fuzz-run fuzz-smoke package
+.PHONY: all deps build build-asan demo test test-fast test-threads test-long sample bench clean fuzz fuzz-run fuzz-smoke package
 
 all: build
 
@@ -23,6 +24,9 @@ deps:
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIDSIFT_WERROR=$(WERROR)
+
+$(TSAN_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIDSIFT_THREAD_SANITIZE=ON -DPIDSIFT_WERROR=$(WERROR)
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPIDSIFT_SANITIZE=ON -DPIDSIFT_WERROR=$(WERROR)
@@ -62,9 +66,17 @@ package: deps $(PACKAGE_BUILD)/CMakeCache.txt
 test-fast: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE long
 
-test: build build-asan
+test: build build-asan test-threads
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -LE long
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS) -LE long
+
+# Runs of the library on several threads at once (demuxes, splits, checks), under ThreadSanitizer:
+# only the suites that start threads are built in that tree.
+test-threads: deps $(TSAN_BUILD)/CMakeCache.txt
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target test_demux test_check
+	$(TSAN_BUILD)/test_demux --gtest_filter='*Threads*'
+	$(TSAN_BUILD)/test_check --gtest_filter='*AtOnce*'
+
 
 test-long: build
 	cd $(BUILD) && ctest --output-on-failure -L long

@@ -38,10 +38,9 @@ struct ProgressState;
 void EraseProgressLine();
 
 // The library's messages about failed system calls, as "TOOL: cannot read FILE: reason".
-inline void PrintFailure(int failure, const char *path, int error_number, void *tool)
+inline void PrintFailure(int failure, const char *path, int error_number, const char *name)
 {
     EraseProgressLine();
-    const char *name = static_cast<const char *>(tool);
     if (failure == TS_FAILED_CREATE && error_number == 0) {
         fprintf(stderr, "%s: will not write %s: it is the input file\n", name, DisplayName(path));
         return;
@@ -53,29 +52,18 @@ inline void PrintFailure(int failure, const char *path, int error_number, void *
     fprintf(stderr, "%s: cannot %s %s: %s\n", name, verb, DisplayName(path), strerror(error_number));
 }
 
-// The library's own failure messages, printed after the progress line has been erased.
-inline void PrintLibraryFailure(int failure, const char *path, int, void *)
-{
-    EraseProgressLine();
-    TS_PrintFailure(failure, path);
-}
-
-// Sends the library's failure messages through PrintFailure for the tool named.
-inline void ReportFailuresAs(const char *tool) { TS_SetMessageHook(PrintFailure, const_cast<char *>(tool)); }
-
-// The same for one run: its settings' message.
+// A run's failure messages (its settings' message hook) through PrintFailure for the tool named.
 inline std::function<void(int, const char *, int)> FailureMessagesOf(const char *tool)
 {
-    return [tool](int failure, const char *path, int error_number) {
-        PrintFailure(failure, path, error_number, const_cast<char *>(tool));
-    };
+    return [tool](int failure, const char *path, int error_number) { PrintFailure(failure, path, error_number, tool); };
 }
 
 // The library's own messages for one run, printed after the progress line has been erased.
 inline std::function<void(int, const char *, int)> LibraryFailureMessages()
 {
-    return [](int failure, const char *path, int error_number) {
-        PrintLibraryFailure(failure, path, error_number, nullptr);
+    return [](int failure, const char *path, int) {
+        EraseProgressLine();
+        TS_PrintFailure(failure, path);
     };
 }
 
@@ -145,15 +133,10 @@ inline void ShowProgress(u64 bytes_read, u64 total, void *context)
     g_pShownProgress = state;
 }
 
-// Turns the progress line on when standard error is a terminal that nothing else writes to: for
-// every run of the library, or, with settings, for the runs made with them.
+// Turns the progress line on, for the runs made with settings, when standard error is a terminal
+// that nothing else writes to.
 class Progress {
 public:
-    explicit Progress(bool wanted)
-    {
-        if (wanted && isatty(STDERR_FILENO))
-            TS_SetProgressHook(ShowProgress, &m_state);
-    }
     Progress(bool wanted, pidsift::RunSettings *settings) : m_pSettings(settings)
     {
         if (wanted && isatty(STDERR_FILENO))
@@ -164,10 +147,7 @@ public:
     // Erases the line, before the front end prints its own report.
     void Finish()
     {
-        if (m_pSettings != nullptr)
-            m_pSettings->progress = nullptr;
-        else
-            TS_SetProgressHook(nullptr, nullptr);
+        m_pSettings->progress = nullptr;
         if (m_state.bShown)
             fputs("\r\033[K", stderr);
         m_state.bShown = false;
@@ -178,7 +158,7 @@ public:
 
 private:
     ProgressState m_state;
-    pidsift::RunSettings *m_pSettings = nullptr;
+    pidsift::RunSettings *m_pSettings;
 };
 
 // The value of c as a digit of base 10 or 16 (either case), or -1.

@@ -104,7 +104,7 @@ int CheckOne(const char *argument, const Options &options, check_tool::Abbreviat
     pidsift::RunSettings settings;
     settings.text_family = options.text_family;
     settings.message = [](int failure, const char *failed, int error_number) {
-        front_end::PrintFailure(failure, failed, error_number, const_cast<char *>(kTool));
+        front_end::PrintFailure(failure, failed, error_number, kTool);
     };
     check_tool::Timeline timeline;
     if (options.svg != nullptr)

@@ -66,7 +66,7 @@ const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] [-
                      "  pidsift-dump recording.ts                  the tables and the PID list\n"
                      "  pidsift-dump --pcr --pmt recording.ts      clock references and PMTs\n"
                      "  pidsift-dump --changes recording.ts        the tables each time they change\n"
-                     "  pidsift-dump --mask 0x1FF recording.ts     everything\n"
+                     "  pidsift-dump --mask 0x1FF recording.ts     as --all: not the SDT, NIT or programs\n"
                      "  pidsift-dump --pmt --json recording.ts     each PMT as one line of JSON\n"
                      "  pidsift-dump --programs recording.ts       the programs, their services and events\n"
                      "  pidsift-dump --eit-pf --changes recording.ts  what is on, each time it changes\n"
@@ -194,16 +194,16 @@ int main(int argc, char **argv)
         mask |= TS_PRINT_CHANGES;
     if (json)
         mask |= TS_PRINT_JSON;
-    front_end::ReportFailuresAs("pidsift-dump");
 
     // A dump of a long recording is megabytes of text: hand it to the system in large pieces.
     static char output_buffer[1 << 20];
     if (!isatty(STDOUT_FILENO))
         setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     // The progress line would be torn up by the text when both go to one terminal.
-    front_end::Progress progress(!isatty(STDOUT_FILENO));
     pidsift::RunSettings settings;
     settings.text_family = family;
+    settings.message = front_end::FailureMessagesOf("pidsift-dump");
+    front_end::Progress progress(!isatty(STDOUT_FILENO), &settings);
     const int result = pidsift::Dump(front_end::InputPath(file), mask, settings);
     progress.Finish();
     const bool written = front_end::FinishStandardOutput();

@@ -10,81 +10,83 @@
 
 namespace {
 
-const char kHelp[] =
-    "Usage: pidsift-split programs FILE [-d DIR]\n"
-    "       pidsift-split program FILE PID [-o OUT] [-d DIR]\n"
-    "       pidsift-split program FILE --program N [-o OUT] [-d DIR]\n"
-    "       pidsift-split program FILE PID --name-template TEMPLATE [--force] [-d DIR]\n"
-    "       pidsift-split pmt-list FILE\n"
-    "       pidsift-split pmt FILE [--crc CRC] [-o OUT] [-d DIR]\n"
-    "\n"
-    "Cuts an MPEG-2 transport stream recording into smaller recordings, copying packets as they\n"
-    "are. The new files go next to FILE, or into DIR with -d, and are named after it: BASE below\n"
-    "is FILE without its extension (recording.ts gives recording). FILE '-' reads standard\n"
-    "input; the files are then named stdin_... in the current folder (or DIR). Files of the same\n"
-    "names are replaced.\n"
-    "\n"
-    "Commands:\n"
-    "  programs   One file per program that the PAT (the table of programs) lists, named\n"
-    "             BASE_<program number>_<n>_<k>.ts. Each holds a PAT that lists only its\n"
-    "             program, then the program's PMT, clock (PCR), ECM and stream packets.\n"
-    "             <n> is 0, or 1, 2... when the PAT lists one program number several times;\n"
-    "             <k> is 0, and grows when a program leaves the PAT and later comes back into\n"
-    "             a new file.\n"
-    "  program    One program, chosen by the PID of its PMT (hexadecimal, 0x optional, as\n"
-    "             pidsift lists it) or by its number with --program, into one file that\n"
-    "             players take: a PAT that lists only that program comes first and again at\n"
-    "             each PAT of the input, then the program's packets as pidsift copies them.\n"
-    "             Named BASE_<program number>_0_0.ts unless -o names it.\n"
-    "  pmt-list   For a recording of one program whose PMT (its list of streams) changes, lists\n"
-    "             the segments: each run of one PMT, with its position in the list, the CRC_32\n"
-    "             that tells that PMT apart, its index (0 the first time a PMT occurs, 1 when\n"
-    "             it comes back, ...) and the bytes 'pmt' writes for it.\n"
-    "  pmt        For such a recording, one file per distinct PMT, BASE_<CRC_32>.ts; a PMT\n"
-    "             that comes back continues its file. With --crc, one file only, with every\n"
-    "             part of the recording under that PMT.\n"
-    "\n"
-    "Options:\n"
-    "  -d, --directory DIR  put the files in DIR (programs, program, pmt)\n"
-    "  --program N          program: the program with program number N (decimal)\n"
-    "  --crc CRC            pmt: the PMT to keep, its CRC_32 as pmt-list shows it (0x optional)\n"
-    "  -o, --output OUT     program, and pmt with --crc: write to OUT instead; for program, '-'\n"
-    "                       is standard output\n"
-    "  --name-template TEMPLATE\n"
-    "                       program: name the file after what was on air when the recording\n"
-    "                       started, the present event of the program's first complete\n"
-    "                       EIT present/following. Fields: {service}, {provider}, {program}\n"
-    "                       (its number), {title}, {start} or {start:FORMAT} (strftime; on the\n"
-    "                       broadcast's clock: UTC for DVB, Japan time for ISDB; %Y%m%d-%H%M by\n"
-    "                       default), {genre}; '{{' and '}}' are braces. A field without a\n"
-    "                       value is left empty and the spaces around it tidied; '/' and control\n"
-    "                       characters become '_'. An existing file is not replaced\n"
-    "  --force              program with --name-template: replace an existing file\n"
-    "  --charset auto|dvb|arib\n"
-    "                       program with --name-template: how the names and times of the\n"
-    "                       service and event are coded (auto: as the recording shows)\n"
-    "\n"
-    "  -h, --help     show this help and exit\n"
-    "  -V, --version  show the version and exit\n"
-    "\n"
-    "programs, program and pmt list the files written, with their sizes, on standard output.\n"
-    "pmt-list and pmt take recordings whose PAT lists a single program (with or without the\n"
-    "network PID), such as every file that programs and program write. An interrupted split\n"
-    "(Ctrl-C, SIGTERM, SIGHUP) removes the files it had not finished; those it had finished stay.\n"
-    "\n"
-    "Examples:\n"
-    "  pidsift-split programs recording.ts -d parts\n"
-    "  pidsift-split program recording.ts 0x1F0 -o news.ts\n"
-    "  pidsift-split program recording.ts --program 1025 -o - | player -\n"
-    "  pidsift-split program recording.ts 0x1F0 --name-template '{start:%Y%m%d-%H%M} {service} {title}.ts'\n"
-    "  pidsift-split pmt-list channel.ts\n"
-    "  pidsift-split pmt channel.ts --crc 1A2B3C4D -o main-part.ts\n"
-    "\n"
-    "Exit status: 0 on success; 1 when the input cannot be opened or read, an output cannot be\n"
-    "created or written, nothing was found to write (no PAT lists a program, or the chosen one;\n"
-    "no PMT; the PMT given with --crc never occurs), the file a name template gives exists\n"
-    "(without --force), or the recording has more than one program (pmt-list, pmt); 2 for a\n"
-    "usage error.\n";
+const char kHelp[] = "Usage: pidsift-split programs FILE [-d DIR]\n"
+                     "       pidsift-split program FILE PID [-o OUT] [-d DIR]\n"
+                     "       pidsift-split program FILE --program N [-o OUT] [-d DIR]\n"
+                     "       pidsift-split program FILE PID --name-template TEMPLATE [--force] [-d DIR]\n"
+                     "       pidsift-split pmt-list FILE\n"
+                     "       pidsift-split pmt FILE [--crc CRC] [-o OUT] [-d DIR]\n"
+                     "\n"
+                     "Cuts an MPEG-2 transport stream recording into smaller recordings, copying packets as they\n"
+                     "are; the only packets added are PATs, as each command says. The new files go next to FILE,\n"
+                     "or into DIR with -d, and are named after it: BASE below is FILE without its extension\n"
+                     "(recording.ts gives recording). FILE '-' reads standard input; the files are then named\n"
+                     "stdin_... in the current folder (or DIR). Files of the same names are replaced.\n"
+                     "\n"
+                     "Commands:\n"
+                     "  programs   One file per program that the PAT (the table of programs) lists, named\n"
+                     "             BASE_<program number>_<n>_<k>.ts. Each holds a PAT that lists only its\n"
+                     "             program, then the program's PMT, clock (PCR), ECM and stream packets.\n"
+                     "             <n> is 0, or 1, 2... when the PAT lists one program number several times;\n"
+                     "             <k> is 0, and grows when a program leaves the PAT and later comes back into\n"
+                     "             a new file. A program whose PMT never comes gets no file, and is named on\n"
+                     "             standard error.\n"
+                     "  program    One program, chosen by the PID of its PMT (hexadecimal, 0x optional, as\n"
+                     "             pidsift lists it) or by its number with --program, into one file that\n"
+                     "             players take: a PAT that lists only that program comes first and again at\n"
+                     "             each PAT of the input, then the program's packets as pidsift copies them.\n"
+                     "             Named BASE_<program number>_0_0.ts unless -o names it; not written when the\n"
+                     "             program's PMT never comes.\n"
+                     "  pmt-list   For a recording of one program whose PMT (its list of streams) changes, lists\n"
+                     "             the segments: each run of one PMT, with its position in the list, the CRC_32\n"
+                     "             that tells that PMT apart, its index (0 the first time a PMT occurs, 1 when\n"
+                     "             it comes back, ...) and the bytes 'pmt' writes for it.\n"
+                     "  pmt        For such a recording, one file per distinct PMT, BASE_<CRC_32>.ts; a PMT\n"
+                     "             that comes back continues its file. With --crc, one file only, with every\n"
+                     "             part of the recording under that PMT. Each part starts with the last PAT\n"
+                     "             before it, so that it plays on its own.\n"
+                     "\n"
+                     "Options:\n"
+                     "  -d, --directory DIR  put the files in DIR (programs, program, pmt)\n"
+                     "  --program N          program: the program with program number N (decimal)\n"
+                     "  --crc CRC            pmt: the PMT to keep, its CRC_32 as pmt-list shows it (0x optional)\n"
+                     "  -o, --output OUT     program, and pmt with --crc: write to OUT instead; for program, '-'\n"
+                     "                       is standard output\n"
+                     "  --name-template TEMPLATE\n"
+                     "                       program: name the file after what was on air when the recording\n"
+                     "                       started, the present event of the program's first complete\n"
+                     "                       EIT present/following. Fields: {service}, {provider}, {program}\n"
+                     "                       (its number), {title}, {start} or {start:FORMAT} (strftime; on the\n"
+                     "                       broadcast's clock: UTC for DVB, Japan time for ISDB; %Y%m%d-%H%M by\n"
+                     "                       default), {genre}; '{{' and '}}' are braces. A field without a\n"
+                     "                       value is left empty and the spaces around it tidied; '/' and control\n"
+                     "                       characters become '_'. An existing file is not replaced\n"
+                     "  --force              program with --name-template: replace an existing file\n"
+                     "  --charset auto|dvb|arib\n"
+                     "                       program with --name-template: how the names and times of the\n"
+                     "                       service and event are coded (auto: as the recording shows)\n"
+                     "\n"
+                     "  -h, --help     show this help and exit\n"
+                     "  -V, --version  show the version and exit\n"
+                     "\n"
+                     "programs, program and pmt list the files written, with their sizes, on standard output.\n"
+                     "pmt-list and pmt take recordings whose PAT lists a single program (with or without the\n"
+                     "network PID), such as every file that programs and program write. An interrupted split\n"
+                     "(Ctrl-C, SIGTERM, SIGHUP) removes the files it had not finished; those it had finished stay.\n"
+                     "\n"
+                     "Examples:\n"
+                     "  pidsift-split programs recording.ts -d parts\n"
+                     "  pidsift-split program recording.ts 0x1F0 -o news.ts\n"
+                     "  pidsift-split program recording.ts --program 1025 -o - | player -\n"
+                     "  pidsift-split program recording.ts 0x1F0 --name-template '{start} {service} {title}.ts'\n"
+                     "  pidsift-split pmt-list channel.ts\n"
+                     "  pidsift-split pmt channel.ts --crc 1A2B3C4D -o main-part.ts\n"
+                     "\n"
+                     "Exit status: 0 on success; 1 when the input cannot be opened or read, an output cannot be\n"
+                     "created or written, nothing was found to write (no PAT lists a program, or the chosen one;\n"
+                     "no PMT; the PMT given with --crc never occurs), the file a name template gives exists\n"
+                     "(without --force), or the recording has more than one program (pmt-list, pmt); 2 for a\n"
+                     "usage error.\n";
 
 constexpr char kTool[] = "pidsift-split";
 
@@ -243,25 +245,52 @@ int NoProgram(const char *file)
 
 // ---- Commands ----------------------------------------------------------------------------
 
+// "program 5", "programs 5 and 7", "programs 5, 7 and 9".
+std::string ProgramsText(const std::vector<u16> &programs)
+{
+    std::string text = programs.size() == 1 ? "program " : "programs ";
+    for (size_t i = 0; i < programs.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == programs.size() ? " and " : ", ";
+        text += std::to_string(programs[i]);
+    }
+    return text;
+}
+
 int RunPrograms(const char *file, pidsift::RunSettings *settings)
 {
     OutputWatch watch(settings);
     front_end::Progress progress(true, settings);
-    const int result = pidsift::SplitPrograms(file, *settings);
+    std::vector<u16> without_pmt;
+    const int result = pidsift::SplitPrograms(file, *settings, &without_pmt);
     progress.Finish();
+    // A program whose PMT never came has no file: a PAT alone plays nothing.
+    if (!without_pmt.empty() && result == 0) {
+        const std::string which = ProgramsText(without_pmt);
+        if (watch.Files().empty())
+            return Failure("no file written: no PMT came for " + which + " of " + front_end::DisplayName(file));
+        fprintf(stderr, "%s: no file for %s: no PMT came\n", kTool, which.c_str());
+    }
     if (watch.Files().empty() && result == 0)
         return NoProgram(file);
     return Finish(result, watch.Files());
 }
 
-int ProgramNotListed(const char *file, u16 pid, u16 program_number)
+// The program asked for, in words: by its PMT PID, or by its number.
+std::string ChosenProgram(u16 pid, u16 program_number)
 {
     char chosen[64];
     if (pid != TS_NO_PID)
         snprintf(chosen, sizeof chosen, "a program on PMT PID 0x%04X", pid);
     else
         snprintf(chosen, sizeof chosen, "program %u", unsigned(program_number));
-    return Failure(std::string("no file written: no PAT of ") + front_end::DisplayName(file) + " lists " + chosen);
+    return chosen;
+}
+
+int ProgramNotListed(const char *file, u16 pid, u16 program_number)
+{
+    return Failure(std::string("no file written: no PAT of ") + front_end::DisplayName(file) + " lists " +
+                   ChosenProgram(pid, program_number));
 }
 
 int RunProgram(const char *file, u16 pid, u16 program_number, const char *output, pidsift::RunSettings *settings)
@@ -276,6 +305,9 @@ int RunProgram(const char *file, u16 pid, u16 program_number, const char *output
     progress.Finish();
     if (result == -4)
         return ProgramNotListed(file, pid, program_number);
+    if (result == -7)
+        return Failure(std::string("no file written: no PMT of ") + ChosenProgram(pid, program_number) + " came in " +
+                       front_end::DisplayName(file));
     // The recording itself went to standard output: no report there.
     return to_standard_output ? (result == 0 ? front_end::kExitSuccess : front_end::kExitFailure)
                               : Finish(result, watch.Files());

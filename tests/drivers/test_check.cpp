@@ -192,11 +192,11 @@ TEST(CheckFile, RolesFollowTheLastTables)
         u8 role;
         u16 program;
     } expected[] = {
-        {0x0000, TS_ROLE_PAT, 0},      {0x0001, TS_ROLE_CAT, 0},       {0x0010, TS_ROLE_NIT, 0},
-        {0x0011, TS_ROLE_SI, 0},       {0x0012, TS_ROLE_SI, 0},        {0x01F0, TS_ROLE_PMT, 0x0400},
-        {0x0111, TS_ROLE_VIDEO, 0x0400}, {0x0112, TS_ROLE_AUDIO, 0x0400}, {0x0114, TS_ROLE_DATA, 0x0400},
-        {0x0130, TS_ROLE_ECM, 0x0401}, {0x01FF, TS_ROLE_PCR, 0x0408},  {0x0901, TS_ROLE_EMM, 0},
-        {0x1FFF, TS_ROLE_NULL, 0},     {0x0777, TS_ROLE_UNREFERENCED, 0},
+        {0x0000, TS_ROLE_PAT, 0},        {0x0001, TS_ROLE_CAT, 0},          {0x0010, TS_ROLE_NIT, 0},
+        {0x0011, TS_ROLE_SI, 0},         {0x0012, TS_ROLE_SI, 0},           {0x01F0, TS_ROLE_PMT, 0x0400},
+        {0x0111, TS_ROLE_VIDEO, 0x0400}, {0x0112, TS_ROLE_AUDIO, 0x0400},   {0x0114, TS_ROLE_DATA, 0x0400},
+        {0x0130, TS_ROLE_ECM, 0x0401},   {0x01FF, TS_ROLE_PCR, 0x0408},     {0x0901, TS_ROLE_EMM, 0},
+        {0x1FFF, TS_ROLE_NULL, 0},       {0x0777, TS_ROLE_UNREFERENCED, 0},
     };
     for (const auto &each : expected) {
         SCOPED_TRACE(each.pid);
@@ -212,8 +212,8 @@ TEST(CheckFile, PacketsRemovedOnOnePIDAreEachOneBreak)
 {
     std::vector<Packet> packets = Broadcast(3000).packets;
     // Three video packets of program 1025, far apart, and two in a row elsewhere: four breaks.
-    std::vector<size_t> removed = {NthOf(packets, 0x0121, 100), NthOf(packets, 0x0121, 300), NthOf(packets, 0x0121, 500),
-                                   NthOf(packets, 0x0121, 501)};
+    std::vector<size_t> removed = {NthOf(packets, 0x0121, 100), NthOf(packets, 0x0121, 300),
+                                   NthOf(packets, 0x0121, 500), NthOf(packets, 0x0121, 501)};
     std::sort(removed.rbegin(), removed.rend());
     for (size_t at : removed)
         packets.erase(packets.begin() + long(at));
@@ -290,8 +290,9 @@ TEST(CheckFile, ContinuityCounterRules)
 TEST(CheckFile, TransportErrorsAreCountedOnTheirPIDs)
 {
     std::vector<Packet> packets = Broadcast(3000).packets;
-    const std::vector<size_t> flagged = {NthOf(packets, 0x0112, 10), NthOf(packets, 0x0112, 11), NthOf(packets, 0x0112, 90),
-                                         NthOf(packets, 0x0181, 5), NthOf(packets, 0x0181, 400)};
+    const std::vector<size_t> flagged = {NthOf(packets, 0x0112, 10), NthOf(packets, 0x0112, 11),
+                                         NthOf(packets, 0x0112, 90), NthOf(packets, 0x0181, 5),
+                                         NthOf(packets, 0x0181, 400)};
     for (size_t at : flagged)
         packets[at][1] |= 0x80;
     const auto report = Check(packets);
@@ -385,7 +386,8 @@ TEST(CheckFile, PMTThatStopsRepeatingIsOneError)
             kept.push_back(packets[i]);
     const auto report = Check(kept);
     EXPECT_EQ(report->ltCheck[TS_CHECK_PMT].u64Count, 1u);
-    EXPECT_EQ(report->ltCheck[TS_CHECK_PMT].u64FirstPacket, FirstPastLimit(kept, 0x0111, last_pmt, TS_CHECK_TABLE_INTERVAL));
+    EXPECT_EQ(report->ltCheck[TS_CHECK_PMT].u64FirstPacket,
+              FirstPastLimit(kept, 0x0111, last_pmt, TS_CHECK_TABLE_INTERVAL));
     EXPECT_EQ(report->ltCheck[TS_CHECK_PAT].u64Count, 0u);
     // The program's streams still come: no PID error.
     EXPECT_EQ(report->ltCheck[TS_CHECK_PID].u64Count, 0u);
@@ -462,7 +464,8 @@ TEST(CheckFile, StreamListedButAbsentIsAPIDError)
     // Found at a look at the silences, at most half a second after it passed 5 s.
     const size_t first_pmt = NthOf(packets, 0x01F0, 0);
     const size_t earliest = FirstPastLimit(packets, 0x0111, first_pmt, TS_CHECK_PID_INTERVAL);
-    const size_t latest = FirstPastLimit(packets, 0x0111, first_pmt, TS_CHECK_PID_INTERVAL + 27000000 / 2 + 27000000 / 8);
+    const size_t latest =
+        FirstPastLimit(packets, 0x0111, first_pmt, TS_CHECK_PID_INTERVAL + 27000000 / 2 + 27000000 / 8);
     EXPECT_GE(report->ltCheck[TS_CHECK_PID].u64FirstPacket, earliest);
     EXPECT_LE(report->ltCheck[TS_CHECK_PID].u64FirstPacket, latest);
     // Listed with no packet, with the role its PMT gives it.
@@ -476,7 +479,8 @@ TEST(CheckFile, StreamListedButAbsentIsAPIDError)
     // A stream that stops for good after a third of the recording: one error too.
     std::vector<Packet> silent = Broadcast(3000).packets;
     const size_t stop = silent.size() / 3;
-    silent.erase(std::remove_if(silent.begin() + long(stop), silent.end(), [](const Packet &p) { return PacketPID(p) == 0x0182; }),
+    silent.erase(std::remove_if(silent.begin() + long(stop), silent.end(),
+                                [](const Packet &p) { return PacketPID(p) == 0x0182; }),
                  silent.end());
     EXPECT_EQ(Check(silent)->ltCheck[TS_CHECK_PID].u64Count, 1u);
 }
@@ -521,7 +525,7 @@ TEST(CheckFile, EveryProgramAndStreamOfALargeMultiplex)
         EXPECT_EQ(program.pmt_pid, 0x1000 + n);
         EXPECT_TRUE(program.has_pmt);
         ASSERT_TRUE(program.has_service);
-        char name[8];
+        char name[16];
         snprintf(name, sizeof name, "Ch %02u", unsigned(n));
         EXPECT_EQ(program.service.name, name);
         EXPECT_EQ(program.service.provider_name, "Net");
@@ -684,7 +688,8 @@ TEST(CheckFile, UnitSizesAndNoiseAtTheEnds)
         EXPECT_EQ(lost->u64SyncLosses, 1u);
         EXPECT_EQ(lost->u64Packets, 1200u);
     }
-    // Leading noise is skipped without a loss; a cut last packet is neither.
+    // Leading noise is skipped without a loss; a cut last packet is neither, but bytes of a
+    // packet that the end cut short.
     Bytes bytes(77, 0x00);
     Append(&bytes, packets);
     bytes.resize(bytes.size() - 100);
@@ -692,6 +697,30 @@ TEST(CheckFile, UnitSizesAndNoiseAtTheEnds)
     EXPECT_EQ(report->u64SkippedBytes, 77u);
     EXPECT_EQ(report->u64SyncLosses, 0u);
     EXPECT_EQ(report->u64Packets, 1199u);
+    for (u32 spacing : {188u, 192u, 204u}) {
+        SCOPED_TRACE(spacing);
+        const Bytes units = Units(packets, spacing);
+        pidsift::CheckReport full;
+        // The last unit cut 34 bytes into its packet: its prefix (192) and those 34 bytes.
+        const u32 prefix = spacing == 192 ? 4 : 0;
+        TempDir dir;
+        const std::string path = dir.File("cut.ts");
+        ASSERT_TRUE(WriteFile(path, Bytes(units.begin(), units.end() - spacing + prefix + 34)));
+        ASSERT_EQ(pidsift::Check(path.c_str(), pidsift::RunSettings{}, &full), 0);
+        EXPECT_EQ(full.packets, 1199u);
+        EXPECT_EQ(full.trailing_bytes, prefix + 34);
+        EXPECT_EQ(full.skipped_bytes, 0u);
+        EXPECT_TRUE(full.HasErrors());
+        // Whole units, and stray bytes after them shorter than a unit: skipped, no error.
+        Bytes padded = units;
+        padded.insert(padded.end(), 100, 0x00);
+        ASSERT_TRUE(WriteFile(path, padded));
+        ASSERT_EQ(pidsift::Check(path.c_str(), pidsift::RunSettings{}, &full), 0);
+        EXPECT_EQ(full.packets, 1200u);
+        EXPECT_EQ(full.trailing_bytes, 0u);
+        EXPECT_EQ(full.skipped_bytes, 100u);
+        EXPECT_FALSE(full.HasErrors());
+    }
     // Noise after the last packet loses the spacing and is skipped whole.
     Bytes tail = Flatten(packets);
     tail.insert(tail.end(), 500, 0x11);
@@ -713,7 +742,8 @@ std::vector<Packet> PackedSections(PacketBuilder *builder, u16 pid, const std::v
     }
     std::vector<Packet> packets;
     for (size_t at = 0; at < data.size();) {
-        const auto start = std::find_if(starts.begin(), starts.end(), [&](size_t s) { return s >= at && s < at + 183; });
+        const auto start =
+            std::find_if(starts.begin(), starts.end(), [&](size_t s) { return s >= at && s < at + 183; });
         const bool unit_start = start != starts.end();
         EXPECT_TRUE(unit_start || std::none_of(starts.begin(), starts.end(), [&](size_t s) { return s == at + 183; }));
         Packet packet;
@@ -736,7 +766,8 @@ std::vector<Packet> PackedSections(PacketBuilder *builder, u16 pid, const std::v
 TEST(CheckFile, EverySectionOfPackedSIIsChecked)
 {
     // Three SDT sections back to back over two packets; the second crosses the packet border.
-    const std::vector<Bytes> sections = {LongSection(0x42, 1, 0, Bytes(60, 0x11)), LongSection(0x42, 2, 0, Bytes(120, 0x22)),
+    const std::vector<Bytes> sections = {LongSection(0x42, 1, 0, Bytes(60, 0x11)),
+                                         LongSection(0x42, 2, 0, Bytes(120, 0x22)),
                                          LongSection(0x46, 3, 0, Bytes(40, 0x33))};
     for (size_t damaged = 0; damaged <= sections.size(); ++damaged) {
         SCOPED_TRACE(damaged);
@@ -845,7 +876,7 @@ int CheckWithEvents(const std::string &path, const std::function<void(const pids
 TEST(CheckFile, EventsMatchTheCounts)
 {
     struct Seen {
-        u64 breaks = 0, damaged = 0, scrambled = 0, clear = 0;
+        u64 breaks = 0, damaged = 0, scrambled = 0, clear = 0, sync_losses = 0;
         std::vector<u16> break_pids;
         std::vector<u64> second_times;
         std::vector<std::pair<u16, u64>> programs;  // summed per program
@@ -864,6 +895,9 @@ TEST(CheckFile, EventsMatchTheCounts)
             break;
         case pidsift::CheckEventKind::Clear:
             ++seen.clear;
+            break;
+        case pidsift::CheckEventKind::SyncLoss:
+            ++seen.sync_losses;
             break;
         case pidsift::CheckEventKind::Second:
             seen.second_times.push_back(event.time);
@@ -897,6 +931,7 @@ TEST(CheckFile, EventsMatchTheCounts)
     EXPECT_EQ(seen.damaged, 2u);
     EXPECT_EQ(seen.scrambled, 1u);
     EXPECT_EQ(seen.clear, 1u);
+    EXPECT_EQ(seen.sync_losses, 0u);
     // One event a second of the clock, and one at the end.
     ASSERT_GE(seen.second_times.size(), 2u);
     EXPECT_EQ(seen.second_times.size(), size_t(report.duration / 27000000) + 1);
@@ -911,7 +946,8 @@ TEST(CheckFile, EventsMatchTheCounts)
         u64 expected = 0;
         for (size_t i = 0; i < last_tick; ++i)
             expected += recording.owners[i] == program;
-        auto found = std::find_if(seen.programs.begin(), seen.programs.end(), [&](const auto &p) { return p.first == program; });
+        auto found =
+            std::find_if(seen.programs.begin(), seen.programs.end(), [&](const auto &p) { return p.first == program; });
         ASSERT_NE(found, seen.programs.end());
         EXPECT_EQ(found->second, expected);
     }

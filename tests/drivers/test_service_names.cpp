@@ -7,6 +7,7 @@
 #include <string>
 
 #include <nlohmann/json.hpp>
+#include <pidsift/check.h>
 
 #include "capture.h"
 #include "drivers/text_family.h"
@@ -121,8 +122,6 @@ Bytes Damaged(Bytes section, size_t at)
 
 class ServiceNames : public ::testing::Test {
 protected:
-    void TearDown() override { TS_SetTextFamily(TS_TEXT_AUTO); }
-
     std::string Write(const Bytes &bytes)
     {
         const std::string path = dir.File("rec" + std::to_string(++m_files) + ".ts");
@@ -133,6 +132,14 @@ protected:
     {
         auto report = std::make_unique<TS_CheckReport>();
         EXPECT_EQ(TS_CheckFile(report.get(), Write(bytes).c_str()), 0);
+        return report;
+    }
+    pidsift::CheckReport CheckInFamily(const Bytes &bytes, int family)
+    {
+        pidsift::RunSettings settings;
+        settings.text_family = family;
+        pidsift::CheckReport report;
+        EXPECT_EQ(pidsift::Check(Write(bytes).c_str(), settings, &report), 0);
         return report;
     }
     std::string Dump(const Bytes &bytes, int mask)
@@ -209,16 +216,14 @@ TEST_F(ServiceNames, DvbMultiplexIsReadAsDvbUnlessAribIsChosen)
                   "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"Başka Kanal\" PresentEvent:-\n");
 
     // Chosen, ARIB reads the same bytes otherwise; DVB chosen for the ISDB sample, likewise.
-    ASSERT_EQ(TS_SetTextFamily(TS_TEXT_ARIB), 0);
-    const auto arib = Check(bytes);
-    EXPECT_EQ(arib->s32TextFamily, TS_TEXT_ARIB);
-    EXPECT_NE(ServiceName(*arib, 0), "BBC NEWS");
-    ASSERT_EQ(TS_SetTextFamily(TS_TEXT_DVB), 0);
-    const auto dvb = Check(Generate(SampleBroadcast(1200)).bytes());
-    EXPECT_EQ(dvb->s32TextFamily, TS_TEXT_DVB);
-    EXPECT_EQ(ServiceName(*dvb, 0), "8+K\\%F%l%S#1");  // the kanji pairs' bytes as ASCII
-    EXPECT_EQ(TS_SetTextFamily(2), -2);
-    EXPECT_EQ(TS_SetTextFamily(-5), -2);
+    const pidsift::CheckReport arib = CheckInFamily(bytes, TS_TEXT_ARIB);
+    EXPECT_EQ(arib.text_family, TS_TEXT_ARIB);
+    ASSERT_FALSE(arib.services.empty());
+    EXPECT_NE(arib.services[0].name, "BBC NEWS");
+    const pidsift::CheckReport dvb = CheckInFamily(Generate(SampleBroadcast(1200)).bytes(), TS_TEXT_DVB);
+    EXPECT_EQ(dvb.text_family, TS_TEXT_DVB);
+    ASSERT_FALSE(dvb.services.empty());
+    EXPECT_EQ(dvb.services[0].name, "8+K\\%F%l%S#1");  // the kanji pairs' bytes as ASCII
 }
 
 // What makes a recording ARIB's, one signal at a time, in a DVB-like multiplex whose names are

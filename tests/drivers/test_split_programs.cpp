@@ -183,7 +183,8 @@ TEST_F(ProgramSplit, ProgramThatLeavesForThreePATsReturnsInANewFile)
     recording.Add(builder.Section(0x200, pmt2), 2);
     recording.Add(builder.Payload(0x201, 2), 2);
     ASSERT_EQ(TS_ProgramSplitFile(Write(recording).c_str()), 0);
-    EXPECT_EQ(Outputs(), (std::set<std::string>{"in_1_0_0.ts", "in_2_0_0.ts", "in_2_0_3.ts"}));
+    // Program 1, whose PMT never comes, gets no file.
+    EXPECT_EQ(Outputs(), (std::set<std::string>{"in_2_0_0.ts", "in_2_0_3.ts"}));
     const std::vector<Packet> first = Output("in_2_0_0.ts");
     const std::vector<Packet> second = Output("in_2_0_3.ts");
     ASSERT_EQ(first.size(), 3u);
@@ -192,8 +193,7 @@ TEST_F(ProgramSplit, ProgramThatLeavesForThreePATsReturnsInANewFile)
     EXPECT_EQ(first[2], recording.packets[2]);
     EXPECT_EQ(second[0], ReducedPAT(recording.packets[9], 1, 0, 0x10, {2, 0x200}));
     EXPECT_EQ(second[2], recording.packets[11]);
-    // Program 1 stays in one file: a reduced PAT for each of the five PATs.
-    EXPECT_EQ(Output("in_1_0_0.ts").size(), 5u);
+    EXPECT_EQ(g_tPNSplitData.ltSplit[0].u16ProgramNumber, 1);
     EXPECT_EQ(g_tPNSplitData.ltSplit[1].u16FileNo, 3);
 }
 
@@ -360,8 +360,10 @@ TEST_F(ProgramSplit, PATChangesAndCapacity)
     EXPECT_EQ(g_tPNSplitData.u16Count, 16);
     EXPECT_EQ(g_tPNSplitData.ltSplit[15].u16ProgramNumber, 113);
     EXPECT_EQ(g_tPNSplitData.ltSplit[15].u16PMTPID, 0x30D);
+    // Program 2's PMT never comes: it gets no file.
     const std::set<std::string> outputs = Outputs();
-    EXPECT_EQ(outputs.size(), 18u);
+    EXPECT_EQ(outputs.size(), 17u);
+    EXPECT_EQ(outputs.count("in_2_0_0.ts"), 0u);
     EXPECT_EQ(outputs.count("in_113_0_0.ts"), 1u);
     EXPECT_EQ(outputs.count("in_115_0_0.ts"), 1u);
     const std::vector<Packet> one = Output("in_1_0_0.ts");
@@ -385,14 +387,19 @@ TEST_F(ProgramSplit, FileCounterNeverComesBackToAnEarlierName)
     // the counter 65536, not 0, whose file would be replaced.
     PacketBuilder builder;
     Recording recording;
+    const Bytes pmt1 = PMTSection(1, 0, 0x101, {}, {{0x02, 0x101, {}}});
+    const Bytes pmt2 = PMTSection(2, 0, 0x201, {}, {{0x02, 0x201, {}}});
     recording.Add(builder.Section(0, PATSection(1, 0, {{1, 0x100}, {2, 0x200}})));
+    recording.Add(builder.Section(0x100, pmt1));
+    recording.Add(builder.Section(0x200, pmt2));
     const Bytes one = PATSection(1, 1, {{1, 0x100}});
     for (u32 i = 0; i < 65536; ++i)
         recording.Add(builder.Section(0, one));
     recording.Add(builder.Section(0, PATSection(1, 0, {{1, 0x100}, {2, 0x200}})));
+    recording.Add(builder.Section(0x200, pmt2));
     ASSERT_EQ(TS_ProgramSplitFile(Write(recording).c_str()), 0);
     EXPECT_EQ(Outputs(), (std::set<std::string>{"in_1_0_0.ts", "in_2_0_0.ts", "in_2_0_65536.ts"}));
-    EXPECT_EQ(Output("in_2_0_0.ts").size(), 1u);
+    EXPECT_EQ(Output("in_2_0_0.ts").size(), 2u);
     EXPECT_EQ(g_tPNSplitData.ltSplit[1].u16FileNo, 0xFFFF);
 }
 
@@ -401,10 +408,11 @@ TEST_F(ProgramSplit, ExistingLongerFileIsReplaced)
     PacketBuilder builder;
     Recording recording;
     recording.Add(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {1, 0x100}})));
+    recording.Add(builder.Section(0x100, PMTSection(1, 0, 0x101, {}, {{0x02, 0x101, {}}})));
     const std::string input = Write(recording);
     ASSERT_TRUE(WriteFile(dir.File("in_1_0_0.ts"), Bytes(100000, 0xAB)));
     ASSERT_EQ(TS_ProgramSplitFile(input.c_str()), 0);
-    EXPECT_EQ(ReadBytes(dir.File("in_1_0_0.ts")).size(), 188u);
+    EXPECT_EQ(ReadBytes(dir.File("in_1_0_0.ts")).size(), 2u * 188);
 }
 
 TEST_F(ProgramSplit, FailuresCloseEverything)
@@ -413,6 +421,7 @@ TEST_F(ProgramSplit, FailuresCloseEverything)
     Recording recording;
     recording.Add(builder.Section(0, PATSection(1, 0, {{0, 0x10}, {1, 0x100}, {2, 0x200}})));
     recording.Add(builder.Section(0x100, PMTSection(1, 0, 0x101, {}, {{0x02, 0x101, {}}})));
+    recording.Add(builder.Section(0x200, PMTSection(2, 0, 0x201, {}, {{0x02, 0x201, {}}})));
     for (int i = 0; i < 50; ++i)
         recording.Add(builder.Payload(0x101, u8(i)));
     const std::string input = Write(recording);
@@ -440,7 +449,7 @@ TEST_F(ProgramSplit, FailuresCloseEverything)
     EXPECT_EQ(CaptureStderr([&] { result = TS_ProgramSplitFile(input.c_str()); }),
               "Error: Failed open " + dir.File("in_2_0_0.ts") + ".\n");
     EXPECT_EQ(result, -3);
-    EXPECT_EQ(ReadBytes(dir.File("in_1_0_0.ts")).size(), 188u);
+    EXPECT_EQ(ReadBytes(dir.File("in_1_0_0.ts")).size(), 2u * 188);
     rmdir(dir.File("in_2_0_0.ts").c_str());
 
     // A full device: the write error is reported and the run ends.

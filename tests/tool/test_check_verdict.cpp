@@ -3,7 +3,10 @@
 // scrambled programs, and where each check failed; each with its exact text and JSON.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -308,6 +311,133 @@ TEST_F(CheckVerdict, WhereItFailedInPacketsBytesAndTime)
     const Json untimed = Json::parse(Run("--json " + Quote(Write("early.ts", Flatten(early)))).out);
     EXPECT_EQ(untimed["first_errors"]["transport_error"],
               Json::parse("{\"packet\":1,\"byte_offset\":188,\"time_s\":null,\"broadcast_time\":null}"));
+}
+
+// What xmllint finds for an XPath expression in the picture (a count, a string).
+std::string XPath(const std::string &svg, const std::string &expression)
+{
+    const CommandResult result = RunCommand("/usr/bin/xmllint --xpath " + Quote(expression) + " " + Quote(svg));
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::string value = result.out;
+    if (!value.empty() && value.back() == '\n')
+        value.pop_back();
+    return value;
+}
+
+std::string Element(const std::string &name, const std::string &klass)
+{
+    return "//*[local-name()='" + name + "'][@class='" + klass + "']";
+}
+
+// A multiplex of 17 programs of which the recorder kept 4: the picture has a band for each of the
+// 4, named by its service, and one line for the 13 absent ones. A video PID scrambled at the end
+// of its life stops before the recording ends; sync is lost once.
+TEST_F(CheckVerdict, APictureOfASeventeenProgramMultiplex)
+{
+    if (access("/usr/bin/xmllint", X_OK) != 0)
+        GTEST_SKIP() << "xmllint (libxml2-utils) is needed to parse the SVG";
+    const Recording all = Generate(LargeBroadcast(17, 8000));
+    std::vector<Packet> packets;
+    for (size_t i = 0; i < all.packets.size(); ++i)
+        if (all.owners[i] == 0 || all.owners[i] <= 0x0104)
+            packets.push_back(all.packets[i]);
+    // Program 0x0102's video (0x0208) is scrambled over its last 100 packets before 60% of the
+    // recording, and stops there.
+    const size_t stop = packets.size() * 6 / 10;
+    std::vector<size_t> video;
+    for (size_t i = 0; i < stop; ++i)
+        if (PacketPID(packets[i]) == 0x0208)
+            video.push_back(i);
+    for (size_t n = video.size() - 100; n < video.size(); ++n)
+        packets[video[n]][3] |= 0x80;
+    std::vector<Packet> kept;
+    for (size_t i = 0; i < packets.size(); ++i)
+        if (i < stop || PacketPID(packets[i]) != 0x0208)
+            kept.push_back(packets[i]);
+    Bytes bytes = Flatten(kept);
+    bytes.insert(bytes.begin() + 188 * 1000 + 17, 50, 0x00);  // inside a packet: sync lost
+    const std::string input = Write("seventeen.ts", bytes);
+    const std::string svg = dir.File("seventeen.svg");
+    const CommandResult result = Run("--svg " + Quote(svg) + " " + Quote(input));
+    EXPECT_EQ(result.status, 1);
+
+    EXPECT_EQ(XPath(svg, "count(" + Element("g", "program") + ")"), "4");
+    EXPECT_EQ(XPath(svg, "count(//*[local-name()='g'][@class='pid'])"), "12");  // PMT, video, audio each
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_EQ(XPath(svg, "string(//*[local-name()='g'][@data-program='" + std::to_string(0x100 + n) +
+                                 "']/*[local-name()='text'][1])"),
+                  "Ch 0" + std::to_string(n));
+    EXPECT_EQ(XPath(svg, "string(" + Element("text", "absent") + ")"),
+              "13 programs listed by the PAT but absent from the recording (no PMT came): 261, 262, 263, 264, 265, "
+              "266, 267, 268, 269, 270, 271, 272, 273");
+    // Each band says its scale.
+    EXPECT_EQ(XPath(svg, "count(" + Element("text", "scale") + ")"), "4");
+    // A picture of 4 bands, not 17.
+    const int height = std::stoi(XPath(svg, "string(/*[local-name()='svg']/@height)"));
+    EXPECT_LT(height, 800);
+    EXPECT_EQ(XPath(svg, "count(" + Element("line", "sync-loss") + ")"), "1");
+    // The scrambled stretch ends where the PID stopped, about 60% across the plot (190 to 1180).
+    EXPECT_EQ(XPath(svg, "count(" + Element("rect", "scrambled") + ")"), "1");
+    const double x = std::stod(XPath(svg, "string(" + Element("rect", "scrambled") + "/@x)"));
+    const double width = std::stod(XPath(svg, "string(" + Element("rect", "scrambled") + "/@width)"));
+    EXPECT_GE(width, 2.0);
+    EXPECT_NEAR(x + width, 190 + 990 * 0.6, 30);
+}
+
+// The README's recording: a recorder kept one service of a three-program multiplex, scrambled,
+// without its ECM; the PAT still lists the other two.
+Bytes KeptOneScrambledService()
+{
+    BroadcastSpec mux = ThreePrograms(1200);
+    mux.programs[0].ecm_pid = 0x0130;
+    mux.programs[1].ecm_pid = 0;
+    for (u16 program : {0x008D, 0x008E, 0x008F})
+        mux.services.push_back(
+            {program, ServiceDescriptor(0x01, Text("Net"), Text("Channel " + std::to_string(program)))});
+    const Recording all = Generate(mux);
+    std::vector<Packet> kept;
+    for (size_t i = 0; i < all.packets.size(); ++i) {
+        Packet packet = all.packets[i];
+        const u16 pid = PacketPID(packet);
+        if (all.owners[i] == 0x008E || all.owners[i] == 0x008F || pid == 0x0130)
+            continue;
+        if (pid == 0x0111 || pid == 0x0112)
+            packet[3] |= 0x80;
+        kept.push_back(packet);
+    }
+    return Flatten(kept);
+}
+
+// README.md shows the check of that recording as the tool prints it.
+TEST_F(CheckVerdict, ReadmeShowsAnAbsentAndAScrambledProgram)
+{
+    std::string readme;
+    ASSERT_TRUE(ReadFile(std::string(PIDSIFT_SOURCE_DIR) + "/README.md", &readme));
+    const std::string prompt = "$ pidsift-check recorded.ts\n";
+    const size_t start = readme.find(prompt);
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = readme.find("```", start);
+    ASSERT_NE(end, std::string::npos);
+    Write("recorded.ts", KeptOneScrambledService());
+    const CommandResult result =
+        RunCommand("cd " + Quote(dir.path()) + " && " + Quote(ToolBinary("pidsift-check")) + " recorded.ts");
+    EXPECT_EQ(result.status, 0);
+    // Each run of lines shown between the elisions stands in the report, in that order.
+    size_t at = 0;
+    std::string shown;
+    std::istringstream lines(readme.substr(start + prompt.size(), end - start - prompt.size()));
+    std::vector<std::string> runs(1);
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "  ...")
+            runs.emplace_back();
+        else
+            runs.back() += line + "\n";
+    }
+    for (const std::string &run : runs) {
+        const size_t found = result.out.find(run, at);
+        EXPECT_NE(found, std::string::npos) << run << "\n" << result.out;
+        at = found == std::string::npos ? at : found + run.size();
+    }
 }
 
 }  // namespace

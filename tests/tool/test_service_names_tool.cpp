@@ -17,7 +17,6 @@ using Json = nlohmann::json;
 
 class NameOptions : public ::testing::Test {
 protected:
-    void TearDown() override { TS_SetTextFamily(TS_TEXT_AUTO); }
     std::string Write(const std::string &name, const Bytes &bytes)
     {
         const std::string path = dir.File(name);

@@ -77,7 +77,7 @@ struct Timeline {
 
     void Add(const pidsift::CheckEvent &event);
 
-    std::vector<Mark> continuity, transport;
+    std::vector<Mark> continuity, transport, sync_losses;
     u64 continuity_total = 0, transport_total = 0;
     std::vector<Stretch> scrambled;
     std::map<u16, size_t> open;  // PID -> its stretch in progress

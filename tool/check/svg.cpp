@@ -1,6 +1,8 @@
 // pidsift-check's picture: the recording over time as SVG, from the check's events. Each
-// program of the last PAT is a band with its bitrate per second and a row for each of its PIDs;
-// continuity breaks, transport errors and scrambled stretches are marks on their PIDs' rows.
+// program of the last PAT whose PMT came is a band, named by its service, with its bitrate per
+// second on its own scale and a row for each of its PIDs; the programs absent from the recording
+// share one line. Continuity breaks, transport errors and scrambled stretches are marks on their
+// PIDs' rows, sync losses on the time axis.
 #include <algorithm>
 #include <set>
 
@@ -35,6 +37,10 @@ void Timeline::Add(const pidsift::CheckEvent &event)
         }
         break;
     }
+    case pidsift::CheckEventKind::SyncLoss:
+        if (sync_losses.size() < kMaxMarks)
+            sync_losses.push_back(mark);
+        break;
     case pidsift::CheckEventKind::Second: {
         Second second = {event.time, {}};
         for (const pidsift::CheckProgramPackets &program : event.programs)
@@ -113,7 +119,9 @@ public:
                       "font-family=\"sans-serif\" font-size=\"12\">\n",
                       kWidth, int(m_height), kWidth, int(m_height));
         svg += "<style>\n"
-               "  .cc-error { stroke: #d62728; stroke-width: 1.5; }\n"
+               "  .cc-error { stroke: #d62728; stroke-width: 2; }\n"
+               "  .sync-loss { stroke: #ff7f0e; stroke-width: 3; }\n"
+               "  .scale { fill: #3182bd; font-size: 10px; }\n"
                "  .transport-error { fill: #7b2cbf; }\n"
                "  .scrambled { fill: #8c8c8c; fill-opacity: 0.55; }\n"
                "  .bitrate { fill: #9ecae1; stroke: #3182bd; stroke-width: 1; }\n"
@@ -129,6 +137,7 @@ public:
         svg += Axis();
         for (const Band &band : m_bands)
             svg += DrawBand(band);
+        svg += AbsentPrograms();
         if (!m_others.empty()) {
             svg += Format("<g class=\"other-pids\">\n<text x=\"10\" y=\"%.1f\" class=\"label\" font-weight=\"bold\">"
                           "PIDs of no program</text>\n",
@@ -152,9 +161,12 @@ private:
 
     struct Band {
         u16 program;
+        std::string name;  // of its service, empty when the SDT gives none
         double top;
         std::vector<Row> rows;
     };
+    // Marks narrower than this are widened: a break or a stretch of one packet must show.
+    static constexpr double kMinMarkWidth = 2;
 
     double X(u64 time, u64 packet) const
     {
@@ -178,7 +190,12 @@ private:
         std::set<u16> placed;
         double y = 110;
         for (const pidsift::CheckProgram &program : m_report.programs) {
-            Band band = {program.program_number, y, {}};
+            if (!program.has_pmt) {
+                m_absent.push_back(program.program_number);
+                continue;
+            }
+            const bool named = program.has_service && program.service.has_service_descriptor;
+            Band band = {program.program_number, named ? program.service.name : "", y, {}};
             y += kBandHeight + 6;
             auto add = [&](u16 pid, const std::string &what) {
                 if (pid >= 0x1FFF)
@@ -191,15 +208,17 @@ private:
                 y += kRowHeight + 2;
             };
             add(program.pmt_pid, "PMT");
-            if (program.has_pmt) {
-                for (const pidsift::CheckStream &stream : program.streams)
-                    add(stream.pid, pidsift::RoleName(m_report.Pid(stream.pid)));
-                add(program.pcr_pid, "PCR");
-                if (program.ecm_pid != TS_NO_PID)
-                    add(program.ecm_pid, "ECM");
-            }
+            for (const pidsift::CheckStream &stream : program.streams)
+                add(stream.pid, pidsift::RoleName(m_report.Pid(stream.pid)));
+            add(program.pcr_pid, "PCR");
+            if (program.ecm_pid != TS_NO_PID)
+                add(program.ecm_pid, "ECM");
             m_bands.push_back(std::move(band));
             y += 14;
+        }
+        if (!m_absent.empty()) {
+            m_absentTop = y + 4;
+            y += 24;
         }
         std::set<u16> marked;
         for (const auto &mark : m_timeline.continuity)
@@ -251,7 +270,7 @@ private:
             if (row == nullptr)
                 continue;
             const double x1 = X(stretch.start_time, stretch.start_packet);
-            const double x2 = std::max(X(stretch.end_time, stretch.end_packet), x1 + 1);
+            const double x2 = std::max(X(stretch.end_time, stretch.end_packet), x1 + kMinMarkWidth);
             m_marks[row] += Format("<rect class=\"scrambled\" data-pid=\"%u\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" "
                                    "height=\"%.1f\"/>\n",
                                    unsigned(stretch.pid), x1, row->top, x2 - x1, kRowHeight);
@@ -278,15 +297,17 @@ private:
 
     std::string Legend() const
     {
-        std::string svg = "<g class=\"legend\" transform=\"translate(620,14)\">\n";
+        std::string svg = "<g class=\"legend\" transform=\"translate(560,14)\">\n";
         svg += "<rect x=\"0\" y=\"0\" width=\"18\" height=\"10\" fill=\"#9ecae1\" stroke=\"#3182bd\"/>"
                "<text x=\"24\" y=\"10\">bitrate per second</text>\n";
-        svg += "<line x1=\"150\" y1=\"0\" x2=\"150\" y2=\"12\" stroke=\"#d62728\" stroke-width=\"1.5\"/>"
+        svg += "<line x1=\"150\" y1=\"0\" x2=\"150\" y2=\"12\" stroke=\"#d62728\" stroke-width=\"2\"/>"
                "<text x=\"158\" y=\"10\">continuity break (drop)</text>\n";
         svg += "<path d=\"M 310 0 l 4 10 l -8 0 z\" fill=\"#7b2cbf\"/>"
                "<text x=\"320\" y=\"10\">transport error</text>\n";
         svg += "<rect x=\"430\" y=\"1\" width=\"18\" height=\"10\" fill=\"#8c8c8c\" fill-opacity=\"0.55\"/>"
                "<text x=\"454\" y=\"10\">scrambled</text>\n";
+        svg += "<line x1=\"540\" y1=\"-1\" x2=\"540\" y2=\"13\" stroke=\"#ff7f0e\" stroke-width=\"3\"/>"
+               "<text x=\"548\" y=\"10\">sync lost</text>\n";
         svg += "</g>\n";
         return svg;
     }
@@ -314,8 +335,26 @@ private:
         }
         svg += Format("<text x=\"10\" y=\"%.1f\" class=\"note\">%s</text>\n", top + 4,
                       m_timed ? "time from the PCR" : "packet number");
+        for (const Timeline::Mark &loss : m_timeline.sync_losses) {
+            const double x = X(loss.time, loss.packet);
+            svg += Format("<line class=\"sync-loss\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>\n", x, top - 12,
+                          x, top + 12);
+        }
         svg += "</g>\n";
         return svg;
+    }
+
+    // The programs of the PAT whose PMT never came, in one line.
+    std::string AbsentPrograms() const
+    {
+        if (m_absent.empty())
+            return "";
+        std::string numbers;
+        for (size_t i = 0; i < m_absent.size(); ++i)
+            numbers += (i == 0 ? "" : ", ") + std::to_string(m_absent[i]);
+        return Format("<text class=\"absent\" x=\"10\" y=\"%.1f\" font-weight=\"bold\">%zu program%s listed by "
+                      "the PAT but absent from the recording (no PMT came): %s</text>\n",
+                      m_absentTop + 12, m_absent.size(), m_absent.size() == 1 ? "" : "s", numbers.c_str());
     }
 
     // The program's packets per second over the clock, as a stepped area.
@@ -373,12 +412,22 @@ private:
         double peak = 0;
         const std::string path = m_timed ? BitratePath(band, &peak) : "";
         svg += path;
-        svg += Format("<text x=\"10\" y=\"%.1f\" class=\"label\" font-weight=\"bold\">Program %u</text>\n",
-                      band.top + 16, unsigned(band.program));
+        const std::string title = band.name.empty() ? "Program " + std::to_string(band.program) : band.name;
+        svg += Format("<text x=\"10\" y=\"%.1f\" class=\"label\" font-weight=\"bold\">%s</text>\n", band.top + 16,
+                      XmlText(title).c_str());
+        // The band's scale: its height is the program's own peak.
         const std::string scale = !m_timed       ? "bitrate unknown: no PCR"
                                   : path.empty() ? "no packets"
-                                                 : "peak " + BitRate(u64(peak));
-        svg += Format("<text x=\"10\" y=\"%.1f\" class=\"note\">%s</text>\n", band.top + 32, XmlText(scale).c_str());
+                                                 : "0 to " + BitRate(u64(peak));
+        double line = band.top + 30;
+        if (!band.name.empty()) {
+            svg += Format("<text x=\"10\" y=\"%.1f\" class=\"note\">program %u</text>\n", line, unsigned(band.program));
+            line += 13;
+        }
+        svg += Format("<text x=\"10\" y=\"%.1f\" class=\"note\">%s</text>\n", line, XmlText(scale).c_str());
+        if (!path.empty())
+            svg += Format("<text class=\"scale\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%s</text>\n", kRight - 4,
+                          band.top + 11, BitRate(u64(peak)).c_str());
         for (const Row &row : band.rows)
             svg += DrawRow(row);
         svg += "</g>\n";
@@ -419,6 +468,8 @@ private:
     double m_span = 1;
     double m_height = 0;
     std::vector<Band> m_bands;
+    std::vector<u16> m_absent;  // programs whose PMT never came
+    double m_absentTop = 0;
     std::vector<Row> m_others;
     std::map<u16, const Row *> m_rowOf;
     const Row *m_further = nullptr;

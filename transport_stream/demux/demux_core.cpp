@@ -648,6 +648,87 @@ void DemuxCore::OnPATSection(const Section &section, const u8 *packet)
     }
     for (const auto &listener : lOnPAT)
         listener(*m_pPAT, packet, changed);
+    if (changed && !m_lEarlyPMTs.empty())
+        ApplyEarlyPMTs();
+}
+
+// A packet before the first PAT that starts a PMT section and holds it whole.
+void DemuxCore::NoteEarlyPMT(const u8 *packet, u16 pid)
+{
+    // payload_unit_start_indicator without transport_error_indicator, a payload, and a PID that
+    // no table of its own owns.
+    if ((packet[1] & 0xC0) != 0x40 || !(packet[3] & 0x10) || pid < 0x0010 || pid == 0x1FFF)
+        return;
+    u32 at = 4;
+    if (packet[3] & 0x20)
+        at += 1u + packet[4];
+    if (at >= TS_PACKET_SIZE)
+        return;
+    at += 1u + packet[at];  // pointer_field
+    if (at + 3 > TS_PACKET_SIZE || packet[at] != 0x02)
+        return;
+    const u32 length = 3u + (((packet[at + 1] & 0x0Fu) << 8) | packet[at + 2]);
+    if (length < kMinPMTLength || at + length > TS_PACKET_SIZE || TS_CRC32(packet + at, length) != 0)
+        return;
+    auto kept = std::find_if(m_lEarlyPMTs.begin(), m_lEarlyPMTs.end(),
+                             [pid](const EarlyPMT &early) { return early.u16PID == pid; });
+    if (kept == m_lEarlyPMTs.end()) {
+        if (m_lEarlyPMTs.size() == kMaxEarlyPMTs)
+            return;
+        kept = m_lEarlyPMTs.insert(m_lEarlyPMTs.end(), EarlyPMT{pid, {}, 0, 0});
+    }
+    std::copy(packet, packet + TS_PACKET_SIZE, kept->lu8Packet.begin());
+    kept->u8Start = u8(at);
+    kept->u8Length = u8(length);
+}
+
+// The PAT names PMT PIDs: a program that has no PMT yet takes the one sent on its PID before the
+// first PAT, and a program followed gets that packet as it would have got it after the PAT.
+void DemuxCore::ApplyEarlyPMTs()
+{
+    for (u32 k = 0; k < m_lPrograms.size(); ++k) {
+        ProgramTrack &track = m_lPrograms[k];
+        if (track.pPMT)
+            continue;
+        const u16 pmt_pid = track.u16PMTPID & 0x1FFF;
+        const auto early = std::find_if(m_lEarlyPMTs.begin(), m_lEarlyPMTs.end(), [&](const EarlyPMT &each) {
+            return each.u16PID == pmt_pid &&
+                   TS_Read16(each.lu8Packet.data() + each.u8Start + 3) == track.u16ProgramNumber;
+        });
+        if (early == m_lEarlyPMTs.end())
+            continue;
+        Section section;
+        section.pid = pmt_pid;
+        section.bytes = early->lu8Packet.data() + early->u8Start;
+        section.length = early->u8Length;
+        section.has_crc = true;
+        section.crc_ok = true;
+        TakePMT(k, section);
+        if (track.bFollowed) {
+            m_tReleased.lWaiting.push_back(
+                {u32(m_tReleased.lPackets.size()), k, u8(kProgramPmtSection | kProgramPmtEnd)});
+            m_tReleased.lPackets.push_back(early->lu8Packet);
+        }
+        m_lEarlyPMTs.erase(early);
+    }
+}
+
+// A usable PMT section of a program: it becomes the program's PMT in force, and the listeners
+// hear of it.
+void DemuxCore::TakePMT(u32 program, const Section &section)
+{
+    ProgramTrack &track = m_lPrograms[program];
+    const bool changed = !track.pPMT || !SameBytes(track.pPMT->section, section);
+    if (changed) {
+        track.pPMT = DecodePMT(section);
+        if (HasAribTag(track.pPMT->descriptors) ||
+            std::any_of(track.pPMT->streams.begin(), track.pPMT->streams.end(),
+                        [](const PmtStream &stream) { return HasAribTag(stream.descriptors); }))
+            m_tFamily.u8AribSeen = 1;
+        m_bRebuild = true;
+    }
+    for (const auto &listener : lOnPMT)
+        listener(program, *track.pPMT, changed);
 }
 
 void DemuxCore::OnCATSection(const Section &section)
@@ -689,19 +770,8 @@ void DemuxCore::OnPMTSection(Slot &slot, const Section &section, bool carried, b
         if (track.u16ProgramNumber != program_number)
             continue;
         AddOwner(k, u8(kProgramPmtSection | kProgramPmtEnd | (carried ? kProgramPmtCarried : 0)));
-        if (!usable || section.length < kMinPMTLength)
-            continue;
-        const bool changed = !track.pPMT || !SameBytes(track.pPMT->section, section);
-        if (changed) {
-            track.pPMT = DecodePMT(section);
-            if (HasAribTag(track.pPMT->descriptors) ||
-                std::any_of(track.pPMT->streams.begin(), track.pPMT->streams.end(),
-                            [](const PmtStream &stream) { return HasAribTag(stream.descriptors); }))
-                m_tFamily.u8AribSeen = 1;
-            m_bRebuild = true;
-        }
-        for (const auto &listener : lOnPMT)
-            listener(k, *track.pPMT, changed);
+        if (usable && section.length >= kMinPMTLength)
+            TakePMT(k, section);
     }
 }
 

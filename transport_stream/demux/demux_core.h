@@ -143,7 +143,7 @@ public:
     template <class Driver> bool Finish(Driver &driver);
 
     // One packet (188 bytes from its sync byte). False: the driver ended the run.
-    template <class Driver> bool Packet(const u8 *packet, Driver &driver);
+    template <class Driver> [[gnu::always_inline]] bool Packet(const u8 *packet, Driver &driver);
 
     // ---- What is in force ---------------------------------------------------------------------
     const Pat *PAT() const { return m_pPAT.get(); }
@@ -244,6 +244,9 @@ private:
     void OnPATSection(const Section &section, const u8 *packet);
     void OnCATSection(const Section &section);
     void OnPMTSection(Slot &slot, const Section &section, bool carried, bool usable);
+    void NoteEarlyPMT(const u8 *packet, u16 pid);
+    void ApplyEarlyPMTs();
+    void TakePMT(u32 program, const Section &section);
     bool FamilyOpen() const;
     void OnSDTSection(const Section &section);
     void OnNITSection(const Section &section);
@@ -283,6 +286,18 @@ private:
     u16 m_u16CollectRoles = 0;
     std::vector<u16> m_lu16OwnTapped;  // TapOwn
     std::vector<u16> m_lu16OwnCollected;
+
+    // PMT sections sent before the first PAT (a capture may start just after a PAT): the last one
+    // whole in a packet, with a good CRC_32, of each PID, kept with its packet until a PAT names
+    // the PID as the PMT PID of the section's program.
+    struct EarlyPMT {
+        u16 u16PID;
+        PacketBytes lu8Packet;
+        u8 u8Start;  // where the section starts in the packet
+        u8 u8Length;
+    };
+    static constexpr size_t kMaxEarlyPMTs = 64;
+    std::vector<EarlyPMT> m_lEarlyPMTs;
 
     std::unique_ptr<Pat> m_pPAT;
     std::unique_ptr<Cat> m_pCAT;
@@ -324,6 +339,8 @@ private:
 template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &driver)
 {
     const u16 pid = TS_Read13(packet + 1);
+    if (!m_pPAT) [[unlikely]]
+        NoteEarlyPMT(packet, pid);
     const u8 route = m_lu8Route[pid];
     if (route == 0)
         return true;

@@ -853,13 +853,14 @@ int TS_Dump_Run(const char *path, int mask, bool full, const pidsift::RunSetting
 {
     if (path == nullptr)
         return -1;
-    const int fd = TS_Input_Open(path);
+    const int fd = TS_Input_Open(path, TS_Reporter{&settings});
     if (fd < 0)
         return -2;
     const pidsift::TextSink &printed = settings.printed;
     FILE *file = printed.file != nullptr ? printed.file : printed.text == nullptr && !printed.write ? stdout : nullptr;
     TS_Sink out(printed);
     DemuxCore core;
+    core.UseSettings(&settings);
     TS_Dump dump(&core, mask, full, settings.text_family, &out, file != nullptr && isatty(fileno(file)));
     const int result = core.RunDescriptor(fd, path, dump);
     TS_Input_Close(fd);

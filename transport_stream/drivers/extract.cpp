@@ -53,10 +53,20 @@ public:
 
     // Every packet of the program comes once, in the order of the input.
     bool OnTapped(const u8 *, u16) { return true; }
-    bool OnProgramPacket(u32, const u8 *packet, u8)
+    bool OnProgramPacket(u32, const u8 *packet, u8 flags)
     {
         if (m_bEnded)
             return m_tSettings.bWholeInput;
+        if (m_bWaitingForPMT) {
+            // The playable output is made once a PMT section of the program ends.
+            if (!(flags & pidsift::kProgramPmtEnd))
+                return Hold(packet);
+            m_bWaitingForPMT = false;
+            if (!OpenOutput())
+                return m_tSettings.bWholeInput;
+            if (!m_tWaiting.Release([this](const u8 *held) { return Write(held); }))
+                return m_tSettings.bWholeInput;
+        }
         return Write(packet);
     }
 
@@ -70,6 +80,8 @@ public:
 
     int Result() const { return m_s32Result; }
     bool Opened() const { return m_bOpened; }
+    // A PAT listed the program, but the playable output waited for its PMT in vain.
+    bool Listed() const { return m_u32Followed != kNotFollowed; }
     // The last PMT section of the program followed and its PID, for the specified record.
     const std::vector<u8> &PMTSection() const { return m_lu8PMTSection; }
     u16 PMTSectionPID() const { return m_u16PMTSectionPID; }
@@ -87,7 +99,18 @@ private:
         return m_tSettings.bWholeInput;
     }
 
-    bool Write(const u8 *packet) { return TS_Writer_Put(&m_tOutput.tWriter, packet) == 0 || End(-6); }
+    bool Write(const u8 *packet)
+    {
+        if (m_bWaitingForPMT)
+            return Hold(packet);
+        return TS_Writer_Put(&m_tOutput.tWriter, packet) == 0 || End(-6);
+    }
+
+    bool Hold(const u8 *packet)
+    {
+        m_tWaiting.Hold(packet);
+        return true;
+    }
 
     bool OpenOutput()
     {
@@ -139,7 +162,9 @@ private:
             m_lu8PMTSection.clear();
         m_u32Followed = program;
         m_pCore->Follow(program);
-        if (!m_bOpened && !OpenOutput())
+        if (m_tSettings.bPlayable && !m_bOpened)
+            m_bWaitingForPMT = true;
+        else if (!m_bOpened && !OpenOutput())
             return;
         if (m_tSettings.bPlayable) {
             u8 reduced[TS_PACKET_SIZE];
@@ -161,6 +186,9 @@ private:
     int m_s32Result = 0;  // 0, -3 (output not opened) or -6 (write failed)
     bool m_bOpened = false;
     bool m_bEnded = false;
+    // The playable output waits for the program's PMT, holding the reduced PATs that go before it.
+    bool m_bWaitingForPMT = false;
+    pidsift::HeldPackets m_tWaiting;
 };
 
 // The programs of the last PAT (the network entry left out), every one.
@@ -192,6 +220,7 @@ struct TS_FilterOutcome {
     int s32Read = 0;
     int s32Copy = 0;
     bool bOpened = false;
+    bool bListed = false;
 };
 
 // Reads the input through a demux, with the copy when filter names a program. With settings the
@@ -220,6 +249,7 @@ TS_FilterOutcome TS_Filter_Run(const char *source, const TS_FilterSettings *filt
         copy.Close(outcome.s32Read);
         outcome.s32Copy = copy.Result();
         outcome.bOpened = copy.Opened();
+        outcome.bListed = copy.Listed();
         pmt_section = copy.PMTSection();
         pmt_pid = copy.PMTSectionPID();
     }
@@ -272,7 +302,7 @@ int TS_Filter_Extract(const char *source, u16 pid, u16 program_number, const cha
         return outcome.s32Copy;
     if (outcome.s32Read < 0)
         return outcome.s32Read;
-    return outcome.bOpened ? 0 : -4;
+    return outcome.bOpened ? 0 : (outcome.bListed ? -7 : -4);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // Per-program split: one output file per program of the PAT, each opening with a PAT reduced to
 // that program (behind the PAT's first network entry, when it has one), followed by the program's
 // PMT, PCR, ECM and elementary-stream packets in the order of the input. A program that leaves
-// the PAT has its file closed; when it comes back, a new file is started. It runs on the demux,
-// which follows every program of every PAT.
+// the PAT has its file closed; when it comes back, a new file is started. A file is made only
+// once the program's PMT comes: the reduced PATs before it wait, and a program whose PMT never
+// comes gets no file. It runs on the demux, which follows every program of every PAT.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -33,6 +34,11 @@ struct SplitEntry {
     u32 u32FileNo = 0;
     std::unique_ptr<u8[]> pu8Block;
     OutputFile tFile;
+    // Listed by the PAT in force while its file waits for the program's PMT, holding what goes
+    // first into the file (the reduced PATs).
+    bool bWaiting = false;
+    pidsift::HeldPackets tWaiting;
+    bool bHadPMT = false;  // a file of the entry holds a PMT
 };
 
 // A driver of the demux that writes each program it follows to the file of its entry.
@@ -48,10 +54,34 @@ public:
     bool OnTapped(const u8 *, u16) { return true; }
     // The demux hands each program its packets once, in input order, also those of a PID that
     // several programs share.
-    bool OnProgramPacket(u32 program, const u8 *packet, u8)
+    bool OnProgramPacket(u32 program, const u8 *packet, u8 flags)
     {
         const u32 e = program < m_lu32ProgramEntry.size() ? m_lu32ProgramEntry[program] : kNoEntry;
-        return e == kNoEntry || Write(*m_lEntries[e], packet);
+        if (e == kNoEntry)
+            return true;
+        SplitEntry &entry = *m_lEntries[e];
+        if (entry.bWaiting) {
+            // Until a PMT section of the program ends, its file is not made.
+            if (!(flags & pidsift::kProgramPmtEnd))
+                return Hold(entry, packet);
+            if (!Open(entry))
+                return false;
+            entry.bWaiting = false;
+            if (!entry.tWaiting.Release([&](const u8 *held) { return Write(entry, held); }))
+                return false;
+        }
+        entry.bHadPMT = entry.bHadPMT || (flags & pidsift::kProgramPmtEnd) != 0;
+        return Write(entry, packet);
+    }
+
+    // The programs of the PATs whose PMT never came, in the order they were met.
+    std::vector<u16> ProgramsWithoutPMT() const
+    {
+        std::vector<u16> programs;
+        for (const std::unique_ptr<SplitEntry> &entry : m_lEntries)
+            if (!entry->bHadPMT)
+                programs.push_back(entry->u16ProgramNumber);
+        return programs;
     }
 
     // Closes every file, so that each keeps what was written before a failure; the run's result
@@ -81,7 +111,15 @@ private:
 
     bool Write(SplitEntry &entry, const u8 *packet)
     {
+        if (entry.bWaiting)
+            return Hold(entry, packet);
         return TS_Writer_Put(&entry.tFile.tWriter, packet) == 0 || Fail(-6);
+    }
+
+    static bool Hold(SplitEntry &entry, const u8 *packet)
+    {
+        entry.tWaiting.Hold(packet);
+        return true;
     }
 
     // Opens the file of an entry under its current counter: "%s_%d_%d_%u.ts" from the base name,
@@ -125,8 +163,13 @@ private:
                 listed.push_back(false);
             }
             SplitEntry &entry = *m_lEntries[e];
-            if (!entry.tFile.IsOpen() && !Open(entry))
-                return;
+            // A program that had its PMT keeps it across PATs: its file opens at once.
+            if (!entry.tFile.IsOpen() && !entry.bWaiting) {
+                const bool has_pmt = bool(track.pPMT);
+                if (has_pmt && !Open(entry))
+                    return;
+                entry.bWaiting = !has_pmt;
+            }
             // A program whose PMT moved to another PID is followed there, in the same file.
             entry.u16PMTPID = track.u16PMTPID;
             listed[e] = true;
@@ -142,6 +185,8 @@ private:
             if (listed[e])
                 continue;
             SplitEntry &entry = *m_lEntries[e];
+            entry.bWaiting = false;
+            entry.tWaiting.Clear();
             const int result = m_pOutputs->Close(&entry.tFile);
             if (result < 0) {
                 Fail(result);
@@ -167,6 +212,7 @@ struct ProgramSplitRun {
     std::string strLastName;
     std::vector<u8> lu8PAT;                             // the last PAT section
     std::vector<std::pair<u16, std::vector<u8>>> lPMT;  // by PAT entry: PID and last PMT section
+    std::vector<u16> lu16WithoutPMT;                    // programs that got no file
 };
 
 // Reads path through the split. With settings, the run tells them its failures, progress and
@@ -184,6 +230,7 @@ int RunProgramSplit(const char *path, const RunSettings *settings, ProgramSplitR
         ProgramSplit split(&core, &outputs, pidsift::SplitBaseName(path, settings));
         result = split.Close(core.RunDescriptor(fd, path, split));
         if (kept != nullptr) {
+            kept->lu16WithoutPMT = split.ProgramsWithoutPMT();
             kept->lEntries = split.TakeEntries();
             kept->strLastName = split.LastName();
         }
@@ -208,11 +255,17 @@ int RunProgramSplit(const char *path, const RunSettings *settings, ProgramSplitR
 
 namespace pidsift {
 
-int SplitPrograms(const char *path, const RunSettings &settings)
+int SplitPrograms(const char *path, const RunSettings &settings) { return SplitPrograms(path, settings, nullptr); }
+
+int SplitPrograms(const char *path, const RunSettings &settings, std::vector<u16> *programs_without_pmt)
 {
     if (path == nullptr)
         return -1;
-    return RunProgramSplit(path, &settings, nullptr);
+    ProgramSplitRun run;
+    const int result = RunProgramSplit(path, &settings, &run);
+    if (programs_without_pmt != nullptr)
+        *programs_without_pmt = std::move(run.lu16WithoutPMT);
+    return result;
 }
 
 }  // namespace pidsift

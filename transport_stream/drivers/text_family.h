@@ -16,9 +16,6 @@ struct TS_FamilyVote {
 
 // Starts a run with the family chosen (TS_TEXT_AUTO: the recording's).
 void TS_FamilyVote_Start(TS_FamilyVote *vote, int family);
-// The same with the family of TS_SetTextFamily, a process-wide setting that the check still reads
-// (text_family_setting.cpp); it goes once the check takes the family from its run's settings.
-void TS_FamilyVote_Start(TS_FamilyVote *vote);
 // The family to decode with now: the chosen one, else ARIB once seen, else DVB.
 int TS_FamilyVote_Family(const TS_FamilyVote *vote);
 

@@ -9,21 +9,13 @@
 
 #include <pidsift/demux.h>
 
-#include "common/hook.h"
 #include "io/io.h"
 
 namespace {
 
-TS_Hook<TS_ProgressHook> g_tProgressHook;
-TS_Hook<TS_MessageHook> g_tMessageHook;
-
 constexpr u64 kPageSize = 4096;
 
 }  // namespace
-
-int TS_SetProgressHook(TS_ProgressHook hook, void *context) { return g_tProgressHook.Set(hook, context); }
-
-int TS_SetMessageHook(TS_MessageHook hook, void *context) { return g_tMessageHook.Set(hook, context); }
 
 void TS_PrintFailure(int failure, const char *path)
 {
@@ -35,20 +27,9 @@ void TS_PrintFailure(int failure, const char *path)
     fprintf(stderr, "Error: Failed %s %s.\n", verb, path);
 }
 
-void TS_Report(int failure, const char *path, int error_number)
-{
-    if (g_tMessageHook) {
-        g_tMessageHook(failure, path, error_number);
-        return;
-    }
-    TS_PrintFailure(failure, path);
-}
-
 void TS_Reporter::Fail(int failure, const char *path, int error_number) const
 {
-    if (pSettings == nullptr)
-        TS_Report(failure, path, error_number);
-    else if (pSettings->message)
+    if (pSettings != nullptr && pSettings->message)
         pSettings->message(failure, path, error_number);
     else
         TS_PrintFailure(failure, path);
@@ -56,9 +37,7 @@ void TS_Reporter::Fail(int failure, const char *path, int error_number) const
 
 void TS_Reporter::Progress(u64 bytes_read, u64 total) const
 {
-    if (pSettings == nullptr)
-        g_tProgressHook(bytes_read, total);
-    else if (pSettings->progress)
+    if (pSettings != nullptr && pSettings->progress)
         pSettings->progress(bytes_read, total);
 }
 

@@ -11,13 +11,10 @@ namespace pidsift {
 struct RunSettings;
 }
 
-// Reports a failed system call on path through the message hook, or prints the library's
-// message for it on standard error. error_number: the call's errno (0 for a refusal of ours).
-void TS_Report(int failure, const char *path, int error_number);
-
-// Where one run's messages about failed system calls and its progress go: the run's settings
-// (an empty message prints the library's own, an empty progress is not called), or, for a run
-// without settings, the process-wide hooks (TS_Report, TS_SetProgressHook).
+// Where one run's messages about failed system calls and its progress go: the hooks of the run's
+// settings; without settings, or without a message hook, the library's own message on standard
+// error (TS_PrintFailure), and without a progress hook no progress. error_number: the failed
+// call's errno (0 for a refusal of ours).
 struct TS_Reporter {
     const pidsift::RunSettings *pSettings = nullptr;
 

@@ -35,8 +35,10 @@ CheckRun::CheckRun(DemuxCore *core, const RunSettings &settings)
     core->KeepServices(settings.text_family);
     core->CollectSections(std::vector<u16>(std::begin(kFixedTablePIDs), std::end(kFixedTablePIDs)));
     // Events count each program's packets: the demux hands them over program by program.
-    if (m_bEvents)
+    if (m_bEvents) {
         core->FollowAllPrograms();
+        m_ltLastScrambled.reset(new LastScrambled[8192]());
+    }
 
     core->lOnSection.push_back([this](const Section &section) {
         m_pu8Packet = m_pCore->SectionPacket();
@@ -104,6 +106,8 @@ bool CheckRun::OnRareState(const u8 *packet, u16 pid, u8 header1, u8 control, u8
     const bool scrambled = (control & 0xC0) != 0;
     if (scrambled) {
         ++tallies.u64Scrambled;
+        if (m_bEvents)
+            m_ltLastScrambled[pid] = {index, m_tClock.Now()};
         // The tables themselves are never scrambled: a receiver could not read them.
         if (pid == 0x0000)
             Count(TS_CHECK_PAT);
@@ -152,6 +156,8 @@ void CheckRun::OnSyncLoss(const u8 *packet)
         Place(&m_ltFindings[TS_CHECK_SYNC_BYTE]);
     }
     m_u64SeenLosses = m_pSync->u64Losses;
+    m_tEvents.Mark(CheckEventKind::SyncLoss, TS_NO_PID, packet != nullptr ? m_u64Packets - 1 : m_u64Packets,
+                   m_tClock.Now());
 }
 
 void CheckRun::Finish()
@@ -165,7 +171,8 @@ void CheckRun::Finish()
         return;
     for (u32 pid = 0; pid < 8192; ++pid)
         if (m_tCounters.ltState[pid].u8State & kScrambled)
-            m_tEvents.Mark(CheckEventKind::Clear, u16(pid), m_u64Packets, m_tClock.Now());
+            m_tEvents.Mark(CheckEventKind::Clear, u16(pid), m_ltLastScrambled[pid].u64Packet,
+                           m_ltLastScrambled[pid].u64Time);
     m_tEvents.Finish(m_u64Packets, m_tClock.Now(), m_tClock.Started());
 }
 
@@ -277,11 +284,7 @@ int TS_CheckFile(TS_CheckReport *report, const char *path)
 {
     if (report == nullptr || path == nullptr)
         return -1;
-    // The names in the family TS_SetTextFamily chose.
-    TS_FamilyVote chosen;
-    TS_FamilyVote_Start(&chosen);
     pidsift::RunSettings settings;
-    settings.text_family = chosen.s32Chosen;
     pidsift::CheckReport full;
     return pidsift::RunCheck(path, settings, &full, report);
 }

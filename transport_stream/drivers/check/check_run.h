@@ -8,6 +8,7 @@
 #define PIDSIFT_TRANSPORT_STREAM_DRIVERS_CHECK_CHECK_RUN_H
 
 #include <array>
+#include <memory>
 #include <vector>
 
 #include <pidsift/check.h>
@@ -80,11 +81,19 @@ private:
     const u8 *m_pu8Packet = nullptr;
     u64 m_u64SeenLosses = 0;
     std::vector<u16> m_lu16TablePIDs;  // collected for the tables in force, beyond the fixed ones
+    // With events: each PID's last scrambled packet and its time, where a stretch that the end of
+    // the file finds open ends.
+    struct LastScrambled {
+        u64 u64Packet;
+        u64 u64Time;
+    };
+    std::unique_ptr<LastScrambled[]> m_ltLastScrambled;
 };
 
 // ---------------------------------------------------------------------------------------------
 
-inline bool CheckRun::OnTapped(const u8 *packet, u16 pid)
+// Inlined into the demux's packet loop: it sees every packet of the recording.
+[[gnu::always_inline]] inline bool CheckRun::OnTapped(const u8 *packet, u16 pid)
 {
     ++m_u64Packets;
     const u8 header1 = packet[1];

@@ -186,9 +186,10 @@ enum class CheckEventKind : u8 {
     Continuity = 1,  // a continuity break on pid
     Transport = 2,   // a packet of pid with transport_error_indicator set
     Scrambled = 3,   // a scrambled packet of pid after clear ones
-    Clear = 4,       // a clear packet of pid after scrambled ones, or the end of the file during a
-                     // scrambled stretch
+    Clear = 4,       // a clear packet of pid after scrambled ones; at the end of the file during a
+                     // scrambled stretch, the stretch's last scrambled packet
     Second = 5,      // the clock passed a whole second, or the file ended
+    SyncLoss = 6,    // the packet spacing was lost before packet (pid TS_NO_PID)
 };
 
 struct CheckProgramPackets {

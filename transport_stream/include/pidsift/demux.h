@@ -231,13 +231,17 @@ int CopyProgram(const char *path, u16 pmt_pid, const char *output, const RunSett
 
 // One program into a recording that plays on its own, as TS_ProgramExtractFile: chosen by its PMT
 // PID, or by program_number when pmt_pid is TS_NO_PID; output null: "<base>_<program>_0_0.ts".
-// 0; -2, -3, -4 (no PAT listed it), -5, -6.
+// The output is made once the program's PMT comes. 0; -2, -3, -4 (no PAT listed it), -5, -6,
+// -7 (a PAT listed it, but its PMT never came: no output made).
 int ExtractProgram(const char *path, u16 pmt_pid, u16 program_number, const char *output,
                    const RunSettings &settings = {});
 
 // One file per program of the PAT, "<base>_<program>_<index>_<k>.ts", as TS_ProgramSplitFile. 0;
-// -2, -3 (a file cannot be opened), -5, -6.
+// -2, -3 (a file cannot be opened), -5, -6. A program whose PMT never comes gets no file (the
+// reduced PATs of a file wait for the program's PMT); programs_without_pmt, when given, receives
+// their program_numbers, in the order the PATs listed them first.
 int SplitPrograms(const char *path, const RunSettings &settings = {});
+int SplitPrograms(const char *path, const RunSettings &settings, std::vector<u16> *programs_without_pmt);
 
 // A run of one PMT in a single-program recording: the CRC_32 that tells the PMT apart, how many
 // earlier runs had it, and the bytes SplitPmt writes for it.

@@ -656,18 +656,13 @@ int TS_AddStreamSimple(TS_SimpleData *state, const u8 *data, u64 length);
 int TS_Initialise(TS_Data *state);
 int TS_AddStream(TS_Data *state, const u8 *data, u64 length);
 
-// Optional progress report: the drivers of this header call the hook once per chunk read, with
-// the bytes read so far and the input's size (0 when unknown). A null hook turns reporting off.
-// The operations of <pidsift/demux.h> report through their RunSettings instead.
-using TS_ProgressHook = void (*)(u64 u64BytesRead, u64 u64TotalBytes, void *context);
-int TS_SetProgressHook(TS_ProgressHook hook, void *context);
-
-// The library's messages about failed system calls. By default each is printed on standard
-// error: "Error: Failed open %s.\n" (an input or a split's output that cannot be opened, or
-// an output that is the input file itself), "Error: Failed read %s.\n", "Error: Failed write
+// The library's messages about failed system calls, printed on standard error by the functions
+// of this header: "Error: Failed open %s.\n" (an input or a split's output that cannot be opened,
+// or an output that is the input file itself), "Error: Failed read %s.\n", "Error: Failed write
 // %s.\n", and for the output of TS_ProgramSplitStream "error - failed on _open(%s) [dest]\n".
-// A hook replaces the printing; it receives the failure, the path and the errno value of the
-// failed call (0 for an output refused because it is the input file).
+// The operations of <pidsift/demux.h> hand them, and their progress, to the hooks of their
+// RunSettings instead when it has them, with the errno value of the failed call (0 for an output
+// refused because it is the input file).
 enum TS_Failure {
     TS_FAILED_OPEN = 1,  // an input
     TS_FAILED_READ = 2,
@@ -675,9 +670,7 @@ enum TS_Failure {
     TS_FAILED_CREATE = 4,       // an output of the split drivers or TS_ProgramExtractFile
     TS_FAILED_DESTINATION = 5,  // the output of TS_ProgramSplitStream
 };
-using TS_MessageHook = void (*)(int s32Failure, const char *strPath, int s32Errno, void *context);
-int TS_SetMessageHook(TS_MessageHook hook, void *context);
-// Prints the library's own message for a failure, as it does without a hook.
+// Prints the library's own message for a failure.
 void TS_PrintFailure(int s32Failure, const char *strPath);
 
 // ---------------------------------------------------------------------------------------------
@@ -720,24 +713,25 @@ int TS_GetProgramListAndSplit(TS_ProgramList *list, const char *source, u16 pid,
 // it has one), and the same reduced PAT follows every PAT of the input. The program is chosen by
 // its PMT PID, or, when pid is TS_NO_PID, by program_number (the first PAT entry with it).
 // destination null: "%s_%d_0_0.ts" from the split base name and the program_number, as the
-// per-program split names its files. The output is created at the first PAT that lists the
-// program; the copy ends when a later PAT no longer lists it.
+// per-program split names its files. The output is created when the program's PMT first comes
+// after a PAT that lists the program, the reduced PAT written before it; the copy ends when a
+// later PAT no longer lists it.
 // -2: source cannot be opened. -3: destination cannot be opened (or is the source). -4: no PAT
-// listed the program (no output created). -5: read error. -6: write error.
+// listed the program (no output created). -5: read error. -6: write error. -7: a PAT listed the
+// program but its PMT never came (no output created).
 int TS_ProgramExtractFile(const char *destination, const char *source, u16 pid, u16 program_number);
 
-// How the check decodes the names of the SDT and the NIT (TS_CheckFile): as TS_TEXT_DVB, as
-// TS_TEXT_ARIB, or, with TS_TEXT_AUTO (the default), as ARIB once the recording has shown
+// How a run decodes the names of the SDT and the NIT (pidsift::RunSettings::text_family): as
+// TS_TEXT_DVB, as TS_TEXT_ARIB, or, with TS_TEXT_AUTO (the default, and what TS_CheckFile and
+// TS_Dump use), as ARIB once the recording has shown
 // something that only ISDB broadcasts carry, and as DVB until then. What counts: a descriptor of
 // tag 0xC1, 0xC8, 0xCD, 0xCF, 0xFD or 0xFE in a PMT, SDT or NIT (of this transport stream or
 // network, or of another); an SDTT (0xC3), BIT (0xC4) or CDT (0xC8) starting on PID 0x0023,
 // 0x0024, 0x0028 or 0x0029; a name in an SDT or NIT holding the ARIB controls ESC, LS0, LS1, SS2
 // or SS3. The check decodes with what it saw in the whole recording. The dump decodes each table
 // with what it has seen up to it, in the family of its run's settings (pidsift::Dump,
-// <pidsift/demux.h>); TS_Dump with TS_TEXT_AUTO.
-// -2: another value (nothing changed).
+// <pidsift/demux.h>).
 constexpr int TS_TEXT_AUTO = -1;
-int TS_SetTextFamily(int family);
 
 // Dump selection bits of TS_Print and of TS_DumpOptions::s32Mask.
 constexpr int TS_PRINT_PACKETS = 0x001;
@@ -817,15 +811,16 @@ struct TS_PNSplitData {
     int s32FD;  // -1 when no file is open
 };
 
-// The programs TS_ProgramSplitFile made files for, in the order it met them: the first
-// TS_MAX_PROGRAMS of them (the split writes a file for every program of the PAT).
+// The programs TS_ProgramSplitFile met, in the order it met them: the first TS_MAX_PROGRAMS of
+// them (the split writes a file for every program of the PAT whose PMT came).
 struct TS_PNSplitList {
     u16 u16Count;
     TS_PNSplitData ltSplit[TS_MAX_PROGRAMS];
 };
 
 // One file per program of the PAT, however many it lists: "%s_%d_%d_%d.ts" from the input's path
-// less its extension, program_number, index and file counter. Leaves the programs in
+// less its extension, program_number, index and file counter; a program whose PMT never comes
+// gets no file (its file waits for the PMT, the reduced PATs before it). Leaves the programs in
 // g_tPNSplitData (every file closed), the last PAT and the last PMT of its first entries in
 // g_tData. -2: input cannot be opened. -3: an output cannot be opened. -5: read error. -6: write
 // error.
