@@ -1,7 +1,8 @@
 // Writes a large broadcast-like recording for the benchmarks: four programs with video and
 // audio (PCR on the video PID), one of them scrambled with its ECM, a CAT naming an EMM PID, SI
-// and null packets, PSI repeated about every 100 ms of an 18 Mbit/s multiplex. The program on
-// PMT PID 0x01F0 holds about 30 % of the packets.
+// (the EIT present/following of each program, a TOT) and null packets, PSI repeated about every
+// 100 ms of an 18 Mbit/s multiplex. The program on PMT PID 0x01F0 holds about 30 % of the
+// packets.
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -23,6 +24,7 @@ int main(int argc, char **argv)
     mux.psi_interval = 1200;
     mux.null_weight = 3;
     mux.si_weight = 2;
+    mux.guide = true;  // the EIT present/following of every program and a TOT
     mux.programs = {
         {0x0400, 0x01F0, 0x0111, 0x0112, 0, 0, 12, 2},
         {0x0401, 0x01F1, 0x0121, 0x0122, 0x0130, 0, 10, 2},
@@ -36,6 +38,7 @@ int main(int argc, char **argv)
     }
     static char buffer[1 << 20];
     setvbuf(out, buffer, _IOFBF, sizeof buffer);
-    testsupport::GenerateBroadcast(mux, [&](const testsupport::Packet &packet, u16) { fwrite(packet.data(), 1, 188, out); });
+    testsupport::GenerateBroadcast(mux,
+                                   [&](const testsupport::Packet &packet, u16) { fwrite(packet.data(), 1, 188, out); });
     return fclose(out) == 0 ? 0 : 1;
 }

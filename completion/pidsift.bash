@@ -99,7 +99,8 @@ _pidsift_dump()
     __pidsift_count_positional "--mask --charset" 1
     if [[ $cur == -* && -z $__pidsift_after_dashes ]]; then
         __pidsift_words "--packets --pat --cat --pmt --ecm --emm --es --pids --pcr --all --mask
-                         --sdt --nit --programs --changes --json --charset -h --help -V --version" "$cur"
+                         --sdt --nit --programs --eit --eit-pf --tdt --changes --json --charset
+                         -h --help -V --version" "$cur"
     elif ((__pidsift_positional == 0)); then
         __pidsift_files "$cur"
     fi
@@ -122,7 +123,7 @@ _pidsift_split()
     local command=${COMP_WORDS[1]} options
     case $command in
         programs) options="-d --directory" ;;
-        program) options="--program -o --output -d --directory" ;;
+        program) options="--program -o --output -d --directory --name-template --force --charset" ;;
         pmt-list) options="" ;;
         pmt) options="--crc -o --output -d --directory" ;;
         *) return 0 ;;
@@ -136,9 +137,13 @@ _pidsift_split()
             [[ " $options " == *" -o "* ]] && __pidsift_files "$cur"
             return 0
             ;;
-        --crc | --program) return 0 ;;
+        --charset)
+            [[ " $options " == *" --charset "* ]] && __pidsift_words "auto dvb arib" "$cur"
+            return 0
+            ;;
+        --crc | --program | --name-template) return 0 ;;
     esac
-    __pidsift_count_positional "--crc --program -o --output -d --directory" 2
+    __pidsift_count_positional "--crc --program -o --output -d --directory --name-template --charset" 2
     if [[ $cur == -* && -z $__pidsift_after_dashes ]]; then
         __pidsift_words "$options" "$cur"
     elif ((__pidsift_positional == 0)); then

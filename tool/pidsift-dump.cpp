@@ -37,16 +37,24 @@ const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] [-
                      "  --nit        every NIT, the Network Information Table: the network's name and\n"
                      "               its transport streams                                         (0x800)\n"
                      "  --programs   at the end, each program of the last PAT with its PMT PID and the\n"
-                     "               name of its service in the SDT                               (0x4000)\n"
+                     "               name of its service in the SDT and of the event on air (EIT) (0x4000)\n"
+                     "  --eit        every EIT, the Event Information Table: the programme guide's\n"
+                     "               events with their names, times, genres and descriptions      (0x8000)\n"
+                     "  --eit-pf     the EIT's present/following sections only: the event on air and\n"
+                     "               the next one, of this transport stream and of others        (0x10000)\n"
+                     "  --tdt        every TDT and TOT, the broadcast's clock and its local time\n"
+                     "               offsets                                                     (0x20000)\n"
                      "\n"
-                     "  --changes    print a PAT, CAT, PMT, ECM or EMM only when its section differs from the\n"
-                     "               last one printed on its PID (broadcasts repeat their tables every tenth\n"
-                     "               of a second); the end says how many repeats were left out\n"
+                     "  --changes    print a table only when its section differs from the last one printed\n"
+                     "               on its PID (for the SDT, NIT and EIT: of its table and section number);\n"
+                     "               broadcasts repeat their tables every tenth of a second. The end says\n"
+                     "               how many repeats were left out\n"
                      "  --json       the same as JSON Lines: one object on a line for each block of text\n"
                      "  --charset auto|dvb|arib\n"
-                     "               how the names of the SDT and NIT are coded: as in DVB broadcasts, as in\n"
-                     "               ISDB ones (ARIB), or auto (the default): ARIB once the recording has\n"
-                     "               shown something only ISDB broadcasts carry, else DVB\n"
+                     "               how the names of the SDT, NIT and EIT are coded: as in DVB broadcasts,\n"
+                     "               as in ISDB ones (ARIB), or auto (the default): ARIB once the recording\n"
+                     "               has shown something only ISDB broadcasts carry, else DVB. The family\n"
+                     "               also sets the clock: DVB times are UTC, ISDB ones Japan time (+09:00)\n"
                      "\n"
                      "  -h, --help     show this help and exit\n"
                      "  -V, --version  show the version and exit\n"
@@ -60,7 +68,9 @@ const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] [-
                      "  pidsift-dump --changes recording.ts        the tables each time they change\n"
                      "  pidsift-dump --mask 0x1FF recording.ts     as --all: not the SDT, NIT or programs\n"
                      "  pidsift-dump --pmt --json recording.ts     each PMT as one line of JSON\n"
-                     "  pidsift-dump --programs recording.ts       the programs with their service names\n"
+                     "  pidsift-dump --programs recording.ts       the programs, their services and events\n"
+                     "  pidsift-dump --eit-pf --changes recording.ts  what is on, each time it changes\n"
+                     "  pidsift-dump --tdt --json recording.ts     the broadcast's clock as JSON Lines\n"
                      "\n"
                      "Exit status: 0 when the whole file was read; 1 when it could not be opened or read, or the\n"
                      "text could not be written; 2 for a usage error.\n";
@@ -68,7 +78,8 @@ const char kHelp[] = "Usage: pidsift-dump [SELECTION...] [--changes] [--json] [-
 constexpr int kDefaultMask = TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_PIDS;
 constexpr int kAllMask = 0x1FF;
 // What --mask takes: the selections of --all, the SDT, the NIT and the program list.
-constexpr int kMaskBits = kAllMask | TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS;
+constexpr int kMaskBits =
+    kAllMask | TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS | TS_PRINT_EIT | TS_PRINT_EIT_PF | TS_PRINT_TDT;
 
 int UsageError(const char *format, const char *value)
 {
@@ -95,10 +106,22 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
-    {"--packets", TS_PRINT_PACKETS},   {"--pat", TS_PRINT_PAT}, {"--cat", TS_PRINT_CAT}, {"--pmt", TS_PRINT_PMT},
-    {"--ecm", TS_PRINT_ECM},           {"--emm", TS_PRINT_EMM}, {"--es", TS_PRINT_ES},   {"--pids", TS_PRINT_PIDS},
-    {"--pcr", TS_PRINT_PCR},           {"--all", kAllMask},     {"--sdt", TS_PRINT_SDT}, {"--nit", TS_PRINT_NIT},
+    {"--packets", TS_PRINT_PACKETS},
+    {"--pat", TS_PRINT_PAT},
+    {"--cat", TS_PRINT_CAT},
+    {"--pmt", TS_PRINT_PMT},
+    {"--ecm", TS_PRINT_ECM},
+    {"--emm", TS_PRINT_EMM},
+    {"--es", TS_PRINT_ES},
+    {"--pids", TS_PRINT_PIDS},
+    {"--pcr", TS_PRINT_PCR},
+    {"--all", kAllMask},
+    {"--sdt", TS_PRINT_SDT},
+    {"--nit", TS_PRINT_NIT},
     {"--programs", TS_PRINT_PROGRAMS},
+    {"--eit", TS_PRINT_EIT},
+    {"--eit-pf", TS_PRINT_EIT_PF},
+    {"--tdt", TS_PRINT_TDT},
 };
 
 }  // namespace
@@ -134,7 +157,8 @@ int main(int argc, char **argv)
                 return UsageError("%s needs a number", "--mask");
             int bits = 0;
             if (!ParseMask(value, &bits))
-                return UsageError("invalid mask '%s': the bits 0x001 to 0x100, 0x400, 0x800 and 0x4000", value);
+                return UsageError("invalid mask '%s': the bits 0x001 to 0x100, 0x400, 0x800 and 0x4000 to 0x20000",
+                                  value);
             mask |= bits;
             selected = true;
         } else if (std::strcmp(arg, "--charset") == 0 || std::strncmp(arg, "--charset=", 10) == 0) {

@@ -13,6 +13,7 @@ namespace {
 const char kHelp[] = "Usage: pidsift-split programs FILE [-d DIR]\n"
                      "       pidsift-split program FILE PID [-o OUT] [-d DIR]\n"
                      "       pidsift-split program FILE --program N [-o OUT] [-d DIR]\n"
+                     "       pidsift-split program FILE PID --name-template TEMPLATE [--force] [-d DIR]\n"
                      "       pidsift-split pmt-list FILE\n"
                      "       pidsift-split pmt FILE [--crc CRC] [-o OUT] [-d DIR]\n"
                      "\n"
@@ -51,6 +52,19 @@ const char kHelp[] = "Usage: pidsift-split programs FILE [-d DIR]\n"
                      "  --crc CRC            pmt: the PMT to keep, its CRC_32 as pmt-list shows it (0x optional)\n"
                      "  -o, --output OUT     program, and pmt with --crc: write to OUT instead; for program, '-'\n"
                      "                       is standard output\n"
+                     "  --name-template TEMPLATE\n"
+                     "                       program: name the file after what was on air when the recording\n"
+                     "                       started, the present event of the program's first complete\n"
+                     "                       EIT present/following. Fields: {service}, {provider}, {program}\n"
+                     "                       (its number), {title}, {start} or {start:FORMAT} (strftime; on the\n"
+                     "                       broadcast's clock: UTC for DVB, Japan time for ISDB; %Y%m%d-%H%M by\n"
+                     "                       default), {genre}; '{{' and '}}' are braces. A field without a\n"
+                     "                       value is left empty and the spaces around it tidied; '/' and control\n"
+                     "                       characters become '_'. An existing file is not replaced\n"
+                     "  --force              program with --name-template: replace an existing file\n"
+                     "  --charset auto|dvb|arib\n"
+                     "                       program with --name-template: how the names and times of the\n"
+                     "                       service and event are coded (auto: as the recording shows)\n"
                      "\n"
                      "  -h, --help     show this help and exit\n"
                      "  -V, --version  show the version and exit\n"
@@ -64,13 +78,15 @@ const char kHelp[] = "Usage: pidsift-split programs FILE [-d DIR]\n"
                      "  pidsift-split programs recording.ts -d parts\n"
                      "  pidsift-split program recording.ts 0x1F0 -o news.ts\n"
                      "  pidsift-split program recording.ts --program 1025 -o - | player -\n"
+                     "  pidsift-split program recording.ts 0x1F0 --name-template '{start} {service} {title}.ts'\n"
                      "  pidsift-split pmt-list channel.ts\n"
                      "  pidsift-split pmt channel.ts --crc 1A2B3C4D -o main-part.ts\n"
                      "\n"
                      "Exit status: 0 on success; 1 when the input cannot be opened or read, an output cannot be\n"
                      "created or written, nothing was found to write (no PAT lists a program, or the chosen one;\n"
-                     "no PMT; the PMT given with --crc never occurs), or the recording has more than one program\n"
-                     "(pmt-list, pmt); 2 for a usage error.\n";
+                     "no PMT; the PMT given with --crc never occurs), the file a name template gives exists\n"
+                     "(without --force), or the recording has more than one program (pmt-list, pmt); 2 for a\n"
+                     "usage error.\n";
 
 constexpr char kTool[] = "pidsift-split";
 
@@ -260,6 +276,23 @@ int RunPrograms(const char *file, pidsift::RunSettings *settings)
     return Finish(result, watch.Files());
 }
 
+// The program asked for, in words: by its PMT PID, or by its number.
+std::string ChosenProgram(u16 pid, u16 program_number)
+{
+    char chosen[64];
+    if (pid != TS_NO_PID)
+        snprintf(chosen, sizeof chosen, "a program on PMT PID 0x%04X", pid);
+    else
+        snprintf(chosen, sizeof chosen, "program %u", unsigned(program_number));
+    return chosen;
+}
+
+int ProgramNotListed(const char *file, u16 pid, u16 program_number)
+{
+    return Failure(std::string("no file written: no PAT of ") + front_end::DisplayName(file) + " lists " +
+                   ChosenProgram(pid, program_number));
+}
+
 int RunProgram(const char *file, u16 pid, u16 program_number, const char *output, pidsift::RunSettings *settings)
 {
     const bool to_standard_output = output != nullptr && std::strcmp(output, "-") == 0;
@@ -270,19 +303,50 @@ int RunProgram(const char *file, u16 pid, u16 program_number, const char *output
     const int result =
         pidsift::ExtractProgram(file, pid, program_number, to_standard_output ? "/dev/stdout" : output, *settings);
     progress.Finish();
-    char chosen[64];
-    if (pid != TS_NO_PID)
-        snprintf(chosen, sizeof chosen, "a program on PMT PID 0x%04X", pid);
-    else
-        snprintf(chosen, sizeof chosen, "program %u", unsigned(program_number));
     if (result == -4)
-        return Failure(std::string("no file written: no PAT of ") + front_end::DisplayName(file) + " lists " + chosen);
+        return ProgramNotListed(file, pid, program_number);
     if (result == -7)
-        return Failure(std::string("no file written: no PMT of ") + chosen + " came in " +
+        return Failure(std::string("no file written: no PMT of ") + ChosenProgram(pid, program_number) + " came in " +
                        front_end::DisplayName(file));
     // The recording itself went to standard output: no report there.
     return to_standard_output ? (result == 0 ? front_end::kExitSuccess : front_end::kExitFailure)
                               : Finish(result, watch.Files());
+}
+
+// The program into a file named after what it had on air: a first pass finds the event, then the
+// copy goes into a file named by the template, next to FILE or in DIR.
+int RunProgramNamed(const char *file, const char *input, u16 pid, u16 program_number, const char *name_template,
+                    bool force, const char *directory, pidsift::RunSettings *settings)
+{
+    pidsift::ProgramOnAir on_air;
+    int result = 0;
+    {
+        front_end::Progress progress(true, settings);
+        result = pidsift::FindProgramOnAir(input, pid, program_number, &on_air, *settings);
+        progress.Finish();
+    }
+    if (result == -4)
+        return ProgramNotListed(input, pid, program_number);
+    if (result != 0)
+        return front_end::kExitFailure;
+    std::string name;
+    std::string error;
+    if (!pidsift::ExpandNameTemplate(name_template, on_air, &name, &error))
+        return UsageError("--name-template: " + error);
+    std::string folder = ".";
+    if (directory != nullptr) {
+        folder = directory;
+    } else {
+        const char *slash = std::strrchr(file, '/');
+        if (slash != nullptr)
+            folder = std::string(file, size_t(slash - file) + (slash == file ? 1 : 0));
+    }
+    const std::string path =
+        folder == "." && directory == nullptr ? name : folder + (folder.back() == '/' ? "" : "/") + name;
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && !force)
+        return Failure("will not overwrite " + path + ": it exists (--force replaces it); no file written");
+    return RunProgram(input, pid, u16(on_air.program_number), path.c_str(), settings);
 }
 
 int RunPMTList(const char *file, pidsift::RunSettings *settings)
@@ -391,6 +455,9 @@ int main(int argc, char **argv)
     const char *output = nullptr;
     const char *directory = nullptr;
     const char *program_text = nullptr;
+    const char *name_template = nullptr;
+    bool force = false;
+    int family = TS_TEXT_AUTO;
     bool options_done = false;
     for (int i = 2; i < argc; ++i) {
         const char *arg = argv[i];
@@ -404,6 +471,15 @@ int main(int argc, char **argv)
         } else if (option && command == "program" && std::strcmp(arg, "--program") == 0) {
             if ((program_text = value()) == nullptr)
                 return UsageError("--program needs a program number");
+        } else if (option && command == "program" && std::strcmp(arg, "--name-template") == 0) {
+            if ((name_template = value()) == nullptr)
+                return UsageError("--name-template needs a template, such as '{start} {service} {title}.ts'");
+        } else if (option && command == "program" && std::strcmp(arg, "--force") == 0) {
+            force = true;
+        } else if (option && command == "program" && std::strcmp(arg, "--charset") == 0) {
+            const char *text = value();
+            if (text == nullptr || !front_end::ParseTextFamily(text, &family))
+                return UsageError("--charset needs auto, dvb or arib");
         } else if (option && (command == "pmt" || command == "program") &&
                    (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--output") == 0)) {
             if ((output = value()) == nullptr)
@@ -461,6 +537,16 @@ int main(int argc, char **argv)
                 return UsageError("invalid PID '" + std::string(operands[1]) + "': hexadecimal, 0 to 0x1FFF");
             pid = u16(value);
         }
+        if (name_template != nullptr) {
+            if (output != nullptr)
+                return UsageError("-o and --name-template both name the file: give one of them");
+            if (std::strcmp(file, "-") == 0)
+                return UsageError("--name-template reads the recording twice: it needs a FILE, not standard input");
+            settings.text_family = family;
+            return RunProgramNamed(file, input, pid, u16(number), name_template, force, directory, &settings);
+        }
+        if (force || family != TS_TEXT_AUTO)
+            return UsageError("--force and --charset go with --name-template");
         return RunProgram(input, pid, u16(number), output, &settings);
     }
     u32 crc = 0;

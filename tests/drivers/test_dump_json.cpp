@@ -136,13 +136,6 @@ protected:
         }
         return lines;
     }
-    static size_t Count(const std::string &text, const std::string &what)
-    {
-        size_t count = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++count;
-        return count;
-    }
 
     TempDir dir;
 };
@@ -289,7 +282,7 @@ TEST_F(DumpJson, SameBlocksAsTheTextOfTheSameSelection)
             size_t count = 0;
             for (const json &line : lines)
                 count += line["type"] == block.type;
-            EXPECT_EQ(count, Count(text, block.text)) << block.type;
+            EXPECT_EQ(count, Occurrences(text, block.text)) << block.type;
         }
         if (mask & TS_PRINT_CHANGES) {
             ASSERT_EQ(lines.back()["type"], "summary");
@@ -370,7 +363,7 @@ TEST_F(DumpJson, InterleavedECMSectionsOfTwoProgramsEachPrintWhole)
     EXPECT_LT(at_a, text.find(crcs[0]));
     EXPECT_LT(text.find(crcs[0]), at_b);
     EXPECT_LT(at_b, text.find(crcs[1]));
-    EXPECT_EQ(Count(text, "[Private]"), 2u);
+    EXPECT_EQ(Occurrences(text, "[Private]"), 2u);
 }
 
 // A PAT of 40 programs over two packets, and a PMT of 20 streams, one with 40 descriptors: the
@@ -396,9 +389,9 @@ TEST_F(DumpJson, EveryEntryOfALargePATAndPMT)
     const std::string text = Dump(bytes, TS_PRINT_PAT | TS_PRINT_PMT);
     EXPECT_NE(text.find("  Program:41\n"), std::string::npos);
     EXPECT_NE(text.find("  PN:40 R3:7 PMTPID:0x0218\n"), std::string::npos);
-    EXPECT_EQ(Count(text, "  ST:0x06("), 20u);
+    EXPECT_EQ(Occurrences(text, "  ST:0x06("), 20u);
     EXPECT_NE(text.find("EPID:0x0313 ESIL:120 DSC:40\n  DSC:40\n"), std::string::npos);
-    EXPECT_EQ(Count(text, "[D Stream Identifier]"), 19u + 40u);
+    EXPECT_EQ(Occurrences(text, "[D Stream Identifier]"), 19u + 40u);
 
     const std::vector<json> lines = Lines(bytes, TS_PRINT_PAT | TS_PRINT_PMT);
     ASSERT_EQ(lines.size(), 2u);
@@ -412,7 +405,7 @@ TEST_F(DumpJson, EveryEntryOfALargePATAndPMT)
     ASSERT_TRUE(WriteFile(path, bytes));
     const std::string records = CaptureStdout([&] { EXPECT_EQ(TS_Print(path.c_str(), TS_PRINT_PAT), 0); });
     EXPECT_NE(records.find("  Program:16\n"), std::string::npos);
-    EXPECT_EQ(Count(records, "  PN:"), 16u);
+    EXPECT_EQ(Occurrences(records, "  PN:"), 16u);
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ BroadcastSpec DvbBroadcast(u64 packets)
 {
     BroadcastSpec mux = SampleBroadcast(packets);
     mux.arib_descriptors = false;
+    mux.guide = false;  // the generator's guide is coded as ARIB's
     mux.transport_stream_id = 0x1004;
     mux.original_network_id = 0x233A;
     mux.services = {{0x0400, ServiceDescriptor(0x19, Text("BBC"), Text("BBC NEWS"))},
@@ -182,9 +183,12 @@ TEST_F(ServiceNames, IsdbMultiplexIsReadAsArib)
     EXPECT_EQ(UTF8(report->lu8NetworkName, report->u8NetworkNameCount, TS_TEXT_ARIB), kSampleNetworkName);
 
     EXPECT_EQ(Dump(bytes, TS_PRINT_PROGRAMS), std::string(kProgramListHead) +
-                                                  "  ProgramNumber:1024 PID:0x01F0 ServiceName:\"見本テレビ１\"\n"
-                                                  "  ProgramNumber:1025 PID:0x01F1 ServiceName:\"見本テレビ２\"\n"
-                                                  "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"見本HD\"\n");
+                                                  "  ProgramNumber:1024 PID:0x01F0 ServiceName:\"見本テレビ１\" "
+                                                  "PresentEvent:\"夜のニュース\"\n"
+                                                  "  ProgramNumber:1025 PID:0x01F1 ServiceName:\"見本テレビ２\" "
+                                                  "PresentEvent:\"映画「見本」\"\n"
+                                                  "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"見本HD\" "
+                                                  "PresentEvent:\"アニメ映画\"\n");
     // The program list comes before the PID list.
     const std::string both = Dump(bytes, TS_PRINT_PROGRAMS | TS_PRINT_PIDS);
     EXPECT_EQ(both.rfind(kProgramListHead, 0), 0u);
@@ -205,10 +209,11 @@ TEST_F(ServiceNames, DvbMultiplexIsReadAsDvbUnlessAribIsChosen)
     EXPECT_EQ(report->ltProgram[0].tService.service_type, 0x19);
     EXPECT_EQ(UTF8(report->lu8NetworkName, report->u8NetworkNameCount, TS_TEXT_DVB), "Crystal Palace");
 
-    EXPECT_EQ(Dump(bytes, TS_PRINT_PROGRAMS), std::string(kProgramListHead) +
-                                                  "  ProgramNumber:1024 PID:0x01F0 ServiceName:\"BBC NEWS\"\n"
-                                                  "  ProgramNumber:1025 PID:0x01F1 ServiceName:\"France 2\"\n"
-                                                  "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"Başka Kanal\"\n");
+    EXPECT_EQ(Dump(bytes, TS_PRINT_PROGRAMS),
+              std::string(kProgramListHead) +
+                  "  ProgramNumber:1024 PID:0x01F0 ServiceName:\"BBC NEWS\" PresentEvent:-\n"
+                  "  ProgramNumber:1025 PID:0x01F1 ServiceName:\"France 2\" PresentEvent:-\n"
+                  "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"Başka Kanal\" PresentEvent:-\n");
 
     // Chosen, ARIB reads the same bytes otherwise; DVB chosen for the ISDB sample, likewise.
     const pidsift::CheckReport arib = CheckInFamily(bytes, TS_TEXT_ARIB);
@@ -288,10 +293,11 @@ TEST_F(ServiceNames, SdtInTwoSectionsIsGathered)
     EXPECT_EQ(ServiceName(*report, 2), "Radio Three");
     EXPECT_EQ(report->ltProgram[2].tService.service_type, 0x02);
 
-    EXPECT_EQ(Dump(bytes, TS_PRINT_PROGRAMS), std::string(kProgramListHead) +
-                                                  "  ProgramNumber:1024 PID:0x01F0 ServiceName:\"One\"\n"
-                                                  "  ProgramNumber:1025 PID:0x01F1 ServiceName:\"Two\"\n"
-                                                  "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"Radio Three\"\n");
+    EXPECT_EQ(Dump(bytes, TS_PRINT_PROGRAMS),
+              std::string(kProgramListHead) +
+                  "  ProgramNumber:1024 PID:0x01F0 ServiceName:\"One\" PresentEvent:-\n"
+                  "  ProgramNumber:1025 PID:0x01F1 ServiceName:\"Two\" PresentEvent:-\n"
+                  "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"Radio Three\" PresentEvent:-\n");
     // With --changes each section is printed once, though they take turns on their PID.
     const std::string changes = Dump(bytes, TS_PRINT_SDT | TS_PRINT_CHANGES);
     EXPECT_EQ(changes.find("[SDT] TI:0x42(SDT Self) SSI:1 R1:3 SL:25 TSI:32736 R2:3 VN:0 CNI:1 SN:0 LSN:1\n"
@@ -356,9 +362,9 @@ TEST_F(ServiceNames, DamagedSdtIsNotTrusted)
     EXPECT_EQ(report->ltCheck[TS_CHECK_CRC].u64Count, 1u);
     EXPECT_EQ(ServiceName(*report, 2), "Başka Kanal");
     EXPECT_EQ(Dump(bytes, TS_PRINT_PROGRAMS).substr(std::string(kProgramListHead).size()),
-              "  ProgramNumber:1024 PID:0x01F0 ServiceName:\"BBC NEWS\"\n"
-              "  ProgramNumber:1025 PID:0x01F1 ServiceName:\"France 2\"\n"
-              "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"Başka Kanal\"\n");
+              "  ProgramNumber:1024 PID:0x01F0 ServiceName:\"BBC NEWS\" PresentEvent:-\n"
+              "  ProgramNumber:1025 PID:0x01F1 ServiceName:\"France 2\" PresentEvent:-\n"
+              "  ProgramNumber:1032 PID:0x01F8 ServiceName:\"Başka Kanal\" PresentEvent:-\n");
     const std::vector<Json> lines = JsonLines(Dump(bytes, TS_PRINT_SDT | TS_PRINT_JSON));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1]["crc_ok"], true);
@@ -392,10 +398,11 @@ TEST_F(ServiceNames, OnlyTheActualSdtOfThisTransportStream)
     EXPECT_EQ(report->ltProgram[2].u8HasService, 0);
     const std::vector<Json> programs = JsonLines(Dump(bytes, TS_PRINT_PROGRAMS | TS_PRINT_JSON));
     ASSERT_EQ(programs.size(), 1u);
-    EXPECT_EQ(programs[0], Json::parse(R"({"type":"programs","charset":"dvb","programs":[)"
-                                       R"({"program_number":1024,"pmt_pid":496,"service_name":"Here"},)"
-                                       R"({"program_number":1025,"pmt_pid":497,"service_name":null},)"
-                                       R"({"program_number":1032,"pmt_pid":504,"service_name":null}]})"));
+    EXPECT_EQ(programs[0],
+              Json::parse(R"({"type":"programs","charset":"dvb","programs":[)"
+                          R"({"program_number":1024,"pmt_pid":496,"service_name":"Here","present_event":null},)"
+                          R"({"program_number":1025,"pmt_pid":497,"service_name":null,"present_event":null},)"
+                          R"({"program_number":1032,"pmt_pid":504,"service_name":null,"present_event":null}]})"));
 
     Multiplex foreign;
     foreign.Cycle({foreign.Section(0x0011, SDTSection(0x42, 0x7FE1, 0x233A, 0, {{0x0400, {}}}))});
@@ -403,9 +410,9 @@ TEST_F(ServiceNames, OnlyTheActualSdtOfThisTransportStream)
     EXPECT_EQ(unnamed->u8HasSDT, 0);
     EXPECT_EQ(unnamed->ltProgram[0].u8HasService, 0);
     EXPECT_EQ(Dump(foreign.recording().bytes(), TS_PRINT_PROGRAMS),
-              std::string(kProgramListHead) + "  ProgramNumber:1024 PID:0x01F0 ServiceName:-\n"
-                                              "  ProgramNumber:1025 PID:0x01F1 ServiceName:-\n"
-                                              "  ProgramNumber:1032 PID:0x01F8 ServiceName:-\n");
+              std::string(kProgramListHead) + "  ProgramNumber:1024 PID:0x01F0 ServiceName:- PresentEvent:-\n"
+                                              "  ProgramNumber:1025 PID:0x01F1 ServiceName:- PresentEvent:-\n"
+                                              "  ProgramNumber:1032 PID:0x01F8 ServiceName:- PresentEvent:-\n");
 }
 
 // The check takes the network name from the PAT's network PID as well; the NIT of another

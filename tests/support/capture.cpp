@@ -6,6 +6,8 @@
 #include <sstream>
 #include <unistd.h>
 
+#include <pidsift/demux.h>
+
 #include "text/json.h"
 
 namespace testsupport {
@@ -61,6 +63,23 @@ bool ReadFile(const std::string &path, std::string *contents)
     buffer << in.rdbuf();
     *contents = buffer.str();
     return true;
+}
+
+std::string DumpedText(const std::string &path, int mask, int *result)
+{
+    std::string text;
+    pidsift::RunSettings settings;
+    settings.printed.text = &text;
+    *result = pidsift::Dump(path.c_str(), mask, settings);
+    return text;
+}
+
+size_t Occurrences(const std::string &text, const std::string &what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
 }
 
 std::string GoldenPath(const std::string &name)

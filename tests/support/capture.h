@@ -3,6 +3,7 @@
 #ifndef PIDSIFT_TESTS_SUPPORT_CAPTURE_H
 #define PIDSIFT_TESTS_SUPPORT_CAPTURE_H
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -21,6 +22,13 @@ std::string Printed(const std::function<void(TS_Sink *)> &print);
 // What a JSON form writes (to a string sink) as one document of its own: an object whose members members() writes
 // through the writer, and the end of its line.
 std::string CaptureJsonObject(const std::function<void(TS_Json *)> &members);
+
+// What pidsift-dump prints of the file at path under mask (pidsift::Dump), as a string, and what
+// the run returned.
+std::string DumpedText(const std::string &path, int mask, int *result);
+
+// How many times what occurs in text, overlapping ones included.
+size_t Occurrences(const std::string &text, const std::string &what);
 
 // Reads a whole file; the bool is false when it cannot be read.
 bool ReadFile(const std::string &path, std::string *contents);

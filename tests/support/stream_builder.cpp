@@ -1,9 +1,10 @@
 #include "stream_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iconv.h>
 #include <iterator>
@@ -564,13 +565,83 @@ Bytes ProgramPMT(const ProgramSpec &program, bool changed, u16 extra_offset, boo
     std::vector<PMTStreamSpec> streams = {
         {0x02, program.video_pid, Concat({Descriptor(0x52, {0x00}), arib ? Descriptor(0xC8, {0x01}) : Bytes{}})},
         {0x0F, program.audio_pid,
-         Concat({Descriptor(0x52, {0x10}), Descriptor(0x0A, {u8(arib ? 'j' : 'e'), u8(arib ? 'p' : 'n'),
-                                                             u8(arib ? 'n' : 'g'), 0x00})})},
+         Concat({Descriptor(0x52, {0x10}),
+                 Descriptor(0x0A, {u8(arib ? 'j' : 'e'), u8(arib ? 'p' : 'n'), u8(arib ? 'n' : 'g'), 0x00})})},
     };
     if (changed)
         streams.push_back({0x06, u16(program.video_pid + extra_offset),
                            arib ? Descriptor(0xFD, {0x00, 0x08}) : Descriptor(0x52, {0x30})});
     return PMTSection(program.program_number, changed ? 1 : 0, pcr_pid, program_descriptors, streams);
+}
+
+// The programme guide of a generated multiplex: per program a present and a following event, in
+// ARIB coding. The third program's film ends at 21:00:00 JST, when its news begins.
+struct GuideEvent {
+    u16 event_id;
+    int hour, minute;
+    int duration_minutes;
+    const char *title;
+    const char *text;
+    u8 genre;  // content_nibble_level_1 << 4 | level_2
+};
+constexpr GuideEvent kGuideEvents[3][3] = {
+    {{0x1001, 20, 45, 30, "夜のニュース", "今日の出来事と天気", 0x00},
+     {0x1002, 21, 15, 60, "ドラマ「見本の町」", "第三話", 0x30},
+     {0x1003, 22, 15, 45, "スポーツ", "", 0x10}},
+    {{0x2001, 20, 0, 120, "映画「見本」", "字幕付き", 0x60},
+     {0x2002, 22, 0, 54, "音楽の時間", "", 0x40},
+     {0x2003, 22, 54, 6, "天気予報", "", 0x01}},
+    {{0x3001, 19, 0, 120, "アニメ映画", "", 0x70},
+     {0x3002, 21, 0, 30, "ニュース", "全国と地域のニュース", 0x00},
+     {0x3003, 21, 30, 60, "科学の番組", "", 0x80}},
+};
+// The broadcast's clock starts at 20:59:35 JST and runs with the first program's PCR (the
+// sample's passes 21:00:00 about half-way).
+constexpr int kGuideStartSeconds = 20 * 3600 + 59 * 60 + 35;
+
+// A time of the guide's day, 2019-06-12, in seconds from its midnight; later days past 86400.
+u64 GuideTime(int seconds)
+{
+    const time_t midnight = 1560297600;  // 2019-06-12T00:00:00, on the broadcast's clock
+    const time_t at = midnight + seconds;
+    std::tm date = {};
+    gmtime_r(&at, &date);
+    return SiTimeField(date.tm_year + 1900, date.tm_mon + 1, date.tm_mday, date.tm_hour, date.tm_min, date.tm_sec);
+}
+
+Bytes GuideEventLoop(const GuideEvent &event)
+{
+    return Concat(
+        {ShortEventDescriptor("jpn", Arib(event.title), Arib(event.text)), ContentDescriptor({{event.genre, 0xFF}})});
+}
+
+// The present/following sections of every program: the pair from the event on air at the
+// given second of the day.
+std::vector<Bytes> GuideSections(const BroadcastSpec &mux, int seconds_of_day)
+{
+    std::vector<Bytes> sections;
+    for (size_t p = 0; p < mux.programs.size(); ++p) {
+        const GuideEvent(&events)[3] = kGuideEvents[p % 3];
+        // The second pair once the first event has ended.
+        const int first_end = (events[0].hour * 60 + events[0].minute + events[0].duration_minutes) * 60;
+        const int on_air = seconds_of_day >= first_end ? 1 : 0;
+        for (u8 number = 0; number < 2; ++number) {
+            const GuideEvent &event = events[on_air + number];
+            EITSpec table;
+            table.service_id = mux.programs[p].program_number;
+            table.transport_stream_id = mux.transport_stream_id;
+            table.original_network_id = mux.original_network_id;
+            table.version = u8(on_air);
+            table.section_number = number;
+            table.last_section_number = 1;
+            table.segment_last_section_number = 1;
+            sections.push_back(EITSection(
+                table, {{u16(event.event_id + 0x10 * (p / 3)), GuideTime((event.hour * 60 + event.minute) * 60),
+                         SiDurationField(event.duration_minutes / 60, event.duration_minutes % 60, 0),
+                         GuideEventLoop(event), u8(number == 0 ? 4 : 1)}}));
+        }
+    }
+    return sections;
 }
 
 }  // namespace
@@ -597,14 +668,30 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
                           ? LongSection(0x42, mux.transport_stream_id, 0, Bytes(120, 0x5A))
                           : SDTSection(0x42, mux.transport_stream_id, mux.original_network_id, 0, mux.services);
     const bool with_nit = !mux.network_descriptors.empty() && mux.network_pid != 0;
-    const Bytes nit = with_nit ? NITSection(0x40, mux.original_network_id, 0, mux.network_descriptors,
-                                            {{mux.transport_stream_id, mux.original_network_id,
-                                              mux.network_stream_descriptors}})
-                               : Bytes{};
+    const Bytes nit =
+        with_nit ? NITSection(0x40, mux.original_network_id, 0, mux.network_descriptors,
+                              {{mux.transport_stream_id, mux.original_network_id, mux.network_stream_descriptors}})
+                 : Bytes{};
     unsigned si_cycle = 0;
     const Bytes eit = LongSection(0x4E, 0x0400, 0, Bytes(300, 0x3C));  // spans two packets
-
     std::vector<u64> pcr_clock(mux.programs.size(), 0);
+    // With a guide, the slots of the filler carry the present/following sections packed back to
+    // back, two packets a slot, and every eighth slot a TOT and a null packet instead.
+    std::vector<Packet> guide_packets;
+    size_t guide_next = 0;
+    unsigned guide_slot = 0;
+    auto clock_seconds = [&] {
+        // The PCR's base counts 90 kHz.
+        return kGuideStartSeconds + int((pcr_clock.empty() ? 0 : pcr_clock[0]) / 90000);
+    };
+    auto next_guide_packet = [&] {
+        if (guide_next == guide_packets.size()) {
+            guide_packets = builder.Packed(0x0012, GuideSections(mux, clock_seconds()));
+            guide_next = 0;
+        }
+        return guide_packets[guide_next++];
+    };
+
     bool first_psi = true;
     u64 last_psi = 0;
     bool changed = false;  // the PMTs sent so far carry the extra stream
@@ -620,8 +707,8 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
             changed = mux.pmt_change_at != 0 && emitted >= mux.pmt_change_at;
             for (const ProgramSpec &program : mux.programs)
                 for (const Packet &packet :
-                     builder.Section(program.pmt_pid, ProgramPMT(program, changed, mux.extra_stream_pid_offset,
-                                                                 mux.arib_descriptors)))
+                     builder.Section(program.pmt_pid,
+                                     ProgramPMT(program, changed, mux.extra_stream_pid_offset, mux.arib_descriptors)))
                     emit(packet, program.program_number);
             const bool nit_turn = with_nit && si_cycle++ % 2 == 1;
             for (const Packet &packet : nit_turn ? builder.Section(mux.network_pid, nit) : builder.Section(0x0011, sdt))
@@ -644,9 +731,11 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
             for (unsigned a = 0; a < program.audio_weight; ++a)
                 emit(builder.Payload(program.audio_pid, u8(random.Next()), a == 0), program.program_number);
             if (changed)
-                emit(builder.Payload(u16(program.video_pid + mux.extra_stream_pid_offset), 0x33), program.program_number);
+                emit(builder.Payload(u16(program.video_pid + mux.extra_stream_pid_offset), 0x33),
+                     program.program_number);
             if (program.ecm_pid != 0 && random.Next() % 8 == 0) {
-                const Bytes ecm = PrivateSection(0x82 + (ecm_cycle & 1), program.program_number, 0, Bytes(60, u8(ecm_cycle)));
+                const Bytes ecm =
+                    PrivateSection(0x82 + (ecm_cycle & 1), program.program_number, 0, Bytes(60, u8(ecm_cycle)));
                 for (const Packet &packet : builder.Section(program.ecm_pid, ecm))
                     emit(packet, program.program_number);
             }
@@ -657,10 +746,24 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
             for (const Packet &packet : builder.Section(mux.emm_pid, PrivateSection(0x84, 0x0001, 0, emm_data)))
                 emit(packet, 0);
         }
-        for (unsigned s = 0; s < mux.si_weight; ++s)
-            if (random.Next() % 4 == 0)
+        for (unsigned s = 0; s < mux.si_weight; ++s) {
+            if (random.Next() % 4 != 0)
+                continue;
+            if (!mux.guide) {
                 for (const Packet &packet : builder.Section(0x0012, eit))
                     emit(packet, 0);
+            } else if (guide_slot++ % 8 == 0) {
+                const Bytes tot = TOTSection(
+                    GuideTime(clock_seconds()),
+                    Descriptor(0x58, LocalTimeOffsetEntry("JPN", 0, false, 0x0000, kUndefinedSiTime, 0x0000)));
+                for (const Packet &packet : builder.Section(0x0014, tot))
+                    emit(packet, 0);
+                emit(PacketBuilder::Null(), 0);
+            } else {
+                emit(next_guide_packet(), 0);
+                emit(next_guide_packet(), 0);
+            }
+        }
         for (unsigned n = 0; n < mux.null_weight; ++n)
             emit(PacketBuilder::Null(), 0);
     }
@@ -683,10 +786,10 @@ BroadcastSpec SampleBroadcast(u64 packet_count)
     const Bytes provider = Arib(kSampleProvider);
     const u16 numbers[] = {0x0400, 0x0401, 0x0408};
     for (int i = 0; i < 3; ++i)
-        mux.services.push_back(
-            {numbers[i], Concat({ServiceDescriptor(0x01, provider, Arib(kSampleServiceNames[i])),
-                                 Descriptor(0xC1, {0x84, 0xFF})})});
+        mux.services.push_back({numbers[i], Concat({ServiceDescriptor(0x01, provider, Arib(kSampleServiceNames[i])),
+                                                    Descriptor(0xC1, {0x84, 0xFF})})});
     mux.services[1].free_ca = true;
+    mux.guide = true;
     // The network's name and system management; this stream's TS information.
     mux.network_descriptors = Concat({Descriptor(0x40, Arib(kSampleNetworkName)), Descriptor(0xFE, {0x03, 0x01})});
     mux.network_stream_descriptors = Descriptor(0xCD, {0x01, 0x00});
@@ -711,7 +814,8 @@ BroadcastSpec LargeBroadcast(u16 program_count, u64 packet_count)
     mux.psi_interval = 400;
     mux.arib_descriptors = false;
     for (u16 n = 1; n <= program_count; ++n) {
-        mux.programs.push_back({u16(0x0100 + n), u16(0x1000 + n), u16(0x0200 + 4 * n), u16(0x0201 + 4 * n), 0, 0, 2, 1});
+        mux.programs.push_back(
+            {u16(0x0100 + n), u16(0x1000 + n), u16(0x0200 + 4 * n), u16(0x0201 + 4 * n), 0, 0, 2, 1});
         const std::string name = (n < 10 ? "Ch 0" : "Ch ") + std::to_string(n);
         mux.services.push_back({u16(0x0100 + n), ServiceDescriptor(0x01, Text("Net"), Text(name))});
     }

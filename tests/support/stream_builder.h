@@ -69,7 +69,7 @@ Bytes ServiceDescriptor(u8 service_type, const Bytes &provider, const Bytes &nam
 
 struct ServiceSpec {
     u16 service_id;
-    Bytes descriptors;  // the descriptor loop, raw: a ServiceDescriptor and any others
+    Bytes descriptors;      // the descriptor loop, raw: a ServiceDescriptor and any others
     u8 running_status = 4;  // running
     bool free_ca = false;
     bool eit_schedule = false;
@@ -181,8 +181,8 @@ struct ProgramSpec {
     u16 pmt_pid;
     u16 video_pid;
     u16 audio_pid;
-    u16 ecm_pid = 0;     // 0: not scrambled
-    u16 pcr_pid = 0;     // 0: the PCR rides on the video PID
+    u16 ecm_pid = 0;            // 0: not scrambled
+    u16 pcr_pid = 0;            // 0: the PCR rides on the video PID
     unsigned video_weight = 8;  // packets of video per cycle
     unsigned audio_weight = 1;
 };
@@ -194,10 +194,10 @@ struct BroadcastSpec {
     u16 emm_pid = 0;  // non-zero: a CAT names this EMM PID and EMM sections are sent on it
     u64 packet_count = 10000;
     u32 seed = 1;
-    unsigned psi_interval = 400;   // packets between repetitions of PAT, CAT and PMTs
-    unsigned null_weight = 2;      // null packets per cycle
-    unsigned si_weight = 1;        // SDT/EIT packets per cycle
-    u64 pmt_change_at = 0;         // from this packet on, every PMT has version 1 and one more stream
+    unsigned psi_interval = 400;      // packets between repetitions of PAT, CAT and PMTs
+    unsigned null_weight = 2;         // null packets per cycle
+    unsigned si_weight = 1;           // SDT/EIT packets per cycle
+    u64 pmt_change_at = 0;            // from this packet on, every PMT has version 1 and one more stream
     u16 extra_stream_pid_offset = 3;  // the added stream is video_pid + this
     // The descriptors ISDB broadcasters put in every PMT (digital copy control, video decode
     // control, data component); a DVB-like multiplex has none of them.
@@ -210,6 +210,11 @@ struct BroadcastSpec {
     std::vector<ServiceSpec> services;
     Bytes network_descriptors;
     Bytes network_stream_descriptors;  // of this transport stream's entry in the NIT
+    // The programme guide and the clock in ARIB coding: in the slots of the filler EIT, the EIT
+    // present/following of every program (service_id = program_number) packed back to back, and
+    // a TOT now and then, on a clock that starts at 2019-06-12T20:59:35 JST and runs with the
+    // first program's PCR. The third program's event changes at 21:00:00.
+    bool guide = false;
 };
 
 // Owner of a generated packet: the program_number it belongs to, or 0 for packets of no program

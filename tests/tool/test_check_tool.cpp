@@ -144,13 +144,15 @@ TEST_F(CheckTool, CleanRecordingText)
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     const std::vector<std::string> facts = Block(result.out, "File ");
-    ASSERT_GE(facts.size(), 8u);
+    ASSERT_GE(facts.size(), 10u);
     EXPECT_EQ(facts[0], "File " + path);
-    EXPECT_EQ(facts[1], "  Bytes      " + std::to_string(2400 * 188));
-    EXPECT_EQ(facts[2], "  Unit size  188 bytes (plain packets)");
-    EXPECT_EQ(facts[3], "  Packets    2400");
-    EXPECT_EQ(facts[4], "  Skipped    0 bytes in no packet");
-    EXPECT_EQ(facts[5], "  Sync lost  0 times");
+    EXPECT_EQ(facts[1], "  Bytes           " + std::to_string(2400 * 188));
+    EXPECT_EQ(facts[2], "  Unit size       188 bytes (plain packets)");
+    EXPECT_EQ(facts[3], "  Packets         2400");
+    EXPECT_EQ(facts[4], "  Skipped         0 bytes in no packet");
+    EXPECT_EQ(facts[5], "  Sync lost       0 times");
+    // The sample's TOTs: its clock from the first to the last, in Japan time.
+    EXPECT_EQ(facts[9].rfind("  Broadcast time  2019-06-12T20:59:35+09:00 to 2019-06-12T20:59:53+09:00", 0), 0u) << facts[9];
     char seconds[32];
     snprintf(seconds, sizeof seconds, "%.3f s", double(report->u64Duration) / 27e6);
     EXPECT_NE(facts[6].find(seconds), std::string::npos) << facts[6];
@@ -237,8 +239,9 @@ TEST_F(CheckTool, DamagedRecordingCountsAndExitsWithOne)
     const std::vector<std::string> checks = Block(result.out, "First-priority checks");
     ASSERT_EQ(checks.size(), 2u + TS_CHECK_COUNT + 2);
     // The first break's packet, and its time into the recording by the PCR.
-    EXPECT_TRUE(std::regex_search(checks[5], std::regex("^  Continuity count error +2 +" + std::to_string(first_break) +
-                                                        " at [0-9]+\\.[0-9]{3} s  a")))
+    EXPECT_TRUE(
+        std::regex_search(checks[5], std::regex("^  Continuity count error +2 +" + std::to_string(first_break) +
+                                                " at [0-9]+\\.[0-9]{3} s \\(2019-06-12T2[01]:[0-9:]{5}\\+09:00\\)  a")))
         << checks[5];
     EXPECT_EQ(checks[8].substr(0, 32), "  Transport error             2 ");
     EXPECT_EQ(checks[checks.size() - 2], "Result: errors found");
@@ -315,11 +318,15 @@ TEST_F(CheckTool, StandardInput)
 // The JSON of a file, checked key by key against the library's report.
 void ExpectJsonMatches(const Json &json, const std::string &path, const TS_CheckReport &report)
 {
-    const std::set<std::string> keys = {
-        "file",           "bytes",       "unit_size",  "packets",      "skipped_bytes",
-        "trailing_bytes", "sync_losses", "duration_s", "bitrate_bps",  "network_name",
-        "programs",       "pids",        "checks",     "first_errors", "scrambled_programs",
-        "strict",         "ok"};
+    const std::set<std::string> keys = {"file",           "bytes",
+                                        "unit_size",      "packets",
+                                        "skipped_bytes",  "trailing_bytes",
+                                        "sync_losses",    "duration_s",
+                                        "bitrate_bps",    "network_name",
+                                        "broadcast_time", "programs",
+                                        "pids",           "checks",
+                                        "first_errors",   "scrambled_programs",
+                                        "strict",         "ok"};
     std::set<std::string> seen;
     for (const auto &item : json.items())
         seen.insert(item.key());

@@ -292,7 +292,7 @@ TEST_F(CheckVerdict, WhereItFailedInPacketsBytesAndTime)
     early[1][1] |= 0x80;
     const Json untimed = Json::parse(Run("--json " + Quote(Write("early.ts", Flatten(early)))).out);
     EXPECT_EQ(untimed["first_errors"]["transport_error"],
-              Json::parse("{\"packet\":1,\"byte_offset\":188,\"time_s\":null}"));
+              Json::parse("{\"packet\":1,\"byte_offset\":188,\"time_s\":null,\"broadcast_time\":null}"));
 }
 
 // What xmllint finds for an XPath expression in the picture (a count, a string).

@@ -77,7 +77,8 @@ TEST_F(NameOptions, DumpSelectionsAndCharset)
     for (const char *chosen : {"--charset dvb", "--charset=dvb"}) {
         const CommandResult dvb = Dump(std::string(chosen) + " --programs " + Quote(input));
         EXPECT_EQ(dvb.status, 0);
-        EXPECT_NE(dvb.out.find("  ProgramNumber:1024 PID:0x01F0 ServiceName:\"8+K\\\\%F%l%S#1\"\n"), std::string::npos)
+        EXPECT_NE(dvb.out.find("  ProgramNumber:1024 PID:0x01F0 ServiceName:\"8+K\\\\%F%l%S#1\" PresentEvent:"),
+                  std::string::npos)
             << dvb.out;
     }
     EXPECT_EQ(Dump("--charset arib --programs " + Quote(input)).out, arib);
@@ -88,7 +89,7 @@ TEST_F(NameOptions, DumpSelectionsAndCharset)
     } errors[] = {
         {"--programs " + Quote(input) + " --charset", "pidsift-dump: --charset needs auto, dvb or arib\n"},
         {"--charset latin1 " + Quote(input), "pidsift-dump: invalid --charset 'latin1': auto, dvb or arib\n"},
-        {"--mask 0x8000 " + Quote(input), "pidsift-dump: invalid mask '0x8000'"},
+        {"--mask 0x40000 " + Quote(input), "pidsift-dump: invalid mask '0x40000'"},
     };
     for (const auto &each : errors) {
         SCOPED_TRACE(each.arguments);
@@ -104,7 +105,8 @@ TEST_F(NameOptions, CheckReportsServicesAndNetwork)
     const std::string input = Write("isdb.ts", Generate(SampleBroadcast(1200)).bytes());
     const CommandResult text = Check(Quote(input));
     EXPECT_EQ(text.status, 0);
-    EXPECT_NE(text.out.find("\n  Network    見本ネットワーク (network_id 32736)\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\n  Network         見本ネットワーク (network_id 32736)\n"), std::string::npos)
+        << text.out;
     EXPECT_EQ(Block(text.out, "Services"), "Services of the SDT (transport stream 32736, ARIB text)\n"
                                            "  Program  Service       Provider  Service type\n"
                                            "     1024  見本テレビ１  見本放送  0x01 digital television\n"
@@ -140,7 +142,8 @@ TEST_F(NameOptions, CheckWithoutNames)
             Append(&bare, packet);
     const std::string input = Write("bare.ts", bare);
     const CommandResult text = Check(Quote(input));
-    EXPECT_NE(text.out.find("\n  Network    unknown: no NIT with a network name\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\n  Network         unknown: no NIT with a network name\n"), std::string::npos)
+        << text.out;
     EXPECT_NE(text.out.find("\nServices: unknown (no SDT of transport stream 32736)\n"), std::string::npos);
     const Json json = Json::parse(Check("--json " + Quote(input)).out);
     EXPECT_TRUE(json["network_name"].is_null());
@@ -170,9 +173,9 @@ TEST_F(NameOptions, NamesWrittenByAnotherMuxer)
     EXPECT_EQ(programs.status, 0);
     EXPECT_EQ(programs.out, "========================================\n"
                             "Program List:\n"
-                            "  ProgramNumber:4164 PID:0x1000 ServiceName:\"BBC NEWS\"\n"
-                            "  ProgramNumber:513 PID:0x1001 ServiceName:\"France 2\"\n"
-                            "  ProgramNumber:3401 PID:0x1002 ServiceName:\"Rai 1\"\n");
+                            "  ProgramNumber:4164 PID:0x1000 ServiceName:\"BBC NEWS\" PresentEvent:-\n"
+                            "  ProgramNumber:513 PID:0x1001 ServiceName:\"France 2\" PresentEvent:-\n"
+                            "  ProgramNumber:3401 PID:0x1002 ServiceName:\"Rai 1\" PresentEvent:-\n");
     // auto is the default, and reads these as DVB: nothing in them is ARIB's.
     EXPECT_EQ(Dump("--charset auto --programs " + Quote(input)).out, programs.out);
 
@@ -223,10 +226,11 @@ TEST_F(NameOptions, NamesWrittenByAnotherMuxer)
 TEST_F(NameOptions, ReportColumnsFollowWhatTerminalsShow)
 {
     const std::string radio = DataFile("ffmpeg_dvb_radio.ts");
-    EXPECT_EQ(Dump("--programs " + Quote(radio)).out, "========================================\n"
-                                                      "Program List:\n"
-                                                      "  ProgramNumber:8449 PID:0x1000 ServiceName:\"Rai Radio 1\"\n"
-                                                      "  ProgramNumber:8450 PID:0x1001 ServiceName:\"ΕΡΤ Πρώτο 😀\"\n");
+    EXPECT_EQ(Dump("--programs " + Quote(radio)).out,
+              "========================================\n"
+              "Program List:\n"
+              "  ProgramNumber:8449 PID:0x1000 ServiceName:\"Rai Radio 1\" PresentEvent:-\n"
+              "  ProgramNumber:8450 PID:0x1001 ServiceName:\"ΕΡΤ Πρώτο 😀\" PresentEvent:-\n");
     EXPECT_EQ(Block(Check(Quote(radio)).out, "Services"), "Services of the SDT (transport stream 1, DVB text)\n"
                                                           "  Program  Service       Provider  Service type\n"
                                                           "     8449  Rai Radio 1   Rai       0x02 digital radio\n"

@@ -1,7 +1,10 @@
 // pidsift-check's JSON: the report of each file as one object on one line, for scripts, written
 // with the library's JSON writer (text/json.h) as the dump writes its JSON Lines.
 #include <cmath>
+#include <optional>
+#include <utility>
 
+#include "psi/si.h"
 #include "renderers.h"
 #include "text/json.h"
 
@@ -70,10 +73,67 @@ void WriteProgram(TS_Json *json, const pidsift::CheckProgram &program)
     NumberOrNull(json, "service_type", named, service.service_type);
 }
 
+// {"present", "following"}: the events of a present/following pair, each null when absent;
+// null without a pair.
+void WriteEventPair(TS_Json *json, const char *key, bool has, const std::optional<pidsift::EitEvent> &present,
+                    const std::optional<pidsift::EitEvent> &following, int family)
+{
+    TS_Json_Key(json, key);
+    if (!has) {
+        TS_Json_Null(json);
+        return;
+    }
+    TS_Json_ObjectBegin(json);
+    for (const auto &[name, event] : {std::pair{"present", &present}, std::pair{"following", &following}}) {
+        TS_Json_Key(json, name);
+        if (event->has_value())
+            pidsift::PrintEventJSON(json, **event, family);
+        else
+            TS_Json_Null(json);
+    }
+    TS_Json_ObjectEnd(json);
+}
+
+// What the program had on air: the first pair of its EIT present/following, and the last one
+// when it changed.
+void WriteProgramEvents(TS_Json *json, const pidsift::CheckProgram &program, int family)
+{
+    WriteEventPair(json, "events", program.has_events, program.present, program.following, family);
+    WriteEventPair(json, "events_at_end", program.has_events_at_end, program.present_at_end, program.following_at_end,
+                   family);
+}
+
 void WritePrograms(TS_Json *json, const pidsift::CheckReport &report)
 {
-    TS_Json_ObjectArrayField(json, "programs", u32(report.programs.size()),
-                             [&](u32 i) { WriteProgram(json, report.programs[i]); });
+    TS_Json_ObjectArrayField(json, "programs", u32(report.programs.size()), [&](u32 i) {
+        WriteProgram(json, report.programs[i]);
+        WriteProgramEvents(json, report.programs[i], report.text_family);
+    });
+}
+
+// {"first", "last", "local_time_offset"}: the clock of the first and last TDT or TOT, and the
+// TOT's local time offset ("+01:00", null without); null without a TDT or TOT.
+void WriteBroadcastTime(TS_Json *json, const pidsift::CheckReport &report)
+{
+    TS_Json_Key(json, "broadcast_time");
+    if (!report.has_broadcast_time) {
+        TS_Json_Null(json);
+        return;
+    }
+    TS_Json_ObjectBegin(json);
+    const int family = report.text_family;
+    TS_Json_StringField(json, "first", pidsift::FormatTime(report.broadcast_first, family).c_str());
+    TS_Json_StringField(json, "last", pidsift::FormatTime(report.broadcast_last, family).c_str());
+    StringOrNull(json, "local_time_offset", report.has_local_time_offset,
+                 pidsift::FormatOffset(report.local_time_offset_minutes));
+    TS_Json_ObjectEnd(json);
+}
+
+// A finding's first time on the broadcast's clock, or null.
+void WriteFindingBroadcastTime(TS_Json *json, const pidsift::CheckFinding &finding, int family)
+{
+    StringOrNull(json, "broadcast_time", finding.first_broadcast_timed,
+                 pidsift::FormatTime(finding.first_broadcast_time, family));
 }
 
 void WritePids(TS_Json *json, const pidsift::CheckReport &report)
@@ -119,6 +179,7 @@ void WriteFirstErrors(TS_Json *json, const pidsift::CheckReport &report, bool st
             TS_Json_DoubleField(json, "time_s", SecondsOf(finding.first_time));
         else
             TS_Json_NullField(json, "time_s");
+        WriteFindingBroadcastTime(json, finding, report.text_family);
         TS_Json_ObjectEnd(json);
     }
     TS_Json_ObjectEnd(json);
@@ -151,6 +212,7 @@ std::string JsonLine(const char *name, const pidsift::CheckReport &report, bool 
         TS_Json_Start(&json, &out, TS_JSON_TEXT);
         TS_Json_ObjectBegin(&json);
         WriteInput(&json, name, report);
+        WriteBroadcastTime(&json, report);
         WritePrograms(&json, report);
         WritePids(&json, report);
         WriteChecks(&json, report, strict);

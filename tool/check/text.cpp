@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "../display_width.h"
 #include "renderers.h"
@@ -191,6 +192,92 @@ void PrintAbsentPrograms(const pidsift::CheckReport &report, bool strict, TableF
                     missing, missing == 1 ? "" : "s"));
 }
 
+// "2019-06-12T20:59:35+09:00 to 2019-06-12T21:00:23+09:00 (local offset +00:00)": the clock of
+// the first and the last TDT or TOT.
+std::string BroadcastTimeText(const pidsift::CheckReport &report)
+{
+    const int family = report.text_family;
+    std::string text = pidsift::FormatTime(report.broadcast_first, family);
+    if (!(report.broadcast_last == report.broadcast_first))
+        text += " to " + pidsift::FormatTime(report.broadcast_last, family);
+    if (report.has_local_time_offset)
+        text += " (local offset " + pidsift::FormatOffset(report.local_time_offset_minutes) + ")";
+    return text;
+}
+
+// An event's start and end on the broadcast's clock: "2019-06-12T20:45:00+09:00 to 21:15:00",
+// the end's date written when it is another day.
+std::string EventTimeText(const pidsift::EitEvent &event, int family)
+{
+    if (!event.start_time.defined)
+        return "start undefined";
+    const std::string start = pidsift::FormatTime(event.start_time, family);
+    if (!event.duration.defined)
+        return start + " to ?";
+    const std::string end = pidsift::FormatTime(event.start_time.seconds + event.duration.seconds, family);
+    // Both "YYYY-MM-DDThh:mm:ss" and an offset: the same date leaves the time of day alone.
+    return start + " to " + (end.compare(0, 11, start, 0, 11) == 0 ? end.substr(11, 8) : end);
+}
+
+std::string GenreText(const pidsift::EitEvent &event, int family)
+{
+    std::string text;
+    for (const pidsift::ContentEntry &genre : pidsift::EventGenres(event)) {
+        const char *level_1 = pidsift::ContentLevel1Name(genre.content_nibble_level_1, family);
+        const char *level_2 =
+            pidsift::ContentLevel2Name(genre.content_nibble_level_1, genre.content_nibble_level_2, family);
+        if (!text.empty())
+            text += ", ";
+        text += level_1 != nullptr ? level_1 : Format("0x%X", genre.content_nibble_level_1);
+        if (level_2 != nullptr)
+            text += std::string(": ") + level_2;
+    }
+    return text.empty() ? "-" : text;
+}
+
+// What each program had on air: the present and following events of the first pair of its EIT,
+// and of the last when they changed. The titles go to names: a broadcaster's words.
+template <class TableFn, class LineFn>
+void PrintProgramEvents(const pidsift::CheckReport &report, std::vector<std::string> *names, TableFn &&table,
+                        LineFn &&line)
+{
+    const int family = report.text_family;
+    line("What is on (the EIT present/following of each service: first, and last when it changed)");
+    Table events({true, false, false, false, false});
+    events.Add({"Program", "Event", "Title", "Start to end", "Genre"});
+    auto add = [&](const std::string &number, const char *which, const std::optional<pidsift::EitEvent> &event) {
+        if (!event) {
+            events.Add({number, which, "-", "none announced", "-"});
+            return;
+        }
+        const pidsift::ShortEventDescriptor *short_event = pidsift::FindShortEvent(*event);
+        const std::string title =
+            short_event != nullptr ? NameCell(pidsift::SiText(short_event->event_name, family)) : std::string("-");
+        names->push_back(title);
+        events.Add({number, which, title, EventTimeText(*event, family), GenreText(*event, family)});
+    };
+    for (const pidsift::CheckProgram &program : report.programs) {
+        const std::string number = std::to_string(program.program_number);
+        if (!program.has_events) {
+            events.Add({number, "-", "-", "no EIT present/following", "-"});
+            continue;
+        }
+        add(number, "present", program.present);
+        add("", "following", program.following);
+        if (program.has_events_at_end) {
+            add("", "present at end", program.present_at_end);
+            add("", "following at end", program.following_at_end);
+        }
+    }
+    table(events);
+}
+
+// " (2019-06-12T21:00:05+09:00)": where a finding's first time stands on the broadcast's clock.
+std::string FindingBroadcastText(const pidsift::CheckFinding &finding, int family)
+{
+    return finding.first_broadcast_timed ? " (" + pidsift::FormatTime(finding.first_broadcast_time, family) + ")" : "";
+}
+
 }  // namespace
 
 void Abbreviations::Note(const std::string &text)
@@ -258,6 +345,9 @@ void PrintText(const char *name, const pidsift::CheckReport &report, bool strict
         facts.Add({"Network", names.back() + " (network_id " + std::to_string(report.network_id) + ")"});
     } else
         facts.Add({"Network", "unknown: no NIT with a network name"});
+    // Only a recording that carries the clock has the line (nor is its absence an error).
+    if (report.has_broadcast_time)
+        facts.Add({"Broadcast time", BroadcastTimeText(report)});
     table(facts);
     if (report.packets == 0) {
         puts("");
@@ -301,6 +391,12 @@ void PrintText(const char *name, const pidsift::CheckReport &report, bool strict
             }
             table(services);
         }
+        // Only a recording that carries the guide has its events.
+        if (std::any_of(report.programs.begin(), report.programs.end(),
+                        [](const pidsift::CheckProgram &program) { return program.has_events; })) {
+            puts("");
+            PrintProgramEvents(report, &names, table, line);
+        }
     }
 
     puts("");
@@ -324,7 +420,8 @@ void PrintText(const char *name, const pidsift::CheckReport &report, bool strict
         std::string first = "-";
         if (finding.count != 0)
             first = std::to_string(finding.first_packet) +
-                    (finding.first_timed ? " at " + Seconds(finding.first_time) : "");
+                    (finding.first_timed ? " at " + Seconds(finding.first_time) : "") +
+                    FindingBroadcastText(finding, family);
         checks.Add({kChecks[i].title, std::to_string(finding.count), first, what});
     }
     table(checks);

@@ -13,12 +13,14 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 
 #include <pidsift/demux.h>
 
 #include "common/crc.h"
 #include "demux/demux_core.h"
 #include "drivers/driver.h"
+#include "drivers/guide.h"
 #include "packet/print.h"
 #include "psi/print.h"
 #include "psi/si.h"
@@ -36,8 +38,12 @@ constexpr u32 kMinTableLength = 3 + 9;  // PAT, CAT, ECM, EMM
 constexpr u32 kMinPMTLength = 3 + 13;
 constexpr u32 kMinSDTLength = 3 + 12;
 constexpr u32 kMinNITLength = 3 + 13;
+constexpr u32 kMinEITLength = 3 + 15;
+constexpr u32 kMinTDTLength = 3 + 5;
 
-constexpr int kSIBits = TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS;
+constexpr int kEITBits = TS_PRINT_EIT | TS_PRINT_EIT_PF;
+// The selections whose texts are decoded in the recording's family.
+constexpr int kSIBits = TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_PROGRAMS | kEITBits | TS_PRINT_TDT;
 
 // The records a block is decoded into to be printed by the printers of the public header, and
 // the reassembly buffer they decode from.
@@ -53,38 +59,32 @@ struct TS_DumpRecords {
 
 // With TS_PRINT_CHANGES: the last section printed on each PID, so that the repeats (tables come
 // again every 100 ms or so in a broadcast) are left out; on the SI PIDs, whose tables take turns,
-// the last of each table and section (the key). PIDs and keys beyond kCapacity have every section
-// printed.
+// the last of each table and section (the key, 48 bits). Keys beyond kCapacity (an EIT schedule
+// has thousands of sections) have every section printed.
 class TS_DumpRepeats {
 public:
     // Whether the section on pid under key differs from the last printed there (and is printed).
-    bool Wanted(u16 pid, u32 key, const Section &section)
+    bool Wanted(u16 pid, u64 key, const Section &section)
     {
-        auto last = m_lLast.begin();
-        while (last != m_lLast.end() && (last->u16PID != pid || last->u32Key != key))
-            ++last;
+        const u64 slot = (u64(pid) << 48) | (key & 0xFFFFFFFFFFFFull);
+        auto last = m_lLast.find(slot);
         if (last == m_lLast.end()) {
             if (m_lLast.size() >= kCapacity)
                 return true;
-            last = m_lLast.insert(m_lLast.end(), {pid, key, {}});
-        } else if (last->lu8Section.size() == section.length &&
-                   std::equal(last->lu8Section.begin(), last->lu8Section.end(), section.bytes)) {
+            last = m_lLast.emplace(slot, std::vector<u8>()).first;
+        } else if (last->second.size() == section.length &&
+                   std::equal(last->second.begin(), last->second.end(), section.bytes)) {
             ++m_u64LeftOut;
             return false;
         }
-        last->lu8Section.assign(section.bytes, section.bytes + section.length);
+        last->second.assign(section.bytes, section.bytes + section.length);
         return true;
     }
     u64 LeftOut() const { return m_u64LeftOut; }
 
 private:
-    static constexpr size_t kCapacity = 64;
-    struct Last {
-        u16 u16PID;
-        u32 u32Key;
-        std::vector<u8> lu8Section;
-    };
-    std::vector<Last> m_lLast;
+    static constexpr size_t kCapacity = 4096;
+    std::unordered_map<u64, std::vector<u8>> m_lLast;
     u64 m_u64LeftOut = 0;
 };
 
@@ -139,6 +139,7 @@ private:
     void PrintTable(const char *type, const Section &section);
     void PrintPMT(const Section &section);
     void PrintSI(const Section &section);
+    void PrintGuide(const Section &section);
     void PrintPrivate(const Section &section, bool emm);
     void PrintPCR(const u8 *packet, u16 pid);
     void PrintPrograms();
@@ -169,6 +170,7 @@ private:
     TS_Json m_tJson;
     std::unique_ptr<TS_DumpRecords> m_pRecords;
     TS_DumpRepeats m_tRepeats;
+    pidsift::EventGuide m_tGuide;  // the events on air, for the program list
     TS_DumpLeft m_tLeft;
     std::vector<u8> m_lu8Listed;
 
@@ -241,6 +243,14 @@ TS_Dump::TS_Dump(DemuxCore *core, int mask, bool full, int family, TS_Sink *out,
         m_lu16FixedTaps.push_back(0x0011);
     if (mask & TS_PRINT_NIT)
         m_lu16FixedTaps.push_back(0x0010);
+    if (mask & (kEITBits | TS_PRINT_PROGRAMS))
+        m_lu16FixedTaps.push_back(pidsift::kEitPid);
+    if (mask & TS_PRINT_TDT)
+        m_lu16FixedTaps.push_back(pidsift::kTimePid);
+    if (mask & kEITBits) {
+        m_lu16FixedTaps.push_back(pidsift::kEitPidMedium);
+        m_lu16FixedTaps.push_back(pidsift::kEitPidLow);
+    }
     if (m_bTapsEveryPacket || (mask & TS_PRINT_PIDS))
         core->TapAll();
     if (taps != 0)
@@ -437,6 +447,11 @@ void TS_Dump::OnSection(const Section &section, const u8 *packet)
         PrintTable("cat", section);
     if ((pid == 0x0010 || pid == 0x0011) && (m_s32Mask & (TS_PRINT_SDT | TS_PRINT_NIT)))
         PrintSI(section);
+    if (pid == pidsift::kEitPid && (m_s32Mask & TS_PRINT_PROGRAMS))
+        m_tGuide.Take(section, m_pCore->PAT() != nullptr ? m_pCore->PAT()->transport_stream_id() : -1);
+    if (pid == pidsift::kEitPid || pid == pidsift::kEitPidMedium || pid == pidsift::kEitPidLow ||
+        pid == pidsift::kTimePid)
+        PrintGuide(section);
     if ((m_lu8Role[pid] & kDumpPMT) && (m_s32Mask & TS_PRINT_PMT) && section.length >= kMinPMTLength)
         PrintPMT(section);
 }
@@ -540,6 +555,54 @@ void TS_Dump::PrintSI(const Section &section)
     }
 }
 
+// A section on an EIT PID (0x0012, 0x0026, 0x0027) or on the clock's (0x0014), times and texts
+// in the family the recording has shown up to it.
+void TS_Dump::PrintGuide(const Section &section)
+{
+    const u8 table_id = section.bytes[0];
+    const bool eit = section.pid != pidsift::kTimePid;
+    if (eit) {
+        const bool present_following = table_id == 0x4E || table_id == 0x4F;
+        if (!pidsift::IsEitTableId(table_id) || section.length < kMinEITLength ||
+            !(m_s32Mask & (present_following ? kEITBits : TS_PRINT_EIT)))
+            return;
+    } else if (!(m_s32Mask & TS_PRINT_TDT) || (table_id != 0x70 && table_id != 0x73) ||
+               section.length < kMinTDTLength) {
+        return;
+    }
+    // An EIT's sections take turns as the SDT's do, and those of other transport streams share
+    // their service_ids.
+    const u64 key = eit ? (u64(table_id) << 40) | (u64(TS_Read16(section.bytes + 8)) << 24) |
+                              (u64(TS_Read16(section.bytes + 3)) << 8) | section.bytes[6]
+                        : table_id;
+    if ((m_s32Mask & TS_PRINT_CHANGES) && !m_tRepeats.Wanted(section.pid, key, section))
+        return;
+    const int family = m_pCore->TextFamily();
+    const bool crc_ok = CRCHolds(section);
+    if (eit) {
+        pidsift::Eit record;
+        if (pidsift::DecodeEit(&record, section.bytes, section.length) != 0)
+            return;
+        Block(
+            "eit", true, [&] { pidsift::PrintEit(m_pOut, record, family); },
+            [&](TS_Json *json) { pidsift::PrintEitJSON(json, record, crc_ok, family); });
+    } else if (table_id == 0x70) {
+        pidsift::Tdt record;
+        if (pidsift::DecodeTdt(&record, section.bytes, section.length) != 0)
+            return;
+        Block(
+            "tdt", true, [&] { pidsift::PrintTdt(m_pOut, record, family); },
+            [&](TS_Json *json) { pidsift::PrintTdtJSON(json, record, family); });
+    } else {
+        pidsift::Tot record;
+        if (pidsift::DecodeTot(&record, section.bytes, section.length) != 0)
+            return;
+        Block(
+            "tot", true, [&] { pidsift::PrintTot(m_pOut, record, family); },
+            [&](TS_Json *json) { pidsift::PrintTotJSON(json, record, crc_ok, family); });
+    }
+}
+
 // A section on an ECM or EMM PID (every section on the CAT's CA PID counts as an EMM, whatever
 // its table_id).
 void TS_Dump::PrintPrivate(const Section &section, bool emm)
@@ -630,6 +693,14 @@ void TS_Dump::PrintPrograms()
                 return service.has_service_descriptor ? &service : nullptr;
         return nullptr;
     };
+    // The name of the event on air, as bytes of the broadcast; null without one.
+    auto present_name = [&](u16 program_number) -> const std::vector<u8> * {
+        const pidsift::ServiceEvents *events = m_tGuide.Find(program_number);
+        if (events == nullptr || !events->latest_present)
+            return nullptr;
+        const pidsift::ShortEventDescriptor *short_event = pidsift::FindShortEvent(*events->latest_present);
+        return short_event != nullptr ? &short_event->event_name : nullptr;
+    };
     const std::vector<pidsift::PatEntry> none;
     const std::vector<pidsift::PatEntry> &entries = pat != nullptr ? pat->entries : none;
     if (InJSON()) {
@@ -653,6 +724,14 @@ void TS_Dump::PrintPrograms()
             } else {
                 TS_Json_NullField(json, "service_name");
             }
+            const std::vector<u8> *event = present_name(program.program_number);
+            TS_Json_Key(json, "present_event");
+            if (event != nullptr) {
+                const std::string name = pidsift::SiText(*event, family);
+                TS_Json_StringBytes(json, reinterpret_cast<const u8 *>(name.data()), name.size());
+            } else {
+                TS_Json_Null(json);
+            }
             TS_Json_ObjectEnd(json);
         }
         TS_Json_ArrayEnd(json);
@@ -671,6 +750,11 @@ void TS_Dump::PrintPrograms()
             TS_SI_PrintName(m_pOut, "ServiceName", service->name_bytes.data(), u32(service->name_bytes.size()), family);
         else
             TS_Text_Printf(m_pOut, " ServiceName:-");
+        const std::vector<u8> *event = present_name(program.program_number);
+        if (event != nullptr)
+            TS_SI_PrintText(m_pOut, "PresentEvent", event->data(), event->size(), family);
+        else
+            TS_Text_Printf(m_pOut, " PresentEvent:-");
         TS_Text_Putchar(m_pOut, '\n');
     }
 }
@@ -760,8 +844,8 @@ void TS_Dump_KeepState(const DemuxCore &core, const TS_Dump &dump)
 // What the entry points take: TS_Print the bits 0x001 to 0x100, TS_Dump the further selections.
 constexpr int kPrintBits = TS_PRINT_PACKETS | TS_PRINT_PAT | TS_PRINT_CAT | TS_PRINT_PMT | TS_PRINT_ECM | TS_PRINT_EMM |
                            TS_PRINT_ES | TS_PRINT_PIDS | TS_PRINT_PCR;
-constexpr int kDumpBits =
-    kPrintBits | TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_CHANGES | TS_PRINT_JSON | TS_PRINT_PROGRAMS;
+constexpr int kDumpBits = kPrintBits | TS_PRINT_SDT | TS_PRINT_NIT | TS_PRINT_CHANGES | TS_PRINT_JSON |
+                          TS_PRINT_PROGRAMS | kEITBits | TS_PRINT_TDT;
 
 // A run of the dump on path. keep_state: the public header's entry points, which leave the run's
 // tables in g_tData.

@@ -68,6 +68,8 @@ void CheckRun::Place(CheckFinding *finding) const
     finding->first_byte_offset = in_hand ? m_pCore->Offset(m_pu8Packet) : m_pSync->u64BytesRead;
     finding->first_time = m_tClock.Now();
     finding->first_timed = m_tClock.Started();
+    finding->first_broadcast_timed =
+        m_tGuide.BroadcastTimeAt(m_tClock.Now(), m_tClock.Started(), &finding->first_broadcast_time);
 }
 
 void CheckRun::Count(int which)
@@ -185,6 +187,11 @@ void CheckRun::OnSection(const Section &section)
     }
     if (section.pid == 0x0000 && section.table_id() != 0x00)
         Count(TS_CHECK_PAT);
+    if (section.pid == kEitPid || section.pid == kTimePid) {
+        const Pat *pat = m_pCore->PAT();
+        m_tGuide.OnSection(section, m_tClock.Now(), m_tClock.Started(),
+                           pat != nullptr ? pat->transport_stream_id() : -1);
+    }
 }
 
 // The PAT, the PMTs or the CAT in force changed: the watched PIDs, the PIDs whose sections are

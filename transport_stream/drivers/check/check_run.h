@@ -17,6 +17,7 @@
 #include "drivers/check/clock.h"
 #include "drivers/check/counters.h"
 #include "drivers/check/events.h"
+#include "drivers/check/guide.h"
 #include "drivers/check/watches.h"
 
 namespace pidsift {
@@ -49,6 +50,7 @@ public:
     const CheckClock &Clock() const { return m_tClock; }
     const std::array<CheckFinding, TS_CHECK_COUNT> &Findings() const { return m_ltFindings; }
     const CheckFinding &AbsentPMT() const { return m_tAbsentPMT; }
+    const CheckGuide &Guide() const { return m_tGuide; }
 
 private:
     // The paths off the common one, which may count a finding: each is told the packet in hand.
@@ -71,6 +73,7 @@ private:
     CheckClock m_tClock;
     CheckWatches m_tWatches;
     CheckEvents m_tEvents;
+    CheckGuide m_tGuide;
     std::array<CheckFinding, TS_CHECK_COUNT> m_ltFindings = {};
     CheckFinding m_tAbsentPMT;
     u64 m_u64Packets = 0;  // so far: the packet in hand is the last of them

@@ -161,6 +161,10 @@ void CheckReport_Build(const DemuxCore &core, const CheckRun &run, CheckReport *
         report->network_name = core.NetworkNameText();
     }
     BuildPrograms(core, run.Counters(), report);
+    run.Guide().Fill(report);
+    for (CheckFinding &finding : report->checks)
+        run.Guide().TimeEarlyFinding(&finding);
+    run.Guide().TimeEarlyFinding(&report->absent_pmt);
 
     // The PIDs that carried a packet, and those a table names.
     const CheckRoles roles(core);

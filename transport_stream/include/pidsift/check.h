@@ -13,10 +13,13 @@
 #define PIDSIFT_TRANSPORT_STREAM_CHECK_H
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <pidsift/demux.h>
+#include <pidsift/si_tables.h>
 #include <pidsift/ts.h>
 
 namespace pidsift {
@@ -33,6 +36,11 @@ struct CheckFinding {
     u64 first_byte_offset = 0;
     u64 first_time = 0;
     bool first_timed = false;
+    // The first one's time on the broadcast's clock (see CheckReport::broadcast_time): the TDT or
+    // TOT before it carried forward by the check's clock (the first one carried back when the
+    // finding came before it). Seconds since 1970 on the broadcast's clock, as SiTime::seconds.
+    bool first_broadcast_timed = false;
+    std::int64_t first_broadcast_time = 0;
 
     bool operator==(const CheckFinding &) const = default;
 };
@@ -87,6 +95,16 @@ struct CheckProgram {
     // transport stream.
     bool has_service = false;
     Service service;
+    // What was on air: the present and following events of the first complete present/following
+    // pair of the service's EIT of the actual transport stream (table_id 0x4E, sections 0 and 1
+    // of one version, CRC_32 checked), and those of the last pair when its events differ (another
+    // event_id, start or duration). An event is absent when its section's event loop is empty.
+    bool has_events = false;
+    std::optional<EitEvent> present;
+    std::optional<EitEvent> following;
+    bool has_events_at_end = false;
+    std::optional<EitEvent> present_at_end;
+    std::optional<EitEvent> following_at_end;
 
     bool operator==(const CheckProgram &) const = default;
 };
@@ -130,6 +148,17 @@ struct CheckReport {
     u16 network_id = 0;
     std::vector<u8> network_name_bytes;
     std::string network_name;
+
+    // The broadcast's clock: the times of the first and of the last TDT or TOT (PID 0x0014) whose
+    // time is defined (a TOT whose CRC_32 checks), on the broadcast's clock (UTC for DVB, Japan
+    // time for ISDB: text_family tells), and the local time offset of the last TOT that carried a
+    // local time offset descriptor, its first entry, in force at the TOT's time.
+    bool has_broadcast_time = false;
+    SiTime broadcast_first;
+    SiTime broadcast_last;
+    bool has_local_time_offset = false;
+    int local_time_offset_minutes = 0;
+    u32 local_time_offset_country = 0;  // ISO 3166, three letters
 
     // Every PID that carried a packet or that a table names (a stream that never came shows),
     // in PID order.

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include <pidsift/si_tables.h>
 #include <pidsift/sink.h>
 #include <pidsift/ts.h>
 
@@ -259,6 +260,40 @@ int ListPmtSegments(const char *path, std::vector<PmtSegment> *segments, const R
 // "<base>_<CRC_32>.ts"). 0; -2, -3, -4 (a file cannot be opened), -5, -6.
 int SplitPmt(const char *path, const RunSettings &settings = {});
 int SplitPmt(const char *path, u32 crc, const char *output, const RunSettings &settings = {});
+
+// ---- What a program had on air: for the names of the files a split writes ---------------------
+
+// The event on air at the start of a recording of one program, as the first complete
+// present/following pair of the EIT of the actual transport stream gives it for the service
+// whose service_id is the program_number, and the service's names from the actual SDT.
+struct ProgramOnAir {
+    u16 program_number = 0;  // 0: no PAT listed the program
+    bool has_service = false;
+    std::string service;   // UTF-8
+    std::string provider;  // UTF-8
+    bool has_event = false;
+    EitEvent event;             // the present event of the pair (has_event false: no pair, or no event in it)
+    int family = TS_TEXT_AUTO;  // how the texts and times read: TS_TEXT_DVB or TS_TEXT_ARIB
+};
+
+// The first pass of a split named after its program: reads path until the first complete
+// present/following pair of the program's service has come and the SDT has named the service
+// (or some ten seconds of broadcast past the pair without it), or to the end. The program by its
+// PMT PID, or by program_number when pmt_pid is TS_NO_PID; texts decoded in settings.text_family.
+// 0; -2 when path cannot be opened, -4 when no PAT listed the program, -5 on a read error.
+int FindProgramOnAir(const char *path, u16 pmt_pid, u16 program_number, ProgramOnAir *on_air,
+                     const RunSettings &settings = {});
+
+// A file name from a template: {service}, {provider}, {program} (the program_number), {title}
+// (the event's name), {start} or {start:FORMAT} (the event's start on the broadcast's own clock,
+// UTC for DVB and Japan time for ISDB, through strftime; %Y%m%d-%H%M without a FORMAT), {genre}
+// (the level-1 name of the event's first genre); '{{' and '}}' are the braces themselves. A
+// field without a value is empty; the spaces it leaves are tidied (runs made one, none at the
+// ends nor before the extension). '/', NUL and control characters become '_'; a name of more
+// than 255 bytes is cut before its extension. False, with the reason in *error, for an unknown
+// field, an unpaired brace, or a template that leaves no usable name (empty, or starting with '.').
+bool ExpandNameTemplate(const std::string &name_template, const ProgramOnAir &on_air, std::string *name,
+                        std::string *error);
 
 // ---- pidsift-dump: the blocks of a recording, as text or JSON Lines ------------------------------
 

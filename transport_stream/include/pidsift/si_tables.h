@@ -50,6 +50,8 @@ struct SiTime {
     // Seconds since 1970-01-01T00:00:00 on the broadcast's clock (UTC for DVB, JST for ISDB);
     // negative before 1970. 0 when undefined.
     std::int64_t seconds = 0;
+
+    bool operator==(const SiTime &) const = default;
 };
 
 // A duration of six BCD digits (hhmmss). Hours run to 99; minutes and seconds past 59, a digit
@@ -58,6 +60,8 @@ struct SiDuration {
     u32 bcd = 0xFFFFFF;
     bool defined = false;
     u32 seconds = 0;
+
+    bool operator==(const SiDuration &) const = default;
 };
 
 SiTime DecodeSiTime(u16 mjd, u32 bcd);
@@ -226,6 +230,13 @@ struct SiDescriptor {
     std::variant<std::monostate, ShortEventDescriptor, ExtendedEventDescriptor, ComponentDescriptor, ContentDescriptor,
                  ParentalRatingDescriptor, LocalTimeOffsetDescriptor, AudioComponentDescriptor, EventGroupDescriptor>
         decoded;
+
+    // The same descriptor: its decoded form follows from its bytes.
+    bool operator==(const SiDescriptor &other) const
+    {
+        return descriptor_tag == other.descriptor_tag && descriptor_length == other.descriptor_length &&
+               body == other.body;
+    }
 };
 
 // Decodes the descriptor loop of size bytes at loop, in a section that ends at section_end. As
@@ -263,6 +274,8 @@ struct EitEvent {
     u8 free_CA_mode = 0;
     u16 descriptors_loop_length = 0;
     std::vector<SiDescriptor> descriptors;
+
+    bool operator==(const EitEvent &) const = default;
 };
 
 // EN 300 468 5.2.4, ARIB STD-B10. PID 0x0012; ISDB also sends the EIT on 0x0026 and 0x0027.

@@ -773,12 +773,26 @@ constexpr int TS_PRINT_CHANGES = 0x1000;
 // bytes in hexadecimal when it has no decoder of its own. The end is {"type":"pids","pids":[...]}
 // and, with TS_PRINT_CHANGES, {"type":"summary","repeats_left_out":N}.
 constexpr int TS_PRINT_JSON = 0x2000;
-// At the end, before the PID list: each program of the last PAT with its PMT PID and the name
+// At the end, before the PID list: each program of the last PAT with its PMT PID, the name
 // of its service, the service of the actual SDT (0x42) of the PAT's transport_stream_id whose
-// service_id is the program_number (its sections gathered as TS_SDTServices_Add does). JSON:
-// {"type":"programs","charset":...,"programs":[{"program_number","pmt_pid","service_name"}]},
-// service_name null for a program the SDT does not name.
+// service_id is the program_number (its sections gathered as TS_SDTServices_Add does), and the
+// name of the event on air: the first event of the last section 0 of its EIT present/following
+// actual (0x4E) whose CRC_32 checked. JSON: {"type":"programs","charset":...,"programs":
+// [{"program_number","pmt_pid","service_name","present_event"}]}, service_name null for a
+// program the SDT does not name, present_event null for one without such an event or name.
 constexpr int TS_PRINT_PROGRAMS = 0x4000;
+// Every EIT section (table_id 0x4E to 0x6F: present/following and schedule, of this transport
+// stream and of others) on PID 0x0012, and on 0x0026 and 0x0027, where ISDB sends it as well,
+// with its events and their descriptors (<pidsift/si_tables.h>, PrintEit); times on the clock of
+// the family the names are decoded in. JSON type "eit".
+constexpr int TS_PRINT_EIT = 0x8000;
+// The EIT present/following sections alone (table_id 0x4E and 0x4F).
+constexpr int TS_PRINT_EIT_PF = 0x10000;
+// Every TDT (0x70) and TOT (0x73) on PID 0x0014: the broadcast's clock and its local time
+// offsets. JSON types "tdt" and "tot". With TS_PRINT_CHANGES, the EIT, TDT and TOT are told
+// apart as the SDT is: by table_id, table_id_extension and section_number (an EIT of another
+// transport stream by its transport_stream_id too).
+constexpr int TS_PRINT_TDT = 0x20000;
 
 // What TS_Dump prints: the bits of TS_Print and those above, added up; other bits are ignored.
 struct TS_DumpOptions {
