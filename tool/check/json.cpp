@@ -11,6 +11,36 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// A stream's identity: the fields of a named value are its name, null when the descriptors say
+// nothing, and the number as broadcast for a value without a name.
+Json StreamJson(const pidsift::CheckStream &stream)
+{
+    const pidsift::StreamIdentity &identity = stream.identity;
+    auto named = [](std::string_view name, unsigned value, bool known) {
+        return !known ? Json(nullptr) : name.empty() ? Json(value) : Json(name);
+    };
+    Json pages = Json::array();
+    for (const pidsift::TeletextPage &page : identity.teletext_pages)
+        pages.push_back({{"page", page.Number()},
+                         {"type", named(pidsift::TeletextTypeName(page.type), unsigned(page.type), true)},
+                         {"language", page.language.empty() ? Json(nullptr) : Json(page.language)}});
+    return {
+        {"pid", stream.pid},
+        {"stream_type", stream.stream_type},
+        {"codec", identity.codec.empty() ? Json(nullptr) : Json(identity.codec)},
+        {"kind", pidsift::StreamKindName(identity.kind)},
+        {"language", identity.languages},
+        {"audio_type", named(pidsift::AudioTypeName(identity.audio_type), unsigned(identity.audio_type),
+                             identity.audio_type != pidsift::AudioType::Undefined)},
+        {"channel_layout", named(pidsift::ChannelLayoutName(identity.channel_layout), 0,
+                                 identity.channel_layout != pidsift::ChannelLayout::Unknown)},
+        {"subtitle_type", named(pidsift::SubtitleTypeName(identity.subtitle_type), 0,
+                                identity.subtitle_type != pidsift::SubtitleType::Unknown)},
+        {"teletext_pages", pages},
+        {"superimposed", identity.superimposed},
+    };
+}
+
 Json MakeJson(const char *name, const pidsift::CheckReport &report)
 {
     Json json;
@@ -32,7 +62,7 @@ Json MakeJson(const char *name, const pidsift::CheckReport &report)
     for (const pidsift::CheckProgram &program : report.programs) {
         Json streams = Json::array();
         for (const pidsift::CheckStream &stream : program.streams)
-            streams.push_back({{"pid", stream.pid}, {"stream_type", stream.stream_type}});
+            streams.push_back(StreamJson(stream));
         const pidsift::Service &service = program.service;
         const bool named = program.has_service && service.has_service_descriptor;
         programs.push_back({

@@ -31,6 +31,12 @@ struct CheckInfo {
 extern const CheckInfo kChecks[TS_CHECK_COUNT];
 
 // ---- Text (text.cpp) ----------------------------------------------------------------------------
+// ---- A stream's identity (streams.cpp) -----------------------------------------------------------
+
+// The cells of the programs table for a stream: codec ("unknown" without one), kind, languages
+// ("fra, deu"; "-" without), and the details ("stereo, hearing impaired"; "-" without).
+std::vector<std::string> StreamCells(const pidsift::StreamIdentity &identity);
+
 
 // The abbreviations the reports use, for the key printed after them.
 class Abbreviations {

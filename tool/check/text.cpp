@@ -99,13 +99,6 @@ private:
     std::vector<std::vector<std::string>> m_rows;
 };
 
-std::string StreamTypeName(u8 stream_type)
-{
-    char name[256];
-    TS_Header_StreamTypeToString(name, stream_type);
-    return name;
-}
-
 // A name of the SDT or NIT on a line of text: control characters (line breaks) as spaces, and a
 // name that is empty shown as such.
 std::string NameCell(std::string text)
@@ -209,8 +202,9 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
         line("Programs: none (no PAT, or a PAT without programs)");
     } else {
         line("Programs of the last PAT");
-        Table programs({true, false, false, false, false, false, false});
-        programs.Add({"Program", "PMT PID", "PCR PID", "ECM PID", "Scrambled", "Stream PID", "Stream type"});
+        Table programs({true, false, false, false, false, false, false, false, false, false, false});
+        programs.Add({"Program", "PMT PID", "PCR PID", "ECM PID", "Scrambled", "Stream PID", "Type", "Codec", "Kind",
+                      "Language", "Details"});
         for (const pidsift::CheckProgram &program : report.programs) {
             std::vector<std::string> row = {std::to_string(program.program_number), Hex(program.pmt_pid)};
             if (!program.has_pmt) {
@@ -230,7 +224,9 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
                 if (s > 0)
                     row = {"", "", "", "", ""};
                 row.push_back(Hex(stream.pid));
-                row.push_back(Format("0x%02X ", stream.stream_type) + StreamTypeName(stream.stream_type));
+                row.push_back(Format("0x%02X", stream.stream_type));
+                const std::vector<std::string> identity = StreamCells(stream.identity);
+                row.insert(row.end(), identity.begin(), identity.end());
                 programs.Add(row);
             }
         }
