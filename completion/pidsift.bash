@@ -122,7 +122,7 @@ _pidsift_split()
     local command=${COMP_WORDS[1]} options
     case $command in
         programs) options="-d --directory" ;;
-        program) options="--program -o --output -d --directory" ;;
+        program) options="--program --streams -o --output -d --directory" ;;
         pmt-list) options="" ;;
         pmt) options="--crc -o --output -d --directory" ;;
         *) return 0 ;;
@@ -137,6 +137,10 @@ _pidsift_split()
             return 0
             ;;
         --crc | --program) return 0 ;;
+        --streams)
+            [[ $command == program ]] && __pidsift_words "video audio subtitles teletext captions data cue" "$cur"
+            return 0
+            ;;
     esac
     __pidsift_count_positional "--crc --program -o --output -d --directory" 2
     if [[ $cur == -* && -z $__pidsift_after_dashes ]]; then

@@ -232,8 +232,11 @@ TEST_F(Completion, CommandsAndOptions)
         {{"pidsift-split", "pmt"}, {"pmt", "pmt-list"}},
         {{"pidsift-split", "--"}, {"--help", "--version"}},
         {{"pidsift-split", "programs", "in.ts", "-"}, {"--directory", "-d"}},
-        {{"pidsift-split", "program", "in.ts", "--"}, {"--directory", "--output", "--program"}},
-        {{"pidsift-split", "program", "in.ts", "1f0", "-"}, {"--directory", "--output", "--program", "-d", "-o"}},
+        {{"pidsift-split", "program", "in.ts", "--"}, {"--directory", "--output", "--program", "--streams"}},
+        {{"pidsift-split", "program", "in.ts", "1f0", "-"},
+         {"--directory", "--output", "--program", "--streams", "-d", "-o"}},
+        {{"pidsift-split", "program", "in.ts", "1f0", "--streams", "su"}, {"subtitles"}},
+        {{"pidsift-split", "pmt", "in.ts", "--streams", ""}, {}},  // not an option of pmt
         {{"pidsift-split", "pmt", "in.ts", "-"}, {"--crc", "--directory", "--output", "-d", "-o"}},
         {{"pidsift-split", "pmt-list", "in.ts", "-"}, {}},
         {{"pidsift-split", "pmt", "in.ts", "--crc", ""}, {}},  // a CRC_32, nothing to offer

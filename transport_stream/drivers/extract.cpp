@@ -6,9 +6,11 @@
 #include <string>
 
 #include <pidsift/demux.h>
+#include <pidsift/stream_selection.h>
 
 #include "demux/demux_core.h"
 #include "drivers/driver.h"
+#include "drivers/stream_keeper.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ struct TS_FilterSettings {
     // Opens the output for the single-pass front end; null: open strDestination.
     int (*pfnOpenOutput)(void *context) = nullptr;
     void *pOpenContext = nullptr;
+    const pidsift::StreamSelection *pSelection = nullptr;  // the streams kept; null: all
 };
 
 // The extraction: a driver of the demux that follows one program and writes its packets. The
@@ -47,22 +50,36 @@ public:
             if (program == m_u32Followed) {
                 m_lu8PMTSection = pmt.section;
                 m_u16PMTSectionPID = pmt.pid;
+                if (m_pKeeper && !m_pKeeper->OnPmt(pmt) && !m_bPmtSeen)
+                    End(-7);
+                m_bPmtSeen = true;
             }
         });
+        if (settings.pSelection != nullptr)
+            m_pKeeper = std::make_unique<pidsift::StreamKeeper>(*settings.pSelection);
     }
 
     // Every packet of the program comes once, in the order of the input.
     bool OnTapped(const u8 *, u16) { return true; }
-    bool OnProgramPacket(u32, const u8 *packet, u8)
+    bool OnProgramPacket(u32, const u8 *packet, u8 flags)
     {
         if (m_bEnded)
             return m_tSettings.bWholeInput;
+        if (m_pKeeper)
+            return WriteKept(packet, flags);
         return Write(packet);
     }
 
     // Closes the output; the run's result joins what the copy met.
     void Close(int read_result)
     {
+        if (m_pKeeper && m_bOpened && !m_bEnded) {
+            m_lKept.clear();
+            m_pKeeper->Finish(&m_lKept);
+            for (const pidsift::PacketBytes &kept : m_lKept)
+                if (!Write(kept.data()))
+                    break;
+        }
         const int close_result = m_pOutputs->Close(&m_tOutput);
         if (close_result < 0 && read_result == 0)
             TS_Run_Fail(&m_s32Result, close_result);
@@ -88,6 +105,17 @@ private:
     }
 
     bool Write(const u8 *packet) { return TS_Writer_Put(&m_tOutput.tWriter, packet) == 0 || End(-6); }
+
+    // The packets the stream keeper lets out for this one, in input order.
+    bool WriteKept(const u8 *packet, u8 flags)
+    {
+        m_lKept.clear();
+        m_pKeeper->Take(packet, flags, &m_lKept);
+        for (const pidsift::PacketBytes &kept : m_lKept)
+            if (!Write(kept.data()))
+                return m_tSettings.bWholeInput;
+        return true;
+    }
 
     bool OpenOutput()
     {
@@ -161,6 +189,9 @@ private:
     int m_s32Result = 0;  // 0, -3 (output not opened) or -6 (write failed)
     bool m_bOpened = false;
     bool m_bEnded = false;
+    std::unique_ptr<pidsift::StreamKeeper> m_pKeeper;
+    std::vector<pidsift::PacketBytes> m_lKept;
+    bool m_bPmtSeen = false;
 };
 
 // The programs of the last PAT (the network entry left out), every one.
@@ -257,9 +288,10 @@ int TS_Filter_Copy(const char *source, u16 pid, const char *destination, const R
 }
 
 int TS_Filter_Extract(const char *source, u16 pid, u16 program_number, const char *destination,
-                      const RunSettings *settings)
+                      const RunSettings *settings, const pidsift::StreamSelection *selection = nullptr)
 {
     TS_FilterSettings filter;
+    filter.pSelection = selection;
     filter.bPlayable = true;
     filter.bWholeInput = false;
     filter.bByNumber = pid == TS_NO_PID;
@@ -306,6 +338,14 @@ int ExtractProgram(const char *path, u16 pmt_pid, u16 program_number, const char
     if (path == nullptr)
         return -1;
     return TS_Filter_Extract(path, pmt_pid, program_number, output, &settings);
+}
+
+int ExtractProgramStreams(const char *path, u16 pmt_pid, u16 program_number, const StreamSelection &selection,
+                          const char *output, const RunSettings &settings)
+{
+    if (path == nullptr)
+        return -1;
+    return TS_Filter_Extract(path, pmt_pid, program_number, output, &settings, &selection);
 }
 
 }  // namespace pidsift
