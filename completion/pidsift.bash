@@ -152,17 +152,19 @@ _pidsift_split()
     return 0
 }
 
-# pidsift-check [--json] [--quiet] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...
+# pidsift-check [--json] [--quiet] [--summary] [-j N] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...
 _pidsift_check()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if [[ $prev == --svg ]]; then
         __pidsift_files_ending "$cur" .svg
+    elif [[ $prev == -j || $prev == --jobs ]]; then
+        __pidsift_words "1 2 4 8" "$cur"
     elif __pidsift_charset "$cur" "$prev" "${COMP_WORDS[COMP_CWORD - 2]}"; then
         return 0
     elif [[ $cur == -* ]]; then
-        __pidsift_words "--json --quiet --charset --svg -h --help -V --version" "$cur"
+        __pidsift_words "--json --quiet --summary -j --jobs --charset --svg -h --help -V --version" "$cur"
     else
         __pidsift_files "$cur"
     fi

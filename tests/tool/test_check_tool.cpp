@@ -103,7 +103,8 @@ TEST_F(CheckTool, HelpAndVersion)
     for (const char *option : {"--help", "-h"}) {
         const CommandResult help = Run(option);
         EXPECT_EQ(help.status, 0);
-        EXPECT_EQ(help.out.rfind("Usage: pidsift-check [--json] [--quiet] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...\n", 0), 0u);
+        EXPECT_EQ(help.out.rfind("Usage: pidsift-check [--json] [--quiet] [--summary] [-j N] [--charset auto|dvb|arib]\n"
+                                 "                     [--svg FILE.svg] FILE...\n", 0), 0u);
         EXPECT_NE(help.out.find("Exit status"), std::string::npos);
         EXPECT_EQ(help.err, "");
     }

@@ -4,6 +4,7 @@
 #ifndef PIDSIFT_TOOL_CHECK_RENDERERS_H
 #define PIDSIFT_TOOL_CHECK_RENDERERS_H
 
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -30,6 +31,12 @@ struct CheckInfo {
 };
 extern const CheckInfo kChecks[TS_CHECK_COUNT];
 
+// ---- A stream's identity (streams.cpp) -----------------------------------------------------------
+
+// The cells of the programs table for a stream: codec ("unknown" without one), kind, languages
+// ("fra, deu"; "-" without), and the details ("stereo, hearing impaired"; "-" without).
+std::vector<std::string> StreamCells(const pidsift::StreamIdentity &identity);
+
 // ---- Text (text.cpp) ----------------------------------------------------------------------------
 // ---- A stream's identity (streams.cpp) -----------------------------------------------------------
 
@@ -43,6 +50,7 @@ class Abbreviations {
 public:
     // Notes each abbreviation that stands in text as a word of its own (a plural 's' allowed).
     void Note(const std::string &text);
+    void Merge(const Abbreviations &other);
     bool Empty() const { return m_used.empty(); }
     bool Has(const char *abbreviation) const { return m_used.count(abbreviation) != 0; }
 
@@ -50,8 +58,8 @@ private:
     std::set<std::string> m_used;
 };
 
-// Prints the report of the file name on standard output, and notes its abbreviations.
-void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviations *used);
+// Prints the report of the file name on out, and notes its abbreviations.
+void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviations *used, FILE *out = stdout);
 // Prints the key of the abbreviations used.
 void PrintKey(const Abbreviations &used);
 
@@ -59,6 +67,15 @@ void PrintKey(const Abbreviations &used);
 
 // The report of the file name as one JSON object on one line (without its newline).
 std::string JsonLine(const char *name, const pidsift::CheckReport &report);
+
+// ---- One line per file (summary.cpp) ------------------------------------------------------------
+
+// The file's line of the summary: duration (or "-"), verdict ("ok", "errors", "unreadable" when
+// the file could not be read whole), programs of the last PAT, "scrambled" or "clear", the
+// checks that counted something ("cc_error=3,pid_error=1", "-" for none), the name last.
+std::string SummaryLine(const char *name, const pidsift::CheckReport &report, bool readable);
+// The same as one JSON object on one line (without its newline).
+std::string SummaryJsonLine(const char *name, const pidsift::CheckReport &report, bool readable);
 
 // ---- The picture (svg.cpp) ---------------------------------------------------------------------
 

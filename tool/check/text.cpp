@@ -132,6 +132,8 @@ std::string UnitText(u32 unit)
 
 }  // namespace
 
+void Abbreviations::Merge(const Abbreviations &other) { m_used.insert(other.m_used.begin(), other.m_used.end()); }
+
 void Abbreviations::Note(const std::string &text)
 {
     for (const KeyEntry &entry : kKey) {
@@ -150,7 +152,7 @@ void Abbreviations::Note(const std::string &text)
     }
 }
 
-void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviations *used)
+void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviations *used, FILE *out)
 {
     // The names of the services and the network are the broadcasters' words, not the report's:
     // their capitals are no abbreviations for the key.
@@ -161,7 +163,7 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
             for (size_t at = words.find(name); !name.empty() && at != std::string::npos; at = words.find(name, at))
                 words.replace(at, name.size(), std::string(name.size(), ' '));
         used->Note(words);
-        puts(text.c_str());
+        fprintf(out, "%s\n", text.c_str());
     };
     auto table = [&](const Table &table) {
         for (const std::string &text : table.Lines("  "))
@@ -197,7 +199,7 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
         facts.Add({"Network", "unknown: no NIT with a network name"});
     table(facts);
 
-    puts("");
+    fputc('\n', out);
     if (report.programs.empty()) {
         line("Programs: none (no PAT, or a PAT without programs)");
     } else {
@@ -232,7 +234,7 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
         }
         table(programs);
 
-        puts("");
+        fputc('\n', out);
         const std::string coding = family == TS_TEXT_ARIB ? "ARIB" : "DVB";
         if (!report.has_sdt) {
             line("Services: unknown (no SDT of transport stream " + std::to_string(report.transport_stream_id) + ")");
@@ -260,7 +262,7 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
         }
     }
 
-    puts("");
+    fputc('\n', out);
     line("PIDs (drop: continuity breaks; error: packets marked damaged)");
     Table pids({false, true, true, true, true, true, true, false});
     pids.Add({"PID", "Packets", "Drop", "Error", "Scrambled", "PCR", "CRC fail", "Role"});
@@ -270,7 +272,7 @@ void PrintText(const char *name, const pidsift::CheckReport &report, Abbreviatio
                   std::to_string(entry.crc_errors), pidsift::RoleText(entry)});
     table(pids);
 
-    puts("");
+    fputc('\n', out);
     line("First-priority checks");
     Table checks({false, true, true, false});
     checks.Add({"Check", "Count", "First at packet", "What it counts"});
