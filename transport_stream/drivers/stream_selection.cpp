@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "common/crc.h"
 #include "drivers/stream_keeper.h"
 
@@ -13,16 +14,14 @@ namespace pidsift {
 namespace {
 
 // PMT section (ISO/IEC 13818-1 2.4.4.8): the fixed header up to program_info_length, and each
-// stream entry's fixed part before its ES_info loop.
+// stream entry's fixed part before its ES_info loop. The rewrite copies entries whole, so it
+// reads the loop strictly, where the table walkers of psi/walk.h cut what overruns.
 constexpr size_t kPmtHeader = 12;
 constexpr size_t kStreamEntry = 5;
 constexpr size_t kCrcSize = 4;
 // Packets held behind a PMT section at most: a section of 1,021 bytes spans 6 packets, and a
 // broadcast repeats its PMT several times a second, so this many means a section that never ends.
 constexpr size_t kHoldCapacity = 4096;
-
-u16 Read16(const u8 *bytes) { return u16((bytes[0] << 8) | bytes[1]); }
-u16 Length12(const u8 *bytes) { return u16(Read16(bytes) & 0x0FFF); }
 
 bool ParseChoice(const std::string &item, StreamChoice *choice, std::string *error)
 {
@@ -121,10 +120,10 @@ std::vector<u8> SelectPmtStreams(const u8 *section, size_t length, const StreamS
                                  std::vector<u16> *kept)
 {
     if (section == nullptr || length < kPmtHeader + kCrcSize || section[0] != 0x02 ||
-        size_t(3 + Length12(section + 1)) != length)
+        size_t(3 + TS_Read12(section + 1)) != length)
         return {};
     const size_t loop_end = length - kCrcSize;
-    const size_t streams = kPmtHeader + Length12(section + 10);
+    const size_t streams = kPmtHeader + TS_Read12(section + 10);
     if (streams > loop_end)
         return {};
     std::vector<u8> rewritten(section, section + streams);
@@ -132,10 +131,10 @@ std::vector<u8> SelectPmtStreams(const u8 *section, size_t length, const StreamS
     for (size_t at = streams; at < loop_end;) {
         if (at + kStreamEntry > loop_end)
             return {};
-        const size_t entry_end = at + kStreamEntry + Length12(section + at + 3);
+        const size_t entry_end = at + kStreamEntry + TS_Read12(section + at + 3);
         if (entry_end > loop_end)
             return {};
-        const u16 pid = u16(Read16(section + at + 1) & 0x1FFF);
+        const u16 pid = TS_Read13(section + at + 1);
         if (selection.Selects(section[at], pid, section + at + kStreamEntry, entry_end - at - kStreamEntry)) {
             rewritten.insert(rewritten.end(), section + at, section + entry_end);
             pids.push_back(pid);
@@ -167,7 +166,7 @@ bool StreamKeeper::OnPmt(const Pmt &pmt)
     auto add_ca_pids = [this](const std::vector<Descriptor> &descriptors) {
         for (const Descriptor &descriptor : descriptors)
             if (descriptor.tag == 0x09 && descriptor.body.size() >= 4)
-                m_lu16Kept.push_back(u16(Read16(descriptor.body.data() + 2) & 0x1FFF));
+                m_lu16Kept.push_back(TS_Read13(descriptor.body.data() + 2));
     };
     add_ca_pids(pmt.descriptors);
     for (const PmtStream &stream : pmt.streams)
@@ -268,12 +267,12 @@ bool StreamKeeper::RewriteRun(std::vector<PacketBytes *> &run, u16 program_numbe
         }
         if (at + 3 > data.size())
             return false;
-        const size_t length = 3 + size_t(Length12(&data[at + 1]));
+        const size_t length = 3 + size_t(TS_Read12(&data[at + 1]));
         if (at + length > data.size())
             return false;
         const u8 *section = &data[at];
         std::vector<u8> kept;
-        if (section[0] == 0x02 && length >= kPmtHeader && Read16(section + 3) == program_number &&
+        if (section[0] == 0x02 && length >= kPmtHeader && TS_Read16(section + 3) == program_number &&
             TS_CRC32(section, length) == 0)
             kept = SelectPmtStreams(section, length, selection);
         sections.push_back(kept.empty() ? std::vector<u8>(section, section + length) : std::move(kept));
