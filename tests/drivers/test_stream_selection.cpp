@@ -251,6 +251,54 @@ TEST_F(ExtractStreams, KeepsTheSelectedStreamsPcrAndEcmByteForByte)
     }
 }
 
+TEST_F(ExtractStreams, SectionsCutShortOrByTheEnd)
+{
+    // The second packet of the third PMT of 257 lost: the section never completes, and the
+    // program's packets behind it wait with it for the next PMT, whose run is laid out again
+    // without the cut section. The recording then ends after the first packet of another PMT:
+    // that one, held, goes out as it came.
+    std::vector<Packet> packets = recording.packets;
+    std::vector<size_t> pmt_starts;
+    for (size_t i = 0; i < packets.size(); ++i)
+        if (PacketPID(packets[i]) == kDvbPmtPid && (packets[i][1] & 0x40))
+            pmt_starts.push_back(i);
+    ASSERT_GE(pmt_starts.size(), 5u);
+    const Packet last = packets[pmt_starts[4]];
+    packets.resize(pmt_starts[4] + 1);
+    packets.erase(packets.begin() + long(pmt_starts[2] + 1));
+    ASSERT_TRUE(WriteFile(dir.File("dvb.ts"), Flatten(packets)));
+    const std::vector<Packet> output = Extract(kDvbPmtPid, "audio:eng");
+
+    std::vector<Packet> pmt;
+    for (const Packet &packet : output)
+        if (PacketPID(packet) == kDvbPmtPid)
+            pmt.push_back(packet);
+    ASSERT_EQ(pmt.size(), 2u * 4 - 1 + 1);
+    EXPECT_EQ(pmt.back(), last);
+    // The run of the lost packet: its first packet and the next PMT's two carry the next PMT
+    // rewritten from the first one's payload on, stuffing after.
+    const Bytes section = DvbPmt(kDvbProgram, StreamsOn(kDvbProgram, {0x0104}));
+    Packet expected;
+    expected.fill(0xFF);
+    std::copy(packets[pmt_starts[2]].begin(), packets[pmt_starts[2]].begin() + 4, expected.begin());
+    expected[4] = 0x00;
+    std::copy(section.begin(), section.end(), expected.begin() + 5);
+    EXPECT_EQ(pmt[4], expected);
+    for (size_t i = 5; i < 7; ++i) {
+        EXPECT_EQ(pmt[i][1] & 0x40, 0) << i;
+        EXPECT_EQ(std::count(pmt[i].begin() + 4, pmt[i].end(), 0xFF), 184) << i;
+    }
+    // The stream packets kept are all there, in input order.
+    std::vector<Packet> streams, expected_streams;
+    for (const Packet &packet : output)
+        if (PacketPID(packet) == 0x0101 || PacketPID(packet) == 0x0104)
+            streams.push_back(packet);
+    for (const Packet &packet : packets)
+        if (PacketPID(packet) == 0x0101 || PacketPID(packet) == 0x0104)
+            expected_streams.push_back(packet);
+    EXPECT_EQ(streams, expected_streams);
+}
+
 TEST_F(ExtractStreams, SelectionOfNoStreamWritesNothingBeyondThePat)
 {
     const std::vector<Packet> output = Extract(kDvbPmtPid, "subtitles:deu,captions", -7);

@@ -73,7 +73,8 @@ public:
     // Closes the output; the run's result joins what the copy met.
     void Close(int read_result)
     {
-        if (m_pKeeper && m_bOpened && !m_bEnded) {
+        // What the stream keeper still holds came before the end of the copy.
+        if (m_pKeeper && m_bOpened && m_s32Result == 0) {
             m_lKept.clear();
             m_pKeeper->Finish(&m_lKept);
             for (const pidsift::PacketBytes &kept : m_lKept)

@@ -30,9 +30,10 @@ public:
     // pointer_field on, in the same packets: their headers (continuity_counter included) and
     // adaptation fields stay, payload_unit_start_indicator and a pointer_field are set in each
     // packet where a section now starts, and 0xFF stuffing fills what the shorter sections
-    // leave. false, with the packets untouched, when the run does not start with a section, a
-    // section in it is cut, or the layout does not fit (it always does when the sections only
-    // shrink and each starts in a packet of its own).
+    // leave; a section that a later pointer_field cuts short is left out, as decoders drop it.
+    // false, with the packets untouched, when the run does not start with a section, its last
+    // section goes on beyond it (another program's on a shared PID), or the layout does not fit
+    // (it always does when the sections only shrink and each starts in a packet of its own).
     static bool RewriteRun(std::vector<PacketBytes *> &run, u16 program_number, const StreamSelection &selection);
 
 private:

@@ -265,9 +265,14 @@ bool StreamKeeper::RewriteRun(std::vector<PacketBytes *> &run, u16 program_numbe
             at = *next;
             continue;
         }
-        if (at + 3 > data.size())
-            return false;
-        const size_t length = 3 + size_t(TS_Read12(&data[at + 1]));
+        // A section that a later pointer_field cuts never completed: a decoder drops it, and so
+        // does the layout. One that the end of the run cuts goes on beyond it: no layout.
+        const auto next = std::upper_bound(pointed_starts.begin(), pointed_starts.end(), at);
+        const size_t length = at + 3 <= data.size() ? 3 + size_t(TS_Read12(&data[at + 1])) : data.size() + 1 - at;
+        if (next != pointed_starts.end() && at + length > *next) {
+            at = *next;
+            continue;
+        }
         if (at + length > data.size())
             return false;
         const u8 *section = &data[at];
