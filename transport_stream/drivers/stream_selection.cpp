@@ -309,7 +309,7 @@ bool StreamKeeper::RewriteRun(std::vector<PacketBytes *> &run, u16 program_numbe
             std::copy(prefix.begin(), prefix.end(), payload + 1);
             written = 1 + prefix.size();
             const size_t count = std::min(room - written, stream.size() - cursor);
-            std::memcpy(payload + written, stream.data() + cursor, count);
+            std::copy_n(stream.begin() + long(cursor), count, payload + written);
             cursor += count;
         } else if (cursor < stream.size()) {
             const auto next = std::lower_bound(starts.begin(), starts.end(), cursor);
@@ -325,7 +325,7 @@ bool StreamKeeper::RewriteRun(std::vector<PacketBytes *> &run, u16 program_numbe
                 room = *next - cursor;
             }
             const size_t count = std::min(room - written, stream.size() - cursor);
-            std::memcpy(payload + written, stream.data() + cursor, count);
+            std::copy_n(stream.begin() + long(cursor), count, payload + written);
             cursor += count;
         }
         packet[1] = u8(unit_start ? packet[1] | 0x40 : packet[1] & ~0x40);
