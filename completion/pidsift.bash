@@ -123,7 +123,7 @@ _pidsift_split()
     local command=${COMP_WORDS[1]} options
     case $command in
         programs) options="-d --directory" ;;
-        program) options="--program -o --output -d --directory --name-template --force --charset" ;;
+        program) options="--program --streams -o --output -d --directory --name-template --force --charset" ;;
         pmt-list) options="" ;;
         pmt) options="--crc -o --output -d --directory" ;;
         *) return 0 ;;
@@ -142,8 +142,12 @@ _pidsift_split()
             return 0
             ;;
         --crc | --program | --name-template) return 0 ;;
+        --streams)
+            [[ $command == program ]] && __pidsift_words "video audio subtitles teletext captions data cue" "$cur"
+            return 0
+            ;;
     esac
-    __pidsift_count_positional "--crc --program -o --output -d --directory --name-template --charset" 2
+    __pidsift_count_positional "--crc --program -o --output -d --directory --name-template --charset --streams" 2
     if [[ $cur == -* && -z $__pidsift_after_dashes ]]; then
         __pidsift_words "$options" "$cur"
     elif ((__pidsift_positional == 0)); then
@@ -153,17 +157,19 @@ _pidsift_split()
     return 0
 }
 
-# pidsift-check [--json] [--quiet] [--strict] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...
+# pidsift-check [--json] [--quiet] [--strict] [--summary] [-j N] [--charset auto|dvb|arib] [--svg FILE.svg] FILE...
 _pidsift_check()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if [[ $prev == --svg ]]; then
         __pidsift_files_ending "$cur" .svg
+    elif [[ $prev == -j || $prev == --jobs ]]; then
+        __pidsift_words "1 2 4 8" "$cur"
     elif __pidsift_charset "$cur" "$prev" "${COMP_WORDS[COMP_CWORD - 2]}"; then
         return 0
     elif [[ $cur == -* ]]; then
-        __pidsift_words "--json --quiet --strict --charset --svg -h --help -V --version" "$cur"
+        __pidsift_words "--json --quiet --strict --summary -j --jobs --charset --svg -h --help -V --version" "$cur"
     else
         __pidsift_files "$cur"
     fi

@@ -360,6 +360,28 @@ void CollectorSeeds()
     Seed("fuzz_collector", "short-form", Flatten(builder.Packed(0x0014, {tdt, tdt, tdt})));
 }
 
+// A PMT of program 0x0101 whose streams say what they are (HEVC video, AC-3 and E-AC-3 audio in
+// French, DVB subtitles, teletext) and an ECM, alone, packed behind another program's, and in two
+// packets: the selection byte, the program byte, then the section or its packets.
+void StreamSelectionSeeds()
+{
+    const auto language = [](const char *code) { return Bytes{u8(code[0]), u8(code[1]), u8(code[2]), 0x00}; };
+    const Bytes pmt = PMTSection(
+        0x0101, 2, 0x0101, Concat({CADescriptor(0x0B00, 0x0109), Descriptor(0xFF, Bytes(40, 0x5A))}),
+        {{0x24, 0x0101, {}},
+         {0x06, 0x0102, Concat({Descriptor(0x0A, language("fra")), Descriptor(0x6A, {0x80, 0x42})})},
+         {0x06, 0x0103, Concat({Descriptor(0x0A, language("eng")), Descriptor(0x7A, {0x00})})},
+         {0x06, 0x0104, Descriptor(0x59, Concat({language("fra"), {0x00, 0x01, 0x00, 0x01}}))},
+         {0x06, 0x0105, Descriptor(0x56, {'f', 'r', 'a', 0x09, 0x00})},
+         {0x06, 0x0106, {}}});
+    const Bytes other = PMTSection(0x0300, 1, 0x0301, {}, {{0x1B, 0x0301, Bytes(120, 0x11)}});
+    PacketBuilder builder;
+    Seed("fuzz_stream_selection", "section", Concat({{2, 0x01}, pmt}));
+    Seed("fuzz_stream_selection", "packed-run", Concat({{1, 0x01}, Flatten(builder.Packed(0x01F0, {other, pmt}))}));
+    Seed("fuzz_stream_selection", "two-sections",
+         Concat({{3, 0x01}, Flatten(builder.Section(0x01F0, pmt)), Flatten(builder.Section(0x01F0, pmt))}));
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) {
@@ -383,5 +405,6 @@ int main(int argc, char **argv)
     StreamSeeds(sample_head);
     FilterRecipeSeeds();
     CollectorSeeds();
+    StreamSelectionSeeds();
     return 0;
 }

@@ -5,9 +5,12 @@ set -euo pipefail
 # and bash for the tests of the man pages, the pkg-config file and the completion.
 # nlohmann-json3-dev for the tests that read the tools' JSON; libxml2-utils (xmllint) parses its
 # SVG pictures in the tests. make package: dpkg-dev (dpkg-shlibdeps, dpkg-buildflags), file (which
-# CPack's Debian generator runs on the binaries), lintian to check the package.
+# CPack's Debian generator runs on the binaries), lintian to check the package. ffmpeg (ffprobe) and
+# GStreamer's gst-discoverer-1.0 (plugins-base-apps) with its MPEG-TS demuxer (plugins-bad) read
+# what pidsift-split --streams writes, in a test.
 packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev groff-base man-db pkgconf bash
-    nlohmann-json3-dev libxml2-utils dpkg-dev file lintian)
+    nlohmann-json3-dev libxml2-utils dpkg-dev file lintian ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base
+    gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-bad)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -6,14 +6,17 @@
 #include <string>
 #include <vector>
 
+#include <pidsift/stream_selection.h>
+
 #include "front_end.h"
 
 namespace {
 
 const char kHelp[] = "Usage: pidsift-split programs FILE [-d DIR]\n"
-                     "       pidsift-split program FILE PID [-o OUT] [-d DIR]\n"
-                     "       pidsift-split program FILE --program N [-o OUT] [-d DIR]\n"
-                     "       pidsift-split program FILE PID --name-template TEMPLATE [--force] [-d DIR]\n"
+                     "       pidsift-split program FILE PID [--streams SPEC] [-o OUT] [-d DIR]\n"
+                     "       pidsift-split program FILE --program N [--streams SPEC] [-o OUT] [-d DIR]\n"
+                     "       pidsift-split program FILE PID --name-template TEMPLATE [--force] [--streams SPEC]\n"
+                     "                     [-d DIR]\n"
                      "       pidsift-split pmt-list FILE\n"
                      "       pidsift-split pmt FILE [--crc CRC] [-o OUT] [-d DIR]\n"
                      "\n"
@@ -49,6 +52,10 @@ const char kHelp[] = "Usage: pidsift-split programs FILE [-d DIR]\n"
                      "Options:\n"
                      "  -d, --directory DIR  put the files in DIR (programs, program, pmt)\n"
                      "  --program N          program: the program with program number N (decimal)\n"
+                     "  --streams SPEC       program: only these streams, a comma list of kinds (video, audio,\n"
+                     "                       subtitles, teletext, captions, data, cue), each with an optional\n"
+                     "                       :language (audio:fra), and PIDs (0x0101, 257); the PMT is\n"
+                     "                       rewritten to list them alone, the PCR and ECM PIDs stay\n"
                      "  --crc CRC            pmt: the PMT to keep, its CRC_32 as pmt-list shows it (0x optional)\n"
                      "  -o, --output OUT     program, and pmt with --crc: write to OUT instead; for program, '-'\n"
                      "                       is standard output\n"
@@ -79,6 +86,7 @@ const char kHelp[] = "Usage: pidsift-split programs FILE [-d DIR]\n"
                      "  pidsift-split program recording.ts 0x1F0 -o news.ts\n"
                      "  pidsift-split program recording.ts --program 1025 -o - | player -\n"
                      "  pidsift-split program recording.ts 0x1F0 --name-template '{start} {service} {title}.ts'\n"
+                     "  pidsift-split program recording.ts 0x1F0 --streams video,audio:fra,subtitles:fra\n"
                      "  pidsift-split pmt-list channel.ts\n"
                      "  pidsift-split pmt channel.ts --crc 1A2B3C4D -o main-part.ts\n"
                      "\n"
@@ -86,7 +94,7 @@ const char kHelp[] = "Usage: pidsift-split programs FILE [-d DIR]\n"
                      "created or written, nothing was found to write (no PAT lists a program, or the chosen one;\n"
                      "no PMT; the PMT given with --crc never occurs), the file a name template gives exists\n"
                      "(without --force), or the recording has more than one program (pmt-list, pmt); 2 for a\n"
-                     "usage error.\n";
+                     "usage error, and when --streams selects no stream of the program's first PMT.\n";
 
 constexpr char kTool[] = "pidsift-split";
 
@@ -293,16 +301,26 @@ int ProgramNotListed(const char *file, u16 pid, u16 program_number)
                    ChosenProgram(pid, program_number));
 }
 
-int RunProgram(const char *file, u16 pid, u16 program_number, const char *output, pidsift::RunSettings *settings)
+int RunProgram(const char *file, u16 pid, u16 program_number, const char *output, pidsift::RunSettings *settings,
+               const pidsift::StreamSelection *streams, const char *streams_text)
 {
     const bool to_standard_output = output != nullptr && std::strcmp(output, "-") == 0;
     if (output != nullptr && !to_standard_output && front_end::IsSameFile(file, output))
         return Failure(std::string("will not write ") + output + ": it is the input file");
     OutputWatch watch(settings, to_standard_output);
     front_end::Progress progress(true, settings);
-    const int result =
-        pidsift::ExtractProgram(file, pid, program_number, to_standard_output ? "/dev/stdout" : output, *settings);
+    const char *destination = to_standard_output ? "/dev/stdout" : output;
+    const int result = streams != nullptr
+                           ? pidsift::ExtractProgramStreams(file, pid, program_number, *streams, destination, *settings)
+                           : pidsift::ExtractProgram(file, pid, program_number, destination, *settings);
     progress.Finish();
+    if (result == -8) {
+        // Nothing worth keeping was written: the file goes.
+        if (!to_standard_output)
+            for (const std::string &written : watch.Files())
+                unlink(written.c_str());
+        return UsageError(std::string("--streams '") + streams_text + "' selects no stream of the program's PMT");
+    }
     if (result == -4)
         return ProgramNotListed(file, pid, program_number);
     if (result == -7)
@@ -316,7 +334,8 @@ int RunProgram(const char *file, u16 pid, u16 program_number, const char *output
 // The program into a file named after what it had on air: a first pass finds the event, then the
 // copy goes into a file named by the template, next to FILE or in DIR.
 int RunProgramNamed(const char *file, const char *input, u16 pid, u16 program_number, const char *name_template,
-                    bool force, const char *directory, pidsift::RunSettings *settings)
+                    bool force, const char *directory, pidsift::RunSettings *settings,
+                    const pidsift::StreamSelection *streams, const char *streams_text)
 {
     pidsift::ProgramOnAir on_air;
     int result = 0;
@@ -346,7 +365,7 @@ int RunProgramNamed(const char *file, const char *input, u16 pid, u16 program_nu
     struct stat status;
     if (stat(path.c_str(), &status) == 0 && !force)
         return Failure("will not overwrite " + path + ": it exists (--force replaces it); no file written");
-    return RunProgram(input, pid, u16(on_air.program_number), path.c_str(), settings);
+    return RunProgram(input, pid, u16(on_air.program_number), path.c_str(), settings, streams, streams_text);
 }
 
 int RunPMTList(const char *file, pidsift::RunSettings *settings)
@@ -458,6 +477,7 @@ int main(int argc, char **argv)
     const char *name_template = nullptr;
     bool force = false;
     int family = TS_TEXT_AUTO;
+    const char *streams_text = nullptr;
     bool options_done = false;
     for (int i = 2; i < argc; ++i) {
         const char *arg = argv[i];
@@ -468,6 +488,9 @@ int main(int argc, char **argv)
         } else if (option && command == "pmt" && std::strcmp(arg, "--crc") == 0) {
             if ((crc_text = value()) == nullptr)
                 return UsageError("--crc needs the CRC_32 of a PMT");
+        } else if (option && command == "program" && std::strcmp(arg, "--streams") == 0) {
+            if ((streams_text = value()) == nullptr)
+                return UsageError("--streams needs a list of streams, such as video,audio:fra");
         } else if (option && command == "program" && std::strcmp(arg, "--program") == 0) {
             if ((program_text = value()) == nullptr)
                 return UsageError("--program needs a program number");
@@ -537,17 +560,23 @@ int main(int argc, char **argv)
                 return UsageError("invalid PID '" + std::string(operands[1]) + "': hexadecimal, 0 to 0x1FFF");
             pid = u16(value);
         }
+        pidsift::StreamSelection streams;
+        std::string error;
+        if (streams_text != nullptr && !pidsift::ParseStreamSelection(streams_text, &streams, &error))
+            return UsageError("invalid --streams '" + std::string(streams_text) + "': " + error);
+        const pidsift::StreamSelection *selection = streams_text != nullptr ? &streams : nullptr;
         if (name_template != nullptr) {
             if (output != nullptr)
                 return UsageError("-o and --name-template both name the file: give one of them");
             if (std::strcmp(file, "-") == 0)
                 return UsageError("--name-template reads the recording twice: it needs a FILE, not standard input");
             settings.text_family = family;
-            return RunProgramNamed(file, input, pid, u16(number), name_template, force, directory, &settings);
+            return RunProgramNamed(file, input, pid, u16(number), name_template, force, directory, &settings, selection,
+                                   streams_text);
         }
         if (force || family != TS_TEXT_AUTO)
             return UsageError("--force and --charset go with --name-template");
-        return RunProgram(input, pid, u16(number), output, &settings);
+        return RunProgram(input, pid, u16(number), output, &settings, selection, streams_text);
     }
     u32 crc = 0;
     if (crc_text != nullptr && !ParseCRC(crc_text, &crc))

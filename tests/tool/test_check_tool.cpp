@@ -97,8 +97,9 @@ TEST_F(CheckTool, HelpAndVersion)
     for (const char *option : {"--help", "-h"}) {
         const CommandResult help = Run(option);
         EXPECT_EQ(help.status, 0);
-        EXPECT_EQ(help.out.rfind("Usage: pidsift-check [--json] [--quiet] [--strict] [--charset auto|dvb|arib] [--svg "
-                                 "FILE.svg] FILE...\n",
+        EXPECT_EQ(help.out.rfind("Usage: pidsift-check [--json] [--quiet] [--strict] [--summary] [-j N] [--charset "
+                                 "auto|dvb|arib]\n"
+                                 "                     [--svg FILE.svg] FILE...\n",
                                  0),
                   0u);
         EXPECT_NE(help.out.find("Exit status"), std::string::npos);
@@ -162,9 +163,12 @@ TEST_F(CheckTool, CleanRecordingText)
     // Programs, each stream on a line of its own under the program.
     const std::vector<std::string> programs = Block(result.out, "Programs of the last PAT");
     ASSERT_EQ(programs.size(), 2u + 3 * 3);
-    EXPECT_EQ(programs[1], "  Program  PMT PID  PCR PID  ECM PID  Scrambled  Stream PID  Stream type");
-    EXPECT_EQ(programs[5], "     1025  0x01F1   0x0121   0x0130   no         0x0121      0x02 ISO/IEC 13818-2 Video");
-    EXPECT_EQ(programs[6], "                                                 0x0122      0x0F ISO/IEC 13818-7 Audio");
+    EXPECT_EQ(programs[1], "  Program  PMT PID  PCR PID  ECM PID  Scrambled  Stream PID  Type  Codec         Kind      "
+                           "Language  Details");
+    EXPECT_EQ(programs[5], "     1025  0x01F1   0x0121   0x0130   no         0x0121      0x02  mpeg2video    video     "
+                           "-         -");
+    EXPECT_EQ(programs[6], "                                                 0x0122      0x0F  aac           audio     "
+                           "jpn       -");
 
     // One line per PID in PID order, the columns aligned under their headings.
     const std::vector<std::string> pids = Block(result.out, "PIDs");
@@ -455,7 +459,7 @@ TEST_F(CheckTool, EveryProgramOfALargeMultiplexNamed)
     const std::vector<std::string> programs = Block(text.out, "Programs of the last PAT");
     ASSERT_EQ(programs.size(), 2u + 40 * 2);
     EXPECT_EQ(programs.back(),
-              "                                                 0x02A1      0x0F ISO/IEC 13818-7 Audio");
+              "                                                 0x02A1      0x0F  aac         audio  eng       -");
     const std::vector<std::string> services = Block(text.out, "Services of the SDT");
     ASSERT_EQ(services.size(), 2u + 40);
     char type[256];

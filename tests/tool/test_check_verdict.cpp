@@ -150,7 +150,7 @@ TEST_F(CheckVerdict, ADamagedPacketIsNotAScrambledOne)
     const CommandResult text = Run(Quote(path));
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(
-        text.out.find("      141  0x01F0   0x0111   none     no         0x0111      0x02 ISO/IEC 13818-2 Video\n"),
+        text.out.find("      141  0x01F0   0x0111   none     no         0x0111      0x02  mpeg2video  video  -         -\n"),
         std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("  0x0112       45     0     40          0    0         0  audio of 141\n"),
@@ -178,9 +178,9 @@ TEST_F(CheckVerdict, ProgramsAbsentFromTheRecordingAreNoErrors)
     EXPECT_EQ(text.status, 0);
     const std::string programs =
         "Programs of the last PAT\n"
-        "  Program  PMT PID  PCR PID  ECM PID  Scrambled  Stream PID  Stream type\n"
-        "      141  0x01F0   0x0111   none     no         0x0111      0x02 ISO/IEC 13818-2 Video\n"
-        "                                                 0x0112      0x0F ISO/IEC 13818-7 Audio\n"
+        "  Program  PMT PID  PCR PID  ECM PID  Scrambled  Stream PID  Type  Codec       Kind   Language  Details\n"
+        "      141  0x01F0   0x0111   none     no         0x0111      0x02  mpeg2video  video  -         -\n"
+        "                                                 0x0112      0x0F  aac         audio  eng       -\n"
         "\n"
         "Programs listed by the PAT but absent from the recording (no PMT came)\n"
         "  Program  PMT PID\n"

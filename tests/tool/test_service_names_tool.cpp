@@ -112,7 +112,7 @@ TEST_F(NameOptions, CheckReportsServicesAndNetwork)
                                            "     1024  見本テレビ１  見本放送  0x01 digital television\n"
                                            "     1025  見本テレビ２  見本放送  0x01 digital television\n"
                                            "     1032  見本HD        見本放送  0x01 digital television\n");
-    EXPECT_NE(text.out.find("\n  ARIB     Association of Radio Industries and Businesses"), std::string::npos);
+    EXPECT_NE(text.out.find("\n  ARIB  Association of Radio Industries and Businesses"), std::string::npos);
 
     // Read as DVB, the same bytes give ASCII: the columns follow their width.
     const CommandResult dvb = Check("--charset dvb " + Quote(input));
@@ -174,8 +174,14 @@ TEST_F(NameOptions, NamesWrittenByAnotherMuxer)
     EXPECT_EQ(programs.out, "========================================\n"
                             "Program List:\n"
                             "  ProgramNumber:4164 PID:0x1000 ServiceName:\"BBC NEWS\" PresentEvent:-\n"
+                            "    StreamPID:0x0100 StreamType:0x02 Codec:mpeg2video Kind:video Language:-\n"
+                            "    StreamPID:0x0101 StreamType:0x03 Codec:mp2 Kind:audio Language:-\n"
                             "  ProgramNumber:513 PID:0x1001 ServiceName:\"France 2\" PresentEvent:-\n"
-                            "  ProgramNumber:3401 PID:0x1002 ServiceName:\"Rai 1\" PresentEvent:-\n");
+                            "    StreamPID:0x0102 StreamType:0x02 Codec:mpeg2video Kind:video Language:-\n"
+                            "    StreamPID:0x0103 StreamType:0x03 Codec:mp2 Kind:audio Language:-\n"
+                            "  ProgramNumber:3401 PID:0x1002 ServiceName:\"Rai 1\" PresentEvent:-\n"
+                            "    StreamPID:0x0104 StreamType:0x02 Codec:mpeg2video Kind:video Language:-\n"
+                            "    StreamPID:0x0105 StreamType:0x03 Codec:mp2 Kind:audio Language:-\n");
     // auto is the default, and reads these as DVB: nothing in them is ARIB's.
     EXPECT_EQ(Dump("--charset auto --programs " + Quote(input)).out, programs.out);
 
@@ -226,11 +232,14 @@ TEST_F(NameOptions, NamesWrittenByAnotherMuxer)
 TEST_F(NameOptions, ReportColumnsFollowWhatTerminalsShow)
 {
     const std::string radio = DataFile("ffmpeg_dvb_radio.ts");
-    EXPECT_EQ(Dump("--programs " + Quote(radio)).out,
-              "========================================\n"
-              "Program List:\n"
-              "  ProgramNumber:8449 PID:0x1000 ServiceName:\"Rai Radio 1\" PresentEvent:-\n"
-              "  ProgramNumber:8450 PID:0x1001 ServiceName:\"ΕΡΤ Πρώτο 😀\" PresentEvent:-\n");
+    EXPECT_EQ(Dump("--programs " + Quote(radio)).out, "========================================\n"
+                                                      "Program List:\n"
+                                                      "  ProgramNumber:8449 PID:0x1000 ServiceName:\"Rai Radio 1\" PresentEvent:-\n"
+                                                      "    StreamPID:0x0100 StreamType:0x03 Codec:mp2 Kind:audio "
+                                                      "Language:-\n"
+                                                      "  ProgramNumber:8450 PID:0x1001 ServiceName:\"ΕΡΤ Πρώτο 😀\" PresentEvent:-\n"
+                                                      "    StreamPID:0x0101 StreamType:0x03 Codec:mp2 Kind:audio "
+                                                      "Language:-\n");
     EXPECT_EQ(Block(Check(Quote(radio)).out, "Services"), "Services of the SDT (transport stream 1, DVB text)\n"
                                                           "  Program  Service       Provider  Service type\n"
                                                           "     8449  Rai Radio 1   Rai       0x02 digital radio\n"

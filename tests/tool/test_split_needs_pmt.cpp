@@ -59,7 +59,7 @@ TEST_F(SplitNeedsPMT, APMTBeforeTheFirstPATCounts)
 
     const CommandResult check = RunCommand(Quote(ToolBinary("pidsift-check")) + " " + Quote(input));
     EXPECT_NE(
-        check.out.find("     8867  0x01F0   0x0111   none     no         0x0111      0x02 ISO/IEC 13818-2 Video\n"),
+        check.out.find("     8867  0x01F0   0x0111   none     no         0x0111      0x02  mpeg2video  video  -         -\n"),
         std::string::npos)
         << check.out;
     EXPECT_EQ(check.out.find("absent from the recording"), std::string::npos) << check.out;

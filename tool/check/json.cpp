@@ -2,6 +2,7 @@
 // with the library's JSON writer (text/json.h) as the dump writes its JSON Lines.
 #include <cmath>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "psi/si.h"
@@ -53,6 +54,46 @@ void WriteInput(TS_Json *json, const char *name, const pidsift::CheckReport &rep
     StringOrNull(json, "network_name", report.has_network_name, report.network_name);
 }
 
+// A stream's identity: a named value gives its name, null when the descriptors say nothing, and
+// the number as broadcast for a value without a name.
+void NamedOrNull(TS_Json *json, const char *key, std::string_view name, unsigned value, bool known)
+{
+    TS_Json_Key(json, key);
+    if (!known)
+        TS_Json_Null(json);
+    else if (name.empty())
+        TS_Json_Number(json, value);
+    else
+        TS_Json_StringBytes(json, reinterpret_cast<const u8 *>(name.data()), name.size());
+}
+
+void WriteStream(TS_Json *json, const pidsift::CheckStream &stream)
+{
+    const pidsift::StreamIdentity &identity = stream.identity;
+    TS_Json_NumberField(json, "pid", stream.pid);
+    TS_Json_NumberField(json, "stream_type", stream.stream_type);
+    StringOrNull(json, "codec", !identity.codec.empty(), std::string(identity.codec));
+    NamedOrNull(json, "kind", pidsift::StreamKindName(identity.kind), 0, true);
+    TS_Json_Key(json, "language");
+    TS_Json_ArrayBegin(json);
+    for (const std::string &language : identity.languages)
+        TS_Json_StringBytes(json, reinterpret_cast<const u8 *>(language.data()), language.size());
+    TS_Json_ArrayEnd(json);
+    NamedOrNull(json, "audio_type", pidsift::AudioTypeName(identity.audio_type), unsigned(identity.audio_type),
+                identity.audio_type != pidsift::AudioType::Undefined);
+    NamedOrNull(json, "channel_layout", pidsift::ChannelLayoutName(identity.channel_layout), 0,
+                identity.channel_layout != pidsift::ChannelLayout::Unknown);
+    NamedOrNull(json, "subtitle_type", pidsift::SubtitleTypeName(identity.subtitle_type), 0,
+                identity.subtitle_type != pidsift::SubtitleType::Unknown);
+    TS_Json_ObjectArrayField(json, "teletext_pages", u32(identity.teletext_pages.size()), [&](u32 i) {
+        const pidsift::TeletextPage &page = identity.teletext_pages[i];
+        TS_Json_StringField(json, "page", page.Number().c_str());
+        NamedOrNull(json, "type", pidsift::TeletextTypeName(page.type), unsigned(page.type), true);
+        StringOrNull(json, "language", !page.language.empty(), page.language);
+    });
+    TS_Json_BoolField(json, "superimposed", identity.superimposed);
+}
+
 void WriteProgram(TS_Json *json, const pidsift::CheckProgram &program)
 {
     TS_Json_NumberField(json, "program_number", program.program_number);
@@ -62,10 +103,8 @@ void WriteProgram(TS_Json *json, const pidsift::CheckProgram &program)
     NumberOrNull(json, "ecm_pid", program.ecm_pid != TS_NO_PID, program.ecm_pid);
     TS_Json_BoolField(json, "scrambled", program.scrambled);
     TS_Json_NumberField(json, "scrambled_packets", program.scrambled_packets);
-    TS_Json_ObjectArrayField(json, "streams", u32(program.streams.size()), [&](u32 i) {
-        TS_Json_NumberField(json, "pid", program.streams[i].pid);
-        TS_Json_NumberField(json, "stream_type", program.streams[i].stream_type);
-    });
+    TS_Json_ObjectArrayField(json, "streams", u32(program.streams.size()),
+                             [&](u32 i) { WriteStream(json, program.streams[i]); });
     const pidsift::Service &service = program.service;
     const bool named = program.has_service && service.has_service_descriptor;
     StringOrNull(json, "service_name", named, service.name);

@@ -4,6 +4,7 @@
 #ifndef PIDSIFT_TOOL_CHECK_RENDERERS_H
 #define PIDSIFT_TOOL_CHECK_RENDERERS_H
 
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -30,13 +31,26 @@ struct CheckInfo {
 };
 extern const CheckInfo kChecks[TS_CHECK_COUNT];
 
+// ---- A stream's identity (streams.cpp) -----------------------------------------------------------
+
+// The cells of the programs table for a stream: codec ("unknown" without one), kind, languages
+// ("fra, deu"; "-" without), and the details ("stereo, hearing impaired"; "-" without).
+std::vector<std::string> StreamCells(const pidsift::StreamIdentity &identity);
+
 // ---- Text (text.cpp) ----------------------------------------------------------------------------
+// ---- A stream's identity (streams.cpp) -----------------------------------------------------------
+
+// The cells of the programs table for a stream: codec ("unknown" without one), kind, languages
+// ("fra, deu"; "-" without), and the details ("stereo, hearing impaired"; "-" without).
+std::vector<std::string> StreamCells(const pidsift::StreamIdentity &identity);
+
 
 // The abbreviations the reports use, for the key printed after them.
 class Abbreviations {
 public:
     // Notes each abbreviation that stands in text as a word of its own (a plural 's' allowed).
     void Note(const std::string &text);
+    void Merge(const Abbreviations &other);
     bool Empty() const { return m_used.empty(); }
     bool Has(const char *abbreviation) const { return m_used.count(abbreviation) != 0; }
 
@@ -44,9 +58,10 @@ private:
     std::set<std::string> m_used;
 };
 
-// Prints the report of the file name on standard output, and notes its abbreviations. strict:
-// the PMT silences of programs absent from the recording count as PMT errors.
-void PrintText(const char *name, const pidsift::CheckReport &report, bool strict, Abbreviations *used);
+// Prints the report of the file name on out, and notes its abbreviations. strict: the PMT
+// silences of programs absent from the recording count as PMT errors.
+void PrintText(const char *name, const pidsift::CheckReport &report, bool strict, Abbreviations *used,
+               FILE *out = stdout);
 // Prints the key of the abbreviations used.
 void PrintKey(const Abbreviations &used);
 
@@ -54,6 +69,16 @@ void PrintKey(const Abbreviations &used);
 
 // The report of the file name as one JSON object on one line (without its newline).
 std::string JsonLine(const char *name, const pidsift::CheckReport &report, bool strict);
+
+// ---- One line per file (summary.cpp) ------------------------------------------------------------
+
+// The file's line of the summary: duration (or "-"), verdict ("ok", "errors", "unreadable" when
+// the file could not be read whole), programs of the last PAT, "scrambled" or "clear", the
+// checks that counted something ("cc_error=3,pid_error=1", "-" for none), the name last.
+// strict: as for the report.
+std::string SummaryLine(const char *name, const pidsift::CheckReport &report, bool readable, bool strict);
+// The same as one JSON object on one line (without its newline).
+std::string SummaryJsonLine(const char *name, const pidsift::CheckReport &report, bool readable, bool strict);
 
 // ---- The picture (svg.cpp) ---------------------------------------------------------------------
 

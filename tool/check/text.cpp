@@ -101,13 +101,6 @@ private:
     std::vector<std::vector<std::string>> m_rows;
 };
 
-std::string StreamTypeName(u8 stream_type)
-{
-    char name[256];
-    TS_Header_StreamTypeToString(name, stream_type);
-    return name;
-}
-
 // A name of the SDT or NIT on a line of text: control characters (line breaks) as spaces, and a
 // name that is empty shown as such.
 std::string NameCell(std::string text)
@@ -144,8 +137,9 @@ template <class TableFn, class LineFn>
 void PrintPresentPrograms(const pidsift::CheckReport &report, TableFn &&table, LineFn &&line)
 {
     line("Programs of the last PAT");
-    Table programs({true, false, false, false, false, false, false});
-    programs.Add({"Program", "PMT PID", "PCR PID", "ECM PID", "Scrambled", "Stream PID", "Stream type"});
+    Table programs({true, false, false, false, false, false, false, false, false, false, false});
+    programs.Add({"Program", "PMT PID", "PCR PID", "ECM PID", "Scrambled", "Stream PID", "Type", "Codec", "Kind",
+                  "Language", "Details"});
     for (const pidsift::CheckProgram &program : report.programs) {
         if (!program.has_pmt)
             continue;
@@ -162,7 +156,9 @@ void PrintPresentPrograms(const pidsift::CheckReport &report, TableFn &&table, L
             if (s > 0)
                 row = {"", "", "", "", ""};
             row.push_back(Hex(stream.pid));
-            row.push_back(Format("0x%02X ", stream.stream_type) + StreamTypeName(stream.stream_type));
+            row.push_back(Format("0x%02X", stream.stream_type));
+            const std::vector<std::string> identity = StreamCells(stream.identity);
+            row.insert(row.end(), identity.begin(), identity.end());
             programs.Add(row);
         }
     }
@@ -172,7 +168,8 @@ void PrintPresentPrograms(const pidsift::CheckReport &report, TableFn &&table, L
 // The programs the PAT lists whose PMT never came: a recorder kept other services of the
 // multiplex. Their PMT silences are PMT errors only in the strict reading.
 template <class TableFn, class LineFn>
-void PrintAbsentPrograms(const pidsift::CheckReport &report, bool strict, TableFn &&table, LineFn &&line)
+void PrintAbsentPrograms(const pidsift::CheckReport &report, bool strict, FILE *out, TableFn &&table,
+                         LineFn &&line)
 {
     Table absent({true, false});
     absent.Add({"Program", "PMT PID"});
@@ -182,7 +179,7 @@ void PrintAbsentPrograms(const pidsift::CheckReport &report, bool strict, TableF
     if (absent.Rows() == 1)
         return;
     if (report.programs.size() + 1 != absent.Rows())
-        puts("");
+        fputc('\n', out);
     line("Programs listed by the PAT but absent from the recording (no PMT came)");
     table(absent);
     const unsigned long long missing = report.absent_pmt.count;
@@ -280,6 +277,8 @@ std::string FindingBroadcastText(const pidsift::CheckFinding &finding, int famil
 
 }  // namespace
 
+void Abbreviations::Merge(const Abbreviations &other) { m_used.insert(other.m_used.begin(), other.m_used.end()); }
+
 void Abbreviations::Note(const std::string &text)
 {
     for (const KeyEntry &entry : kKey) {
@@ -298,7 +297,7 @@ void Abbreviations::Note(const std::string &text)
     }
 }
 
-void PrintText(const char *name, const pidsift::CheckReport &report, bool strict, Abbreviations *used)
+void PrintText(const char *name, const pidsift::CheckReport &report, bool strict, Abbreviations *used, FILE *out)
 {
     // The names of the services and the network are the broadcasters' words, not the report's:
     // their capitals are no abbreviations for the key.
@@ -309,7 +308,7 @@ void PrintText(const char *name, const pidsift::CheckReport &report, bool strict
             for (size_t at = words.find(name); !name.empty() && at != std::string::npos; at = words.find(name, at))
                 words.replace(at, name.size(), std::string(name.size(), ' '));
         used->Note(words);
-        puts(text.c_str());
+        fprintf(out, "%s\n", text.c_str());
     };
     auto table = [&](const Table &table) {
         for (const std::string &text : table.Lines("  "))
@@ -350,12 +349,12 @@ void PrintText(const char *name, const pidsift::CheckReport &report, bool strict
         facts.Add({"Broadcast time", BroadcastTimeText(report)});
     table(facts);
     if (report.packets == 0) {
-        puts("");
+        fputc('\n', out);
         line("Result: no transport stream packets found");
         return;
     }
 
-    puts("");
+    fputc('\n', out);
     const bool any_present = std::any_of(report.programs.begin(), report.programs.end(),
                                          [](const pidsift::CheckProgram &program) { return program.has_pmt; });
     if (report.programs.empty()) {
@@ -363,9 +362,9 @@ void PrintText(const char *name, const pidsift::CheckReport &report, bool strict
     } else {
         if (any_present)
             PrintPresentPrograms(report, table, line);
-        PrintAbsentPrograms(report, strict, table, line);
+        PrintAbsentPrograms(report, strict, out, table, line);
 
-        puts("");
+        fputc('\n', out);
         const std::string coding = family == TS_TEXT_ARIB ? "ARIB" : "DVB";
         if (!report.has_sdt) {
             line("Services: unknown (no SDT of transport stream " + std::to_string(report.transport_stream_id) + ")");
@@ -394,12 +393,12 @@ void PrintText(const char *name, const pidsift::CheckReport &report, bool strict
         // Only a recording that carries the guide has its events.
         if (std::any_of(report.programs.begin(), report.programs.end(),
                         [](const pidsift::CheckProgram &program) { return program.has_events; })) {
-            puts("");
+            fputc('\n', out);
             PrintProgramEvents(report, &names, table, line);
         }
     }
 
-    puts("");
+    fputc('\n', out);
     line("PIDs (drop: continuity breaks; error: packets marked damaged)");
     Table pids({false, true, true, true, true, true, true, false});
     pids.Add({"PID", "Packets", "Drop", "Error", "Scrambled", "PCR", "CRC fail", "Role"});
@@ -409,7 +408,7 @@ void PrintText(const char *name, const pidsift::CheckReport &report, bool strict
                   std::to_string(entry.crc_errors), pidsift::RoleText(entry)});
     table(pids);
 
-    puts("");
+    fputc('\n', out);
     line("First-priority checks");
     Table checks({false, true, true, false});
     checks.Add({"Check", "Count", "First at packet", "What it counts"});

@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include <pidsift/demux.h>
+#include <pidsift/streams.h>
 
 #include "common/crc.h"
 #include "demux/demux_core.h"
@@ -143,6 +144,8 @@ private:
     void PrintPrivate(const Section &section, bool emm);
     void PrintPCR(const u8 *packet, u16 pid);
     void PrintPrograms();
+    const pidsift::Pmt *PmtOfEntry(const pidsift::PatEntry &program) const;
+    void PrintProgramStreams(const pidsift::Pmt *pmt);
     bool CRCHolds(const Section &section) const;
     void OnPAT(const pidsift::Pat &pat);
     void OnPMT(u32 program, const pidsift::Pmt &pmt);
@@ -681,7 +684,62 @@ bool TS_Dump::OnTappedAfterTables(const u8 *packet, u16 pid)
     return true;
 }
 
-// The program list: each program of the last PAT, its PMT PID and the name of its service.
+// The PMT in force of the PAT's program, null while none came.
+const pidsift::Pmt *TS_Dump::PmtOfEntry(const pidsift::PatEntry &program) const
+{
+    for (const pidsift::ProgramTrack &track : m_pCore->Programs())
+        if (track.u16ProgramNumber == program.program_number && track.u16PMTPID == program.pid)
+            return track.pPMT.get();
+    return nullptr;
+}
+
+// The streams of the program list: each one's PID, stream_type, codec, kind and languages.
+void TS_Dump::PrintProgramStreams(const pidsift::Pmt *pmt)
+{
+    if (InJSON()) {
+        TS_Json *json = &m_tJson;
+        TS_Json_Key(json, "streams");
+        if (pmt == nullptr) {
+            TS_Json_Null(json);
+            return;
+        }
+        TS_Json_ArrayBegin(json);
+        for (const pidsift::PmtStream &stream : pmt->streams) {
+            const pidsift::StreamIdentity identity = IdentifyStream(stream);
+            TS_Json_ObjectBegin(json);
+            TS_Json_NumberField(json, "pid", stream.elementary_pid & 0x1FFF);
+            TS_Json_NumberField(json, "stream_type", stream.stream_type);
+            if (identity.codec.empty())
+                TS_Json_NullField(json, "codec");
+            else
+                TS_Json_StringField(json, "codec", std::string(identity.codec).c_str());
+            TS_Json_StringField(json, "kind", pidsift::StreamKindName(identity.kind).data());
+            TS_Json_Key(json, "language");
+            TS_Json_ArrayBegin(json);
+            for (const std::string &language : identity.languages)
+                TS_Json_String(json, language.c_str());
+            TS_Json_ArrayEnd(json);
+            TS_Json_ObjectEnd(json);
+        }
+        TS_Json_ArrayEnd(json);
+        return;
+    }
+    if (pmt == nullptr)
+        return;
+    for (const pidsift::PmtStream &stream : pmt->streams) {
+        const pidsift::StreamIdentity identity = IdentifyStream(stream);
+        std::string languages;
+        for (const std::string &language : identity.languages)
+            languages += (languages.empty() ? "" : ",") + language;
+        TS_Text_Printf(m_pOut, "    StreamPID:0x%04X StreamType:0x%02X Codec:%s Kind:%s Language:%s\n",
+                       stream.elementary_pid & 0x1FFF, stream.stream_type,
+                       identity.codec.empty() ? "unknown" : std::string(identity.codec).c_str(),
+                       pidsift::StreamKindName(identity.kind).data(), languages.empty() ? "-" : languages.c_str());
+    }
+}
+
+// The program list: each program of the last PAT, its PMT PID, the name of its service and its
+// streams.
 void TS_Dump::PrintPrograms()
 {
     const pidsift::Pat *pat = m_pCore->PAT();
@@ -732,6 +790,7 @@ void TS_Dump::PrintPrograms()
             } else {
                 TS_Json_Null(json);
             }
+            PrintProgramStreams(PmtOfEntry(program));
             TS_Json_ObjectEnd(json);
         }
         TS_Json_ArrayEnd(json);
@@ -756,6 +815,7 @@ void TS_Dump::PrintPrograms()
         else
             TS_Text_Printf(m_pOut, " PresentEvent:-");
         TS_Text_Putchar(m_pOut, '\n');
+        PrintProgramStreams(PmtOfEntry(program));
     }
 }
 

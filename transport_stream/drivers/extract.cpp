@@ -6,9 +6,11 @@
 #include <string>
 
 #include <pidsift/demux.h>
+#include <pidsift/stream_selection.h>
 
 #include "demux/demux_core.h"
 #include "drivers/driver.h"
+#include "drivers/stream_keeper.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ struct TS_FilterSettings {
     // Opens the output for the single-pass front end; null: open strDestination.
     int (*pfnOpenOutput)(void *context) = nullptr;
     void *pOpenContext = nullptr;
+    const pidsift::StreamSelection *pSelection = nullptr;  // the streams kept; null: all
 };
 
 // The extraction: a driver of the demux that follows one program and writes its packets. The
@@ -47,8 +50,13 @@ public:
             if (program == m_u32Followed) {
                 m_lu8PMTSection = pmt.section;
                 m_u16PMTSectionPID = pmt.pid;
+                if (m_pKeeper && !m_pKeeper->OnPmt(pmt) && !m_bPmtSeen)
+                    End(-8);
+                m_bPmtSeen = true;
             }
         });
+        if (settings.pSelection != nullptr)
+            m_pKeeper = std::make_unique<pidsift::StreamKeeper>(*settings.pSelection);
     }
 
     // Every packet of the program comes once, in the order of the input.
@@ -57,22 +65,31 @@ public:
     {
         if (m_bEnded)
             return m_tSettings.bWholeInput;
-        if (m_bWaitingForPMT) {
-            // The playable output is made once a PMT section of the program ends.
-            if (!(flags & pidsift::kProgramPmtEnd))
-                return Hold(packet);
+        if (m_bWaitingForPMT && (flags & pidsift::kProgramPmtEnd)) {
+            // The playable output is made once a PMT section of the program ends; what waited for
+            // it goes first.
             m_bWaitingForPMT = false;
             if (!OpenOutput())
                 return m_tSettings.bWholeInput;
             if (!m_tWaiting.Release([this](const u8 *held) { return Write(held); }))
                 return m_tSettings.bWholeInput;
         }
+        if (m_pKeeper)
+            return WriteKept(packet, flags);
         return Write(packet);
     }
 
     // Closes the output; the run's result joins what the copy met.
     void Close(int read_result)
     {
+        // What the stream keeper still holds came before the end of the copy.
+        if (m_pKeeper && m_bOpened && m_s32Result == 0) {
+            m_lKept.clear();
+            m_pKeeper->Finish(&m_lKept);
+            for (const pidsift::PacketBytes &kept : m_lKept)
+                if (!Write(kept.data()))
+                    break;
+        }
         const int close_result = m_pOutputs->Close(&m_tOutput);
         if (close_result < 0 && read_result == 0)
             TS_Run_Fail(&m_s32Result, close_result);
@@ -109,6 +126,17 @@ private:
     bool Hold(const u8 *packet)
     {
         m_tWaiting.Hold(packet);
+        return true;
+    }
+
+    // The packets the stream keeper lets out for this one, in input order.
+    bool WriteKept(const u8 *packet, u8 flags)
+    {
+        m_lKept.clear();
+        m_pKeeper->Take(packet, flags, &m_lKept);
+        for (const pidsift::PacketBytes &kept : m_lKept)
+            if (!Write(kept.data()))
+                return m_tSettings.bWholeInput;
         return true;
     }
 
@@ -189,6 +217,9 @@ private:
     // The playable output waits for the program's PMT, holding the reduced PATs that go before it.
     bool m_bWaitingForPMT = false;
     pidsift::HeldPackets m_tWaiting;
+    std::unique_ptr<pidsift::StreamKeeper> m_pKeeper;
+    std::vector<pidsift::PacketBytes> m_lKept;
+    bool m_bPmtSeen = false;
 };
 
 // The programs of the last PAT (the network entry left out), every one.
@@ -287,9 +318,10 @@ int TS_Filter_Copy(const char *source, u16 pid, const char *destination, const R
 }
 
 int TS_Filter_Extract(const char *source, u16 pid, u16 program_number, const char *destination,
-                      const RunSettings *settings)
+                      const RunSettings *settings, const pidsift::StreamSelection *selection = nullptr)
 {
     TS_FilterSettings filter;
+    filter.pSelection = selection;
     filter.bPlayable = true;
     filter.bWholeInput = false;
     filter.bByNumber = pid == TS_NO_PID;
@@ -336,6 +368,14 @@ int ExtractProgram(const char *path, u16 pmt_pid, u16 program_number, const char
     if (path == nullptr)
         return -1;
     return TS_Filter_Extract(path, pmt_pid, program_number, output, &settings);
+}
+
+int ExtractProgramStreams(const char *path, u16 pmt_pid, u16 program_number, const StreamSelection &selection,
+                          const char *output, const RunSettings &settings)
+{
+    if (path == nullptr)
+        return -1;
+    return TS_Filter_Extract(path, pmt_pid, program_number, output, &settings, &selection);
 }
 
 }  // namespace pidsift

@@ -55,7 +55,8 @@ void BuildPrograms(const DemuxCore &core, const CheckCounters &counters, CheckRe
             program.pcr_pid = pmt.pcr_pid & 0x1FFF;
             program.ecm_pid = pmt.EcmPid();
             for (const PmtStream &stream : pmt.streams)
-                program.streams.push_back({u16(stream.elementary_pid & 0x1FFF), stream.stream_type});
+                program.streams.push_back(
+                    {u16(stream.elementary_pid & 0x1FFF), stream.stream_type, IdentifyStream(stream)});
         }
         report->programs.push_back(std::move(program));
     }

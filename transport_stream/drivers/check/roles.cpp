@@ -15,50 +15,17 @@ namespace {
 // first program in PAT order that gives it that one.
 enum ProgramRole : u8 { kAsPMT, kAsStream, kAsPCR, kAsECM, kAsNone };
 
-u8 StreamRole(u8 stream_type)
+u8 StreamRole(StreamKind kind)
 {
-    return IsVideoStreamType(stream_type)   ? TS_ROLE_VIDEO
-           : IsAudioStreamType(stream_type) ? TS_ROLE_AUDIO
-                                            : TS_ROLE_DATA;
+    return kind == StreamKind::Video ? TS_ROLE_VIDEO : kind == StreamKind::Audio ? TS_ROLE_AUDIO : TS_ROLE_DATA;
 }
 
 }  // namespace
 
-bool IsVideoStreamType(u8 stream_type)
+bool IsWatchedStream(const PmtStream &stream)
 {
-    switch (stream_type) {
-    case 0x01:
-    case 0x02:
-    case 0x10:
-    case 0x1B:
-    case 0x1E:
-    case 0x1F:
-    case 0x20:
-    case 0x21:
-    case 0x24:
-    case 0x25:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool IsAudioStreamType(u8 stream_type)
-{
-    switch (stream_type) {
-    case 0x03:
-    case 0x04:
-    case 0x0F:
-    case 0x11:
-    case 0x1C:
-    case 0x2D:
-    case 0x2E:
-    case 0x81:
-    case 0x87:
-        return true;
-    default:
-        return false;
-    }
+    const StreamKind kind = IdentifyStream(stream).kind;
+    return kind == StreamKind::Video || kind == StreamKind::Audio;
 }
 
 CheckRoles::CheckRoles(const DemuxCore &core) : m_tCore(core)
@@ -68,33 +35,34 @@ CheckRoles::CheckRoles(const DemuxCore &core) : m_tCore(core)
         u16 u16PID;
         u8 u8Role;
         u8 u8StreamType;
+        StreamKind kind;
         u32 u32Program;  // its index in the PAT
     };
     std::vector<Gift> gifts;
     const std::vector<ProgramTrack> &programs = core.Programs();
     for (u32 k = 0; k < programs.size(); ++k) {
         const ProgramTrack &track = programs[k];
-        auto give = [&](u16 pid, u8 role, u8 stream_type) {
+        auto give = [&](u16 pid, u8 role, u8 stream_type, StreamKind kind) {
             pid &= 0x1FFF;
             if (pid != 0x0000 && pid != 0x1FFF)  // the PAT's and the null packets', whatever a table says
-                gifts.push_back({pid, role, stream_type, k});
+                gifts.push_back({pid, role, stream_type, kind, k});
         };
-        give(track.u16PMTPID, kAsPMT, 0);
+        give(track.u16PMTPID, kAsPMT, 0, StreamKind::Data);
         if (!track.pPMT)
             continue;
         const Pmt &pmt = *track.pPMT;
         for (const PmtStream &stream : pmt.streams)
-            give(stream.elementary_pid, kAsStream, stream.stream_type);
-        give(pmt.pcr_pid, kAsPCR, 0);
+            give(stream.elementary_pid, kAsStream, stream.stream_type, IdentifyStream(stream).kind);
+        give(pmt.pcr_pid, kAsPCR, 0, StreamKind::Data);
         const u16 ecm_pid = pmt.EcmPid();
         if (ecm_pid != TS_NO_PID)
-            give(ecm_pid, kAsECM, 0);
+            give(ecm_pid, kAsECM, 0, StreamKind::Data);
     }
     // By PID, each PID's gifts in the order of the PAT: the first of the strongest role stands (of
     // two stream entries of one PID, the first one's stream_type).
     std::stable_sort(gifts.begin(), gifts.end(), [](const Gift &a, const Gift &b) { return a.u16PID < b.u16PID; });
     for (size_t i = 0; i < gifts.size();) {
-        Given given = {gifts[i].u16PID, kAsNone, 0, 0, 0};
+        Given given = {gifts[i].u16PID, kAsNone, 0, StreamKind::Data, 0, 0};
         u32 last_program = 0xFFFFFFFF;
         for (; i < gifts.size() && gifts[i].u16PID == given.u16PID; ++i) {
             const Gift &gift = gifts[i];
@@ -105,6 +73,7 @@ CheckRoles::CheckRoles(const DemuxCore &core) : m_tCore(core)
             if (gift.u8Role < given.u8Role) {
                 given.u8Role = gift.u8Role;
                 given.u8StreamType = gift.u8StreamType;
+                given.kind = gift.kind;
                 given.u16Program = programs[gift.u32Program].u16ProgramNumber;
             }
         }
@@ -118,6 +87,7 @@ void CheckRoles::Fill(CheckPid *entry) const
     entry->role = TS_ROLE_UNREFERENCED;
     entry->program = 0;
     entry->stream_type = 0;
+    entry->kind = StreamKind::Data;
     entry->other_programs = 0;
     const u16 roles = m_tCore.Roles(pid);
     const auto found = std::lower_bound(m_lGiven.begin(), m_lGiven.end(), pid,
@@ -136,7 +106,8 @@ void CheckRoles::Fill(CheckPid *entry) const
             break;
         case kAsStream:
             entry->stream_type = found->u8StreamType;
-            entry->role = StreamRole(found->u8StreamType);
+            entry->kind = found->kind;
+            entry->role = StreamRole(found->kind);
             break;
         case kAsPCR:
             entry->role = TS_ROLE_PCR;
@@ -158,6 +129,9 @@ void CheckRoles::Fill(CheckPid *entry) const
 
 const char *RoleName(const CheckPid &pid)
 {
+    // A stream by its kind, of which video and audio are roles of their own in TS_CheckPID.
+    if (pid.role == TS_ROLE_VIDEO || pid.role == TS_ROLE_AUDIO || pid.role == TS_ROLE_DATA)
+        return StreamKindName(pid.kind).data();
     switch (pid.role) {
     case TS_ROLE_PAT:
         return "PAT";

@@ -1,6 +1,5 @@
 // What each PID is for in the check's report: the roles that the demux's one table gives
-// (DemuxCore::Roles), told apart by program, and the stream_type classes that make a stream
-// video or audio.
+// (DemuxCore::Roles), told apart by program, and the kind of each stream by its identity.
 #ifndef PIDSIFT_TRANSPORT_STREAM_DRIVERS_CHECK_ROLES_H
 #define PIDSIFT_TRANSPORT_STREAM_DRIVERS_CHECK_ROLES_H
 
@@ -12,10 +11,8 @@ namespace pidsift {
 
 class DemuxCore;
 
-// The stream_types of ISO/IEC 13818-1 table 2-34 (and the ATSC audio of 0x81 and 0x87) that
-// carry video or audio: the streams whose silence the check watches.
-bool IsVideoStreamType(u8 stream_type);
-bool IsAudioStreamType(u8 stream_type);
+// The video and audio streams, by their identity: those whose silence the check watches.
+bool IsWatchedStream(const PmtStream &stream);
 
 // The roles the programs of the PAT in force give their PIDs, gathered once at the end of the
 // run, for the PIDs of the report.
@@ -30,6 +27,7 @@ private:
         u16 u16PID;
         u8 u8Role;  // the strongest a program gives it
         u8 u8StreamType;
+        StreamKind kind;
         u16 u16Program;   // the first program that gives it that role
         u32 u32Programs;  // programs that give it any role
     };

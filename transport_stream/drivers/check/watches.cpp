@@ -144,7 +144,7 @@ void CheckWatches::StreamsChanged(const std::vector<ProgramTrack> &programs, con
             continue;
         watch(track.pPMT->pcr_pid);
         for (const PmtStream &stream : track.pPMT->streams)
-            if (IsVideoStreamType(stream.stream_type) || IsAudioStreamType(stream.stream_type))
+            if (IsWatchedStream(stream))
                 watch(stream.elementary_pid);
     }
     for (u16 pid : m_lu16Watched)

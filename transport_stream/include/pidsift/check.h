@@ -20,6 +20,7 @@
 
 #include <pidsift/demux.h>
 #include <pidsift/si_tables.h>
+#include <pidsift/streams.h>
 #include <pidsift/ts.h>
 
 namespace pidsift {
@@ -50,21 +51,22 @@ struct CheckFinding {
 struct CheckPid {
     u16 pid = 0;
     u64 packets = 0;
-    u64 continuity_errors = 0;       // continuity_counter breaks on packets with payload
-    u64 transport_errors = 0;        // packets with transport_error_indicator set
-    u64 scrambled = 0;               // packets with transport_scrambling_control other than 0
-    u64 pcrs = 0;                    // packets carrying a PCR
-    u64 crc_errors = 0;              // complete sections whose CRC_32 failed
-    u8 role = TS_ROLE_UNREFERENCED;  // TS_ROLE_...: of several, the first of that order
-    u8 stream_type = 0;              // for the video, audio and data roles
-    u16 program = 0;                 // program_number, for the roles TS_ROLE_PMT to TS_ROLE_ECM
-    u32 other_programs = 0;          // further programs of the PAT that give the PID a role
+    u64 continuity_errors = 0;           // continuity_counter breaks on packets with payload
+    u64 transport_errors = 0;            // packets with transport_error_indicator set
+    u64 scrambled = 0;                   // packets with transport_scrambling_control other than 0
+    u64 pcrs = 0;                        // packets carrying a PCR
+    u64 crc_errors = 0;                  // complete sections whose CRC_32 failed
+    u8 role = TS_ROLE_UNREFERENCED;      // TS_ROLE_...: of several, the first of that order
+    u8 stream_type = 0;                  // for the video, audio and data roles
+    StreamKind kind = StreamKind::Data;  // for those roles: what the stream's identity says
+    u16 program = 0;                     // program_number, for the roles TS_ROLE_PMT to TS_ROLE_ECM
+    u32 other_programs = 0;              // further programs of the PAT that give the PID a role
 
     bool operator==(const CheckPid &) const = default;
 };
 
-// What a PID is for, in a word or two: "PAT", "PMT", "video", "ECM", "SDT/BAT" (a PID reserved
-// for tables by its number), "null", "unreferenced".
+// What a PID is for, in a word or two: "PAT", "PMT", "video", "subtitles" (a stream by its
+// kind), "ECM", "SDT/BAT" (a PID reserved for tables by its number), "null", "unreferenced".
 const char *RoleName(const CheckPid &pid);
 // The same with the programs that give it the role: "video of 1024", "PCR of 1025 and 2 more
 // programs".
@@ -73,6 +75,7 @@ std::string RoleText(const CheckPid &pid);
 struct CheckStream {
     u16 pid = 0;
     u8 stream_type = 0;
+    StreamIdentity identity;  // codec, kind, languages and details, from the PMT's descriptors
 
     bool operator==(const CheckStream &) const = default;
 };

@@ -99,6 +99,11 @@ inline StreamIdentity IdentifyStream(std::uint8_t stream_type, std::span<const s
     return IdentifyStream(stream_type, descriptors.data(), descriptors.size());
 }
 
+// The identity of a stream of a PMT that the demux read (<pidsift/demux.h>), from the
+// descriptors of its ES_info loop.
+struct PmtStream;
+StreamIdentity IdentifyStream(const PmtStream &stream);
+
 // Names for text and JSON: "video", "hearing impaired", "stereo", "hard of hearing",
 // "subtitles"; empty for Undefined, Unknown, and audio and teletext types without a name.
 std::string_view StreamKindName(StreamKind kind);
