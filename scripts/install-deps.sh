@@ -7,10 +7,11 @@ set -euo pipefail
 # SVG pictures in the tests. make package: dpkg-dev (dpkg-shlibdeps, dpkg-buildflags), file (which
 # CPack's Debian generator runs on the binaries), lintian to check the package. ffmpeg (ffprobe) and
 # GStreamer's gst-discoverer-1.0 (plugins-base-apps) with its MPEG-TS demuxer (plugins-bad) read
-# what pidsift-split --streams writes, in a test.
+# what pidsift-split --streams writes, in a test. chromium draws pidsift-check's SVG picture
+# headless in a test, as a browser shows it.
 packages=(cmake g++ make libgtest-dev libbenchmark-dev clang libclang-rt-14-dev groff-base man-db pkgconf bash
     nlohmann-json3-dev libxml2-utils dpkg-dev file lintian ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base
-    gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-bad)
+    gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-bad chromium)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -150,7 +150,8 @@ TEST_F(CheckVerdict, ADamagedPacketIsNotAScrambledOne)
     const CommandResult text = Run(Quote(path));
     EXPECT_EQ(text.status, 1);
     EXPECT_NE(
-        text.out.find("      141  0x01F0   0x0111   none     no         0x0111      0x02  mpeg2video  video  -         -\n"),
+        text.out.find(
+            "      141  0x01F0   0x0111   none     no         0x0111      0x02  mpeg2video  video  -         -\n"),
         std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("  0x0112       45     0     40          0    0         0  audio of 141\n"),
@@ -314,34 +315,44 @@ std::string Element(const std::string &name, const std::string &klass)
 // A multiplex of 17 programs of which the recorder kept 4: the picture has a band for each of the
 // 4, named by its service, and one line for the 13 absent ones. A video PID scrambled at the end
 // of its life stops before the recording ends; sync is lost once.
-TEST_F(CheckVerdict, APictureOfASeventeenProgramMultiplex)
+class SeventeenProgramPicture : public CheckVerdict {
+protected:
+    // Checks that recording with --svg, and gives the picture's path.
+    std::string Draw()
+    {
+        const Recording all = Generate(LargeBroadcast(17, 8000));
+        std::vector<Packet> packets;
+        for (size_t i = 0; i < all.packets.size(); ++i)
+            if (all.owners[i] == 0 || all.owners[i] <= 0x0104)
+                packets.push_back(all.packets[i]);
+        // Program 0x0102's video (0x0208) is scrambled over its last 100 packets before 60% of the
+        // recording, and stops there.
+        const size_t stop = packets.size() * 6 / 10;
+        std::vector<size_t> video;
+        for (size_t i = 0; i < stop; ++i)
+            if (PacketPID(packets[i]) == 0x0208)
+                video.push_back(i);
+        for (size_t n = video.size() - 100; n < video.size(); ++n)
+            packets[video[n]][3] |= 0x80;
+        std::vector<Packet> kept;
+        for (size_t i = 0; i < packets.size(); ++i)
+            if (i < stop || PacketPID(packets[i]) != 0x0208)
+                kept.push_back(packets[i]);
+        Bytes bytes = Flatten(kept);
+        bytes.insert(bytes.begin() + 188 * 1000 + 17, 50, 0x00);  // inside a packet: sync lost
+        const std::string input = Write("seventeen.ts", bytes);
+        const std::string svg = dir.File("seventeen.svg");
+        const CommandResult result = Run("--svg " + Quote(svg) + " " + Quote(input));
+        EXPECT_EQ(result.status, 1);
+        return svg;
+    }
+};
+
+TEST_F(SeventeenProgramPicture, ParsedAndCounted)
 {
     if (access("/usr/bin/xmllint", X_OK) != 0)
         GTEST_SKIP() << "xmllint (libxml2-utils) is needed to parse the SVG";
-    const Recording all = Generate(LargeBroadcast(17, 8000));
-    std::vector<Packet> packets;
-    for (size_t i = 0; i < all.packets.size(); ++i)
-        if (all.owners[i] == 0 || all.owners[i] <= 0x0104)
-            packets.push_back(all.packets[i]);
-    // Program 0x0102's video (0x0208) is scrambled over its last 100 packets before 60% of the
-    // recording, and stops there.
-    const size_t stop = packets.size() * 6 / 10;
-    std::vector<size_t> video;
-    for (size_t i = 0; i < stop; ++i)
-        if (PacketPID(packets[i]) == 0x0208)
-            video.push_back(i);
-    for (size_t n = video.size() - 100; n < video.size(); ++n)
-        packets[video[n]][3] |= 0x80;
-    std::vector<Packet> kept;
-    for (size_t i = 0; i < packets.size(); ++i)
-        if (i < stop || PacketPID(packets[i]) != 0x0208)
-            kept.push_back(packets[i]);
-    Bytes bytes = Flatten(kept);
-    bytes.insert(bytes.begin() + 188 * 1000 + 17, 50, 0x00);  // inside a packet: sync lost
-    const std::string input = Write("seventeen.ts", bytes);
-    const std::string svg = dir.File("seventeen.svg");
-    const CommandResult result = Run("--svg " + Quote(svg) + " " + Quote(input));
-    EXPECT_EQ(result.status, 1);
+    const std::string svg = Draw();
 
     EXPECT_EQ(XPath(svg, "count(" + Element("g", "program") + ")"), "4");
     EXPECT_EQ(XPath(svg, "count(//*[local-name()='g'][@class='pid'])"), "12");  // PMT, video, audio each
@@ -364,6 +375,41 @@ TEST_F(CheckVerdict, APictureOfASeventeenProgramMultiplex)
     const double width = std::stod(XPath(svg, "string(" + Element("rect", "scrambled") + "/@width)"));
     EXPECT_GE(width, 2.0);
     EXPECT_NEAR(x + width, 190 + 990 * 0.6, 30);
+}
+
+// What a browser makes of the picture: the page that embeds it reports, once it is drawn, the
+// boxes the browser laid out for its bands, its line of absent programs and its scrambled stretch.
+constexpr char kBrowserPage[] = R"(<!doctype html><html><body>
+<object id="picture" type="image/svg+xml" data="seventeen.svg"></object>
+<script>
+document.getElementById('picture').addEventListener('load', function () {
+  var svg = this.contentDocument.documentElement;
+  var bands = Array.from(svg.querySelectorAll('g.program')).map(function (g) { return g.getBBox(); });
+  var apart = bands.every(function (box, i) { return i == 0 || box.y >= bands[i - 1].y + bands[i - 1].height; });
+  var absent = svg.querySelector('text.absent').getBBox();
+  var scrambled = svg.querySelector('rect.scrambled').getBBox();
+  document.body.setAttribute('data-drawn', [bands.length,
+      bands.filter(function (box) { return box.width > 0 && box.height > 0; }).length,
+      apart ? 'apart' : 'overlapping', absent.width > 0 ? 'absent-line' : 'no-absent-line',
+      scrambled.width >= 2 ? 'scrambled-mark' : 'no-scrambled-mark'].join(' '));
+});
+</script></body></html>
+)";
+
+TEST_F(SeventeenProgramPicture, DrawnByABrowser)
+{
+    if (access("/usr/bin/chromium", X_OK) != 0)
+        GTEST_SKIP() << "chromium is needed to draw the SVG";
+    Draw();
+    const std::string page = dir.File("picture.html");
+    ASSERT_TRUE(WriteFile(page, Bytes(kBrowserPage, kBrowserPage + sizeof kBrowserPage - 1)));
+    const CommandResult browser =
+        RunCommand("timeout 120 /usr/bin/chromium --headless --no-sandbox --disable-gpu --allow-file-access-from-files "
+                   "--virtual-time-budget=5000 --dump-dom " +
+                   Quote("file://" + page) + " 2>/dev/null");
+    std::smatch drawn;
+    ASSERT_TRUE(std::regex_search(browser.out, drawn, std::regex("data-drawn=\"([^\"]*)\""))) << browser.out;
+    EXPECT_EQ(drawn[1].str(), "4 4 apart absent-line scrambled-mark");
 }
 
 // The README's recording: a recorder kept one service of a three-program multiplex, scrambled,
