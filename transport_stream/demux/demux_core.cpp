@@ -442,10 +442,11 @@ void DemuxCore::Rebuild()
     }
 
     // Routes and roles from scratch.
-    m_lu8Route.fill(m_bTapAll ? kRouteTap : 0);
+    const u8 early = m_pPAT ? 0 : kRouteEarly;
+    m_lu8Route.fill(u8((m_bTapAll ? kRouteTap : 0) | early));
     m_lu16RouteSlot.fill(kNoSlot);
     for (u16 pid : m_lu16Untapped)
-        m_lu8Route[pid] = 0;
+        m_lu8Route[pid] = early;
     for (u16 pid : m_lu16Tapped)
         m_lu8Route[pid] |= kRouteTap;
     for (u16 pid : m_lu16OwnTapped)

@@ -183,6 +183,9 @@ private:
     static constexpr u8 kRouteMember = 0x04;    // a member of one followed program: u16Program
     static constexpr u8 kRouteMembers = 0x08;   // a member of several: m_lMembers[pid]
     static constexpr u8 kRouteWait = 0x10;      // a member PID while programs wait: the slow path
+    // Every PID until the first PAT: a PMT sent before it is kept (NoteEarlyPMT). A bit of the
+    // route, so that the packets after the PAT pay nothing for it.
+    static constexpr u8 kRouteEarly = 0x20;
     static constexpr u16 kNoWait = 0xFFFF;
 
     struct Delivery {
@@ -339,9 +342,7 @@ private:
 template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &driver)
 {
     const u16 pid = TS_Read13(packet + 1);
-    if (!m_pPAT) [[unlikely]]
-        NoteEarlyPMT(packet, pid);
-    const u8 route = m_lu8Route[pid];
+    u8 route = m_lu8Route[pid];
     if (route == 0)
         return true;
     // A driver that taps every PID (the check, the dump of every packet) sees most of them here.
@@ -350,6 +351,12 @@ template <class Driver> inline bool DemuxCore::Packet(const u8 *packet, Driver &
             return driver.OnTapped(packet, pid) && driver.OnTappedAfterTables(packet, pid);
         else
             return driver.OnTapped(packet, pid);
+    }
+    if (route & kRouteEarly) [[unlikely]] {
+        NoteEarlyPMT(packet, pid);
+        route = u8(route & ~kRouteEarly);
+        if (route == 0)
+            return true;
     }
     if (route & (kRouteSections | kRouteWait))
         return Deliver(packet, pid, driver);
