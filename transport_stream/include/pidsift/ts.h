@@ -884,9 +884,11 @@ constexpr u8 TS_ROLE_UNREFERENCED = 0;  // named by no table and reserved for no
 constexpr u8 TS_ROLE_PAT = 1;           // 0x0000
 constexpr u8 TS_ROLE_CAT = 2;           // 0x0001
 constexpr u8 TS_ROLE_PMT = 3;           // a PMT PID of the PAT
-constexpr u8 TS_ROLE_VIDEO = 4;         // an elementary stream of a video stream_type
-constexpr u8 TS_ROLE_AUDIO = 5;         // an elementary stream of an audio stream_type
-constexpr u8 TS_ROLE_DATA = 6;          // any other elementary stream (captions, data, private)
+// A stream's kind is what its stream_type and descriptors say (pidsift::IdentifyStream,
+// <pidsift/streams.h>): an AC-3 descriptor makes a stream of type 0x06 audio.
+constexpr u8 TS_ROLE_VIDEO = 4;  // an elementary stream of kind video
+constexpr u8 TS_ROLE_AUDIO = 5;  // an elementary stream of kind audio
+constexpr u8 TS_ROLE_DATA = 6;   // any other elementary stream (subtitles, captions, data, private)
 constexpr u8 TS_ROLE_PCR = 7;           // the PCR_PID of a PMT, carrying no stream of it
 constexpr u8 TS_ROLE_ECM = 8;           // the CA_PID of a PMT's conditional-access descriptor
 constexpr u8 TS_ROLE_EMM = 9;           // the CA_PID of the CAT
