@@ -889,12 +889,12 @@ constexpr u8 TS_ROLE_PMT = 3;           // a PMT PID of the PAT
 constexpr u8 TS_ROLE_VIDEO = 4;  // an elementary stream of kind video
 constexpr u8 TS_ROLE_AUDIO = 5;  // an elementary stream of kind audio
 constexpr u8 TS_ROLE_DATA = 6;   // any other elementary stream (subtitles, captions, data, private)
-constexpr u8 TS_ROLE_PCR = 7;           // the PCR_PID of a PMT, carrying no stream of it
-constexpr u8 TS_ROLE_ECM = 8;           // the CA_PID of a PMT's conditional-access descriptor
-constexpr u8 TS_ROLE_EMM = 9;           // the CA_PID of the CAT
-constexpr u8 TS_ROLE_NIT = 10;          // the network_PID of the PAT
-constexpr u8 TS_ROLE_SI = 11;           // 0x0002-0x002F: reserved for tables by number
-constexpr u8 TS_ROLE_NULL = 12;         // 0x1FFF
+constexpr u8 TS_ROLE_PCR = 7;    // the PCR_PID of a PMT, carrying no stream of it
+constexpr u8 TS_ROLE_ECM = 8;    // the CA_PID of a PMT's conditional-access descriptor
+constexpr u8 TS_ROLE_EMM = 9;    // the CA_PID of the CAT
+constexpr u8 TS_ROLE_NIT = 10;   // the network_PID of the PAT
+constexpr u8 TS_ROLE_SI = 11;    // 0x0002-0x002F: reserved for tables by number
+constexpr u8 TS_ROLE_NULL = 12;  // 0x1FFF
 
 struct TS_CheckPID {
     u64 u64Packets;
@@ -976,8 +976,9 @@ struct TS_CheckReport {
 // last one with payload; one repetition of the last counter (a duplicate packet) is allowed,
 // packets without payload are not counted, and a discontinuity_indicator starts afresh. Every
 // other counter is one break. A packet with transport_error_indicator set counts as a transport
-// error only: its scrambling bits, counter and PCR are not read. CRC_32: sections are collected on PIDs 0x0000 (PAT), 0x0001
-// (CAT), 0x0010-0x0014, 0x001E, 0x001F, the network PID, the PMT PIDs, ECM and EMM PIDs,
+// error only: its scrambling bits, counter and PCR are not read. CRC_32: sections are collected
+// on PIDs 0x0000 (PAT), 0x0001 (CAT), 0x0010-0x0014, 0x001E, 0x001F, the network PID, the PMT
+// PIDs, ECM and EMM PIDs,
 // several in a packet or cut across packets; a complete section is checked when it has a
 // CRC_32: the PAT, CAT and PMT, sections with section_syntax_indicator set, and the TOT. Names:
 // the actual SDT sections (0x42) of PID 0x0011 are gathered (TS_SDTServices_Add) and the actual
