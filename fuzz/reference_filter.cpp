@@ -272,6 +272,40 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
     Waiting waiting(&result.written);
     std::vector<int> last_owners;
     const bool trackable = pmt_pid != 0x0000 && pmt_pid != 0x1FFF;
+    // Before the first PAT: the last PMT section of each PID (64 PIDs at most) that a packet
+    // holds whole, behind its pointer_field, with a good CRC_32. The first PAT gives it to the
+    // first program listed on its PID under its number that has no PMT yet; the followed program
+    // then gets its packet as if it came after the PAT.
+    struct EarlyPMT {
+        uint16_t pid;
+        size_t index;
+        std::vector<uint8_t> section;
+    };
+    std::vector<EarlyPMT> early;
+    auto note_early = [&](const Packet &p, size_t index) {
+        const uint16_t pid = Pid(p);
+        if ((p[1] & 0xC0) != 0x40 || !(p[3] & 0x10) || pid < 0x0010 || pid == 0x1FFF)
+            return;
+        size_t at = 4;
+        if (p[3] & 0x20)
+            at += 1u + p[4];
+        if (at >= 188)
+            return;
+        at += 1u + p[at];
+        if (at + 3 > 188 || p[at] != 0x02)
+            return;
+        const size_t length = 3u + Field12(&p[at + 1]);
+        if (length < 16 || at + length > 188 || Crc32(&p[at], length) != 0)
+            return;
+        auto kept = std::find_if(early.begin(), early.end(), [&](const EarlyPMT &e) { return e.pid == pid; });
+        if (kept == early.end()) {
+            if (early.size() == 64)
+                return;
+            kept = early.insert(early.end(), EarlyPMT{pid, 0, {}});
+        }
+        kept->index = index;
+        kept->section.assign(&p[at], &p[at] + length);
+    };
 
     auto on_pid = [&]() {
         std::vector<int> on;
@@ -302,9 +336,13 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
     for (size_t index = 0; index < packets.size(); ++index) {
         const Packet &p = packets[index];
         const uint16_t pid = Pid(p);
+        if (pat_in_force.empty())
+            note_early(p, index);
 
         if (pid == 0x0000) {
+            std::vector<std::pair<size_t, size_t>> applied;  // program, packet of its early PMT
             for (const Sections::Done &done : pat.Feed(p).done) {
+                applied.clear();
                 const std::vector<uint8_t> &s = done.bytes;
                 if (!pat_gate.Use(s) || s[0] != 0x00 || s.size() < 12)
                     continue;
@@ -331,6 +369,20 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                     programs = fresh;
                     last_owners.clear();
                     followed = -1;
+                    for (size_t k = 0; k < programs.size() && !early.empty(); ++k) {
+                        const Entry &e = programs[k];
+                        if (pmts.count({e.number, e.rank}))
+                            continue;
+                        const auto it = std::find_if(early.begin(), early.end(), [&](const EarlyPMT &x) {
+                            return x.pid == e.pid && Field16(&x.section[3]) == e.number;
+                        });
+                        if (it == early.end())
+                            continue;
+                        pmts[{e.number, e.rank}] = it->section;
+                        applied.push_back({k, it->index});
+                        early.erase(it);
+                    }
+                    early.clear();
                 }
                 if (result.ended)
                     continue;
@@ -345,6 +397,9 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                 }
                 followed = found;
                 result.opened = true;
+                for (const auto &[k, early_index] : applied)
+                    if (int(k) == followed)
+                        result.written.push_back(early_index);
             }
             if (result.ended)
                 break;

@@ -683,8 +683,8 @@ void DemuxCore::NoteEarlyPMT(const u8 *packet, u16 pid)
     kept->u8Length = u8(length);
 }
 
-// The PAT names PMT PIDs: a program that has no PMT yet takes the one sent on its PID before the
-// first PAT, and a program followed gets that packet as it would have got it after the PAT.
+// The first PAT names PMT PIDs: a program that has no PMT yet takes the one sent on its PID before
+// it, and a program followed gets that packet as it would have got it after the PAT.
 void DemuxCore::ApplyEarlyPMTs()
 {
     for (u32 k = 0; k < m_lPrograms.size(); ++k) {
@@ -712,6 +712,9 @@ void DemuxCore::ApplyEarlyPMTs()
         }
         m_lEarlyPMTs.erase(early);
     }
+    // Only the first PAT takes them: a later one that named a PID of theirs would hand the
+    // program a packet behind those it has already had.
+    m_lEarlyPMTs.clear();
 }
 
 // A usable PMT section of a program: it becomes the program's PMT in force, and the listeners
