@@ -341,6 +341,7 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
 
         if (pid == 0x0000) {
             std::vector<std::pair<size_t, size_t>> applied;  // program, packet of its early PMT
+            std::vector<size_t> released;                     // early packets of the followed program
             for (const Sections::Done &done : pat.Feed(p).done) {
                 applied.clear();
                 const std::vector<uint8_t> &s = done.bytes;
@@ -399,8 +400,12 @@ Result Run(const std::vector<Packet> &packets, std::uint16_t pmt_pid)
                 result.opened = true;
                 for (const auto &[k, early_index] : applied)
                     if (int(k) == followed)
-                        result.written.push_back(early_index);
+                        released.push_back(early_index);
             }
+            // The early packet reaches the program once the PAT packet's sections are all read:
+            // not when a later section of the packet ended the copy.
+            if (!result.ended)
+                result.written.insert(result.written.end(), released.begin(), released.end());
             if (result.ended)
                 break;
             continue;
