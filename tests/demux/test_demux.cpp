@@ -251,8 +251,7 @@ TEST_F(DemuxTest, TwoProgramsPMTsOnOnePIDWithACutHeader)
 
 TEST_F(DemuxTest, BytesPushedInPiecesOfAnySizeGiveWhatAFileGives)
 {
-    BroadcastSpec spec = SampleBroadcast(3000);
-    const Recording recording = Generate(spec);
+    const Recording recording = Generate(SampleBroadcast(3000));
     Bytes bytes = recording.bytes();
     // Garbage before the first packet and in the middle: the sync finds the packets again.
     bytes.insert(bytes.begin(), 77, 0x47);
