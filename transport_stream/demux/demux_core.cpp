@@ -213,7 +213,7 @@ struct DemuxCore::ServiceTables {
     u64 u64Gathering = ~u64(0);  // table_id, transport_stream_id, original_network_id, version
 };
 
-DemuxCore::DemuxCore() : m_pu8Stream(new u8[TS_READ_BLOCK + kCarryCapacity])
+DemuxCore::DemuxCore() : m_pu8Stream(new u8[TS_READ_BLOCK + kCarryCapacity]), m_pu8Bytes(m_pu8Stream.get())
 {
     m_lu8Route.fill(0);
     m_lu16RouteProgram.fill(0);

@@ -27,6 +27,7 @@
 #include "demux/section_collector.h"
 #include "drivers/text_family.h"
 #include "io/io.h"
+#include "io/mapped_input.h"
 
 namespace pidsift {
 
@@ -162,19 +163,22 @@ public:
     std::vector<Service> ServiceList() const;
     int TextFamily() const { return TS_FamilyVote_Family(&m_tFamily); }
     const TS_Sync &Sync() const { return m_tSync; }
+    // The size of the windows a regular file is mapped in (TS_MAP_WINDOW); the tests make it
+    // small, so that windows end inside packets and hunts.
+    void SetMapWindow(u64 bytes) { m_u64MapWindow = bytes; }
     // Once the input has ended: the bytes at its end that no packet took and no hunt passed
     // over, from the end of the last packet (a packet cut short, or stray bytes shorter than a
     // unit), or from a sync byte the hunt found too near the end to hold a packet.
     const u8 *Rest(u64 *count) const
     {
         *count = m_u64Size - m_u64Position;
-        return m_pu8Stream.get() + m_u64Position;
+        return m_pu8Bytes + m_u64Position;
     }
     // Inside a table or section listener: the packet whose section step calls it.
     const u8 *SectionPacket() const { return m_pu8SectionPacket; }
     // Where the packet in hand (read or pushed, as the driver was handed it) starts in the
     // input: the offset of its sync byte.
-    u64 Offset(const u8 *packet) const { return m_tSync.u64BytesRead - m_u64Size + u64(packet - m_pu8Stream.get()); }
+    u64 Offset(const u8 *packet) const { return m_tSync.u64BytesRead - m_u64Size + u64(packet - m_pu8Bytes); }
 
 private:
     // Route bits of a PID.
@@ -333,6 +337,10 @@ private:
     TS_Reporter m_tReporter;
     TS_Sync m_tSync = {};
     std::unique_ptr<u8[]> m_pu8Stream;  // read and pushed bytes, the carried tail first
+    // The bytes in hand: the stream buffer, or the mapped window of the input being scanned.
+    // m_u64Size and m_u64Position count from here.
+    const u8 *m_pu8Bytes = nullptr;
+    u64 m_u64MapWindow = TS_MAP_WINDOW;
     u64 m_u64Size = 0;
     u64 m_u64Position = 0;
 };
@@ -432,8 +440,14 @@ template <class Driver> bool DemuxCore::EndRun(Driver &driver)
 
 template <class Driver> int DemuxCore::RunDescriptor(int fd, const char *path, Driver &driver)
 {
-    const int result = TS_Stream_Run(&m_tSync, fd, path, m_pu8Stream.get(), &m_u64Size, &m_u64Position,
-                                     PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity, m_tReporter);
+    int result = 0;
+    if (!TS_Stream_RunMapped(&m_tSync, fd, path, m_pu8Stream.get(), &m_pu8Bytes, &m_u64Size, &m_u64Position,
+                             PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity, m_tReporter, &result,
+                             m_u64MapWindow)) {
+        m_pu8Bytes = m_pu8Stream.get();
+        result = TS_Stream_Run(&m_tSync, fd, path, m_pu8Stream.get(), &m_u64Size, &m_u64Position,
+                               PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity, m_tReporter);
+    }
     EndRun(driver);
     return result;
 }
@@ -452,6 +466,7 @@ template <class Driver> int DemuxCore::Run(const char *path, Driver &driver)
 
 template <class Driver> bool DemuxCore::Feed(const u8 *data, size_t size, Driver &driver)
 {
+    m_pu8Bytes = m_pu8Stream.get();
     while (size > 0) {
         // What fits behind the carried tail, which moves to the front first.
         const u64 tail = m_u64Size - m_u64Position;
@@ -473,6 +488,7 @@ template <class Driver> bool DemuxCore::Feed(const u8 *data, size_t size, Driver
 
 template <class Driver> bool DemuxCore::Finish(Driver &driver)
 {
+    m_pu8Bytes = m_pu8Stream.get();
     return TS_Stream_Scan(&m_tSync, m_pu8Stream.get(), m_u64Size, &m_u64Position, true, PacketVisitor(driver)) &&
            EndRun(driver);
 }

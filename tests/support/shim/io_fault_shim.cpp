@@ -17,6 +17,8 @@
 //                                      two files on this file system)
 //   PIDSIFT_FAULT_ROOM=b               statvfs of a matching path finds b bytes free
 //
+// With any of the read faults asked for, a matching file cannot be mapped (as on a file system
+// that does not map files): the library then reads it, and the faults are met.
 // A copy_file_range to a matching descriptor is a write there: the write settings apply to it.
 //
 // Only the descriptors' paths are looked at (through /proc/self/fd), so descriptors made by
@@ -32,6 +34,7 @@
 #include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -44,6 +47,7 @@ using OpenFn = int (*)(const char *, int, ...);
 using CloseFn = int (*)(int);
 using CopyFn = ssize_t (*)(int, off64_t *, int, off64_t *, size_t, unsigned);
 using StatvfsFn = int (*)(const char *, struct statvfs *);
+using MmapFn = void *(*)(void *, size_t, int, int, int, off_t);
 
 struct Settings {
     bool bLoaded;
@@ -244,6 +248,18 @@ ssize_t read(int fd, void *buffer, size_t count)
     if (got > 0)
         g_s64BytesRead += got;
     return got;
+}
+
+void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset)
+{
+    static MmapFn real = Real<MmapFn>("mmap");
+    const Settings &s = Load();
+    const bool read_faults = s.s64ReadFailAfter >= 0 || s.s64ReadShort > 0 || s.s64Interrupts > 0;
+    if (read_faults && (flags & MAP_ANONYMOUS) == 0 && Matches(fd)) {
+        errno = ENODEV;
+        return MAP_FAILED;
+    }
+    return real(address, length, protection, flags, fd, offset);
 }
 
 ssize_t write(int fd, const void *buffer, size_t count)

@@ -1,0 +1,121 @@
+// Mapped windows of the input, and the SIGBUS guard that keeps a file shrinking under a window
+// from ending the process.
+#include <csignal>
+#include <cstdint>
+#include <mutex>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "io/mapped_input.h"
+
+namespace {
+
+// The window the thread scans. SIGBUS from a lost page is delivered to the thread that touched
+// it, so the handler needs no table of every thread's windows; the variable is set before the
+// first fault can come, so the handler never makes the thread's storage.
+thread_local TS_MapWindow *t_pWindowInUse = nullptr;
+
+// What SIGBUS did before the library's handler: signal dispositions belong to the process, and
+// this is set once, before the handler can run.
+struct sigaction g_tPreviousBusAction;
+
+u64 PageSize()
+{
+    static const u64 size = [] {
+        const long page = sysconf(_SC_PAGESIZE);
+        return page > 0 ? u64(page) : u64(4096);
+    }();
+    return size;
+}
+
+void PassOn(int signal, siginfo_t *info, void *context)
+{
+    const struct sigaction &previous = g_tPreviousBusAction;
+    if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
+        previous.sa_sigaction(signal, info, context);
+        return;
+    }
+    if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN && previous.sa_handler != nullptr) {
+        previous.sa_handler(signal);
+        return;
+    }
+    // The default action: the faulting access runs again and the signal, now taken by default,
+    // ends the process as it would have without the library. An ignored SIGBUS from a fault
+    // cannot be ignored either.
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(SIGBUS, &fallback, nullptr);
+}
+
+void OnBusError(int signal, siginfo_t *info, void *context)
+{
+    TS_MapWindow *window = t_pWindowInUse;
+    const uintptr_t address = reinterpret_cast<uintptr_t>(info->si_addr);
+    const uintptr_t base = reinterpret_cast<uintptr_t>(window == nullptr ? nullptr : window->pu8Base);
+    if (window != nullptr && address >= base && address - base < window->u64Length) {
+        // The page is gone from the file: zeros take its place, and the run is told.
+        void *page = reinterpret_cast<void *>(address & ~uintptr_t(PageSize() - 1));
+        if (mmap(page, PageSize(), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+            window->bLost = true;
+            return;
+        }
+    }
+    PassOn(signal, info, context);
+}
+
+void InstallBusGuard()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action = {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, &g_tPreviousBusAction);
+    });
+}
+
+}  // namespace
+
+u64 TS_Map_PageSize() { return PageSize(); }
+
+bool TS_Map_Mappable(int fd, u64 *start, u64 *file_size)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    const off_t position = lseek(fd, 0, SEEK_CUR);
+    if (position < 0 || u64(position) >= u64(status.st_size))
+        return false;
+    *start = u64(position);
+    *file_size = u64(status.st_size);
+    return true;
+}
+
+bool TS_Map_Open(TS_MapWindow *window, int fd, u64 offset, u64 length)
+{
+    InstallBusGuard();
+    // The pages are brought in at once: one call for the window in place of a fault for every
+    // few pages the scan reaches.
+    void *base = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, off_t(offset));
+    if (base == MAP_FAILED)
+        return false;
+    madvise(base, length, MADV_SEQUENTIAL);
+    window->pu8Base = static_cast<const u8 *>(base);
+    window->u64Length = length;
+    window->bLost = false;
+    t_pWindowInUse = window;
+    return true;
+}
+
+bool TS_Map_Close(TS_MapWindow *window)
+{
+    if (window->pu8Base == nullptr)
+        return true;
+    t_pWindowInUse = nullptr;
+    munmap(const_cast<u8 *>(window->pu8Base), window->u64Length);
+    window->pu8Base = nullptr;
+    return !window->bLost;
+}
