@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <pidsift/demux.h>
+
 #include "capture.h"
+#include "io/io.h"
 #include "recording.h"
 
 namespace {
@@ -127,6 +130,19 @@ protected:
         if (exists) {
             EXPECT_TRUE(ReadBytes(one_pass) == written) << "the single pass writes what two passes write";
         }
+        // The same bytes handed to a caller's function in place of a file, in blocks.
+        Bytes taken;
+        std::vector<pidsift::PatEntry> programs;
+        const pidsift::BlockTaker taker{[](void *context, const u8 *block, size_t count) {
+                                            Bytes *into = static_cast<Bytes *>(context);
+                                            into->insert(into->end(), block, block + count);
+                                            return 0;
+                                        },
+                                        &taken};
+        split = 99;
+        EXPECT_EQ(pidsift::ListProgramsAndExtract(input.c_str(), pid, taker, &split, &programs), 0);
+        EXPECT_EQ(split, exists ? 0 : 1);
+        EXPECT_TRUE(taken == written) << "a caller takes what the extraction writes";
         if (created != nullptr)
             *created = exists;
         return written;
@@ -212,6 +228,37 @@ void ExpectPacketsOf(const Bytes &input, const Bytes &output)
             packets.insert(std::string(input.begin() + long(at), input.begin() + long(at + 188)));
     for (size_t at = 0; at < output.size(); at += 188)
         EXPECT_EQ(packets.count(std::string(output.begin() + long(at), output.begin() + long(at + 188))), 1u) << "packet " << at / 188;
+}
+
+// A caller that fails on a block ends the copy as a failed write: no block is handed over after
+// it, and the listing still reads the whole input.
+TEST_F(BadInput, ACallerThatFailsOnABlockGetsNoMore)
+{
+    BroadcastSpec mux = SampleBroadcast(80000);
+    Bytes bytes;
+    GenerateBroadcast(mux, [&](const Packet &packet, u16) { Append(&bytes, packet); });
+    const std::string input = Write("long.ts", bytes);
+    struct Calls {
+        int count = 0;
+        size_t bytes = 0;
+    } calls;
+    const pidsift::BlockTaker taker{[](void *context, const u8 *, size_t count) {
+                                        Calls *seen = static_cast<Calls *>(context);
+                                        seen->bytes += count;
+                                        return ++seen->count == 2 ? ENOSPC : 0;
+                                    },
+                                    &calls};
+    std::vector<pidsift::PatEntry> programs;
+    int split = 99;
+    int told = 0;
+    pidsift::RunSettings settings;
+    settings.message = [&](int, const char *, int) { ++told; };
+    EXPECT_EQ(pidsift::ListProgramsAndExtract(input.c_str(), 0x01F0, taker, &split, &programs, settings), 0);
+    EXPECT_EQ(split, -6);
+    EXPECT_EQ(calls.count, 2);
+    EXPECT_EQ(calls.bytes, 2u * TS_WRITER_BLOCK);
+    EXPECT_EQ(told, 0) << "a caller's failure is its own to tell";
+    EXPECT_EQ(programs.size(), 3u);
 }
 
 TEST_F(BadInput, TruncatedAtEveryByteOffset)

@@ -70,6 +70,12 @@ void RunOutputs::Attach(OutputFile *file, int fd, u8 *block, u32 capacity)
     TS_Writer_Attach(&file->tWriter, &m_tQueue, fd, nullptr, block, capacity);
 }
 
+void RunOutputs::AttachTaker(OutputFile *file, const BlockTaker &taker, u8 *block, u32 capacity)
+{
+    file->strName.clear();
+    TS_Writer_AttachTaker(&file->tWriter, &m_tQueue, taker.take, taker.context, block, capacity);
+}
+
 int RunOutputs::Close(OutputFile *file)
 {
     const bool open = file->IsOpen();

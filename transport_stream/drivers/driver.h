@@ -56,6 +56,7 @@ void TS_SimpleData_Keep(const std::vector<u8> &pat_section, const std::vector<u8
 namespace pidsift {
 
 struct RunSettings;
+struct BlockTaker;
 
 // The packets a split holds back while the file they open waits for the program's PMT (the
 // reduced PATs before it), in input order: the last kCapacity of them.
@@ -114,6 +115,8 @@ public:
     bool Open(OutputFile *file, u8 *block, u32 capacity, const std::string &path);
     // Takes over a descriptor opened by the caller, as a quiet writer (failures only returned).
     void Attach(OutputFile *file, int fd, u8 *block, u32 capacity);
+    // Hands the file's blocks to a caller's function (quiet, as Attach).
+    void AttachTaker(OutputFile *file, const BlockTaker &taker, u8 *block, u32 capacity);
     // Flushes and closes; 0, or -6 when anything written to the file failed. A file closed whole
     // is told as done. A closed file gives 0.
     int Close(OutputFile *file);

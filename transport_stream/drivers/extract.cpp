@@ -34,6 +34,7 @@ struct TS_FilterSettings {
     // Opens the output for the single-pass front end; null: open strDestination.
     int (*pfnOpenOutput)(void *context) = nullptr;
     void *pOpenContext = nullptr;
+    const pidsift::BlockTaker *pTaker = nullptr;  // takes the blocks in place of a file
     const pidsift::StreamSelection *pSelection = nullptr;  // the streams kept; null: all
 };
 
@@ -147,6 +148,10 @@ private:
                                          ? std::string(m_tSettings.strDestination)
                                          : m_tSettings.strBase + "_" + std::to_string(m_u16ProgramNumber) + "_0_0.ts";
             return m_pOutputs->Open(&m_tOutput, m_pu8Block.get(), TS_WRITER_BLOCK, name) ? (m_bOpened = true) : End(-3);
+        }
+        if (m_tSettings.pTaker != nullptr) {
+            m_pOutputs->AttachTaker(&m_tOutput, *m_tSettings.pTaker, m_pu8Block.get(), TS_WRITER_BLOCK);
+            return m_bOpened = true;
         }
         if (m_tSettings.pfnOpenOutput == nullptr) {
             if (TS_Writer_Open(&m_tOutput.tWriter, m_pOutputs->Queue(), m_tSettings.strDestination, m_pu8Block.get(),
@@ -293,12 +298,14 @@ TS_FilterOutcome TS_Filter_Run(const char *source, const TS_FilterSettings *filt
 }
 
 int TS_Filter_ListAndExtract(const char *path, u16 pid, int (*open_output)(void *context), void *context,
-                             int *split_result, std::vector<PatEntry> *programs, const RunSettings *settings)
+                             int *split_result, std::vector<PatEntry> *programs, const RunSettings *settings,
+                             const pidsift::BlockTaker *taker = nullptr)
 {
     TS_FilterSettings filter;
     filter.u16PMTPID = pid;
     filter.pfnOpenOutput = open_output;
     filter.pOpenContext = context;
+    filter.pTaker = taker;
     *split_result = 1;
     const TS_FilterOutcome outcome = TS_Filter_Run(path, &filter, settings, programs);
     if (outcome.s32Read == -2)
@@ -354,6 +361,14 @@ int ListProgramsAndExtract(const char *path, u16 pid, int (*open_output)(void *c
     if (path == nullptr || open_output == nullptr || split_result == nullptr || programs == nullptr)
         return -1;
     return TS_Filter_ListAndExtract(path, pid, open_output, context, split_result, programs, &settings);
+}
+
+int ListProgramsAndExtract(const char *path, u16 pid, const BlockTaker &taker, int *split_result,
+                           std::vector<PatEntry> *programs, const RunSettings &settings)
+{
+    if (path == nullptr || taker.take == nullptr || split_result == nullptr || programs == nullptr)
+        return -1;
+    return TS_Filter_ListAndExtract(path, pid, nullptr, nullptr, split_result, programs, &settings, &taker);
 }
 
 int CopyProgram(const char *path, u16 pmt_pid, const char *output, const RunSettings &settings)

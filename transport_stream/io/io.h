@@ -37,6 +37,10 @@ struct TS_Writer {
     TS_WriteQueue *pQueue;  // the write thread of the writer's run
     int s32FD;              // -1 when closed
     const char *strPath;
+    // A caller's function that takes the blocks in place of a file, on the write thread: 0, or
+    // the errno of a failure. Null: the blocks are written to s32FD.
+    int (*pfnTake)(void *context, const u8 *bytes, size_t count);
+    void *pTakeContext;
     u8 *lu8Block;     // the block being filled, null until a packet comes: the caller's, or a spare
     u8 *lu8Home;      // the caller's block
     u32 u32Capacity;  // a multiple of 188
@@ -79,7 +83,10 @@ int TS_Writer_Open(TS_Writer *writer, TS_WriteQueue *queue, const char *path, u8
                    bool *created = nullptr);
 // Takes over an open descriptor. A null path makes the writer quiet: failures are only returned.
 void TS_Writer_Attach(TS_Writer *writer, TS_WriteQueue *queue, int fd, const char *path, u8 *block, u32 capacity);
-inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0; }
+// Hands the blocks to take(context, bytes, count) instead of a file; a quiet writer.
+void TS_Writer_AttachTaker(TS_Writer *writer, TS_WriteQueue *queue, int (*take)(void *, const u8 *, size_t),
+                           void *context, u8 *block, u32 capacity);
+inline bool TS_Writer_IsOpen(const TS_Writer *writer) { return writer->s32FD >= 0 || writer->pfnTake != nullptr; }
 // Queues one packet when the block has room for it; otherwise flushes and takes an empty block.
 int TS_Writer_PutAfterFlush(TS_Writer *writer, const u8 *packet);
 // Queues one packet. -6 after a failed or short write (told once through the queue's reporter).

@@ -155,7 +155,9 @@ private:
             const bool write = writer->s32LateError == 0;
             lock.unlock();
             int error = 0;
-            if (write && !TS_WriteAll(writer->s32FD, job.lu8Block, job.u32Length))
+            if (write && writer->pfnTake != nullptr)
+                error = writer->pfnTake(writer->pTakeContext, job.lu8Block, job.u32Length);
+            else if (write && !TS_WriteAll(writer->s32FD, job.lu8Block, job.u32Length))
                 error = errno != 0 ? errno : EIO;
             lock.lock();
             m_u32Head = (m_u32Head + 1) % kJobCapacity;
@@ -193,6 +195,8 @@ void TS_Writer_Attach(TS_Writer *writer, TS_WriteQueue *queue, int fd, const cha
     writer->pQueue = queue;
     writer->s32FD = fd;
     writer->strPath = path;
+    writer->pfnTake = nullptr;
+    writer->pTakeContext = nullptr;
     writer->lu8Block = nullptr;
     writer->lu8Home = block;
     writer->u32Capacity = capacity - capacity % TS_PACKET_SIZE;
@@ -200,6 +204,14 @@ void TS_Writer_Attach(TS_Writer *writer, TS_WriteQueue *queue, int fd, const cha
     writer->u8Failed = 0;
     writer->u32Pending = 0;
     writer->s32LateError = 0;
+}
+
+void TS_Writer_AttachTaker(TS_Writer *writer, TS_WriteQueue *queue, int (*take)(void *, const u8 *, size_t),
+                           void *context, u8 *block, u32 capacity)
+{
+    TS_Writer_Attach(writer, queue, -1, nullptr, block, capacity);
+    writer->pfnTake = take;
+    writer->pTakeContext = context;
 }
 
 namespace {
@@ -259,7 +271,7 @@ int TS_Writer_PutAfterFlush(TS_Writer *writer, const u8 *packet)
 
 int TS_Writer_Close(TS_Writer *writer)
 {
-    if (writer->s32FD < 0)
+    if (!TS_Writer_IsOpen(writer))
         return 0;
     int result = TS_Writer_Flush(writer);
     const int late_error = writer->pQueue->Worker().Drain(writer);
@@ -268,8 +280,9 @@ int TS_Writer_Close(TS_Writer *writer)
         result = TS_Writer_Fail(writer);
     }
     // close can report a delayed write error (NFS, quota): it is a failed write too.
-    if (close(writer->s32FD) != 0 && result == 0 && errno != EINTR)
+    if (writer->s32FD >= 0 && close(writer->s32FD) != 0 && result == 0 && errno != EINTR)
         result = TS_Writer_Fail(writer);
     writer->s32FD = -1;
+    writer->pfnTake = nullptr;
     return result;
 }

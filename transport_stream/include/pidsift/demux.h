@@ -225,6 +225,19 @@ int ListPrograms(const char *path, std::vector<PatEntry> *programs, const RunSet
 int ListProgramsAndExtract(const char *path, u16 pid, int (*open_output)(void *context), void *context,
                            int *split_result, std::vector<PatEntry> *programs, const RunSettings &settings = {});
 
+// Where the copy's bytes go in place of a file: take(context, bytes, count) is called with the
+// program's bytes in blocks of about 1 MiB, in order, on the run's write thread (the run reads
+// on meanwhile); it returns 0, or an errno that ends the copy as a failed write (-6).
+struct BlockTaker {
+    int (*take)(void *context, const u8 *bytes, size_t count) = nullptr;
+    void *context = nullptr;
+};
+// The listing and the copy as above, the copy's bytes handed to taker from the first PAT that
+// lists pid on. split_result: 0 once the copy began, 1 when no PAT listed pid, -6 after a failure
+// of take (no block is handed over after it).
+int ListProgramsAndExtract(const char *path, u16 pid, const BlockTaker &taker, int *split_result,
+                           std::vector<PatEntry> *programs, const RunSettings &settings = {});
+
 // pidsift's filter: the PMT, PCR, ECM and stream packets of the program whose PMT is on pmt_pid,
 // byte for byte into output, as TS_ProgramSplitStream. 0; -2, -3, -5, -6 as it gives them.
 int CopyProgram(const char *path, u16 pmt_pid, const char *output, const RunSettings &settings = {});
