@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <pthread.h>
 #include <string>
 #include <sys/stat.h>
@@ -202,11 +203,11 @@ bool InterruptionPending()
 }
 
 // The copy from the bytes of *copied on, through memory, for file systems that cannot copy from
-// one file to the other themselves. *copied: the bytes in place so far.
-bool CopyThroughMemory(int staged, int output, off_t length, off_t *copied)
+// one file to the other themselves. *copied: the bytes in place so far, from at in the output.
+bool CopyThroughMemory(int staged, int output, off_t at, off_t length, off_t *copied)
 {
     static u8 buffer[1024 * 1024];
-    if (lseek(staged, *copied, SEEK_SET) < 0 || lseek(output, *copied, SEEK_SET) < 0)
+    if (lseek(staged, *copied, SEEK_SET) < 0 || lseek(output, at + *copied, SEEK_SET) < 0)
         return false;
     while (*copied < length && !InterruptionPending()) {
         const ssize_t got = read(staged, buffer, size_t(std::min<off_t>(length - *copied, sizeof buffer)));
@@ -227,12 +228,13 @@ bool CopyThroughMemory(int staged, int output, off_t length, off_t *copied)
     return true;
 }
 
-// Copies the staged program (none: staged -1) over the output from its first byte and cuts the
-// output to its length. The signals that end a run wait meanwhile: one that comes stops the
-// copy, and the output is cut to what was copied before the signal ends the run, a start of the
+// Copies the staged bytes (none: staged -1) over the output from its byte at on and cuts the
+// output behind them. The signals that end a run wait meanwhile: one that comes stops the copy,
+// and the output is cut to what was copied before the signal ends the run, a start of the
 // program as an interrupted extraction leaves it. false when a write failed; the output then
-// holds what was copied before the failure.
-bool CopyInPlace(int staged, int output)
+// holds what was copied before the failure. The output's modification time is set as a write
+// sets it, also when no byte had to be copied.
+bool CopyInPlace(int staged, int output, off_t at)
 {
     struct stat status;
     const off_t length = staged < 0 ? 0 : fstat(staged, &status) == 0 ? status.st_size : -1;
@@ -244,19 +246,109 @@ bool CopyInPlace(int staged, int output)
     off_t copied = 0;
     bool copying = length >= 0;
     while (copying && copied < length && !InterruptionPending()) {
-        loff_t from = copied, to = copied;
+        loff_t from = copied, to = at + copied;
         const ssize_t moved =
             copy_file_range(staged, &from, output, &to, size_t(std::min<off_t>(length - copied, kCopyStep)), 0);
         if (moved > 0)
             copied += moved;
         else if (moved < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
-            copying = CopyThroughMemory(staged, output, length, &copied);
+            copying = CopyThroughMemory(staged, output, at, length, &copied);
         else
             copying = moved < 0 && errno == EINTR;  // 0: the staged file ended early
     }
-    const bool cut = ftruncate(output, copied) == 0;
+    const bool cut = ftruncate(output, at + copied) == 0;
+    const timespec modified[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+    futimens(output, modified);
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     return cut && copied == length;
+}
+
+// ---- An existing output compared as the program comes -----------------------------------------
+// An extraction run again into its own output (a script run twice) finds most or all of the
+// program there already. The write thread compares each block of the program with the output's
+// bytes at its place and stages only from the first byte that differs, or from where the output
+// ends; at the end only the staged bytes are copied into place, behind the bytes that were
+// alike, and the output is cut behind the program. Until then the output is only read, so a run
+// that ends early (an invalid PID, a failed read) leaves it as it was.
+
+constexpr size_t kCompareBlock = 1024 * 1024;
+
+struct Comparison {
+    int s32Output = -1;        // the existing output, opened for reading
+    int s32Staged = -1;        // the temporary file: the program from s64DiffersAt on
+    off_t s64Taken = 0;        // bytes of the program taken so far, compared or staged
+    off_t s64DiffersAt = -1;   // the first byte staged; -1 while the output holds every byte alike
+    std::unique_ptr<u8[]> pu8Output = std::make_unique<u8[]>(kCompareBlock);
+};
+
+// How many of bytes the output holds alike at their place.
+size_t AlikeInOutput(Comparison *comparison, const u8 *bytes, size_t count)
+{
+    size_t alike = 0;
+    while (alike < count) {
+        const size_t want = std::min(count - alike, kCompareBlock);
+        const ssize_t got = pread(comparison->s32Output, comparison->pu8Output.get(), want,
+                                  comparison->s64Taken + off_t(alike));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;  // the output ends here, or cannot be read on: the rest is staged
+        const u8 *from = bytes + alike;
+        const u8 *theirs = comparison->pu8Output.get();
+        if (std::memcmp(from, theirs, size_t(got)) != 0)
+            return alike + size_t(std::mismatch(from, from + got, theirs).first - from);
+        alike += size_t(got);
+    }
+    return alike;
+}
+
+// The write thread's taker of the program's blocks: 0, or the errno of a failed staging write.
+int CompareOrStage(void *context, const u8 *bytes, size_t count)
+{
+    Comparison *comparison = static_cast<Comparison *>(context);
+    if (comparison->s64DiffersAt < 0) {
+        const size_t alike = AlikeInOutput(comparison, bytes, count);
+        comparison->s64Taken += off_t(alike);
+        if (alike == count)
+            return 0;
+        comparison->s64DiffersAt = comparison->s64Taken;
+        bytes += alike;
+        count -= alike;
+    }
+    while (count > 0) {
+        const ssize_t put = write(comparison->s32Staged, bytes, count);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return put == 0 ? ENOSPC : errno;
+        bytes += put;
+        count -= size_t(put);
+        comparison->s64Taken += put;
+    }
+    return 0;
+}
+
+// Makes the temporary file and opens the output for reading (it must be the file opened for
+// writing). false when either cannot be done: the program is then staged whole.
+bool StartComparison(Staging *staging, Comparison *comparison)
+{
+    const int output = open(staging->strOutput.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat read_side, write_side;
+    if (output < 0 || fstat(output, &read_side) != 0 || fstat(staging->s32Existing, &write_side) != 0 ||
+        read_side.st_dev != write_side.st_dev || read_side.st_ino != write_side.st_ino) {
+        if (output >= 0)
+            close(output);
+        return false;
+    }
+    const int staged = OpenStaging(staging);
+    if (staged < 0) {
+        close(output);
+        return false;
+    }
+    close(staged);  // the staging keeps its own descriptor of it
+    comparison->s32Output = output;
+    comparison->s32Staged = staging->s32Staged;
+    return true;
 }
 
 // ---- The two passes' extraction, and the single pass ------------------------------------------
@@ -275,7 +367,10 @@ int Extract(const char *input, u16 pid, const char *output, pidsift::RunSettings
 // The existing output, once the single pass has confirmed the PID, gets the staged program in
 // place: what was staged before a failed write too, as writing it directly would have left it,
 // and nothing when the pass never opened an output (it is emptied, as opening it does).
-int FinishInPlace(const char *input, u16 pid, int split, Staging *staging, pidsift::RunSettings *settings)
+// compared_to: where the staged bytes go in the output after a comparison (the bytes before it
+// were alike); 0 when the program was staged whole.
+int FinishInPlace(const char *input, u16 pid, int split, Staging *staging, pidsift::RunSettings *settings,
+                  off_t compared_to = 0)
 {
     const char *output = staging->strOutput.c_str();
     if (split == -3) {
@@ -284,7 +379,7 @@ int FinishInPlace(const char *input, u16 pid, int split, Staging *staging, pidsi
         return Extract(input, pid, output, settings);
     }
     RemoveStaging();  // the name; the bytes stay with the descriptor until the copy is done
-    const bool copied = CopyInPlace(staging->s32Staged, staging->s32Existing);
+    const bool copied = CopyInPlace(staging->s32Staged, staging->s32Existing, compared_to);
     CloseIfOpen(&staging->s32Staged);
     // close can report a delayed write error (NFS, quota): a failed write too.
     const bool closed = close(staging->s32Existing) == 0 || errno == EINTR;
@@ -311,9 +406,15 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging, pidsift::RunSe
     std::signal(SIGHUP, RemoveStagingOnSignal);
     std::vector<pidsift::PatEntry> programs;
     int split = 1;
+    Comparison comparison;
+    const bool comparing = staging->s32Existing >= 0 && StartComparison(staging, &comparison);
     front_end::Progress progress(true, settings);
-    const int listed = pidsift::ListProgramsAndExtract(input, pid, OpenStaging, staging, &split, &programs, *settings);
+    const int listed =
+        comparing ? pidsift::ListProgramsAndExtract(input, pid, pidsift::BlockTaker{CompareOrStage, &comparison},
+                                                    &split, &programs, *settings)
+                  : pidsift::ListProgramsAndExtract(input, pid, OpenStaging, staging, &split, &programs, *settings);
     progress.Finish();
+    CloseIfOpen(&comparison.s32Output);
     const char *output = staging->strOutput.c_str();
     if (listed == -5) {
         Abandon(staging);
@@ -323,6 +424,14 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging, pidsift::RunSe
         Abandon(staging);
         PrintInvalidPID();
         return kExitInvalidPID;
+    }
+    if (comparing) {
+        // Never opened (no PAT listed the PID as it passed): the output is emptied, as opening it
+        // does.
+        if (split == 1)
+            return FinishInPlace(input, pid, split, staging, settings);
+        return FinishInPlace(input, pid, split, staging, settings,
+                             comparison.s64DiffersAt < 0 ? comparison.s64Taken : comparison.s64DiffersAt);
     }
     if (staging->s32Existing >= 0)
         return FinishInPlace(input, pid, split, staging, settings);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -230,6 +232,89 @@ TEST_F(IOFaults, PidsiftCopiesIntoAnExistingOutput)
         EXPECT_TRUE(ReadBytes(output) == Bytes(expected.begin(), expected.begin() + 50000));
         EXPECT_EQ(Files(), files);
     }
+}
+
+// An existing output that holds the program, or a start of it, takes only the bytes it lacks: the
+// run compares the program with it as it goes and stages from the first byte that differs, or
+// from where it ends. Any write into the output fails here, or the room is exactly what the
+// missing bytes need, so a run that wrote one byte more than that fails.
+TEST_F(IOFaults, PidsiftWritesOnlyWhatAnExistingOutputLacks)
+{
+    BroadcastSpec mux = SampleBroadcast(40000);
+    mux.psi_interval = 1000;
+    Bytes bytes;
+    GenerateBroadcast(mux, [&](const Packet &packet, u16) { Append(&bytes, packet); });
+    const std::string long_input = dir.File("long.ts");
+    ASSERT_TRUE(WriteFile(long_input, bytes));
+    const std::string output = dir.File("out.ts");
+    const std::string arguments = Quote(long_input) + " 1f0 " + Quote(output);
+    ASSERT_EQ(Pidsift({}, arguments).status, 0);
+    const Bytes expected = ReadBytes(output);
+    ASSERT_GT(expected.size(), 2u * TS_WRITER_BLOCK);
+    const std::string failure = "Error: Failed write " + output + ".\n";
+
+    struct stat before = {};
+    ASSERT_EQ(stat(output.c_str(), &before), 0);
+    // An old modification time, which a write moves on.
+    const timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+    auto age = [&] { ASSERT_EQ(utimensat(AT_FDCWD, output.c_str(), long_ago, 0), 0); };
+    auto expect_written = [&](const Bytes &content) {
+        struct stat after = {};
+        ASSERT_EQ(stat(output.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_GT(after.st_mtim.tv_sec, long_ago[1].tv_sec);
+        EXPECT_TRUE(ReadBytes(output) == content);
+    };
+    // PATH /out.ts: the output, not the temporary file beside it (/.out.ts.pidsift-...).
+    const Faults no_write = {{"PATH", "/out.ts"}, {"WRITE_FAIL_AT", "1"}};
+
+    // The same program, and the program followed by more bytes: nothing to write but the cut.
+    Bytes longer = expected;
+    longer.insert(longer.end(), 5000, 0x47);
+    for (const Bytes &existing : {expected, longer}) {
+        ASSERT_TRUE(WriteFile(output, existing));
+        age();
+        const CommandResult result = Pidsift(no_write, arguments);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        expect_written(expected);
+    }
+
+    // A start of the program, cut inside the second block, and the program with one byte changed
+    // there: exactly the bytes from there on are written; one byte less of room fails the run,
+    // which leaves the output one byte short of the program.
+    const size_t place = TS_WRITER_BLOCK + TS_WRITER_BLOCK / 2 + 5;
+    Bytes changed = expected;
+    changed[place] ^= 0x01;
+    const Bytes start(expected.begin(), expected.begin() + long(place));
+    for (const Bytes &existing : {start, changed}) {
+        const std::string missing = std::to_string(expected.size() - place);
+        const std::string one_less = std::to_string(expected.size() - place - 1);
+        ASSERT_TRUE(WriteFile(output, existing));
+        age();
+        CommandResult result = Pidsift({{"PATH", "/out.ts"}, {"WRITE_LIMIT", missing}}, arguments);
+        EXPECT_EQ(result.status, 0) << result.err;
+        expect_written(expected);
+
+        ASSERT_TRUE(WriteFile(output, existing));
+        result = Pidsift({{"PATH", "/out.ts"}, {"WRITE_LIMIT", one_less}}, arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, failure);
+        EXPECT_TRUE(ReadBytes(output) == Bytes(expected.begin(), expected.end() - 1));
+    }
+
+    // A PID no PAT lists: the output keeps its bytes and its time, and no temporary file stays.
+    ASSERT_TRUE(WriteFile(output, changed));
+    age();
+    const std::vector<std::string> files = Files();
+    const CommandResult refused = Pidsift(no_write, Quote(long_input) + " 1234 " + Quote(output));
+    EXPECT_EQ(refused.status, 255);
+    EXPECT_EQ(refused.err, "Error: invalid PID.\n");
+    struct stat untouched = {};
+    ASSERT_EQ(stat(output.c_str(), &untouched), 0);
+    EXPECT_EQ(untouched.st_mtim.tv_sec, long_ago[1].tv_sec);
+    EXPECT_TRUE(ReadBytes(output) == changed);
+    EXPECT_EQ(Files(), files);
 }
 
 // An interruption while the staged program is copied over an existing output stops the copy
