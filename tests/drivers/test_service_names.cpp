@@ -45,7 +45,7 @@ BroadcastSpec DvbBroadcast(u64 packets)
 {
     BroadcastSpec mux = SampleBroadcast(packets);
     mux.arib_descriptors = false;
-    mux.guide = false;  // the generator's guide is coded as ARIB's
+    mux.guide = false;  // no EIT or TOT among the SI
     mux.transport_stream_id = 0x1004;
     mux.original_network_id = 0x233A;
     mux.services = {{0x0400, ServiceDescriptor(0x19, Text("BBC"), Text("BBC NEWS"))},

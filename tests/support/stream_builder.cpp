@@ -574,30 +574,29 @@ Bytes ProgramPMT(const ProgramSpec &program, bool changed, u16 extra_offset, boo
     return PMTSection(program.program_number, changed ? 1 : 0, pcr_pid, program_descriptors, streams);
 }
 
-// The programme guide of a generated multiplex: per program a present and a following event, in
-// ARIB coding. The third program's film ends at 21:00:00 JST, when its news begins.
+// The programme guide of a generated multiplex: per program a present and a following event. The
+// third program's film ends at 21:00:00, when its news begins. The genres differ between the
+// families: ARIB and DVB number the content nibbles each in their own way.
 struct GuideEvent {
     u16 event_id;
     int hour, minute;
     int duration_minutes;
     const char *title;
     const char *text;
-    u8 genre;  // content_nibble_level_1 << 4 | level_2
+    u8 arib_genre;  // content_nibble_level_1 << 4 | level_2
+    u8 dvb_genre;
 };
 constexpr GuideEvent kGuideEvents[3][3] = {
-    {{0x1001, 20, 45, 30, "夜のニュース", "今日の出来事と天気", 0x00},
-     {0x1002, 21, 15, 60, "ドラマ「見本の町」", "第三話", 0x30},
-     {0x1003, 22, 15, 45, "スポーツ", "", 0x10}},
-    {{0x2001, 20, 0, 120, "映画「見本」", "字幕付き", 0x60},
-     {0x2002, 22, 0, 54, "音楽の時間", "", 0x40},
-     {0x2003, 22, 54, 6, "天気予報", "", 0x01}},
-    {{0x3001, 19, 0, 120, "アニメ映画", "", 0x70},
-     {0x3002, 21, 0, 30, "ニュース", "全国と地域のニュース", 0x00},
-     {0x3003, 21, 30, 60, "科学の番組", "", 0x80}},
+    {{0x1001, 20, 45, 30, "夜のニュース", "今日の出来事と天気", 0x00, 0x21},
+     {0x1002, 21, 15, 60, "ドラマ「見本の町」", "第三話", 0x30, 0x15},
+     {0x1003, 22, 15, 45, "スポーツ", "", 0x10, 0x40}},
+    {{0x2001, 20, 0, 120, "映画「見本」", "字幕付き", 0x60, 0x10},
+     {0x2002, 22, 0, 54, "音楽の時間", "", 0x40, 0x60},
+     {0x2003, 22, 54, 6, "天気予報", "", 0x01, 0x21}},
+    {{0x3001, 19, 0, 120, "アニメ映画", "", 0x70, 0x55},
+     {0x3002, 21, 0, 30, "ニュース", "全国と地域のニュース", 0x00, 0x21},
+     {0x3003, 21, 30, 60, "科学の番組", "", 0x80, 0x92}},
 };
-// The broadcast's clock starts at 20:59:35 JST and runs with the first program's PCR (the
-// sample's passes 21:00:00 about half-way).
-constexpr int kGuideStartSeconds = 20 * 3600 + 59 * 60 + 35;
 
 // A time of the guide's day, 2019-06-12, in seconds from its midnight; later days past 86400.
 u64 GuideTime(int seconds)
@@ -609,15 +608,23 @@ u64 GuideTime(int seconds)
     return SiTimeField(date.tm_year + 1900, date.tm_mon + 1, date.tm_mday, date.tm_hour, date.tm_min, date.tm_sec);
 }
 
-Bytes GuideEventLoop(const GuideEvent &event)
+// A name in DVB's UTF-8 table (selector 0x15).
+Bytes DvbUtf8(const std::string &text) { return Concat({{0x15}, Text(text)}); }
+
+Bytes GuideEventLoop(const GuideEvent &event, bool arib)
 {
-    return Concat(
-        {ShortEventDescriptor("jpn", Arib(event.title), Arib(event.text)), ContentDescriptor({{event.genre, 0xFF}})});
+    if (arib)
+        return Concat({ShortEventDescriptor("jpn", Arib(event.title), Arib(event.text)),
+                       ContentDescriptor({{event.arib_genre, 0xFF}})});
+    // An empty text goes without a selector, which would choose a table for no characters.
+    const std::string text = event.text;
+    return Concat({ShortEventDescriptor("jpn", DvbUtf8(event.title), text.empty() ? Bytes{} : DvbUtf8(text)),
+                   ContentDescriptor({{event.dvb_genre, 0x00}})});
 }
 
-// The present/following sections of every program: the pair from the event on air at the
-// given second of the day.
-std::vector<Bytes> GuideSections(const BroadcastSpec &mux, int seconds_of_day)
+}  // namespace
+
+std::vector<Bytes> GuidePresentFollowing(const BroadcastSpec &mux, int seconds_of_day)
 {
     std::vector<Bytes> sections;
     for (size_t p = 0; p < mux.programs.size(); ++p) {
@@ -638,13 +645,17 @@ std::vector<Bytes> GuideSections(const BroadcastSpec &mux, int seconds_of_day)
             sections.push_back(EITSection(
                 table, {{u16(event.event_id + 0x10 * (p / 3)), GuideTime((event.hour * 60 + event.minute) * 60),
                          SiDurationField(event.duration_minutes / 60, event.duration_minutes % 60, 0),
-                         GuideEventLoop(event), u8(number == 0 ? 4 : 1)}}));
+                         GuideEventLoop(event, mux.arib_descriptors), u8(number == 0 ? 4 : 1)}}));
         }
     }
     return sections;
 }
 
-}  // namespace
+Bytes GuideTOT(int seconds_of_day)
+{
+    return TOTSection(GuideTime(seconds_of_day),
+                      Descriptor(0x58, LocalTimeOffsetEntry("JPN", 0, false, 0x0000, kUndefinedSiTime, 0x0000)));
+}
 
 void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
 {
@@ -686,7 +697,7 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
     };
     auto next_guide_packet = [&] {
         if (guide_next == guide_packets.size()) {
-            guide_packets = builder.Packed(0x0012, GuideSections(mux, clock_seconds()));
+            guide_packets = builder.Packed(0x0012, GuidePresentFollowing(mux, clock_seconds()));
             guide_next = 0;
         }
         return guide_packets[guide_next++];
@@ -753,10 +764,7 @@ void GenerateBroadcast(const BroadcastSpec &mux, const PacketSink &sink)
                 for (const Packet &packet : builder.Section(0x0012, eit))
                     emit(packet, 0);
             } else if (guide_slot++ % 8 == 0) {
-                const Bytes tot = TOTSection(
-                    GuideTime(clock_seconds()),
-                    Descriptor(0x58, LocalTimeOffsetEntry("JPN", 0, false, 0x0000, kUndefinedSiTime, 0x0000)));
-                for (const Packet &packet : builder.Section(0x0014, tot))
+                for (const Packet &packet : builder.Section(0x0014, GuideTOT(clock_seconds())))
                     emit(packet, 0);
                 emit(PacketBuilder::Null(), 0);
             } else {

@@ -210,12 +210,22 @@ struct BroadcastSpec {
     std::vector<ServiceSpec> services;
     Bytes network_descriptors;
     Bytes network_stream_descriptors;  // of this transport stream's entry in the NIT
-    // The programme guide and the clock in ARIB coding: in the slots of the filler EIT, the EIT
+    // The programme guide and the clock: in the slots of the filler EIT, the EIT
     // present/following of every program (service_id = program_number) packed back to back, and
-    // a TOT now and then, on a clock that starts at 2019-06-12T20:59:35 JST and runs with the
-    // first program's PCR. The third program's event changes at 21:00:00.
+    // a TOT now and then, on a clock that starts at 2019-06-12T20:59:35 (JST in ARIB coding) and
+    // runs with the first program's PCR. The third program's event changes at 21:00:00. The
+    // names are ARIB's with arib_descriptors, else in DVB's UTF-8 table.
     bool guide = false;
 };
+
+// The guide's clock: seconds of 2019-06-12 from its midnight (later days past 86400).
+constexpr int kGuideStartSeconds = 20 * 3600 + 59 * 60 + 35;
+// The EIT present/following actual (table_id 0x4E) of every program of mux at that second, as
+// the guide sends it: two sections a program (the event on air and the next), service_id =
+// program_number, the transport_stream_id and original_network_id of mux.
+std::vector<Bytes> GuidePresentFollowing(const BroadcastSpec &mux, int seconds_of_day);
+// The guide's TOT at that second, with a local time offset descriptor (JPN, +00:00).
+Bytes GuideTOT(int seconds_of_day);
 
 // Owner of a generated packet: the program_number it belongs to, or 0 for packets of no program
 // (PAT, CAT, EMM, SI, null).
