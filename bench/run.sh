@@ -12,8 +12,10 @@
 #
 # The recording: with ffmpeg installed, four programs of encoded test pictures and tones (so that
 # the peers, which look into the streams, take it), encoded once for a few seconds and looped
-# without re-encoding to the size asked; without ffmpeg, the synthetic recording of
-# bench/make_recording, whose payloads are not decodable audio or video.
+# without re-encoding to the size asked, then given the programme guide and the clock that
+# broadcasts carry (the EIT present/following of every program ten times a second and a TOT every
+# 5 s, in its null packets: bench/make_recording --add-guide); without ffmpeg, the synthetic
+# recording of bench/make_recording, whose payloads are not decodable audio or video.
 #
 # Environment:
 #   PIDSIFT_BENCH_DIR        work folder (default /tmp/pidsift-bench): recordings and outputs
@@ -91,7 +93,7 @@ lavfi_programs=("1024 5800k" "1025 4600k" "1026 3600k" "1032 2600k")
 lavfi_muxrate=20400k
 lavfi_seconds=6
 # Changing the recipe above: change this too, so that cached recordings are not reused.
-lavfi_recipe=lavfi1
+lavfi_recipe=lavfi2
 
 # program_options: the -program options that put stream pairs (video, audio) into programs;
 # needed again when looping, since a copy without them makes a single program.
@@ -137,6 +139,14 @@ loop_segment() {
     mv "$2.part" "$2"
 }
 
+# add_guide LOOPED FILE: LOOPED with the EIT present/following of every program and a TOT in
+# null packets, as FILE (LOOPED removed): what the encoder leaves out of a broadcast.
+add_guide() {
+    "$build/make_recording" --add-guide "$1" "$2.part" "$lavfi_muxrate" || return 1
+    rm -f "$1"
+    mv "$2.part" "$2"
+}
+
 # choose_recording: sets recording to lavfi or synthetic and says why.
 choose_recording() {
     recording=${PIDSIFT_BENCH_RECORDING:-}
@@ -149,7 +159,7 @@ choose_recording() {
         recording=synthetic
     fi
     case $recording in
-    lavfi) echo "recording: ffmpeg test sources, 4 programs of MPEG-2 video + MP2 audio, ${lavfi_seconds} s looped with -c copy" ;;
+    lavfi) echo "recording: ffmpeg test sources, 4 programs of MPEG-2 video + MP2 audio, ${lavfi_seconds} s looped with -c copy, EIT p/f and TOT in its padding" ;;
     synthetic) echo "recording: bench/make_recording (synthetic, payloads not decodable; ffmpeg not used)" ;;
     *)
         echo "PIDSIFT_BENCH_RECORDING must be lavfi or synthetic" >&2
@@ -165,9 +175,11 @@ make_input() {
         input="$work/in_${lavfi_recipe}_$1.ts"
         [ -f "$input" ] && return
         local segment
-        if segment=$(make_segment) && loop_segment "$segment" "$input" "$1"; then
+        if segment=$(make_segment) && loop_segment "$segment" "$input.looped" "$1" &&
+            add_guide "$input.looped" "$input"; then
             return
         fi
+        rm -f "$input.looped"
         echo "recording: ffmpeg could not make it, synthetic instead"
         recording=synthetic
     fi
