@@ -278,7 +278,7 @@ struct Comparison {
     int s32Staged = -1;        // the temporary file: the program from s64DiffersAt on
     off_t s64Taken = 0;        // bytes of the program taken so far, compared or staged
     off_t s64DiffersAt = -1;   // the first byte staged; -1 while the output holds every byte alike
-    std::unique_ptr<u8[]> pu8Output = std::make_unique<u8[]>(kCompareBlock);
+    std::unique_ptr<u8[]> pu8Output;  // the output's bytes beside the block compared
 };
 
 // How many of bytes the output holds alike at their place.
@@ -346,6 +346,7 @@ bool StartComparison(Staging *staging, Comparison *comparison)
         return false;
     }
     close(staged);  // the staging keeps its own descriptor of it
+    comparison->pu8Output.reset(new u8[kCompareBlock]);
     comparison->s32Output = output;
     comparison->s32Staged = staging->s32Staged;
     return true;
