@@ -44,7 +44,9 @@ bool TS_Map_Mappable(int fd, u64 *start, u64 *file_size);
 // offsets and the sync's tallies come out as from the read loop. What the file holds beyond that
 // size (a recording still being written) and the last tail then go through the read loop, which
 // also ends the input. *bytes: where the bytes in hand start (the window's first byte, then the
-// stream buffer), for the caller's offsets; *size and *pos are counted from it.
+// stream buffer), for the caller's offsets; *size and *pos are counted from it. After a stop the
+// stream buffer holds what the window had from the stopped packet's unit on, as far as it takes,
+// and the bytes read end there.
 //
 // Returns 1 with *result set (0, or -5 on a read error or pages lost under a window, told as a
 // failed read), or 0 when fd cannot be mapped: nothing was read, and the caller runs the read
@@ -88,6 +90,10 @@ int TS_Stream_RunMapped(TS_Sync *sync, int fd, const char *path, u8 *stream, con
         // at, as far as the buffer takes it.
         const u64 kept = length - *pos < capacity ? length - *pos : capacity;
         std::memcpy(stream, window.pu8Base + *pos, kept);
+        // The bytes read end with the kept ones, as the read loop's end with its buffer: the
+        // offsets of the bytes in hand count back from there. Only a stop keeps fewer than the
+        // window has left.
+        sync->u64BytesRead -= length - *pos - kept;
         *bytes = stream;
         *size = kept;
         *pos = 0;
