@@ -38,15 +38,16 @@ u64 TS_Map_PageSize();
 // a terminal, a device, or a file with nothing left to read. *start: the descriptor's position.
 bool TS_Map_Mappable(int fd, u64 *start, u64 *file_size);
 
-// Runs the packets of fd as TS_Stream_Run does, through windows of window_size bytes mapped from
-// the descriptor's position up to the size the file has at the start. Each window starts on the
-// page that holds the tail the window before left, so that the tail is never copied: packets,
-// offsets and the sync's tallies come out as from the read loop. What the file holds beyond that
-// size (a recording still being written) and the last tail then go through the read loop, which
-// also ends the input. *bytes: where the bytes in hand start (the window's first byte, then the
-// stream buffer), for the caller's offsets; *size and *pos are counted from it. After a stop the
-// stream buffer holds what the window had from the stopped packet's unit on, as far as it takes,
-// and the bytes read end there.
+// Runs the packets of fd as TS_Stream_Run does, through windows of window_size bytes (two pages
+// at least; longer where a hunt's tail would fill one) mapped from the descriptor's position up
+// to the size the file has at the start. Each window starts on the page that holds the tail the
+// window before left, so that the tail is never copied: packets, offsets and the sync's tallies
+// come out as from the read loop. What the file holds beyond that size (a recording still being
+// written) and the last tail then go through the read loop, which also ends the input. *bytes:
+// where the bytes in hand start (the window's first byte, then the stream buffer), for the
+// caller's offsets; *size and *pos are counted from it. After a stop the stream buffer holds
+// what the window had from the stopped packet's unit on, as far as it takes, and the bytes read
+// end there.
 //
 // Returns 1 with *result set (0, or -5 on a read error or pages lost under a window, told as a
 // failed read), or 0 when fd cannot be mapped: nothing was read, and the caller runs the read
@@ -68,8 +69,14 @@ int TS_Stream_RunMapped(TS_Sync *sync, int fd, const char *path, u8 *stream, con
     while (next < file_size) {
         TS_MapWindow window;
         const u64 first_page = next & ~(page - 1);
-        const u64 length = file_size - first_page < window_size ? file_size - first_page : window_size;
-        // A window must reach past the one before, or the tail would never be used up.
+        u64 length = file_size - first_page < window_size ? file_size - first_page : window_size;
+        // A hunt's candidate near the end of a window waits as the tail with the bytes that are
+        // to confirm it (33 units of 204 bytes): a small window from its page may hold nothing
+        // beyond them. That window reaches a window's size past the end of the one before.
+        if (first_page + length <= mapped_end && mapped_end < file_size)
+            length = (file_size - mapped_end < window_size ? file_size : mapped_end + window_size) - first_page;
+        // A window must reach past the one before, or the tail would never be used up: past the
+        // size the file had, the rest goes through the read loop.
         if (first_page + length <= mapped_end || !TS_Map_Open(&window, fd, first_page, length)) {
             if (!any)
                 return 0;
