@@ -253,9 +253,13 @@ ssize_t read(int fd, void *buffer, size_t count)
 void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset)
 {
     static MmapFn real = Real<MmapFn>("mmap");
+    // Memory alone is mapped before the environment is there (a sanitizer's runtime maps its
+    // own while the program is loaded): the settings are read at the first file's mapping.
+    if ((flags & MAP_ANONYMOUS) != 0)
+        return real(address, length, protection, flags, fd, offset);
     const Settings &s = Load();
     const bool read_faults = s.s64ReadFailAfter >= 0 || s.s64ReadShort > 0 || s.s64Interrupts > 0;
-    if (read_faults && (flags & MAP_ANONYMOUS) == 0 && Matches(fd)) {
+    if (read_faults && Matches(fd)) {
         errno = ENODEV;
         return MAP_FAILED;
     }
