@@ -440,14 +440,9 @@ template <class Driver> bool DemuxCore::EndRun(Driver &driver)
 
 template <class Driver> int DemuxCore::RunDescriptor(int fd, const char *path, Driver &driver)
 {
-    int result = 0;
-    if (!TS_Stream_RunMapped(&m_tSync, fd, path, m_pu8Stream.get(), &m_pu8Bytes, &m_u64Size, &m_u64Position,
-                             PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity, m_tReporter, &result,
-                             m_u64MapWindow)) {
-        m_pu8Bytes = m_pu8Stream.get();
-        result = TS_Stream_Run(&m_tSync, fd, path, m_pu8Stream.get(), &m_u64Size, &m_u64Position,
-                               PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity, m_tReporter);
-    }
+    const int result = TS_Stream_RunInput(&m_tSync, fd, path, m_pu8Stream.get(), &m_pu8Bytes, &m_u64Size,
+                                          &m_u64Position, PacketVisitor(driver), TS_READ_BLOCK + kCarryCapacity,
+                                          m_tReporter, m_u64MapWindow);
     EndRun(driver);
     return result;
 }

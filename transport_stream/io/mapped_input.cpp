@@ -1,6 +1,8 @@
 // Mapped windows of the input, and the SIGBUS guard that keeps a file shrinking under a window
 // from ending the process.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdint>
 #include <mutex>
 #include <sys/mman.h>
@@ -118,4 +120,80 @@ bool TS_Map_Close(TS_MapWindow *window)
     munmap(const_cast<u8 *>(window->pu8Base), window->u64Length);
     window->pu8Base = nullptr;
     return !window->bLost;
+}
+
+// ---- The windows of a run -----------------------------------------------------------------------
+
+TS_InputWindows::~TS_InputWindows() { TS_Map_Close(&m_tWindow); }
+
+bool TS_InputWindows::Start(int fd, u64 window_size)
+{
+    if (!TS_Map_Mappable(fd, &m_u64Next, &m_u64FileSize))
+        return false;
+    m_s32FD = fd;
+    m_u64WindowSize = window_size < 2 * TS_Map_PageSize() ? 2 * TS_Map_PageSize() : window_size;
+    m_u64MappedEnd = m_u64Next;
+    return true;
+}
+
+// Moves what the window in hand has from *pos on (capacity bytes at most) to the stream buffer,
+// which becomes the bytes in hand, and lets the window go. false when pages of it were lost.
+bool TS_InputWindows::Leave(TS_Sync *sync, u8 *stream, u64 capacity, const u8 **bytes, u64 *size, u64 *pos)
+{
+    if (m_tWindow.pu8Base == nullptr)
+        return true;
+    m_u64Next = m_u64FirstPage + *pos;
+    const u64 left = *size - *pos;
+    const u64 kept = left < capacity ? left : capacity;
+    std::memcpy(stream, m_tWindow.pu8Base + *pos, kept);
+    // The bytes read end with the kept ones, as the read loop's end with its buffer: the offsets
+    // of the bytes in hand count back from there. Only a stop keeps fewer than the window left.
+    sync->u64BytesRead -= left - kept;
+    *bytes = stream;
+    *size = kept;
+    *pos = 0;
+    return TS_Map_Close(&m_tWindow);
+}
+
+int TS_InputWindows::Next(TS_Sync *sync, u8 *stream, const u8 **bytes, u64 *size, u64 *pos, const char *path,
+                          const TS_Reporter &reporter)
+{
+    // A tail is a packet cut by the window's end or a hunt's candidate with the 33 units that are
+    // to confirm it: far less than the stream buffer.
+    if (!Leave(sync, stream, TS_READ_BLOCK, bytes, size, pos)) {
+        reporter.Fail(TS_FAILED_READ, path, EIO);
+        return -5;
+    }
+    const u64 page = TS_Map_PageSize();
+    const u64 first_page = m_u64Next & ~(page - 1);
+    const u64 window_end = first_page + m_u64WindowSize;
+    // A small window from the tail's page may hold nothing beyond the tail: it then reaches a
+    // window's size past the end of the one before.
+    u64 end = window_end > m_u64MappedEnd ? window_end : m_u64MappedEnd + m_u64WindowSize;
+    if (end > m_u64FileSize)
+        end = m_u64FileSize;
+    if (end <= m_u64MappedEnd || !TS_Map_Open(&m_tWindow, m_s32FD, first_page, end - first_page)) {
+        // The read loop goes on from the end of the last window, behind the tail.
+        if (lseek(m_s32FD, off_t(m_u64MappedEnd), SEEK_SET) < 0) {
+            reporter.Fail(TS_FAILED_READ, path, errno);
+            return -5;
+        }
+        return 0;
+    }
+    sync->u64BytesRead += end - m_u64MappedEnd;
+    m_u64MappedEnd = end;
+    m_u64FirstPage = first_page;
+    *bytes = m_tWindow.pu8Base;
+    *size = end - first_page;
+    *pos = m_u64Next - first_page;
+    return 1;
+}
+
+int TS_InputWindows::Stop(TS_Sync *sync, u8 *stream, u64 capacity, const u8 **bytes, u64 *size, u64 *pos,
+                          const char *path, const TS_Reporter &reporter)
+{
+    if (Leave(sync, stream, capacity, bytes, size, pos))
+        return 0;
+    reporter.Fail(TS_FAILED_READ, path, EIO);
+    return -5;
 }

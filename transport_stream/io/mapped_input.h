@@ -4,10 +4,6 @@
 #ifndef PIDSIFT_TRANSPORT_STREAM_IO_MAPPED_INPUT_H
 #define PIDSIFT_TRANSPORT_STREAM_IO_MAPPED_INPUT_H
 
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
-
 #include "io/io.h"
 
 // Bytes of the file one window maps. Large enough that the mapping calls cost nothing beside
@@ -38,92 +34,97 @@ u64 TS_Map_PageSize();
 // a terminal, a device, or a file with nothing left to read. *start: the descriptor's position.
 bool TS_Map_Mappable(int fd, u64 *start, u64 *file_size);
 
-// Runs the packets of fd as TS_Stream_Run does, through windows of window_size bytes (two pages
-// at least; longer where a hunt's tail would fill one) mapped from the descriptor's position up
-// to the size the file has at the start. Each window starts on the page that holds the tail the
-// window before left, so that the tail is never copied: packets, offsets and the sync's tallies
-// come out as from the read loop. What the file holds beyond that size (a recording still being
-// written) and the last tail then go through the read loop, which also ends the input. *bytes:
-// where the bytes in hand start (the window's first byte, then the stream buffer), for the
-// caller's offsets; *size and *pos are counted from it. After a stop the stream buffer holds
-// what the window had from the stopped packet's unit on, as far as it takes, and the bytes read
-// end there.
-//
-// Returns 1 with *result set (0, or -5 on a read error or pages lost under a window, told as a
-// failed read), or 0 when fd cannot be mapped: nothing was read, and the caller runs the read
-// loop.
+// The windows of one run over a regular file, laid one after the other from the descriptor's
+// position up to the size the file has at the start. Each window starts on the page that holds
+// the tail the window before left (a packet cut by its end, or a hunt's candidate waiting for the
+// units that are to confirm it), so that the tail is never copied: packets, offsets and the
+// sync's tallies come out as from the read loop. A window is window_size bytes (two pages at
+// least), longer where the tail alone would fill it.
+class TS_InputWindows {
+public:
+    TS_InputWindows() = default;
+    ~TS_InputWindows();
+    TS_InputWindows(const TS_InputWindows &) = delete;
+    TS_InputWindows &operator=(const TS_InputWindows &) = delete;
+
+    // false when fd cannot be mapped (a pipe, a device, nothing left to read).
+    bool Start(int fd, u64 window_size);
+    // The next window, behind the tail that the scan of the bytes in hand left at *pos: 1 with
+    // the window in *bytes, *size and *pos; 0 when the windows are over (a window cannot be
+    // mapped, or the file's size at the start is reached): the tail is then in the stream buffer
+    // and the descriptor stands behind the last window, for the read loop to go on with what the
+    // file gained meanwhile; -5 when pages of the window were lost or the descriptor cannot be
+    // moved (told as a failed read).
+    int Next(TS_Sync *sync, u8 *stream, const u8 **bytes, u64 *size, u64 *pos, const char *path,
+             const TS_Reporter &reporter);
+    // After a stop in a window: the stream buffer takes what the window had from the stopped
+    // packet's unit on, as far as it holds, and the bytes read end there. 0, or -5 as Next.
+    int Stop(TS_Sync *sync, u8 *stream, u64 capacity, const u8 **bytes, u64 *size, u64 *pos, const char *path,
+             const TS_Reporter &reporter);
+
+private:
+    bool Leave(TS_Sync *sync, u8 *stream, u64 capacity, const u8 **bytes, u64 *size, u64 *pos);
+
+    int m_s32FD = -1;
+    u64 m_u64WindowSize = 0;
+    u64 m_u64Next = 0;       // file offset of the first byte not yet consumed
+    u64 m_u64FileSize = 0;   // at the start
+    u64 m_u64MappedEnd = 0;  // file offset of the end of the bytes counted as read
+    u64 m_u64FirstPage = 0;  // file offset of the window in hand
+    TS_MapWindow m_tWindow;
+};
+
+// Runs the packets of fd as TS_Stream_Run does, through mapped windows (TS_InputWindows) when
+// fd is a regular file and window_size is not 0, and through the read loop for the rest of the
+// file, for what it gained during the run and for anything else. *bytes: where the bytes in hand
+// start (a window's first byte, or the stream buffer), for the caller's offsets; *size and *pos
+// count from it. Returns 0, or -5 on a read error or pages lost under a window (told as a failed
+// read). The packets are visited from one place, so that the visit is compiled once.
+template <class PacketFn>
+int TS_Stream_RunInput(TS_Sync *sync, int fd, const char *path, u8 *stream, const u8 **bytes, u64 *size, u64 *pos,
+                       PacketFn &&on_packet, u64 capacity, const TS_Reporter &reporter, u64 window_size)
+{
+    TS_InputWindows windows;
+    bool mapped = window_size != 0 && windows.Start(fd, window_size);
+    const u64 total = TS_Input_Size(fd);
+    *bytes = stream;
+    for (;;) {
+        bool at_end = false;
+        if (mapped) {
+            const int next = windows.Next(sync, stream, bytes, size, pos, path, reporter);
+            if (next < 0)
+                return -5;
+            mapped = next > 0;
+        }
+        if (!mapped) {
+            const long long got = TS_Input_Read(fd, path, stream, size, pos, capacity, reporter);
+            if (got < 0)
+                return -5;
+            sync->u64BytesRead += u64(got);
+            at_end = got == 0;
+        }
+        reporter.Progress(sync->u64BytesRead, total);
+        if (!TS_Stream_Scan(sync, *bytes, *size, pos, at_end, on_packet))
+            return mapped ? windows.Stop(sync, stream, capacity, bytes, size, pos, path, reporter) : 0;
+        if (at_end)
+            return 0;
+    }
+}
+
+// TS_Stream_RunInput with windows, for a caller that wants to know whether they were used:
+// returns 0 when fd cannot be mapped (nothing was read: the caller runs the read loop), else 1
+// with the run's result in *result.
 template <class PacketFn>
 int TS_Stream_RunMapped(TS_Sync *sync, int fd, const char *path, u8 *stream, const u8 **bytes, u64 *size, u64 *pos,
                         PacketFn &&on_packet, u64 capacity, const TS_Reporter &reporter, int *result,
                         u64 window_size = TS_MAP_WINDOW)
 {
-    u64 next = 0;  // file offset of the first byte not yet consumed
+    u64 start = 0;
     u64 file_size = 0;
-    if (!TS_Map_Mappable(fd, &next, &file_size))
+    if (!TS_Map_Mappable(fd, &start, &file_size))
         return 0;
-    const u64 page = TS_Map_PageSize();
-    if (window_size < 2 * page)
-        window_size = 2 * page;
-    u64 mapped_end = next;  // file offset of the end of the bytes counted as read
-    bool any = false;
-    while (next < file_size) {
-        TS_MapWindow window;
-        const u64 first_page = next & ~(page - 1);
-        u64 length = file_size - first_page < window_size ? file_size - first_page : window_size;
-        // A hunt's candidate near the end of a window waits as the tail with the bytes that are
-        // to confirm it (33 units of 204 bytes): a small window from its page may hold nothing
-        // beyond them. That window reaches a window's size past the end of the one before.
-        if (first_page + length <= mapped_end && mapped_end < file_size)
-            length = (file_size - mapped_end < window_size ? file_size : mapped_end + window_size) - first_page;
-        // A window must reach past the one before, or the tail would never be used up: past the
-        // size the file had, the rest goes through the read loop.
-        if (first_page + length <= mapped_end || !TS_Map_Open(&window, fd, first_page, length)) {
-            if (!any)
-                return 0;
-            break;  // the rest through the read loop
-        }
-        any = true;
-        sync->u64BytesRead += first_page + length - mapped_end;
-        mapped_end = first_page + length;
-        reporter.Progress(sync->u64BytesRead, file_size);
-        *bytes = window.pu8Base;
-        *size = length;
-        *pos = next - first_page;
-        const bool went_on = TS_Stream_Scan(sync, window.pu8Base, length, pos, false, on_packet);
-        next = first_page + *pos;
-        // The tail goes to the stream buffer before the window goes: after a scan that used the
-        // window up, only a packet cut by its end or a sync candidate waiting for its
-        // confirmation, far less than the buffer. After a stop, what the caller may still look
-        // at, as far as the buffer takes it.
-        const u64 kept = length - *pos < capacity ? length - *pos : capacity;
-        std::memcpy(stream, window.pu8Base + *pos, kept);
-        // The bytes read end with the kept ones, as the read loop's end with its buffer: the
-        // offsets of the bytes in hand count back from there. Only a stop keeps fewer than the
-        // window has left.
-        sync->u64BytesRead -= length - *pos - kept;
-        *bytes = stream;
-        *size = kept;
-        *pos = 0;
-        if (!TS_Map_Close(&window)) {
-            reporter.Fail(TS_FAILED_READ, path, EIO);
-            *result = -5;
-            return 1;
-        }
-        if (!went_on) {
-            *result = 0;
-            return 1;
-        }
-    }
-    if (!any)
-        return 0;
-    // The read loop goes on from the end of the last window, behind the tail: it reads what the
-    // file gained meanwhile and tells the end of the input.
-    if (lseek(fd, off_t(mapped_end), SEEK_SET) < 0) {
-        reporter.Fail(TS_FAILED_READ, path, errno);
-        *result = -5;
-        return 1;
-    }
-    *result = TS_Stream_Run(sync, fd, path, stream, size, pos, on_packet, capacity, reporter);
+    *result = TS_Stream_RunInput(sync, fd, path, stream, bytes, size, pos, on_packet, capacity, reporter,
+                                 window_size == 0 ? TS_MAP_WINDOW : window_size);
     return 1;
 }
 
