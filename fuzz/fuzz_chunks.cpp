@@ -3,16 +3,22 @@
 // sequenced-packet socket, so that every read returns exactly that chunk. The packets visited
 // must be the same, in the same order, as when the whole stream arrives in one read, and every
 // packet handed out must lie inside the stream buffer and start with the sync byte.
+// The stream is also a file (in memory), scanned from a position the seed chooses through mapped
+// windows of the smallest size and through the read loop: the same packets at the same offsets,
+// the same tallies and result, the same bytes left at the end.
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "support.h"
 #include "common/bytes.h"
 #include "io/io.h"
+#include "io/mapped_input.h"
 
 using fuzzsupport::Check;
 
@@ -65,6 +71,89 @@ std::vector<u8> Visit(const u8 *data, size_t size, const std::vector<size_t> &ch
     return visited;
 }
 
+// The demux's stream buffer: a read block and the carried tail.
+constexpr u64 kFileCapacity = TS_READ_BLOCK + 64 * 1024;
+
+// What a run over the file visited and left: the packets back to back, their offsets as the
+// demux counts them, the sync's tallies, the rest at the end and where the bytes read put it.
+struct FileVisit {
+    std::vector<u8> packets;
+    std::vector<u64> offsets;
+    u64 read_from = ~u64(0);  // the offset of the first packet visited in the stream buffer
+    TS_Sync sync = {};
+    std::vector<u8> rest;
+    u64 rest_offset = 0;
+    int result = 0;
+    int mapped = 0;
+};
+
+FileVisit VisitFile(int fd, u64 start, bool mapped)
+{
+    static const std::unique_ptr<u8[]> stream(new u8[kFileCapacity]);
+    Check(lseek(fd, off_t(start), SEEK_SET) == off_t(start), "the file's position");
+    FileVisit visit;
+    const u8 *bytes = stream.get();
+    u64 size = 0;
+    u64 pos = 0;
+    const auto on_packet = [&](const u8 *packet) {
+        Check(packet >= bytes && packet + TS_PACKET_SIZE <= bytes + size, "packet inside the bytes in hand");
+        Check(packet[0] == TS_SYNC_BYTE, "packet starts with the sync byte");
+        visit.offsets.push_back(visit.sync.u64BytesRead - size + u64(packet - bytes));
+        if (bytes == stream.get() && visit.read_from == ~u64(0))
+            visit.read_from = visit.offsets.back();
+        visit.packets.insert(visit.packets.end(), packet, packet + TS_PACKET_SIZE);
+        return true;
+    };
+    if (mapped)
+        visit.mapped = TS_Stream_RunMapped(&visit.sync, fd, "file", stream.get(), &bytes, &size, &pos, on_packet,
+                                           kFileCapacity, TS_Reporter{}, &visit.result, 2 * TS_Map_PageSize());
+    if (visit.mapped == 0) {
+        bytes = stream.get();
+        visit.result = TS_Stream_Run(&visit.sync, fd, "file", stream.get(), &size, &pos, on_packet, kFileCapacity);
+    }
+    Check(pos <= size, "position within the bytes in hand");
+    visit.rest.assign(bytes + pos, bytes + size);
+    visit.rest_offset = visit.sync.u64BytesRead - size + pos;
+    return visit;
+}
+
+// The stream as a file in memory, from start: mapped as the read loop reads it. Returns the
+// packets visited.
+std::vector<u8> CompareFileRuns(const u8 *data, size_t size, u64 start)
+{
+    static const int fd = memfd_create("fuzz_chunks", MFD_CLOEXEC);
+    Check(fd >= 0, "memory file");
+    Check(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == ssize_t(size), "memory file written");
+    const FileVisit read = VisitFile(fd, start, false);
+    const FileVisit mapped = VisitFile(fd, start, true);
+    Check(mapped.mapped == (start < size ? 1 : 0), "a file with bytes left is mapped");
+    // Only what a hunt at the end of the file waits for (33 units of 204 bytes) is read.
+    Check(mapped.read_from == ~u64(0) || start + mapped.read_from + 33 * 204 >= size,
+          "the windows reach the end of the file");
+    Check(read.result == 0 && mapped.result == 0, "the runs end at the end of the file");
+    Check(mapped.offsets == read.offsets, "mapped windows give the read loop's offsets");
+    Check(mapped.packets == read.packets, "mapped windows give the read loop's packets");
+    Check(mapped.sync.u64BytesRead == read.sync.u64BytesRead && read.sync.u64BytesRead == size - start,
+          "bytes read: the file from the position");
+    Check(mapped.sync.u64Skipped == read.sync.u64Skipped && mapped.sync.u64Losses == read.sync.u64Losses &&
+              mapped.sync.u64BadSyncBytes == read.sync.u64BadSyncBytes &&
+              mapped.sync.u64Hunted == read.sync.u64Hunted && mapped.sync.u32Unit == read.sync.u32Unit &&
+              mapped.sync.u32Spacing == read.sync.u32Spacing,
+          "mapped windows give the read loop's tallies");
+    Check(mapped.rest == read.rest && mapped.rest_offset == read.rest_offset,
+          "mapped windows leave the read loop's rest");
+    for (size_t i = 0; i < read.offsets.size(); ++i)
+        Check(start + read.offsets[i] + TS_PACKET_SIZE <= size &&
+                  std::memcmp(read.packets.data() + i * TS_PACKET_SIZE, data + start + read.offsets[i],
+                              TS_PACKET_SIZE) == 0,
+              "a packet is the file's bytes at its offset");
+    Check(read.rest_offset + read.rest.size() == size - start &&
+              (read.rest.empty() ||
+               std::memcmp(read.rest.data(), data + start + read.rest_offset, read.rest.size()) == 0),
+          "the rest is the end of the file");
+    return read.packets;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -96,5 +185,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<u8> whole = Visit(data, length, one, &whole_pats);
     Check(chunked == whole, "chunk boundaries do not change the packets visited");
     Check(chunked_pats == whole_pats, "chunk boundaries do not change the sections completed");
+    // From the start of the file for most inputs, from within it for every fourth.
+    const u64 start = (seed & 3) == 0 && length > 0 ? seed % length : 0;
+    const std::vector<u8> from_file = CompareFileRuns(data, length, start);
+    if (start == 0)
+        Check(from_file == whole, "the file gives the packets of the stream");
     return 0;
 }
