@@ -149,11 +149,11 @@ struct Seen {
     std::vector<bool> from_window;
     std::vector<Window> windows;  // in the order met (the windows that held a packet)
     TS_Sync sync = {};
-    Bytes rest;                // from pos to size at the end
-    u64 rest_offset = 0;       // where the rest starts, by the bytes read
-    bool in_stream = false;    // the bytes in hand are the stream buffer's at the end
-    size_t misplaced = 0;      // packets that are not the file's bytes at their offset
-    off_t descriptor = 0;      // the descriptor's position at the end
+    Bytes rest;              // from pos to size at the end
+    u64 rest_offset = 0;     // where the rest starts, by the bytes read
+    bool in_stream = false;  // the bytes in hand are the stream buffer's at the end
+    size_t misplaced = 0;    // packets that are not the file's bytes at their offset
+    off_t descriptor = 0;    // the descriptor's position at the end
 };
 
 // Called at every packet with what the run has seen so far (the packet's offset last); false
@@ -418,7 +418,8 @@ TEST_F(MappedInput, FileGrowingDuringTheRunGivesEveryPacket)
             if (sofar.offsets.size() == 1) {
                 const int out = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
                 EXPECT_GE(out, 0);
-                EXPECT_EQ(write(out, whole.data() + old_size, whole.size() - old_size), ssize_t(whole.size() - old_size));
+                EXPECT_EQ(write(out, whole.data() + old_size, whole.size() - old_size),
+                          ssize_t(whole.size() - old_size));
                 close(out);
             }
             return true;
@@ -535,13 +536,13 @@ TEST_F(MappedInput, StoppedRunKeepsTheStoppedUnitInTheStreamBuffer)
         const u64 unit = stopped - 4;
         ASSERT_GE(seen.rest.size(), 192u);
         EXPECT_LE(seen.rest.size(), kCapacity);
-        EXPECT_TRUE(seen.rest == Bytes(damaged.bytes.begin() + long(unit),
-                                       damaged.bytes.begin() + long(unit + seen.rest.size())));
+        EXPECT_TRUE(seen.rest ==
+                    Bytes(damaged.bytes.begin() + long(unit), damaged.bytes.begin() + long(unit + seen.rest.size())));
         EXPECT_EQ(seen.rest_offset, unit);
     }
 
-    for (const size_t at : {size_t(0), size_t(10), damaged.after_bursts[0], damaged.after_bursts[1] + 1,
-                            size_t(5000), damaged.after_bursts[20], size_t(23990)}) {
+    for (const size_t at : {size_t(0), size_t(10), damaged.after_bursts[0], damaged.after_bursts[1] + 1, size_t(5000),
+                            damaged.after_bursts[20], size_t(23990)}) {
         SCOPED_TRACE(at);
         const Hook stop = [&](const Seen &sofar) { return sofar.offsets.size() != at + 1; };
         const Seen read = RunFile(path, 0, 0, &damaged.bytes, stop);
@@ -597,7 +598,8 @@ TEST_F(MappedInput, CheckReportsTheSameFromTheFileAsFromAFifo)
         const int out = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
         size_t at = 0;
         while (out >= 0 && at < damaged.bytes.size()) {
-            const ssize_t wrote = write(out, damaged.bytes.data() + at, std::min<size_t>(65536, damaged.bytes.size() - at));
+            const ssize_t wrote =
+                write(out, damaged.bytes.data() + at, std::min<size_t>(65536, damaged.bytes.size() - at));
             if (wrote <= 0)
                 break;
             at += size_t(wrote);
@@ -656,9 +658,8 @@ TEST_F(MappedInput, DumpOffsetsAcrossTheEndOfAWindow)
         Append(&bytes, packets[i]);
     }
     // A unit straddles the window's end.
-    const auto straddling = std::find_if(offsets.begin(), offsets.end(), [](u64 offset) {
-        return offset + TS_PACKET_SIZE > TS_MAP_WINDOW;
-    });
+    const auto straddling = std::find_if(offsets.begin(), offsets.end(),
+                                         [](u64 offset) { return offset + TS_PACKET_SIZE > TS_MAP_WINDOW; });
     ASSERT_NE(straddling, offsets.end());
     ASSERT_LT(*straddling, TS_MAP_WINDOW);
 
