@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include <pidsift/ts.h>
 
@@ -156,13 +157,13 @@ struct TS_Sync {
 // (then *pos is where the carried tail starts).
 long long TS_Sync_Next(TS_Sync *sync, const u8 *stream, u64 size, u64 *pos, bool at_end);
 
+// How many units ahead of the one in hand the scan asks the memory for.
+constexpr u32 kPrefetchUnits = 32;
+
 // Visits the packets in stream from *pos up to end, calling on_packet(const u8 *packet) for
 // each until it returns false; at_end: no more bytes will follow. Returns false when on_packet
 // ended the visit (then *pos is where that packet's unit starts), true when the bytes are used up
 // (then *pos is where the carried tail starts).
-// How many units ahead of the one in hand the scan asks the memory for.
-constexpr u32 kPrefetchUnits = 32;
-
 template <class PacketFn>
 inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, bool at_end, PacketFn &&on_packet)
 {
@@ -172,6 +173,9 @@ inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, b
     u64 at = *pos;
     u32 spacing = sync->u32Spacing;
     u32 gap = sync->u32Gap;
+    // The visitor's captures, too, in a copy whose address nothing is given (a visitor keeps
+    // whatever it changes behind references: the copy is dropped at the return).
+    std::remove_reference_t<PacketFn> visit = on_packet;
     for (;;) {
         // Locked onto the packet spacing, the next packet is simply one spacing on: the run of
         // packets that stand there goes through a loop of its own, with nothing else in it (most
@@ -187,7 +191,7 @@ inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, b
                 __builtin_prefetch(unit + kPrefetchUnits * spacing + 64);
                 __builtin_prefetch(unit + kPrefetchUnits * spacing + 128);
                 __builtin_prefetch(unit + kPrefetchUnits * spacing + 187);
-                if (!on_packet(unit + gap)) {
+                if (!visit(unit + gap)) {
                     *pos = u64(unit - stream);
                     return false;
                 }
@@ -205,7 +209,7 @@ inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, b
         if (found < 0)
             break;
         const u64 packet = u64(found);
-        if (!on_packet(stream + packet)) {
+        if (!visit(stream + packet)) {
             *pos = at;
             return false;
         }
