@@ -162,8 +162,8 @@ constexpr u32 kPrefetchUnits = 32;
 
 // Visits the packets in stream from *pos up to end, calling on_packet(const u8 *packet) for
 // each until it returns false; at_end: no more bytes will follow. Returns false when on_packet
-// ended the visit (then *pos is where that packet's unit starts), true when the bytes are used up
-// (then *pos is where the carried tail starts).
+// ended the visit (then *pos is where that packet's unit starts, or the packet itself when a hunt
+// found it), true when the bytes are used up (then *pos is where the carried tail starts).
 template <class PacketFn>
 inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, bool at_end, PacketFn &&on_packet)
 {
