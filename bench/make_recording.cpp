@@ -10,7 +10,6 @@
 // but with names in DVB's UTF-8 table, in null packets, as a multiplexer fills its padding with
 // SI. The file keeps its size and every other packet its place and bytes. The clock starts at
 // 20:59:35 and runs with the packets on the constant rate given.
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "demux/section_collector.h"
 #include "stream_builder.h"
 
 namespace {
@@ -50,30 +50,20 @@ u64 ParseMuxrate(const std::string &text)
 
 u16 PidOf(const testsupport::Packet &packet) { return u16((packet[1] & 0x1F) << 8 | packet[2]); }
 
-// The first PAT section of a recording whose CRC_32 checks, gathered over the packets of PID 0
-// from one whose payload_unit_start_indicator is set.
+// The first PAT section of a recording whose CRC_32 checks, as the demux collects sections.
 class FirstPat {
 public:
     // Takes a packet of PID 0; true once the section is complete.
     bool Take(const testsupport::Packet &packet)
     {
-        const u8 control = packet[3] >> 4 & 0x3;  // adaptation_field_control
-        if (m_done || (packet[1] & 0x80) != 0 || (control & 0x1) == 0)
+        if (m_done || (packet[1] & 0x80) != 0)  // transport_error_indicator
             return m_done;
-        size_t at = 4 + ((control & 0x2) != 0 ? 1 + packet[4] : 0);
-        if (at >= packet.size())
-            return false;
-        if ((packet[1] & 0x40) != 0) {
-            // pointer_field: the bytes before the next section's start end the one gathered.
-            const size_t start = at + 1 + packet[at];
-            Gather(packet.data() + at + 1, std::min(start, packet.size()) - (at + 1));
-            if (m_done || start >= packet.size())
-                return m_done;
-            m_section.clear();
-            m_gathering = true;
-            at = start;
-        }
-        Gather(packet.data() + at, packet.size() - at);
+        m_collector.Feed(packet.data(), [this](const pidsift::Section &section, bool) {
+            if (!m_done && section.table_id() == 0x00 && section.length >= 12 && section.crc_ok) {
+                m_section.assign(section.bytes, section.bytes + section.length);
+                m_done = true;
+            }
+        });
         return m_done;
     }
 
@@ -95,32 +85,8 @@ public:
     }
 
 private:
-    // Bytes of the section's payload; a section that ends in them is kept when it is a good PAT,
-    // else the next one is looked for right behind it (0xFF: stuffing to the packet's end).
-    void Gather(const u8 *bytes, size_t count)
-    {
-        while (m_gathering && count > 0) {
-            const size_t want = m_section.size() < 3 ? 3 - m_section.size() : Length() - m_section.size();
-            const size_t take = std::min(want, count);
-            m_section.insert(m_section.end(), bytes, bytes + take);
-            bytes += take;
-            count -= take;
-            if (m_section.size() < 3 || m_section.size() < Length())
-                continue;
-            if (m_section[0] == 0x00 && Length() >= 12 &&
-                testsupport::Crc32Mpeg2(m_section.data(), m_section.size()) == 0) {
-                m_done = true;
-                m_gathering = false;
-                return;
-            }
-            m_section.clear();
-            m_gathering = count > 0 && bytes[0] != 0xFF;
-        }
-    }
-    size_t Length() const { return 3 + size_t((m_section[1] & 0x0F) << 8 | m_section[2]); }
-
+    pidsift::SectionCollector m_collector{0x0000};
     testsupport::Bytes m_section;
-    bool m_gathering = false;
     bool m_done = false;
 };
 
