@@ -426,14 +426,11 @@ int FilterInOnePass(const char *input, u16 pid, Staging *staging, pidsift::RunSe
         PrintInvalidPID();
         return kExitInvalidPID;
     }
-    if (comparing) {
-        // Never opened (no PAT listed the PID as it passed): the output is emptied, as opening it
-        // does.
-        if (split == 1)
-            return FinishInPlace(input, pid, split, staging, settings);
+    // The staged bytes go behind those that were alike. A copy that never began (no PAT listed the
+    // PID as it passed) took nothing: the output is emptied, as opening it does.
+    if (comparing)
         return FinishInPlace(input, pid, split, staging, settings,
                              comparison.s64DiffersAt < 0 ? comparison.s64Taken : comparison.s64DiffersAt);
-    }
     if (staging->s32Existing >= 0)
         return FinishInPlace(input, pid, split, staging, settings);
     if (split == -3) {
