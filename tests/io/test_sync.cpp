@@ -8,6 +8,7 @@
 #include <random>
 
 #include "io/io.h"
+#include "io/mapped_input.h"
 #include "stream_builder.h"
 
 namespace {

@@ -219,31 +219,6 @@ inline bool TS_Stream_Scan(TS_Sync *sync, const u8 *stream, u64 end, u64 *pos, b
     return true;
 }
 
-// Runs the read/sync loop over fd, calling on_packet(const u8 *packet) for each packet until it
-// returns false or the input ends. Returns 0, or -5 on a read error. sync: zero-initialised by
-// the caller, which may read its tallies during and after the run. settings: the run's hooks.
-template <class PacketFn>
-int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet,
-                  u64 capacity = TS_STREAM_CAPACITY, const TS_Reporter &reporter = {})
-{
-    const u64 total = TS_Input_Size(fd);
-    for (;;) {
-        const long long got = TS_Input_Read(fd, path, stream, size, pos, capacity, reporter);
-        if (got < 0)
-            return -5;
-        sync->u64BytesRead += u64(got);
-        reporter.Progress(sync->u64BytesRead, total);
-        const bool at_end = got == 0;
-        if (!TS_Stream_Scan(sync, stream, *size, pos, at_end, on_packet) || at_end)
-            return 0;
-    }
-}
-
-template <class PacketFn>
-int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet)
-{
-    TS_Sync sync = {};
-    return TS_Stream_Run(&sync, fd, path, stream, size, pos, on_packet);
-}
+// The loops that run a whole input through the scan are in io/mapped_input.h.
 
 #endif  // PIDSIFT_TRANSPORT_STREAM_IO_IO_H

@@ -1,6 +1,6 @@
-// Reading a regular file through mapped windows: the packet loop looks at the page cache itself,
-// and the copy into the stream buffer that a read costs (as much as `cat` pays for the whole
-// run) is never made.
+// Running a whole input through the packet scan: a regular file through mapped windows, where
+// the packet loop looks at the page cache itself and the copy into the stream buffer that a read
+// costs (as much as `cat` pays for the whole run) is never made; anything else through reads.
 #ifndef PIDSIFT_TRANSPORT_STREAM_IO_MAPPED_INPUT_H
 #define PIDSIFT_TRANSPORT_STREAM_IO_MAPPED_INPUT_H
 
@@ -74,9 +74,11 @@ private:
     TS_MapWindow m_tWindow;
 };
 
-// Runs the packets of fd as TS_Stream_Run does, through mapped windows (TS_InputWindows) when
-// fd is a regular file and window_size is not 0, and through the read loop for the rest of the
-// file, for what it gained during the run and for anything else. *bytes: where the bytes in hand
+// Runs the packets of fd, calling on_packet(const u8 *packet) for each until it returns false or
+// the input ends: through mapped windows (TS_InputWindows) when fd is a regular file and
+// window_size is not 0, and through the read loop for the rest of the file, for what it gained
+// during the run and for anything else. sync: zero-initialised by the caller, which may read its
+// tallies during and after the run; reporter: the run's hooks. *bytes: where the bytes in hand
 // start (a window's first byte, or the stream buffer), for the caller's offsets; *size and *pos
 // count from it. Returns 0, or -5 on a read error or pages lost under a window (told as a failed
 // read). The packets are visited from one place, so that the visit is compiled once.
@@ -109,6 +111,23 @@ int TS_Stream_RunInput(TS_Sync *sync, int fd, const char *path, u8 *stream, cons
         if (at_end)
             return 0;
     }
+}
+
+// The read loop alone: TS_Stream_RunInput without windows, the bytes in hand always the stream
+// buffer.
+template <class PacketFn>
+int TS_Stream_Run(TS_Sync *sync, int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet,
+                  u64 capacity = TS_STREAM_CAPACITY, const TS_Reporter &reporter = {})
+{
+    const u8 *bytes = stream;
+    return TS_Stream_RunInput(sync, fd, path, stream, &bytes, size, pos, on_packet, capacity, reporter, 0);
+}
+
+template <class PacketFn>
+int TS_Stream_Run(int fd, const char *path, u8 *stream, u64 *size, u64 *pos, PacketFn &&on_packet)
+{
+    TS_Sync sync = {};
+    return TS_Stream_Run(&sync, fd, path, stream, size, pos, on_packet);
 }
 
 // TS_Stream_RunInput with windows, for a caller that wants to know whether they were used:
